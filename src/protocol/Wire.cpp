@@ -1,0 +1,56 @@
+#include "protocol/Wire.h"
+
+namespace stonecall {
+
+std::string makeCommand(std::string_view keyword, std::initializer_list<std::string_view> fields)
+{
+    std::size_t size = keyword.size();
+    for (auto field : fields)
+        size += 1 + field.size();
+    std::string text;
+    text.reserve(size + 1);
+    text.append(keyword);
+    for (auto field : fields) {
+        text.push_back(FieldSep);
+        text.append(field);
+    }
+    return text;
+}
+
+std::vector<std::string_view> splitFields(std::string_view message)
+{
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t sep = message.find(FieldSep, start);
+        if (sep == std::string_view::npos) {
+            fields.push_back(message.substr(start));
+            return fields;
+        }
+        fields.push_back(message.substr(start, sep - start));
+        start = sep + 1;
+    }
+}
+
+namespace {
+// Codes that are control characters in the client's character set: C0, DEL, and the
+// C1 codes that Windows-1252 leaves undefined (they fall back to Latin-1 controls).
+bool isControlCode(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+}
+} // namespace
+
+std::optional<std::string> unsendableFieldReason(std::string_view text)
+{
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (ch == FieldSep)
+            return std::string("the character \xA4 is reserved by the lobby protocol");
+        if (isControlCode(c))
+            return std::string("control characters are not allowed");
+    }
+    return std::nullopt;
+}
+
+} // namespace stonecall

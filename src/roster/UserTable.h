@@ -1,0 +1,44 @@
+#pragma once
+// The user table: one record per user number the server has announced, indexed from 0.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace stonecall {
+
+struct UserInfo {
+    std::string Name; // empty marks a free entry
+    std::string Extra;
+    std::int32_t JoinedHost = 0;
+    std::string State;
+    std::string Remark;
+    std::int32_t Slot = 0;
+    std::int32_t HutSize = 0;
+    std::string HutPassword;
+
+    friend bool operator==(const UserInfo&, const UserInfo&) = default;
+};
+
+// Holds exactly the entries 0 to MaxUserIndex and never shrinks.
+class UserTable {
+public:
+    UserTable() : Users(1) {}
+
+    std::int16_t MaxUserIndex() const { return static_cast<std::int16_t>(Users.size() - 1); }
+    bool contains(long index) const { return index >= 0 && index < static_cast<long>(Users.size()); }
+    const UserInfo& operator[](std::size_t index) const { return Users[index]; }
+    UserInfo& edit(std::size_t index) { return Users[index]; }
+
+    // Enlarges the table to the entries 0 to index, keeping every entry; never shrinks.
+    void growTo(std::int16_t index)
+    {
+        if (index > MaxUserIndex())
+            Users.resize(static_cast<std::size_t>(index) + 1);
+    }
+
+private:
+    std::vector<UserInfo> Users;
+};
+
+} // namespace stonecall
