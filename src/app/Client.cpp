@@ -17,9 +17,21 @@ Client::Client(Platform platform)
     : platform_(platform), dispatcher_(session_, *this),
       listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); })
 {
+    Socket& ws = platform_.WSClient;
+    ws.onConnect = [this] { WSClient_Connect(); };
+    ws.onClose = [this] { WSClient_Close(); };
+    ws.onError = [this](const std::string& reason) { WSClient_Error(reason); };
+    ws.onDataArrival = [this](std::size_t bytesTotal) { WSClient_DataArrival(bytesTotal); };
 }
 
-Client::~Client() = default;
+Client::~Client()
+{
+    Socket& ws = platform_.WSClient;
+    ws.onConnect = nullptr;
+    ws.onClose = nullptr;
+    ws.onError = nullptr;
+    ws.onDataArrival = nullptr;
+}
 
 void Client::LoginForm_Load()
 {

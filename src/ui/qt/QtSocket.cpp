@@ -15,10 +15,14 @@ QtSocket::QtSocket(QObject* parent) : QObject(parent)
             onConnect();
     });
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
-        if (onClose)
+        if (!closing_ && onClose)
             onClose();
     });
     connect(&socket_, &QTcpSocket::readyRead, this, [this] {
+        if (closing_) {
+            socket_.readAll(); // the client has let go of this connection
+            return;
+        }
         if (onDataArrival)
             onDataArrival(static_cast<std::size_t>(socket_.bytesAvailable()));
     });
@@ -27,7 +31,11 @@ QtSocket::QtSocket(QObject* parent) : QObject(parent)
 
 void QtSocket::Connect(const std::string& host, int port)
 {
-    socket_.abort();
+    {
+        QSignalBlocker blocker(&socket_);
+        socket_.abort();
+    }
+    closing_ = false;
     // IPv4, so that the local address reads as a dotted quad.
     socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port), QIODevice::ReadWrite,
                           QAbstractSocket::IPv4Protocol);
@@ -37,9 +45,15 @@ void QtSocket::Connect(const std::string& host, int port)
 void QtSocket::Close()
 {
     connectTimer_.stop();
-    // abort() raises no disconnected signal for a connection we end ourselves.
-    QSignalBlocker blocker(&socket_);
-    socket_.abort();
+    closing_ = true;
+    if (socket_.state() == QAbstractSocket::ConnectedState) {
+        // What was sent last (LOGOUT) must still reach the peer before the connection ends.
+        socket_.flush();
+        socket_.disconnectFromHost();
+    } else {
+        QSignalBlocker blocker(&socket_);
+        socket_.abort();
+    }
 }
 
 void QtSocket::SendData(std::string_view bytes)

@@ -34,6 +34,7 @@ private:
     QTcpSocket socket_;
     QTimer connectTimer_;
     int localPort_ = 0;
+    bool closing_ = false; // closed by us: no further events reach the client
 };
 
 } // namespace stonecall
