@@ -128,13 +128,6 @@ TEST_F(HutWindows, CreatePanelHostsWithTheTypedPassword)
     EXPECT_EQ(sentUpToExit(), Messages{"BEHOST" + S + "4" + S + "Caf\xE9 Pw"});
 }
 
-TEST_F(HutWindows, EmptyPasswordBoxHostsAnOpenHut)
-{
-    QTest::mouseClick(lobby().cmdCreate(), Qt::LeftButton);
-    QTest::mouseClick(lobby().HutCount(0), Qt::LeftButton);
-    EXPECT_EQ(sentUpToExit(), Messages{"BEHOST" + S + "2" + S + "NONE"});
-}
-
 TEST_F(HutWindows, RefusedPasswordIsExplainedAndThePanelStaysOpen)
 {
     ModalScript dialogs;
