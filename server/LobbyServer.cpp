@@ -82,12 +82,20 @@ void LobbyServer::acceptConnections()
         const ConnectionId id = nextId_++;
         sockets_.emplace(id, socket);
         socket->setReadBufferSize(ReadPortion);
+        // Lobby messages are small and interactive; do not hold them back to fill packets.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (config_.socketSendBuffer > 0)
             socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
                                     config_.socketSendBuffer);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { readFrom(id); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { lost(id); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, id] { lost(id); });
+        // Queued: a socket may report its end from inside a write, which must not reach the
+        // lobby while it is still handling a message.
+        connect(
+            socket, &QTcpSocket::disconnected, this, [this, id] { lost(id); },
+            Qt::QueuedConnection);
+        connect(
+            socket, &QTcpSocket::errorOccurred, this, [this, id] { lost(id); },
+            Qt::QueuedConnection);
         lobby_.connected(id);
         // Bytes may have come with the connection itself.
         if (socket->bytesAvailable() > 0)
@@ -160,15 +168,16 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     auto it = sockets_.find(to);
     if (it == sockets_.end())
         return;
+    QTcpSocket* socket = it->second;
+    const auto limit = static_cast<qint64>(outputLimit_);
+    if (socket->bytesToWrite() > limit)
+        return; // already on its way out
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(message.size()) + 1);
     bytes.append(message.data(), static_cast<qsizetype>(message.size()));
     bytes.append(MsgEnd);
-    QTcpSocket* socket = it->second;
-    const qint64 before = socket->bytesToWrite();
     socket->write(bytes);
-    if (before <= static_cast<qint64>(outputLimit_) &&
-        socket->bytesToWrite() > static_cast<qint64>(outputLimit_))
+    if (socket->bytesToWrite() > limit)
         overfull_.push_back(to);
 }
 

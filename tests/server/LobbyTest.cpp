@@ -295,7 +295,7 @@ TEST_F(LobbyTest, JoiningTakesTheAskedOrFirstFreePlaceAndRefusesSilently)
     // A place given up is free for the next one.
     clear();
     send(3, "BEIDLE");
-    send(5, msg("BECLIENT", {"1", "7"}));
+    send(5, msg("BECLIENT", {"1", "4"})); // places of a 4-player hut are 1 to 3
     EXPECT_THAT(out.take(6), ElementsAre(state(3, "IDLE"), member(5, 1, 1)));
 }
 

@@ -29,6 +29,7 @@ ScriptedClient::ScriptedClient(quint16 port)
     QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { readAll(); });
     socket_.connectToHost(QHostAddress::LocalHost, port);
     waitUntil([this] { return isConnected(); });
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
 void ScriptedClient::send(const std::string& message)
