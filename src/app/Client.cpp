@@ -15,7 +15,8 @@ namespace stonecall {
 
 Client::Client(Platform platform)
     : platform_(platform), dispatcher_(session_, *this),
-      listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); })
+      listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
+      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); })
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -66,8 +67,8 @@ void Client::LobbyForm_Load()
     lobbyLoaded_ = true;
     session_.Users = UserTable();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
-                               " - Fernhollow");
+                               std::to_string(VersionMinor) + "." +
+                               std::to_string(VersionRevision) + " - Fernhollow");
 }
 
 void Client::LobbyForm_QueryUnload()
@@ -84,10 +85,21 @@ void Client::cmdLogout_Click()
     platform_.WSClient.Close();
 }
 
+void Client::TxOut_KeyPress(int key)
+{
+    chat_.TxOut_KeyPress(key);
+}
+
+void Client::TxChat_Click()
+{
+    chat_.TxChat_Click();
+}
+
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
-    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
+                                  ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
@@ -101,8 +113,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
-                                  ": " + reason);
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
+                                  std::to_string(ServerPort) + ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -110,17 +122,18 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     const std::string bytes = platform_.WSClient.GetData();
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result =
-        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
-            if (message.empty())
-                return;
-            fields = splitFields(message);
-            dispatcher_.dispatch(fields);
-        });
+    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
+                                           [&](std::string_view message) {
+                                               if (message.empty())
+                                                   return;
+                                               fields = splitFields(message);
+                                               dispatcher_.dispatch(fields);
+                                           });
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
-        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText(
+            "The server sent an oversized message; the connection was closed.");
     }
 }
 
@@ -149,8 +162,7 @@ void Client::ConstructHuts() {}
 
 void Client::AddLog(std::string_view line)
 {
-    platform_.lobby.appendToChat(line);
-    platform_.lobby.appendToChat("\r\n");
+    chat_.AddLog(line);
 }
 
 } // namespace stonecall

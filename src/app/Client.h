@@ -6,6 +6,7 @@
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
+#include "roster/ChatLog.h"
 
 #include <cstddef>
 #include <string>
@@ -42,6 +43,8 @@ public:
     void LobbyForm_Load();
     void LobbyForm_QueryUnload();
     void cmdLogout_Click();
+    void TxOut_KeyPress(int key);
+    void TxChat_Click();
 
     // The server socket.
     void WSClient_Connect();
@@ -62,6 +65,7 @@ public:
 
     Session& session() { return session_; }
     ListenerModule& listener() { return listener_; }
+    ChatLog& chat() { return chat_; }
 
     std::string ServerHost;
     int ServerPort = 0;
@@ -75,6 +79,7 @@ private:
     Session session_;
     Dispatcher dispatcher_;
     ListenerModule listener_;
+    ChatLog chat_;
     bool lobbyLoaded_ = false;
 };
 
