@@ -119,7 +119,7 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
         feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
             if (message.empty())
                 return;
-            fields = splitFields(message);
+            splitFields(message, fields);
             dispatcher_.dispatch(fields);
         });
     platform_.lobby.endBurst();
