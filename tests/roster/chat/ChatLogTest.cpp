@@ -1,7 +1,5 @@
 #include "roster/ChatLog.h"
-#include "FakeSocket.h"
-#include "FakeWindows.h"
-#include "app/Client.h"
+#include "ClientFixture.h"
 #include "roster/Encryptor.h"
 
 #include <gtest/gtest.h>
@@ -102,24 +100,14 @@ TEST_F(ChatLogTest, ClickOnTheLogHidesTheCreatePanel)
     EXPECT_TRUE(sent.empty());
 }
 
-// Through the client: what goes out on the socket, end mark included.
-class ClientChat : public ::testing::Test {
+// Through the client: what goes out on the socket, end mark included, and what comes back.
+class ClientChat : public ClientFixture {
 protected:
-    ClientChat() : client(Platform{login, lobby, ws, vlan, dialogs, app})
+    ClientChat()
     {
-        client.LoginForm_Load();
-        client.cmdLogin_Click();
-        ws.raiseConnect();
+        connect();
         ws.sent.clear();
     }
-
-    FakeLoginWindow login;
-    FakeLobbyWindow lobby;
-    FakeSocket ws;
-    FakeSocket vlan;
-    FakeDialogs dialogs;
-    FakeApplication app;
-    Client client;
 };
 
 TEST_F(ClientChat, EnterInAnEmptyInputSendsTheBareCommand)
@@ -131,11 +119,21 @@ TEST_F(ClientChat, EnterInAnEmptyInputSendsTheBareCommand)
     EXPECT_EQ(lobby.out, "");
 }
 
-TEST_F(ClientChat, HandlersReachTheChat)
+TEST_F(ClientChat, OwnLineShowsOnlyWhenRelayed)
 {
-    lobby.out = "x";
+    lobby.out = "hi";
     client.TxOut_KeyPress(13);
-    EXPECT_EQ(ws.takeSent(), Messages{"SENDMSG\xA4" + EncryptText("x")});
+    EXPECT_EQ(ws.takeSent(), Messages{"SENDMSG\xA4" + EncryptText("hi")});
+    EXPECT_EQ(lobby.chat, "");
+    receive("MSG\xA4"
+            "Ann: \xA4" +
+            EncryptText("hi"));
+    EXPECT_EQ(lobby.chat, "Ann: hi\r\n");
+    EXPECT_TRUE(lobby.caretAtEnd);
+}
+
+TEST_F(ClientChat, ClickOnTheLogReachesTheChat)
+{
     lobby.menuGame = true;
     client.TxChat_Click();
     EXPECT_FALSE(lobby.menuGame);

@@ -178,6 +178,12 @@ TEST_F(ChatThroughTheClient, EnterSendsScrambledTextAndLogsNothing)
     EXPECT_EQ(server.received(0).substr(server.received(0).size() - 9), "SENDMSG\xA4\x06");
     EXPECT_EQ(lobby.chatText(), "welcome\r\n");
 
+    server.sendMessage(0, "MSG\xA4"
+                          "Ann: \xA4" +
+                              EncryptText("h\xE9"));
+    EXPECT_TRUE(waitFor([&] { return lobby.chatText() == "welcome\r\nAnn: h\xE9\r\n"; }));
+    EXPECT_EQ(lobby.TxChat()->document()->lastBlock().previous().text(), QStringLiteral("Ann: hé"));
+
     QTest::keyClicks(lobby.TxOut(), "x");
     QTest::keyClick(lobby.TxOut(), Qt::Key_Tab);
     EXPECT_EQ(lobby.TxOut()->text(), "x"); // other keys send nothing
