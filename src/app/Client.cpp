@@ -16,6 +16,8 @@ namespace stonecall {
 Client::Client(Platform platform)
     : platform_(platform), dispatcher_(session_, *this),
       listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
+      huts_(session_, platform.lobby, platform.dialogs,
+            [this](std::string text) { SendCommand(std::move(text)); }),
       chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); })
 {
     Socket& ws = platform_.WSClient;

@@ -3,12 +3,14 @@
 // socket, and the program-wide values they share.
 
 #include "app/Session.h"
+#include "huts/HutActions.h"
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
 #include "roster/ChatLog.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace stonecall {
@@ -45,6 +47,11 @@ public:
     void cmdLogout_Click();
     void TxOut_KeyPress(int key);
     void TxChat_Click();
+    void cmdCreate_Click() { huts_.cmdCreate_Click(); }
+    void HutCount_Click(std::int16_t index) { huts_.HutCount_Click(index); }
+    void cmdExit_Click() { huts_.cmdExit_Click(); }
+    void cmdLaunch_Click() { huts_.cmdLaunch_Click(); }
+    void lstHuts_DblClick() { huts_.lstHuts_DblClick(); }
 
     // The server socket.
     void WSClient_Connect();
@@ -79,6 +86,7 @@ private:
     Session session_;
     Dispatcher dispatcher_;
     ListenerModule listener_;
+    HutActions huts_;
     ChatLog chat_;
     bool lobbyLoaded_ = false;
 };

@@ -30,6 +30,12 @@ void ClientApp::wire()
     QObject::connect(&lobbyForm_, &LobbyForm::txOutKeyPressed,
                      [c](int key) { c->TxOut_KeyPress(key); });
     QObject::connect(&lobbyForm_, &LobbyForm::txChatClicked, [c] { c->TxChat_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdCreateClicked, [c] { c->cmdCreate_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::hutCountClicked,
+                     [c](int index) { c->HutCount_Click(static_cast<std::int16_t>(index)); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdExitClicked, [c] { c->cmdExit_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdLaunchClicked, [c] { c->cmdLaunch_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::lstHutsDoubleClicked, [c] { c->lstHuts_DblClick(); });
 }
 
 } // namespace stonecall
