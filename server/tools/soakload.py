@@ -15,6 +15,7 @@ SIGTERM so that a leak checker in it can report.
 Prints one line "RESULT key=value ..." for scripts/soak.sh; exits 1 when a step fails.
 """
 import asyncio
+import collections
 import queue
 import re
 import signal
@@ -49,12 +50,16 @@ class ServerLog:
 
     def __init__(self, server):
         self.server, self.lines = server, queue.Queue()
-        threading.Thread(target=self.pump, daemon=True).start()
+        self.tail = collections.deque(maxlen=400)  # shown when the server fails
+        self.thread = threading.Thread(target=self.pump, daemon=True)
+        self.thread.start()
 
     def pump(self):
         for line in self.server.stderr:
             if line.startswith(b'status:'):
                 self.lines.put(line.decode())
+            else:
+                self.tail.append(line.decode(errors='replace'))
 
     def status(self):
         self.server.send_signal(signal.SIGUSR1)
@@ -201,9 +206,9 @@ def main():
                                '--ping-interval', '1'],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     ok = False
+    log = ServerLog(server)
     try:
         port = int(server.stdout.readline().split()[-1])
-        log = ServerLog(server)
         idle = log.status()
         seconds = 0.0
         for number in range(rounds):
@@ -235,6 +240,8 @@ def main():
             server.kill()
             code = 'killed'
         if code != 0:
+            log.thread.join(timeout=10)
+            sys.stderr.write(''.join(log.tail))
             print(f'server exit: {code}', file=sys.stderr)
             ok = False
     sys.exit(0 if ok else 1)
