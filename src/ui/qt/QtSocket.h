@@ -26,6 +26,8 @@ public:
 
     // How long a connection attempt may take before it counts as failed.
     static constexpr int ConnectTimeoutMs = 15000;
+    // At most this many bytes are read from the system per arrival.
+    static constexpr qint64 ReadPortion = 64 * 1024;
 
 private:
     void onErrorOccurred(QAbstractSocket::SocketError error);
