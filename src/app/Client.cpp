@@ -66,8 +66,8 @@ void Client::LobbyForm_Load()
     lobbyLoaded_ = true;
     session_.Users = UserTable();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
-                               " - Fernhollow");
+                               std::to_string(VersionMinor) + "." +
+                               std::to_string(VersionRevision) + " - Fernhollow");
 }
 
 void Client::LobbyForm_QueryUnload()
@@ -84,10 +84,25 @@ void Client::cmdLogout_Click()
     platform_.WSClient.Close();
 }
 
+void Client::Tabs_Click(int index)
+{
+    // The panels switch by stacking alone; nothing is shown, hidden or changed.
+    LobbyWindow& lobby = platform_.lobby;
+    if (index == 0) {
+        lobby.raiseTab(0);
+        lobby.raiseFraMain();
+        lobby.raiseLine1();
+    } else if (index == 1) {
+        lobby.raiseTab(1);
+        lobby.raiseFraOptions();
+    }
+}
+
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
-    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
+                                  ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
@@ -101,8 +116,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
-                                  ": " + reason);
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
+                                  std::to_string(ServerPort) + ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -110,17 +125,18 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     const std::string bytes = platform_.WSClient.GetData();
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result =
-        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
-            if (message.empty())
-                return;
-            fields = splitFields(message);
-            dispatcher_.dispatch(fields);
-        });
+    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
+                                           [&](std::string_view message) {
+                                               if (message.empty())
+                                                   return;
+                                               fields = splitFields(message);
+                                               dispatcher_.dispatch(fields);
+                                           });
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
-        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText(
+            "The server sent an oversized message; the connection was closed.");
     }
 }
 

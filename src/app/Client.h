@@ -42,6 +42,7 @@ public:
     void LobbyForm_Load();
     void LobbyForm_QueryUnload();
     void cmdLogout_Click();
+    void Tabs_Click(int index);
 
     // The server socket.
     void WSClient_Connect();

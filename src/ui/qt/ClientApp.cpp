@@ -27,6 +27,8 @@ void ClientApp::wire()
     QObject::connect(&loginForm_, &LoginForm::closeRequested, [c] { c->LoginForm_Unload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::closeRequested, [c] { c->LobbyForm_QueryUnload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::cmdLogoutClicked, [c] { c->cmdLogout_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::tabsClicked,
+                     [c](int index) { c->Tabs_Click(index); });
 }
 
 } // namespace stonecall

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QTextCursor>
 
 #include <iterator>
@@ -173,6 +174,7 @@ QColor LobbyForm::captionTextColour()
 
 void LobbyForm::applySystemColours()
 {
+    const QScopedValueRollback<bool> guard(applyingColours_, true);
     const QPalette system = QApplication::palette();
     QPalette own = palette();
     own.setColor(QPalette::Window, captionTextColour());
@@ -189,7 +191,8 @@ void LobbyForm::applySystemColours()
 
 void LobbyForm::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ApplicationPaletteChange)
+    // A change of the application palette reaches a window as a change of its own palette.
+    if (event->type() == QEvent::PaletteChange && !applyingColours_)
         applySystemColours();
     QWidget::changeEvent(event);
 }

@@ -120,6 +120,7 @@ private:
     QLabel* HutCount_[3];
     int burstDepth_ = 0;
     bool unloading_ = false;
+    bool applyingColours_ = false;
 };
 
 } // namespace stonecall

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 namespace stonecall {
 
@@ -64,9 +65,20 @@ void LoginForm::centreOnScreen()
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    QRect frame(QPoint(0, 0), size());
+    // The whole window, frame included, is centred; the frame is known once the window exists.
+    const QMargins frameMargins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    QRect frame(QPoint(0, 0), size().grownBy(frameMargins));
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
+}
+
+void LoginForm::showEvent(QShowEvent* event)
+{
+    if (!placed_) {
+        placed_ = true;
+        centreOnScreen();
+    }
+    QWidget::showEvent(event);
 }
 
 void LoginForm::unload()

@@ -39,6 +39,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void centreOnScreen();
@@ -50,6 +51,7 @@ private:
     QLineEdit* usrName_;
     PictureButton* cmdLogin_;
     bool unloading_ = false;
+    bool placed_ = false;
 };
 
 } // namespace stonecall
