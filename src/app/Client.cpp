@@ -15,7 +15,9 @@ namespace stonecall {
 
 Client::Client(Platform platform)
     : platform_(platform), dispatcher_(session_, *this),
-      listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); })
+      listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
+      huts_(session_, platform.lobby, platform.dialogs,
+            [this](std::string text) { SendCommand(std::move(text)); })
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -66,8 +68,8 @@ void Client::LobbyForm_Load()
     lobbyLoaded_ = true;
     session_.Users = UserTable();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." +
-                               std::to_string(VersionRevision) + " - Fernhollow");
+                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
+                               " - Fernhollow");
 }
 
 void Client::LobbyForm_QueryUnload()
@@ -101,8 +103,7 @@ void Client::Tabs_Click(int index)
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
-    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
-                                  ")");
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
@@ -116,8 +117,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
-                                  std::to_string(ServerPort) + ": " + reason);
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
+                                  ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -125,18 +126,17 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     const std::string bytes = platform_.WSClient.GetData();
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
-                                           [&](std::string_view message) {
-                                               if (message.empty())
-                                                   return;
-                                               fields = splitFields(message);
-                                               dispatcher_.dispatch(fields);
-                                           });
+    const FeedResult result =
+        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+            if (message.empty())
+                return;
+            splitFields(message, fields);
+            dispatcher_.dispatch(fields);
+        });
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
-        platform_.login.setStatusText(
-            "The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
     }
 }
 

@@ -3,11 +3,13 @@
 // socket, and the program-wide values they share.
 
 #include "app/Session.h"
+#include "huts/HutActions.h"
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace stonecall {
@@ -42,6 +44,11 @@ public:
     void LobbyForm_Load();
     void LobbyForm_QueryUnload();
     void cmdLogout_Click();
+    void cmdCreate_Click() { huts_.cmdCreate_Click(); }
+    void HutCount_Click(std::int16_t index) { huts_.HutCount_Click(index); }
+    void cmdExit_Click() { huts_.cmdExit_Click(); }
+    void cmdLaunch_Click() { huts_.cmdLaunch_Click(); }
+    void lstHuts_DblClick() { huts_.lstHuts_DblClick(); }
     void Tabs_Click(int index);
 
     // The server socket.
@@ -76,6 +83,7 @@ private:
     Session session_;
     Dispatcher dispatcher_;
     ListenerModule listener_;
+    HutActions huts_;
     bool lobbyLoaded_ = false;
 };
 

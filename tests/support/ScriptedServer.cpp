@@ -26,6 +26,13 @@ ScriptedServer::ScriptedServer()
     });
 }
 
+ScriptedServer::~ScriptedServer()
+{
+    // The sockets die with the server after our lists; they must not call back into them.
+    for (QTcpSocket* socket : connections_)
+        QObject::disconnect(socket, nullptr, this, nullptr);
+}
+
 std::string ScriptedServer::received(int index) const
 {
     const QByteArray& bytes = received_.at(index);

@@ -15,6 +15,7 @@ class ScriptedServer : public QObject {
     Q_OBJECT
 public:
     ScriptedServer();
+    ~ScriptedServer() override;
     int port() const { return server_.serverPort(); }
 
     // Connections accepted so far, in order; the last one is the current peer.

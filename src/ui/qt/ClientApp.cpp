@@ -27,6 +27,12 @@ void ClientApp::wire()
     QObject::connect(&loginForm_, &LoginForm::closeRequested, [c] { c->LoginForm_Unload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::closeRequested, [c] { c->LobbyForm_QueryUnload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::cmdLogoutClicked, [c] { c->cmdLogout_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdCreateClicked, [c] { c->cmdCreate_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::hutCountClicked,
+                     [c](int index) { c->HutCount_Click(static_cast<std::int16_t>(index)); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdExitClicked, [c] { c->cmdExit_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::cmdLaunchClicked, [c] { c->cmdLaunch_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::lstHutsDoubleClicked, [c] { c->lstHuts_DblClick(); });
     QObject::connect(&lobbyForm_, &LobbyForm::tabsClicked,
                      [c](int index) { c->Tabs_Click(index); });
 }

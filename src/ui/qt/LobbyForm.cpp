@@ -205,30 +205,15 @@ void LobbyForm::unload()
     close();
 }
 
-void LobbyForm::setCaption(const std::string& caption)
-{
-    setWindowTitle(toQString(caption));
-}
+void LobbyForm::setCaption(const std::string& caption) { setWindowTitle(toQString(caption)); }
 
-std::string LobbyForm::caption() const
-{
-    return fromQString(windowTitle());
-}
+std::string LobbyForm::caption() const { return fromQString(windowTitle()); }
 
-TreeView& LobbyForm::LstUSers()
-{
-    return *LstUSers_;
-}
+TreeView& LobbyForm::LstUSers() { return *LstUSers_; }
 
-TreeView& LobbyForm::lstHuts()
-{
-    return *lstHuts_;
-}
+TreeView& LobbyForm::lstHuts() { return *lstHuts_; }
 
-std::size_t LobbyForm::chatLength() const
-{
-    return chatText().size();
-}
+std::size_t LobbyForm::chatLength() const { return chatText().size(); }
 
 void LobbyForm::appendToChat(std::string_view text)
 {
@@ -237,15 +222,9 @@ void LobbyForm::appendToChat(std::string_view text)
     cursor.insertText(toQString(text));
 }
 
-void LobbyForm::clearChat()
-{
-    TxChat_->clear();
-}
+void LobbyForm::clearChat() { TxChat_->clear(); }
 
-void LobbyForm::moveChatCaretToEnd()
-{
-    TxChat_->moveCursor(QTextCursor::End);
-}
+void LobbyForm::moveChatCaretToEnd() { TxChat_->moveCursor(QTextCursor::End); }
 
 std::string LobbyForm::chatText() const
 {
@@ -254,75 +233,30 @@ std::string LobbyForm::chatText() const
     return fromQString(text);
 }
 
-std::string LobbyForm::outText() const
-{
-    return fromQString(TxOut_->text());
-}
+std::string LobbyForm::outText() const { return fromQString(TxOut_->text()); }
 
-void LobbyForm::setOutText(const std::string& text)
-{
-    TxOut_->setText(toQString(text));
-}
+void LobbyForm::setOutText(const std::string& text) { TxOut_->setText(toQString(text)); }
 
-std::string LobbyForm::passText() const
-{
-    return fromQString(TxPass_->text());
-}
+std::string LobbyForm::passText() const { return fromQString(TxPass_->text()); }
 
-void LobbyForm::setLaunchVisible(bool visible)
-{
-    cmdLaunch_->setVisible(visible);
-}
-bool LobbyForm::isLaunchVisible() const
-{
-    return !cmdLaunch_->isHidden();
-}
-void LobbyForm::setExitVisible(bool visible)
-{
-    cmdExit_->setVisible(visible);
-}
-bool LobbyForm::isExitVisible() const
-{
-    return !cmdExit_->isHidden();
-}
-void LobbyForm::setCreateVisible(bool visible)
-{
-    cmdCreate_->setVisible(visible);
-}
-bool LobbyForm::isCreateVisible() const
-{
-    return !cmdCreate_->isHidden();
-}
-void LobbyForm::setMenuGameVisible(bool visible)
-{
-    MenuGame_->setVisible(visible);
-}
-bool LobbyForm::isMenuGameVisible() const
-{
-    return !MenuGame_->isHidden();
-}
-void LobbyForm::raiseMenuGame()
-{
-    MenuGame_->raise();
-}
+void LobbyForm::setLaunchVisible(bool visible) { cmdLaunch_->setVisible(visible); }
+bool LobbyForm::isLaunchVisible() const { return !cmdLaunch_->isHidden(); }
+void LobbyForm::setExitVisible(bool visible) { cmdExit_->setVisible(visible); }
+bool LobbyForm::isExitVisible() const { return !cmdExit_->isHidden(); }
+void LobbyForm::setCreateVisible(bool visible) { cmdCreate_->setVisible(visible); }
+bool LobbyForm::isCreateVisible() const { return !cmdCreate_->isHidden(); }
+void LobbyForm::setMenuGameVisible(bool visible) { MenuGame_->setVisible(visible); }
+bool LobbyForm::isMenuGameVisible() const { return !MenuGame_->isHidden(); }
+void LobbyForm::raiseMenuGame() { MenuGame_->raise(); }
 
 void LobbyForm::raiseTab(int index)
 {
     if (index == 0 || index == 1)
         Tabs_[index]->raise();
 }
-void LobbyForm::raiseFraMain()
-{
-    FraMain_->raise();
-}
-void LobbyForm::raiseLine1()
-{
-    Line1_->raise();
-}
-void LobbyForm::raiseFraOptions()
-{
-    FraOptions_->raise();
-}
+void LobbyForm::raiseFraMain() { FraMain_->raise(); }
+void LobbyForm::raiseLine1() { Line1_->raise(); }
+void LobbyForm::raiseFraOptions() { FraOptions_->raise(); }
 
 void LobbyForm::beginBurst()
 {

@@ -63,6 +63,8 @@ void QtSocket::SendData(std::string_view bytes)
 
 std::string QtSocket::GetData(std::size_t maxBytes)
 {
+    if (!socket_.isOpen())
+        return {};
     const qint64 wanted = static_cast<qint64>(
         std::min<std::size_t>(maxBytes, static_cast<std::size_t>(socket_.bytesAvailable())));
     const QByteArray data = socket_.read(wanted);
