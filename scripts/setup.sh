@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    xvfb x11-apps imagemagick xauth
+    xvfb x11-apps imagemagick xauth xdotool python3
 )
 
 missing=()
