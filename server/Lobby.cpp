@@ -1,0 +1,410 @@
+#include "Lobby.h"
+
+#include "Rules.h"
+#include "protocol/Framer.h"
+#include "protocol/Numbers.h"
+#include "protocol/Wire.h"
+#include "roster/Encryptor.h"
+
+#include <algorithm>
+#include <random>
+
+namespace stonecall::server {
+
+namespace {
+
+// Ticks a connection may take to log in, and ticks a ping or challenge may stay unanswered.
+constexpr int LoginTicks = 2;
+constexpr int AnswerTicks = 2;
+
+std::string number(long value)
+{
+    return std::to_string(value);
+}
+
+std::optional<std::int32_t> field(const std::vector<std::string_view>& fields, std::size_t at)
+{
+    if (at >= fields.size())
+        return std::nullopt;
+    return strictNumber<std::int32_t>(fields[at]);
+}
+
+} // namespace
+
+Lobby::Lobby(LobbyConfig config, Outbox& outbox)
+    : config_(std::move(config)), outbox_(outbox), users_(1)
+{
+    config_.maxUsers = std::clamp(config_.maxUsers, 1, MaxUsersLimit);
+    if (!config_.challenge) {
+        config_.challenge = [engine = std::mt19937(std::random_device{}())]() mutable {
+            std::uniform_int_distribution<int> pick(MinChallenge, MaxChallenge);
+            return static_cast<std::int16_t>(pick(engine));
+        };
+    }
+}
+
+void Lobby::connected(ConnectionId id)
+{
+    if (id != 0)
+        connections_.try_emplace(id);
+}
+
+void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end())
+        return;
+    // The buffer leaves the connection while messages are handled: a message may end it.
+    std::string buffer = std::move(it->second.input);
+    const FeedResult result =
+        feedMessages(buffer, bytes, MsgEnd, MaxMessageLength, [&](std::string_view message) {
+            if (!message.empty())
+                messageReceived(id, splitFields(message));
+        });
+    it = connections_.find(id);
+    if (it == connections_.end())
+        return;
+    if (result == FeedResult::Overflow) {
+        outbox_.note("dropped: message too long");
+        release(id, DropKind::Abort);
+        return;
+    }
+    it->second.input = std::move(buffer);
+}
+
+void Lobby::messageReceived(ConnectionId id, const std::vector<std::string_view>& fields)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end() || fields.empty())
+        return;
+    Connection& c = it->second;
+    const std::string_view keyword = fields[0];
+    if (keyword == "PINGREPLY") {
+        c.unansweredPings = 0;
+        return;
+    }
+    if (keyword == "VERIFY") {
+        onVerify(id, c, fields);
+        return;
+    }
+    switch (c.phase) {
+    case Phase::Fresh:
+        if (keyword == "VERSION")
+            onVersion(id, c, fields);
+        else if (keyword == "LOGIN")
+            release(id, DropKind::Close); // a client always checks its version first
+        break;
+    case Phase::Accepted:
+        if (keyword == "LOGIN")
+            onLogin(id, c, fields);
+        break;
+    case Phase::LoggedIn:
+        if (keyword == "LOGOUT")
+            release(id, DropKind::Close);
+        else
+            onLoggedIn(c.index, fields);
+        break;
+    }
+}
+
+void Lobby::disconnected(ConnectionId id)
+{
+    release(id, std::nullopt);
+}
+
+void Lobby::tick()
+{
+    std::vector<ConnectionId> overdue;
+    for (auto& [id, c] : connections_) {
+        ++c.ticks;
+        const bool challengeOverdue = c.expectedAnswer && ++c.challengeAge >= AnswerTicks;
+        if (c.unansweredPings >= AnswerTicks || challengeOverdue ||
+            (c.phase != Phase::LoggedIn && c.ticks >= LoginTicks)) {
+            overdue.push_back(id);
+            continue;
+        }
+        outbox_.send(id, "PING");
+        ++c.unansweredPings;
+        if (c.phase != Phase::LoggedIn || config_.verifyEveryTicks <= 0)
+            continue;
+        if (c.loggedInTicks++ % config_.verifyEveryTicks != 0 || c.expectedAnswer)
+            continue;
+        const std::int16_t challenge = config_.challenge();
+        c.expectedAnswer = verifyResponse(challenge);
+        c.challengeAge = 0;
+        if (c.expectedAnswer)
+            outbox_.send(id, makeCommand("VERIFY", {number(challenge)}));
+    }
+    for (ConnectionId id : overdue) {
+        outbox_.note("dropped: no answer");
+        release(id, DropKind::Abort);
+    }
+}
+
+void Lobby::onVersion(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields)
+{
+    if (fields.size() >= 2 && fields[1] == "1") {
+        c.phase = Phase::Accepted;
+        outbox_.send(id, makeCommand("VERSION", {"GOOD"}));
+        return;
+    }
+    outbox_.send(id, makeCommand("VERSION", {"BAD"}));
+    release(id, DropKind::Close);
+}
+
+void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields)
+{
+    const std::string_view name = fields.size() >= 2 ? fields[1] : std::string_view();
+    std::string key = nameKey(name);
+    const char* refusal = nullptr;
+    if (!acceptableName(name))
+        refusal = "refused: unusable name";
+    else if (names_.count(key) != 0)
+        refusal = "refused: name in use";
+    else if (names_.size() >= static_cast<std::size_t>(config_.maxUsers))
+        refusal = "refused: lobby full";
+    if (refusal) {
+        outbox_.note(refusal);
+        release(id, DropKind::Close);
+        return;
+    }
+
+    const std::int16_t index = allocateIndex();
+    User& user = users_[index];
+    user = User{};
+    user.connection = id;
+    user.name = std::string(name);
+    names_.insert(std::move(key));
+    c.phase = Phase::LoggedIn;
+    c.index = index;
+
+    outbox_.note("login " + number(index) + " " + user.name);
+    outbox_.send(id, makeCommand("LOGIN", {number(index)}));
+    broadcast(makeCommand("USER", {number(index), user.name, ""}), index);
+    broadcast(stateMessage(index), index);
+}
+
+void Lobby::onVerify(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields)
+{
+    if (!c.expectedAnswer)
+        return; // nothing asked: a late or repeated answer does no harm
+    if (field(fields, 1) != c.expectedAnswer) {
+        outbox_.note("dropped: wrong verification");
+        release(id, DropKind::Abort);
+        return;
+    }
+    c.expectedAnswer.reset();
+}
+
+void Lobby::onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fields)
+{
+    const std::string_view keyword = fields[0];
+    if (keyword == "GETUSERLIST")
+        sendUserList(me);
+    else if (keyword == "MOTD")
+        sendMotd(me);
+    else if (keyword == "SENDMSG")
+        relayChat(me, fields);
+    else if (keyword == "BEHOST")
+        beHost(me, fields);
+    else if (keyword == "BECLIENT")
+        beClient(me, fields);
+    else if (keyword == "BEIDLE")
+        beIdle(me);
+}
+
+void Lobby::sendUserList(std::int16_t me)
+{
+    // Up to the highest index ever handed out, not only the highest in use: a client that
+    // logs in again still holds the entries of its last visit and must see them freed.
+    for (std::size_t i = 0; i < users_.size(); ++i) {
+        const bool taken = isUser(static_cast<long>(i));
+        sendTo(me, makeCommand("USER", {number(static_cast<long>(i)),
+                                        taken ? std::string_view(users_[i].name) : "NONE", ""}));
+    }
+    for (std::size_t i = 1; i < users_.size(); ++i)
+        if (isUser(static_cast<long>(i)))
+            sendTo(me, stateMessage(static_cast<std::int16_t>(i)));
+    sendTo(me, "ENDUSERS");
+}
+
+void Lobby::sendMotd(std::int16_t me)
+{
+    for (const std::string& line : config_.motd)
+        sendTo(me, makeCommand("MOTDLINE", {EncryptText(line)}));
+}
+
+void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fields)
+{
+    if (fields.size() < 2)
+        return;
+    const std::optional<std::string> text = relayableChat(fields[1]);
+    if (!text)
+        return;
+    broadcast(makeCommand("MSG", {users_[me].name + ": ", *text}));
+}
+
+void Lobby::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
+{
+    User& user = users_[me];
+    const std::optional<std::int32_t> size = field(fields, 1);
+    const std::string_view given = fields.size() >= 3 ? fields[2] : std::string_view();
+    if (user.state == State::Host || !size || *size < 2 || *size > 4 ||
+        given.size() > MaxPasswordLength)
+        return;
+    if (user.state == State::Client)
+        leaveHut(me); // asking for a hut of one's own is the way out of another
+    user.state = State::Host;
+    user.hutSize = *size;
+    // An empty password would be a real one that nobody can type; it means an open hut.
+    user.password = given.empty() ? "NONE" : std::string(given);
+    user.places = {};
+    broadcast(stateMessage(me));
+}
+
+void Lobby::beClient(std::int16_t me, const std::vector<std::string_view>& fields)
+{
+    const std::optional<std::int32_t> host = field(fields, 1);
+    if (users_[me].state != State::Idle || !host || *host == me || !isUser(*host))
+        return;
+    User& hut = users_[*host];
+    if (hut.state != State::Host)
+        return;
+    int place = field(fields, 2).value_or(0);
+    if (place < 1 || place >= hut.hutSize || hut.places[place] != 0) {
+        place = 0;
+        for (int p = 1; p < hut.hutSize && place == 0; ++p)
+            if (hut.places[p] == 0)
+                place = p;
+    }
+    if (place == 0)
+        return; // full
+    hut.places[place] = me;
+    User& user = users_[me];
+    user.state = State::Client;
+    user.host = static_cast<std::int16_t>(*host);
+    user.place = place;
+    broadcast(stateMessage(me));
+}
+
+void Lobby::beIdle(std::int16_t me)
+{
+    switch (users_[me].state) {
+    case State::Idle:
+        // Nothing changes, but the asking client waits for this answer to reset its buttons.
+        sendTo(me, stateMessage(me));
+        return;
+    case State::Client:
+        leaveHut(me);
+        break;
+    case State::Host:
+        closeHut(me);
+        break;
+    }
+    users_[me].state = State::Idle;
+    broadcast(stateMessage(me));
+}
+
+void Lobby::release(ConnectionId id, std::optional<DropKind> how)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end())
+        return;
+    const Connection c = std::move(it->second);
+    connections_.erase(it);
+    if (how)
+        outbox_.drop(id, *how);
+    if (c.phase == Phase::LoggedIn)
+        removeUser(c.index);
+}
+
+void Lobby::removeUser(std::int16_t index)
+{
+    User& user = users_[index];
+    user.connection = 0; // hears nothing of its own departure
+    outbox_.note("leave " + number(index) + " " + user.name);
+    if (user.state != State::Idle) {
+        // Clients redraw huts only on a state change, so a hut or place must be cleared by one
+        // before the entry is freed.
+        if (user.state == State::Host)
+            closeHut(index);
+        else
+            leaveHut(index);
+        user.state = State::Idle;
+        broadcast(stateMessage(index));
+    }
+    names_.erase(nameKey(user.name));
+    user = User{};
+    freedIndexes_.insert(index);
+    broadcast(makeCommand("USER", {number(index), "NONE", ""}));
+}
+
+void Lobby::leaveHut(std::int16_t member)
+{
+    User& user = users_[member];
+    User& host = users_[user.host];
+    if (user.place >= 1 && user.place <= 3 && host.places[user.place] == member)
+        host.places[user.place] = 0;
+    user.host = 0;
+    user.place = 0;
+}
+
+void Lobby::closeHut(std::int16_t host)
+{
+    for (int p = 1; p <= 3; ++p) {
+        const std::int16_t member = users_[host].places[p];
+        if (member == 0)
+            continue;
+        leaveHut(member);
+        users_[member].state = State::Idle;
+        broadcast(stateMessage(member));
+    }
+}
+
+std::int16_t Lobby::allocateIndex()
+{
+    if (!freedIndexes_.empty()) {
+        const std::int16_t index = *freedIndexes_.begin();
+        freedIndexes_.erase(freedIndexes_.begin());
+        return index;
+    }
+    users_.emplace_back();
+    return static_cast<std::int16_t>(users_.size() - 1);
+}
+
+std::string Lobby::stateMessage(std::int16_t index) const
+{
+    const User& user = users_[index];
+    switch (user.state) {
+    case State::Host:
+        return makeCommand("USERSTATE",
+                           {number(index), "HOST", number(user.hutSize), user.password});
+    case State::Client:
+        return makeCommand("USERSTATE",
+                           {number(index), "CLIENT", number(user.host), number(user.place)});
+    case State::Idle:
+        break;
+    }
+    return makeCommand("USERSTATE", {number(index), "IDLE"});
+}
+
+void Lobby::sendTo(std::int16_t index, std::string_view message)
+{
+    if (users_[index].connection != 0)
+        outbox_.send(users_[index].connection, message);
+}
+
+void Lobby::broadcast(std::string_view message, std::int16_t except)
+{
+    for (std::size_t i = 1; i < users_.size(); ++i)
+        if (static_cast<std::int16_t>(i) != except && users_[i].connection != 0)
+            outbox_.send(users_[i].connection, message);
+}
+
+bool Lobby::isUser(long index) const
+{
+    return index >= 1 && index < static_cast<long>(users_.size()) &&
+           users_[static_cast<std::size_t>(index)].connection != 0;
+}
+
+} // namespace stonecall::server

@@ -1,0 +1,123 @@
+#pragma once
+// The lobby's rules without sockets. Connections are numbers; their bytes or messages come
+// in, and everything the lobby says or decides goes out through an Outbox, so the whole
+// protocol can be driven by a test or a fuzzer.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace stonecall::server {
+
+using ConnectionId = std::uint64_t; // 0 is never a connection
+
+enum class DropKind {
+    Close, // after what was already sent has gone out (a refusal the client should read)
+    Abort, // at once, pending output discarded (misbehaving or dead peers)
+};
+
+class Outbox {
+public:
+    virtual ~Outbox() = default;
+    // One message, without MsgEnd.
+    virtual void send(ConnectionId to, std::string_view message) = 0;
+    // The lobby has let go of the connection and sends nothing more to it.
+    virtual void drop(ConnectionId who, DropKind how) = 0;
+    // A line for the operator's log.
+    virtual void note(std::string_view) {}
+};
+
+inline constexpr std::size_t MaxMessageLength = 4096;
+inline constexpr int MaxUsersLimit = 32767; // clients keep indexes as 16-bit numbers
+
+struct LobbyConfig {
+    int maxUsers = 1000;
+    std::vector<std::string> motd; // plain lines
+    // A logged-in connection gets a VERIFY challenge at its first tick and then every this
+    // many ticks; 0 sends none.
+    int verifyEveryTicks = 10;
+    // Draws a challenge; empty: uniformly at random from the range the client can answer.
+    std::function<std::int16_t()> challenge;
+};
+
+class Lobby {
+public:
+    Lobby(LobbyConfig config, Outbox& outbox);
+
+    void connected(ConnectionId id);
+    // Raw bytes of a connection, framed here; a message longer than MaxMessageLength drops it.
+    void bytesReceived(ConnectionId id, std::string_view bytes);
+    // One message already cut into fields (keyword first).
+    void messageReceived(ConnectionId id, const std::vector<std::string_view>& fields);
+    // The transport lost or gave up the connection; no drop() is reported back for it.
+    void disconnected(ConnectionId id);
+    // One ping interval has passed: pings, challenges and the drops they decide.
+    void tick();
+
+    std::size_t userCount() const { return names_.size(); }
+    std::size_t connectionCount() const { return connections_.size(); }
+
+private:
+    enum class Phase { Fresh, Accepted, LoggedIn };
+    enum class State { Idle, Host, Client };
+
+    struct Connection {
+        Phase phase = Phase::Fresh;
+        std::int16_t index = 0;
+        std::string input;
+        int ticks = 0;
+        int unansweredPings = 0;
+        int loggedInTicks = 0;
+        std::optional<std::int32_t> expectedAnswer;
+        int challengeAge = 0;
+    };
+
+    struct User {
+        ConnectionId connection = 0; // 0: free, or on its way out
+        std::string name;
+        State state = State::Idle;
+        int hutSize = 0;
+        std::string password;
+        std::array<std::int16_t, 4> places{}; // a host's members by place 1 to 3, 0 empty
+        std::int16_t host = 0;                // a member's host
+        int place = 0;                        // a member's place
+    };
+
+    void onVersion(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
+    void onLogin(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
+    void onVerify(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
+    void onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fields);
+    void sendUserList(std::int16_t me);
+    void sendMotd(std::int16_t me);
+    void relayChat(std::int16_t me, const std::vector<std::string_view>& fields);
+    void beHost(std::int16_t me, const std::vector<std::string_view>& fields);
+    void beClient(std::int16_t me, const std::vector<std::string_view>& fields);
+    void beIdle(std::int16_t me);
+
+    void release(ConnectionId id, std::optional<DropKind> how);
+    void removeUser(std::int16_t index);
+    void leaveHut(std::int16_t member);
+    void closeHut(std::int16_t host);
+    std::int16_t allocateIndex();
+
+    std::string stateMessage(std::int16_t index) const;
+    void sendTo(std::int16_t index, std::string_view message);
+    void broadcast(std::string_view message, std::int16_t except = 0);
+    bool isUser(long index) const;
+
+    LobbyConfig config_;
+    Outbox& outbox_;
+    std::map<ConnectionId, Connection> connections_;
+    std::vector<User> users_;             // entries 0 to the highest index handed out
+    std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
+    std::unordered_set<std::string> names_;
+};
+
+} // namespace stonecall::server

@@ -1,0 +1,116 @@
+#include "ScriptedClient.h"
+
+#include "Rules.h"
+#include "protocol/Framer.h"
+#include "protocol/Numbers.h"
+#include "protocol/Wire.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+
+using namespace stonecall;
+
+bool waitUntil(const std::function<bool()>& condition, int deadlineMs)
+{
+    const QDeadlineTimer deadline(deadlineMs);
+    QTimer wake; // an event now and then, so the deadline is seen even in silence
+    wake.start(20);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+ScriptedClient::ScriptedClient(quint16 port)
+{
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { readAll(); });
+    socket_.connectToHost(QHostAddress::LocalHost, port);
+    waitUntil([this] { return isConnected(); });
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+}
+
+void ScriptedClient::send(const std::string& message)
+{
+    sendRaw(QByteArray::fromStdString(message + MsgEnd));
+}
+
+void ScriptedClient::sendRaw(const QByteArray& bytes)
+{
+    socket_.write(bytes);
+    socket_.flush();
+}
+
+std::optional<std::string> ScriptedClient::next()
+{
+    waitUntil([this] { return !inbox_.empty(); });
+    if (inbox_.empty())
+        return std::nullopt;
+    std::string message = std::move(inbox_.front());
+    inbox_.pop_front();
+    return message;
+}
+
+std::optional<std::vector<std::string>> ScriptedClient::upTo(const std::string& message)
+{
+    std::vector<std::string> before;
+    for (;;) {
+        std::optional<std::string> got = next();
+        if (!got)
+            return std::nullopt;
+        if (*got == message)
+            return before;
+        before.push_back(std::move(*got));
+    }
+}
+
+bool ScriptedClient::waitClosed()
+{
+    return waitUntil([this] { return socket_.state() == QAbstractSocket::UnconnectedState; });
+}
+
+int ScriptedClient::logIn(const std::string& name)
+{
+    send(makeCommand("VERSION", {"1"}));
+    if (next() != makeCommand("VERSION", {"GOOD"}))
+        return -1;
+    send(makeCommand("LOGIN", {name, "127.0.0.1"}));
+    const std::optional<std::string> login = next();
+    if (!login || login->rfind("LOGIN", 0) != 0)
+        return -1;
+    const auto fields = splitFields(*login);
+    const int index = fields.size() == 2 ? strictNumber<std::int32_t>(fields[1]).value_or(-1) : -1;
+    send("GETUSERLIST");
+    if (!upTo("ENDUSERS"))
+        return -1;
+    return index;
+}
+
+void ScriptedClient::answerAutomatically(bool on, int verifySkew)
+{
+    automatic_ = on;
+    verifySkew_ = verifySkew;
+}
+
+void ScriptedClient::readAll()
+{
+    const QByteArray bytes = socket_.readAll();
+    feedMessages(
+        partial_, std::string_view(bytes.constData(), bytes.size()), MsgEnd, std::string::npos,
+        [this](std::string_view message) {
+            const auto fields = splitFields(message);
+            if (automatic_ && fields[0] == "PING") {
+                ++pingsAnswered_;
+                send("PINGREPLY");
+            } else if (automatic_ && fields[0] == "VERIFY" && fields.size() == 2) {
+                const auto v = strictNumber<std::int16_t>(fields[1]);
+                const auto answer = v ? server::verifyResponse(*v) : std::nullopt;
+                ++challengesAnswered_;
+                send(makeCommand("VERIFY", {std::to_string(answer.value_or(0) + verifySkew_)}));
+            } else {
+                inbox_.emplace_back(message);
+            }
+        });
+}

@@ -1,0 +1,52 @@
+#pragma once
+// A lobby client for socket tests: sends what the test says, collects every message it
+// receives, and can answer PING and VERIFY by itself. Waits spin the event loop against a
+// deadline, so the server in the same thread keeps running.
+
+#include <QByteArray>
+#include <QTcpSocket>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs the event loop until the condition holds or the deadline passes; no fixed sleeps.
+bool waitUntil(const std::function<bool()>& condition, int deadlineMs = 10000);
+
+class ScriptedClient {
+public:
+    explicit ScriptedClient(quint16 port);
+
+    void send(const std::string& message); // MsgEnd is added
+    void sendRaw(const QByteArray& bytes);
+    void abort() { socket_.abort(); }
+
+    // The next message, without MsgEnd; nothing when none comes before the deadline.
+    std::optional<std::string> next();
+    // Everything received before `message`, which is taken too; nothing on time-out.
+    std::optional<std::vector<std::string>> upTo(const std::string& message);
+    bool waitClosed();
+    bool isConnected() const { return socket_.state() == QAbstractSocket::ConnectedState; }
+
+    // The whole log-in conversation; the index the server gave, or -1.
+    int logIn(const std::string& name);
+
+    // Answer PING and VERIFY by itself (they are then not collected); a non-zero skew
+    // makes every VERIFY answer wrong by that much.
+    void answerAutomatically(bool on, int verifySkew = 0);
+    int pingsAnswered() const { return pingsAnswered_; }
+    int challengesAnswered() const { return challengesAnswered_; }
+
+private:
+    void readAll();
+
+    QTcpSocket socket_;
+    std::string partial_;
+    std::deque<std::string> inbox_;
+    bool automatic_ = false;
+    int verifySkew_ = 0;
+    int pingsAnswered_ = 0;
+    int challengesAnswered_ = 0;
+};
