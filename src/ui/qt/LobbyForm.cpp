@@ -130,8 +130,7 @@ LobbyForm::LobbyForm(QWidget* parent)
     MenuGame_->setAutoFillBackground(true);
     MenuGame_->setFocusPolicy(Qt::StrongFocus);
     // The frame is only painted: children keep their places relative to the panel's corner.
-    MenuGame_->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    MenuGame_->setLineWidth(1);
+    MenuGame_->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     placeTwips(MenuGame_, 120, 6705, 1335, 1815);
     Label1_ = new QLabel(QStringLiteral("Password:"), MenuGame_);
     Label1_->setObjectName("Label1");
