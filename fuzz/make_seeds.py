@@ -23,6 +23,14 @@ def chunks(stream: bytes, size: int) -> bytes:
     return out
 
 
+LS, LE = b"\xa9", b"\xae"
+
+
+def link_chunk(data: bytes, nested: bool = False) -> bytes:
+    """The link target's input: [flags][length][bytes]; flag 1 arrives inside a message box."""
+    return bytes([1 if nested else 0, len(data)]) + data
+
+
 login = (msg(b"VERSION", b"GOOD") + msg(b"LOGIN", b"2") +
          msg(b"USER", b"0", b"NONE", b"") + msg(b"USER", b"1", b"Big_Bob", b"x") +
          msg(b"USER", b"2", b"Fuzz", b"x") + msg(b"USER", b"3", b"Ann", b"") +
@@ -39,7 +47,11 @@ seeds = {
     "fuzz_dispatcher": [chunks(login, 255), chunks(login + play, 7), chunks(play, 1)],
     "fuzz_codec": [enc(b"hello"), b"6a6B6c", b"4 1", b"ABC", b""],
     "fuzz_numbers": [b"12", b"-3.5", b" 1 e 3", b"32768", b"abc", b"2.5"],
-    "fuzz_link": [b"SENDBROADCAST\xa9hello\xae", b"sendbroadcast\xa9A\xa9B\xae\xae", b"SEND"],
+    "fuzz_link": [link_chunk(LS.join([b"SENDBROADCAST", b"hello"]) + LE),
+                  link_chunk(b"sendbroad") + link_chunk(b"cast" + LS + b"A" + LS + b"B" + LE + LE),
+                  link_chunk(b"SENDBROADCAST" + LS + b"outer" + LE + b"SEND") +
+                  link_chunk(b"BROADCAST" + LS + b"inner" + LE, nested=True),
+                  link_chunk(b"NOPE" + LS + b"x" + LE + b"SENDBROADCAST" + LE)],
     "fuzz_server": [chunks(msg(b"VERSION", b"1") + msg(b"LOGIN", b"Ann", b"127.0.0.1") + msg(b"GETUSERLIST") +
                            msg(b"MOTD") + msg(b"SENDMSG", enc(b"hi")) + msg(b"BEHOST", b"3", b"NONE") +
                            msg(b"BEIDLE") + msg(b"PINGREPLY") + msg(b"LOGOUT"), 16)],

@@ -17,7 +17,8 @@ Client::Client(Platform platform)
     : platform_(platform), dispatcher_(session_, *this),
       listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
       huts_(session_, platform.lobby, platform.dialogs,
-            [this](std::string text) { SendCommand(std::move(text)); })
+            [this](std::string text) { SendCommand(std::move(text)); }),
+      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); })
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -100,6 +101,10 @@ void Client::Tabs_Click(int index)
     }
 }
 
+void Client::TxOut_KeyPress(int key) { chat_.TxOut_KeyPress(key); }
+
+void Client::TxChat_Click() { chat_.TxChat_Click(); }
+
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
@@ -163,10 +168,6 @@ void Client::UpdateUserList() {}
 
 void Client::ConstructHuts() {}
 
-void Client::AddLog(std::string_view line)
-{
-    platform_.lobby.appendToChat(line);
-    platform_.lobby.appendToChat("\r\n");
-}
+void Client::AddLog(std::string_view line) { chat_.AddLog(line); }
 
 } // namespace stonecall

@@ -7,6 +7,7 @@
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
+#include "roster/ChatLog.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,8 @@ public:
     void LobbyForm_Load();
     void LobbyForm_QueryUnload();
     void cmdLogout_Click();
+    void TxOut_KeyPress(int key);
+    void TxChat_Click();
     void cmdCreate_Click() { huts_.cmdCreate_Click(); }
     void HutCount_Click(std::int16_t index) { huts_.HutCount_Click(index); }
     void cmdExit_Click() { huts_.cmdExit_Click(); }
@@ -70,6 +73,7 @@ public:
 
     Session& session() { return session_; }
     ListenerModule& listener() { return listener_; }
+    ChatLog& chat() { return chat_; }
 
     std::string ServerHost;
     int ServerPort = 0;
@@ -84,6 +88,7 @@ private:
     Dispatcher dispatcher_;
     ListenerModule listener_;
     HutActions huts_;
+    ChatLog chat_;
     bool lobbyLoaded_ = false;
 };
 

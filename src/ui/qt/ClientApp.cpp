@@ -27,6 +27,9 @@ void ClientApp::wire()
     QObject::connect(&loginForm_, &LoginForm::closeRequested, [c] { c->LoginForm_Unload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::closeRequested, [c] { c->LobbyForm_QueryUnload(); });
     QObject::connect(&lobbyForm_, &LobbyForm::cmdLogoutClicked, [c] { c->cmdLogout_Click(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::txOutKeyPressed,
+                     [c](int key) { c->TxOut_KeyPress(key); });
+    QObject::connect(&lobbyForm_, &LobbyForm::txChatClicked, [c] { c->TxChat_Click(); });
     QObject::connect(&lobbyForm_, &LobbyForm::cmdCreateClicked, [c] { c->cmdCreate_Click(); });
     QObject::connect(&lobbyForm_, &LobbyForm::hutCountClicked,
                      [c](int index) { c->HutCount_Click(static_cast<std::int16_t>(index)); });

@@ -81,7 +81,7 @@ LobbyForm::LobbyForm(QWidget* parent)
     placeTwips(lstHuts_->widget(), 120, 120, 1935, 8295);
     connect(lstHuts_, &QtTreeView::doubleClicked, this, &LobbyForm::lstHutsDoubleClicked);
 
-    TxChat_ = new QPlainTextEdit(FraMain_);
+    TxChat_ = new ChatBox(FraMain_);
     TxChat_->setObjectName("TxChat");
     TxChat_->setAccessibleName(QStringLiteral("Chat"));
     TxChat_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -212,25 +212,15 @@ TreeView& LobbyForm::LstUSers() { return *LstUSers_; }
 
 TreeView& LobbyForm::lstHuts() { return *lstHuts_; }
 
-std::size_t LobbyForm::chatLength() const { return chatText().size(); }
+std::size_t LobbyForm::chatLength() const { return TxChat_->logLength(); }
 
-void LobbyForm::appendToChat(std::string_view text)
-{
-    QTextCursor cursor(TxChat_->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(toQString(text));
-}
+void LobbyForm::appendToChat(std::string_view text) { TxChat_->appendLog(text); }
 
-void LobbyForm::clearChat() { TxChat_->clear(); }
+void LobbyForm::clearChat() { TxChat_->clearLog(); }
 
-void LobbyForm::moveChatCaretToEnd() { TxChat_->moveCursor(QTextCursor::End); }
+void LobbyForm::moveChatCaretToEnd() { TxChat_->moveCaretToEnd(); }
 
-std::string LobbyForm::chatText() const
-{
-    QString text = TxChat_->toPlainText();
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return fromQString(text);
-}
+std::string LobbyForm::chatText() const { return TxChat_->logText(); }
 
 std::string LobbyForm::outText() const { return fromQString(TxOut_->text()); }
 

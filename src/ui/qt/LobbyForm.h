@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/LobbyWindow.h"
+#include "ui/qt/ChatBox.h"
 
 #include <QWidget>
 
@@ -107,7 +108,7 @@ private:
     QWidget* FraMain_;
     QWidget* FraOptions_;
     QtTreeView* lstHuts_;
-    QPlainTextEdit* TxChat_;
+    ChatBox* TxChat_;
     QtTreeView* LstUSers_;
     QLineEdit* TxOut_;
     PictureButton* cmdCreate_;

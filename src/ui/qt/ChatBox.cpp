@@ -1,0 +1,115 @@
+#include "ui/qt/ChatBox.h"
+
+#include "ui/qt/Charset.h"
+
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace stonecall {
+
+namespace {
+
+// Typed or pasted text as the box may hold it: characters outside the character set become
+// "?" (a pair of surrogates one "?"), and every kind of line break becomes a paragraph break.
+QString typable(const QString& text)
+{
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    lines.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    lines.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return toQString(fromQString(lines));
+}
+
+} // namespace
+
+ChatBox::ChatBox(QWidget* parent) : QPlainTextEdit(parent) {}
+
+std::size_t ChatBox::logLength() const
+{
+    // characterCount() holds one separator per paragraph, the last one included; the log has
+    // a CR LF between paragraphs and nothing after the last.
+    const QTextDocument* doc = document();
+    return static_cast<std::size_t>(doc->characterCount() + doc->blockCount() - 2);
+}
+
+void ChatBox::appendLog(std::string_view bytes)
+{
+    QTextDocument* doc = document();
+    // Like a text the program sets, an appended line is not the user's to undo; it also keeps
+    // the undo history from growing with the log.
+    doc->setUndoRedoEnabled(false);
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(toQString(bytes));
+    doc->setUndoRedoEnabled(true);
+}
+
+void ChatBox::clearLog()
+{
+    clear();
+}
+
+void ChatBox::moveCaretToEnd()
+{
+    moveCursor(QTextCursor::End);
+}
+
+std::string ChatBox::logText() const
+{
+    std::string text;
+    text.reserve(logLength());
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (block != document()->begin())
+            text += "\r\n";
+        text += fromQString(block.text());
+    }
+    return text;
+}
+
+void ChatBox::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::InsertLineSeparator)) {
+        // A line break inside the paragraph would be a second kind of line end; the log
+        // knows only one.
+        QKeyEvent plain(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QPlainTextEdit::keyPressEvent(&plain);
+        event->setAccepted(plain.isAccepted());
+        return;
+    }
+    const QString text = event->text();
+    if (!isReadOnly() && !text.isEmpty() &&
+        (text.at(0).isPrint() || text.at(0).isHighSurrogate()) && typable(text) != text) {
+        textCursor().insertText(typable(text));
+        ensureCursorVisible();
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void ChatBox::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QString commit = event->commitString();
+    if (commit.isEmpty() || typable(commit) == commit) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QInputMethodEvent kept(event->preeditString(), event->attributes());
+    kept.setCommitString(typable(commit), event->replacementStart(), event->replacementLength());
+    QPlainTextEdit::inputMethodEvent(&kept);
+    event->setAccepted(kept.isAccepted());
+}
+
+void ChatBox::insertFromMimeData(const QMimeData* source)
+{
+    if (source && source->hasText())
+        textCursor().insertText(typable(source->text()));
+    ensureCursorVisible();
+}
+
+} // namespace stonecall

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace stonecall {
+
+// The chat log box. The document keeps paragraphs; the log as the client sees it ends each
+// line with CR LF, so a paragraph break counts as two characters. The user may type into
+// the box as well; what the user types is kept to the client's character set, one document
+// character per code, so that the length stays a matter of two counters the document keeps.
+class ChatBox final : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit ChatBox(QWidget* parent = nullptr);
+
+    // Constant time: the document's character and paragraph counts.
+    std::size_t logLength() const;
+    // Appends at the end whatever the caret and selection; costs what the text costs. CR LF,
+    // a lone CR and a lone LF each start a new line.
+    void appendLog(std::string_view bytes);
+    void clearLog();
+    void moveCaretToEnd();
+    std::string logText() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+};
+
+} // namespace stonecall
