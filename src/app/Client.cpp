@@ -69,8 +69,8 @@ void Client::LobbyForm_Load()
     lobbyLoaded_ = true;
     session_.Users = UserTable();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." +
-                               std::to_string(VersionRevision) + " - Fernhollow");
+                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
+                               " - Fernhollow");
 }
 
 void Client::LobbyForm_QueryUnload()
@@ -90,8 +90,7 @@ void Client::cmdLogout_Click()
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
-    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
-                                  ")");
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
@@ -105,8 +104,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
-                                  std::to_string(ServerPort) + ": " + reason);
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
+                                  ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -114,20 +113,19 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     const std::string bytes = platform_.WSClient.GetData();
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
-                                           [&](std::string_view message) {
-                                               if (platform_.wireLog)
-                                                   platform_.wireLog->received(message);
-                                               if (message.empty())
-                                                   return;
-                                               splitFields(message, fields);
-                                               dispatcher_.dispatch(fields);
-                                           });
+    const FeedResult result =
+        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+            if (platform_.wireLog)
+                platform_.wireLog->received(message);
+            if (message.empty())
+                return;
+            splitFields(message, fields);
+            dispatcher_.dispatch(fields);
+        });
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
-        platform_.login.setStatusText(
-            "The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
     }
 }
 
