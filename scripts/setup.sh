@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb x11-apps imagemagick xauth
+    dpkg-dev x11-utils desktop-file-utils groff-base
 )
 
 missing=()
