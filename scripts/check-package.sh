@@ -99,18 +99,17 @@ for program in "$root"/usr/bin/*; do
     grep -E 'R(UN)?PATH' <<<"$dynamic" && fail "$name carries an RPATH"
     libraries=$(ldd "$program")
     grep 'not found' <<<"$libraries" && fail "$name misses libraries"
-    # Every library it links directly comes from a package it depends on.
-    for needed in $(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic"); do
-        path=$(awk -v lib="$needed" '$1 == lib && $3 ~ /^\// {print $3}' <<<"$libraries")
-        owner=""
-        for candidate in "$path" "${path#/usr}" "/usr$path" "$(realpath "$path")"; do
-            owner=$(dpkg -S "$candidate" 2>/dev/null | cut -d: -f1 | head -1 || true)
-            [ -n "$owner" ] && break
-        done
+    # Every library it links directly comes from a package it depends on. dpkg knows a
+    # library under /lib or /usr/lib, whichever its package names, so both are asked.
+    needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+    paths=$(awk '$3 ~ /^\// {print $3}' <<<"$libraries" | sed 's|^/usr/|/|' | sort -u)
+    owners=$(dpkg -S $paths $(sed 's|^|/usr|' <<<"$paths") 2>/dev/null || true)
+    for lib in $needed; do
+        owner=$(awk -v lib="$lib" '{n = split($NF, p, "/")} p[n] == lib {sub(/:.*/, "", $1); print $1; exit}' <<<"$owners")
         if [ -z "$owner" ]; then
-            fail "$name links $needed, which no installed package holds"
+            fail "$name links $lib, which no installed package holds"
         elif ! grep -qx "$owner" <<<"$dep_names"; then
-            fail "$name links $needed of $owner, which is not in Depends"
+            fail "$name links $lib of $owner, which is not in Depends"
         fi
     done
 done
