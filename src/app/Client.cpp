@@ -8,6 +8,7 @@
 #include "ui/LobbyWindow.h"
 #include "ui/LoginWindow.h"
 #include "ui/Socket.h"
+#include "ui/WireLog.h"
 
 #include <vector>
 
@@ -133,6 +134,8 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     std::vector<std::string_view> fields;
     const FeedResult result =
         feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+            if (platform_.wireLog)
+                platform_.wireLog->received(message);
             if (message.empty())
                 return;
             splitFields(message, fields);
@@ -154,6 +157,8 @@ void Client::ShutdownClient()
 
 void Client::SendCommand(std::string text)
 {
+    if (platform_.wireLog && platform_.WSClient.isConnected())
+        platform_.wireLog->sent(text);
     stonecall::SendCommand(platform_.WSClient, std::move(text));
 }
 

@@ -20,6 +20,7 @@ class Dialogs;
 class LobbyWindow;
 class LoginWindow;
 class Socket;
+class WireLog;
 
 // The platform the client runs on; everything lives at least as long as the Client.
 struct Platform {
@@ -29,6 +30,7 @@ struct Platform {
     Socket& VLan0;
     Dialogs& dialogs;
     Application& app;
+    WireLog* wireLog = nullptr; // a trace of every message, when set
 };
 
 class Client final : public ClientActions {

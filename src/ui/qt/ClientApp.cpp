@@ -3,7 +3,8 @@
 namespace stonecall {
 
 ClientApp::ClientApp()
-    : client_(Platform{loginForm_, lobbyForm_, WSClient_, VLan0_, dialogs_, application_})
+    : client_(
+          Platform{loginForm_, lobbyForm_, WSClient_, VLan0_, dialogs_, application_, &wireLog_})
 {
     dialogs_.setParent(&lobbyForm_);
     wire();
