@@ -67,6 +67,7 @@ void FakeTreeView::clear()
     root.ordered.clear();
     byKey.clear();
     added.clear();
+    addedOrderStale = true;
     selected.reset();
 }
 
@@ -105,6 +106,7 @@ void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey
     node->text = text;
     node->folded = foldAscii(text);
     byKey.emplace(node->key, node);
+    addedOrderStale = true;
     link(parent, node, beforeKey.empty() ? nullptr : find(beforeKey));
 }
 
@@ -117,6 +119,7 @@ void FakeTreeView::erase(Node* node)
     unlink(node);
     byKey.erase(node->key);
     added.erase(node->addedAt);
+    addedOrderStale = true;
 }
 
 void FakeTreeView::remove(std::string_view key)
@@ -240,13 +243,19 @@ std::string FakeTreeView::keyAt(std::size_t index) const
 {
     if (index < 1 || index > added.size())
         return {};
-    return (*std::next(added.begin(), static_cast<long>(index - 1)))->key;
+    if (addedOrderStale) {
+        addedOrder.clear();
+        for (const auto& node : added)
+            addedOrder.push_back(node.get());
+        addedOrderStale = false;
+    }
+    return addedOrder[index - 1]->key;
 }
 
 void FakeTreeView::removeAt(std::size_t index)
 {
     if (index >= 1 && index <= added.size())
-        erase(std::next(added.begin(), static_cast<long>(index - 1))->get());
+        remove(keyAt(index));
 }
 
 void FakeTreeView::select(std::string_view key)
@@ -298,6 +307,33 @@ std::string FakeTreeView::dump() const
     std::string out;
     dumpInto(out, &root, 0);
     return out;
+}
+
+} // namespace stonecall
+
+namespace stonecall {
+
+bool FakeTreeView::sameNodes(const FakeTreeView& a, const Node* x, const FakeTreeView& b,
+                             const Node* y)
+{
+    const std::vector<const Node*> xs = a.children(x);
+    const std::vector<const Node*> ys = b.children(y);
+    if (xs.size() != ys.size())
+        return false;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        const Node& p = *xs[i];
+        const Node& q = *ys[i];
+        if (p.key != q.key || p.text != q.text || p.tag != q.tag || p.fore != q.fore ||
+            p.back != q.back || p.expanded != q.expanded || p.sorted != q.sorted ||
+            !sameNodes(a, &p, b, &q))
+            return false;
+    }
+    return true;
+}
+
+bool FakeTreeView::sameAs(const FakeTreeView& other) const
+{
+    return sameNodes(*this, &root, other, &other.root);
 }
 
 } // namespace stonecall

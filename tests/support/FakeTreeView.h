@@ -59,6 +59,9 @@ public:
     // One line per node in the order shown, indented by depth: key, text, tag, flags, and the
     // colours unless they are black on white.
     std::string dump() const;
+    // Whether the other tree shows the same nodes in the same order with the same
+    // properties: what dump() prints, without printing it.
+    bool sameAs(const FakeTreeView& other) const;
 
 private:
     struct Node;
@@ -97,9 +100,14 @@ private:
     void erase(Node* node);
     std::vector<const Node*> children(const Node* node) const;
     void dumpInto(std::string& out, const Node* node, int depth) const;
+    static bool sameNodes(const FakeTreeView& a, const Node* x, const FakeTreeView& b,
+                          const Node* y);
 
     Node root;
     std::list<std::unique_ptr<Node>> added;
+    // The nodes by their place in `added`, rebuilt after a change; walks by index stay cheap.
+    mutable std::vector<const Node*> addedOrder;
+    mutable bool addedOrderStale = false;
     std::unordered_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
     std::optional<std::string> selected;
     bool userCollapsible_ = true;
