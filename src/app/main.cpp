@@ -1,1 +1,20 @@
-int main() { return 0; }
+#include "app/Version.h"
+#include "ui/qt/ClientApp.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(stonecall::AppTitle));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(stonecall::VersionMajor)
+                                            .arg(stonecall::VersionMinor)
+                                            .arg(stonecall::VersionRevision));
+    // The run ends when the client says so, not when a window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    stonecall::ClientApp client;
+    client.start();
+    return QApplication::exec();
+}

@@ -20,12 +20,19 @@ std::string makeCommand(std::string_view keyword, std::initializer_list<std::str
 std::vector<std::string_view> splitFields(std::string_view message)
 {
     std::vector<std::string_view> fields;
+    splitFields(message, fields);
+    return fields;
+}
+
+void splitFields(std::string_view message, std::vector<std::string_view>& fields)
+{
+    fields.clear();
     std::size_t start = 0;
     for (;;) {
         const std::size_t sep = message.find(FieldSep, start);
         if (sep == std::string_view::npos) {
             fields.push_back(message.substr(start));
-            return fields;
+            return;
         }
         fields.push_back(message.substr(start, sep - start));
         start = sep + 1;

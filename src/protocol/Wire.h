@@ -17,6 +17,8 @@ std::string makeCommand(std::string_view keyword, std::initializer_list<std::str
 
 // Cuts a message (without MsgEnd) at every FieldSep. Field 1, the keyword, is element 0.
 std::vector<std::string_view> splitFields(std::string_view message);
+// The same into a vector the caller keeps, so a burst of messages reuses one allocation.
+void splitFields(std::string_view message, std::vector<std::string_view>& fields);
 
 // Why a text typed by the user cannot travel as one field, or nothing when it can.
 // FieldSep and MsgEnd would break the message layout; control characters have no

@@ -1,0 +1,156 @@
+#include "app/Client.h"
+
+#include "app/Version.h"
+#include "protocol/Framer.h"
+#include "protocol/SendCommand.h"
+#include "protocol/Wire.h"
+#include "ui/Application.h"
+#include "ui/LobbyWindow.h"
+#include "ui/LoginWindow.h"
+#include "ui/Socket.h"
+
+#include <vector>
+
+namespace stonecall {
+
+Client::Client(Platform platform)
+    : platform_(platform), dispatcher_(session_, *this),
+      listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); })
+{
+    Socket& ws = platform_.WSClient;
+    ws.onConnect = [this] { WSClient_Connect(); };
+    ws.onClose = [this] { WSClient_Close(); };
+    ws.onError = [this](const std::string& reason) { WSClient_Error(reason); };
+    ws.onDataArrival = [this](std::size_t bytesTotal) { WSClient_DataArrival(bytesTotal); };
+}
+
+Client::~Client()
+{
+    Socket& ws = platform_.WSClient;
+    ws.onConnect = nullptr;
+    ws.onClose = nullptr;
+    ws.onError = nullptr;
+    ws.onDataArrival = nullptr;
+}
+
+void Client::LoginForm_Load()
+{
+    ServerHost = DefaultServerHost;
+    ServerPort = 13511;
+    listener_.StartListener();
+}
+
+void Client::LoginForm_Unload()
+{
+    // Nothing else would end the run once the login window is gone.
+    SendCommand("LOGOUT");
+    ShutdownClient();
+}
+
+void Client::cmdLogin_Click()
+{
+    session_.MyName = platform_.login.usrNameText();
+    // A name with the field separator or control characters would break the message layout.
+    if (const auto reason = unsendableFieldReason(session_.MyName)) {
+        platform_.login.setStatusText("This user name cannot be used: " + *reason + ".");
+        return;
+    }
+    platform_.WSClient.Close();
+    platform_.WSClient.Connect(ServerHost, ServerPort);
+}
+
+void Client::LobbyForm_Load()
+{
+    if (lobbyLoaded_)
+        return;
+    lobbyLoaded_ = true;
+    session_.Users = UserTable();
+    platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
+                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
+                               " - Fernhollow");
+}
+
+void Client::LobbyForm_QueryUnload()
+{
+    SendCommand("LOGOUT");
+    ShutdownClient();
+}
+
+void Client::cmdLogout_Click()
+{
+    platform_.lobby.setVisible(false);
+    platform_.login.setVisible(true);
+    SendCommand("LOGOUT");
+    platform_.WSClient.Close();
+}
+
+void Client::WSClient_Connect()
+{
+    session_.RecvBuffer.clear();
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
+    SendCommand(makeCommand("VERSION", {ClientVersion}));
+    session_.MyIP = platform_.WSClient.LocalIP();
+    platform_.login.setProgress(1);
+}
+
+void Client::WSClient_Close()
+{
+    platform_.lobby.setVisible(false);
+    platform_.login.setVisible(true);
+}
+
+void Client::WSClient_Error(const std::string& reason)
+{
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
+                                  ": " + reason);
+}
+
+void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
+{
+    const std::string bytes = platform_.WSClient.GetData();
+    platform_.lobby.beginBurst();
+    std::vector<std::string_view> fields;
+    const FeedResult result =
+        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+            if (message.empty())
+                return;
+            splitFields(message, fields);
+            dispatcher_.dispatch(fields);
+        });
+    platform_.lobby.endBurst();
+    if (result == FeedResult::Overflow) {
+        ReturnToLogin();
+        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
+    }
+}
+
+void Client::ShutdownClient()
+{
+    platform_.lobby.unload();
+    platform_.login.unload();
+    platform_.app.quit();
+}
+
+void Client::SendCommand(std::string text)
+{
+    stonecall::SendCommand(platform_.WSClient, std::move(text));
+}
+
+void Client::ReturnToLogin()
+{
+    platform_.lobby.setVisible(false);
+    platform_.WSClient.Close();
+    platform_.login.setVisible(true);
+}
+
+void Client::UpdateUserList() {}
+
+void Client::ConstructHuts() {}
+
+void Client::AddLog(std::string_view line)
+{
+    platform_.lobby.appendToChat(line);
+    platform_.lobby.appendToChat("\r\n");
+}
+
+} // namespace stonecall

@@ -1,0 +1,81 @@
+#pragma once
+// One run of the client from start to end: the handlers of both windows and of the server
+// socket, and the program-wide values they share.
+
+#include "app/Session.h"
+#include "link/ListenerModule.h"
+#include "protocol/ClientActions.h"
+#include "protocol/Dispatcher.h"
+
+#include <cstddef>
+#include <string>
+
+namespace stonecall {
+
+class Application;
+class Dialogs;
+class LobbyWindow;
+class LoginWindow;
+class Socket;
+
+// The platform the client runs on; everything lives at least as long as the Client.
+struct Platform {
+    LoginWindow& login;
+    LobbyWindow& lobby;
+    Socket& WSClient;
+    Socket& VLan0;
+    Dialogs& dialogs;
+    Application& app;
+};
+
+class Client final : public ClientActions {
+public:
+    explicit Client(Platform platform);
+    ~Client() override;
+
+    // The login window.
+    void LoginForm_Load();
+    void LoginForm_Unload(); // the user closed the login window
+    void cmdLogin_Click();
+
+    // The lobby window.
+    void LobbyForm_Load();
+    void LobbyForm_QueryUnload();
+    void cmdLogout_Click();
+
+    // The server socket.
+    void WSClient_Connect();
+    void WSClient_Close();
+    void WSClient_Error(const std::string& reason);
+    void WSClient_DataArrival(std::size_t bytesTotal);
+
+    void ShutdownClient();
+
+    // ClientActions
+    void SendCommand(std::string text) override;
+    void ReturnToLogin() override;
+    void UpdateUserList() override;
+    void ConstructHuts() override;
+    void AddLog(std::string_view line) override;
+    LoginWindow& loginWindow() override { return platform_.login; }
+    LobbyWindow& lobbyWindow() override { return platform_.lobby; }
+
+    Session& session() { return session_; }
+    ListenerModule& listener() { return listener_; }
+
+    std::string ServerHost;
+    int ServerPort = 0;
+
+    // A server message longer than this without its end closes the connection.
+    static constexpr std::size_t MaxMessageSize = 1024 * 1024;
+    static constexpr const char* ClientVersion = "1";
+
+private:
+    Platform platform_;
+    Session session_;
+    Dispatcher dispatcher_;
+    ListenerModule listener_;
+    bool lobbyLoaded_ = false;
+};
+
+} // namespace stonecall

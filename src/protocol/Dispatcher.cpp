@@ -1,0 +1,225 @@
+#include "protocol/Dispatcher.h"
+
+#include "app/Session.h"
+#include "protocol/ClientActions.h"
+#include "protocol/Numbers.h"
+#include "protocol/Wire.h"
+#include "roster/Encryptor.h"
+#include "ui/LobbyWindow.h"
+#include "ui/LoginWindow.h"
+
+#include <limits>
+#include <string>
+
+namespace stonecall {
+
+namespace {
+
+// 16-bit signed addition that reports leaving the range instead of wrapping.
+std::optional<std::int16_t> add16(std::int32_t a, std::int32_t b)
+{
+    const std::int32_t sum = a + b;
+    if (sum < std::numeric_limits<std::int16_t>::min() || sum > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(sum);
+}
+
+} // namespace
+
+std::optional<std::int32_t> verifyResponse(std::int16_t challenge)
+{
+    const auto partial = add16(challenge, VerifyConstant);
+    if (!partial)
+        return std::nullopt;
+    const auto sum = add16(*partial, challenge);
+    if (!sum)
+        return std::nullopt;
+    const double product = 2.0 * challenge * static_cast<double>(*sum);
+    if (!(product >= std::numeric_limits<std::int32_t>::min() && product <= std::numeric_limits<std::int32_t>::max()))
+        return std::nullopt;
+    return static_cast<std::int32_t>(product);
+}
+
+void Dispatcher::dispatch(Fields fields)
+{
+    const std::string_view keyword = fields[0];
+    if (keyword == "VERSION")
+        onVersion(fields);
+    else if (keyword == "LOGIN")
+        onLogin(fields);
+    else if (keyword == "MSG")
+        onMsg(fields);
+    else if (keyword == "USER")
+        onUser(fields);
+    else if (keyword == "USERSTATE")
+        onUserState(fields);
+    else if (keyword == "PUBMSG")
+        onPubMsg(fields);
+    else if (keyword == "ENDUSERS")
+        onEndUsers();
+    else if (keyword == "MOTDLINE")
+        onMotdLine(fields);
+    else if (keyword == "VERIFY")
+        onVerify(fields);
+    else if (keyword == "PING")
+        onPing();
+    else if (keyword == "CREATEHOST")
+        onCreateHost(fields);
+}
+
+void Dispatcher::onVersion(Fields fields)
+{
+    if (fields.size() < 2)
+        return;
+    if (fields[1] == "GOOD") {
+        client_.SendCommand(makeCommand("LOGIN", {session_.MyName, session_.MyIP}));
+        client_.loginWindow().setProgress(2);
+    } else {
+        client_.loginWindow().setStatusText("Incorrect client version.");
+        client_.ReturnToLogin();
+    }
+}
+
+void Dispatcher::onLogin(Fields fields)
+{
+    if (fields.size() < 2)
+        return;
+    // The entry itself may come later with the user list; a negative index can never name one.
+    const auto index = lenientNumber<std::int16_t>(fields[1]);
+    if (!index || *index < 0)
+        return;
+    session_.MyIndex = *index;
+    client_.loginWindow().setProgress(3);
+    client_.loginWindow().setStatusText("Login OK! Requesting userlist...");
+    client_.lobbyWindow().setVisible(true);
+    client_.SendCommand("GETUSERLIST");
+}
+
+void Dispatcher::onMsg(Fields fields)
+{
+    if (fields.size() < 3)
+        return;
+    std::string line(fields[1]);
+    line += DecryptText(fields[2]);
+    client_.AddLog(line);
+}
+
+void Dispatcher::onUser(Fields fields)
+{
+    if (fields.size() < 4)
+        return;
+    const auto index = lenientNumber<std::int16_t>(fields[1]);
+    if (!index || *index < 0)
+        return;
+    UserTable& users = session_.Users;
+    users.growTo(*index);
+    UserInfo& user = users.edit(static_cast<std::size_t>(*index));
+    user.Name = fields[2] == "NONE" ? std::string_view() : fields[2];
+    user.Extra = fields[3];
+    client_.UpdateUserList();
+}
+
+void Dispatcher::onUserState(Fields fields)
+{
+    if (fields.size() < 3)
+        return;
+    UserTable& users = session_.Users;
+    const auto index = lenientNumber<std::int32_t>(fields[1]);
+    if (!index || !users.contains(*index))
+        return;
+    const std::string_view state = fields[2];
+    const bool isClient = state == "CLIENT";
+    const bool isHost = state == "HOST";
+
+    // Every argument is read before anything happens, so a bad one leaves everything as it was.
+    std::optional<std::int32_t> first, second;
+    if (isClient || isHost) {
+        if (fields.size() < (isHost ? 5u : 4u))
+            return;
+        first = lenientNumber<std::int32_t>(fields[3]);
+        if (!first)
+            return;
+        if (isClient && fields.size() >= 5) {
+            second = lenientNumber<std::int32_t>(fields[4]);
+            if (!second)
+                return;
+        }
+    }
+
+    const auto i = static_cast<std::size_t>(*index);
+    const std::int16_t me = session_.MyIndex;
+    // The host of the hut we joined stopped hosting without starting the game: leave too.
+    if (users.contains(me) && users[me].State == "CLIENT" && users[me].JoinedHost == *index &&
+        users[i].State == "HOST" && !isHost && state != "GAMING")
+        client_.SendCommand("BEIDLE");
+
+    UserInfo& user = users.edit(i);
+    user.State = state;
+    LobbyWindow& lobby = client_.lobbyWindow();
+    if (isClient) {
+        user.JoinedHost = *first;
+        if (second)
+            user.Slot = *second;
+    } else if (isHost) {
+        user.HutSize = *first;
+        user.HutPassword = fields[4];
+        if (*index == me)
+            lobby.setLaunchVisible(true);
+    } else if (state == "IDLE" && *index == me) {
+        lobby.setLaunchVisible(false);
+        lobby.setExitVisible(false);
+        lobby.setCreateVisible(true);
+    }
+    client_.UpdateUserList();
+    client_.ConstructHuts();
+}
+
+void Dispatcher::onPubMsg(Fields fields)
+{
+    if (fields.size() < 3)
+        return;
+    std::string line(fields[1]);
+    line += fields[2];
+    client_.AddLog(line);
+}
+
+void Dispatcher::onEndUsers()
+{
+    client_.loginWindow().setVisible(false);
+    client_.SendCommand("MOTD");
+}
+
+void Dispatcher::onMotdLine(Fields fields)
+{
+    if (fields.size() < 2)
+        return;
+    client_.AddLog(DecryptText(fields[1]));
+}
+
+void Dispatcher::onVerify(Fields fields)
+{
+    if (fields.size() < 2)
+        return;
+    const auto challenge = strictNumber<std::int16_t>(fields[1]);
+    if (!challenge)
+        return;
+    if (const auto response = verifyResponse(*challenge))
+        client_.SendCommand(makeCommand("VERIFY", {std::to_string(*response)}));
+}
+
+void Dispatcher::onPing()
+{
+    client_.SendCommand("PINGREPLY");
+}
+
+void Dispatcher::onCreateHost(Fields fields)
+{
+    if (fields.size() < 2)
+        return;
+    const auto index = strictNumber<std::int32_t>(fields[1]);
+    if (!index || !session_.Users.contains(*index))
+        return;
+    session_.Users.edit(static_cast<std::size_t>(*index)).State = "HOST";
+}
+
+} // namespace stonecall

@@ -1,0 +1,48 @@
+#pragma once
+// Acts on each message the lobby server sends, by its keyword. A message that an action
+// cannot take (missing fields, a number that is none or does not fit, an index outside the
+// table) is ignored whole: nothing is stored, sent or redrawn for it.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace stonecall {
+
+class ClientActions;
+struct Session;
+
+using Fields = std::span<const std::string_view>;
+
+// R of the VERIFY exchange, shared with the lobby server.
+inline constexpr std::int16_t VerifyConstant = 21179;
+
+// The answer to a VERIFY challenge, or nothing when its arithmetic leaves its range.
+std::optional<std::int32_t> verifyResponse(std::int16_t challenge);
+
+class Dispatcher {
+public:
+    Dispatcher(Session& session, ClientActions& client) : session_(session), client_(client) {}
+
+    // fields[0] is the keyword; unknown keywords are ignored.
+    void dispatch(Fields fields);
+
+private:
+    void onVersion(Fields fields);
+    void onLogin(Fields fields);
+    void onMsg(Fields fields);
+    void onUser(Fields fields);
+    void onUserState(Fields fields);
+    void onPubMsg(Fields fields);
+    void onEndUsers();
+    void onMotdLine(Fields fields);
+    void onVerify(Fields fields);
+    void onPing();
+    void onCreateHost(Fields fields);
+
+    Session& session_;
+    ClientActions& client_;
+};
+
+} // namespace stonecall

@@ -1,0 +1,109 @@
+#include "ui/qt/QtSocket.h"
+
+#include <QHostAddress>
+
+namespace stonecall {
+
+QtSocket::QtSocket(QObject* parent) : QObject(parent)
+{
+    connectTimer_.setSingleShot(true);
+    connectTimer_.setInterval(ConnectTimeoutMs);
+    connect(&connectTimer_, &QTimer::timeout, this, &QtSocket::onConnectTimeout);
+    connect(&socket_, &QTcpSocket::connected, this, [this] {
+        connectTimer_.stop();
+        if (onConnect)
+            onConnect();
+    });
+    connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+        if (!closing_ && onClose)
+            onClose();
+    });
+    connect(&socket_, &QTcpSocket::readyRead, this, [this] {
+        if (closing_) {
+            socket_.readAll(); // the client has let go of this connection
+            return;
+        }
+        if (onDataArrival)
+            onDataArrival(static_cast<std::size_t>(socket_.bytesAvailable()));
+    });
+    connect(&socket_, &QTcpSocket::errorOccurred, this, &QtSocket::onErrorOccurred);
+}
+
+void QtSocket::Connect(const std::string& host, int port)
+{
+    {
+        QSignalBlocker blocker(&socket_);
+        socket_.abort();
+    }
+    closing_ = false;
+    // IPv4, so that the local address reads as a dotted quad.
+    socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port), QIODevice::ReadWrite,
+                          QAbstractSocket::IPv4Protocol);
+    connectTimer_.start();
+}
+
+void QtSocket::Close()
+{
+    connectTimer_.stop();
+    closing_ = true;
+    if (socket_.state() == QAbstractSocket::ConnectedState) {
+        // What was sent last (LOGOUT) must still reach the peer before the connection ends.
+        socket_.flush();
+        socket_.disconnectFromHost();
+    } else {
+        QSignalBlocker blocker(&socket_);
+        socket_.abort();
+    }
+}
+
+void QtSocket::SendData(std::string_view bytes)
+{
+    socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+std::string QtSocket::GetData(std::size_t maxBytes)
+{
+    if (!socket_.isOpen())
+        return {};
+    const qint64 wanted = static_cast<qint64>(
+        std::min<std::size_t>(maxBytes, static_cast<std::size_t>(socket_.bytesAvailable())));
+    const QByteArray data = socket_.read(wanted);
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+bool QtSocket::isConnected() const
+{
+    return socket_.state() == QAbstractSocket::ConnectedState;
+}
+
+std::string QtSocket::LocalIP() const
+{
+    return socket_.localAddress().toString().toStdString();
+}
+
+void QtSocket::Accept(int /*requestId*/)
+{
+    // Nothing ever listens on this socket, so no request can be pending.
+}
+
+void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error)
+{
+    // Errors on a standing connection end in disconnected(); only a failed attempt is reported.
+    if (error == QAbstractSocket::RemoteHostClosedError || !connectTimer_.isActive())
+        return;
+    connectTimer_.stop();
+    const std::string reason = socket_.errorString().toStdString();
+    socket_.abort();
+    if (onError)
+        onError(reason);
+}
+
+void QtSocket::onConnectTimeout()
+{
+    QSignalBlocker blocker(&socket_);
+    socket_.abort();
+    if (onError)
+        onError("no answer within " + std::to_string(ConnectTimeoutMs / 1000) + " seconds");
+}
+
+} // namespace stonecall

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ui/Socket.h"
+
+#include <QObject>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace stonecall {
+
+// The socket over QTcpSocket. Wire data stays in QByteArray, one byte per character.
+class QtSocket final : public QObject, public Socket {
+    Q_OBJECT
+public:
+    explicit QtSocket(QObject* parent = nullptr);
+
+    void Connect(const std::string& host, int port) override;
+    void Close() override;
+    void SendData(std::string_view bytes) override;
+    std::string GetData(std::size_t maxBytes) override;
+    bool isConnected() const override;
+    std::string LocalIP() const override;
+    void setLocalPort(int port) override { localPort_ = port; }
+    int LocalPort() const override { return localPort_; }
+    void Accept(int requestId) override;
+
+    // How long a connection attempt may take before it counts as failed.
+    static constexpr int ConnectTimeoutMs = 15000;
+
+private:
+    void onErrorOccurred(QAbstractSocket::SocketError error);
+    void onConnectTimeout();
+
+    QTcpSocket socket_;
+    QTimer connectTimer_;
+    int localPort_ = 0;
+    bool closing_ = false; // closed by us: no further events reach the client
+};
+
+} // namespace stonecall

@@ -1,0 +1,70 @@
+#pragma once
+// The tree view over a QTreeView and a model of our own, nodes found by key.
+//
+// The lobby window brackets the messages of one arrival with beginUpdate() and endUpdate():
+// a few changes reach the view one by one, a log-in's thousands are applied to the model
+// alone and shown with one reset at the end. Expanded nodes and the current node survive
+// such a reset.
+
+#include "ui/TreeView.h"
+#include "ui/qt/TreeModel.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QTreeView;
+class QWidget;
+
+namespace stonecall {
+
+class QtTreeView final : public QObject, public TreeView {
+    Q_OBJECT
+public:
+    explicit QtTreeView(QWidget* parent = nullptr);
+    ~QtTreeView() override;
+
+    QWidget* widget() const;
+    QTreeView* view() const;
+    // Nestable; changes in between may be shown only at the outermost end.
+    void beginUpdate();
+    void endUpdate();
+
+    void clear() override;
+    void insert(std::string_view parentKey, std::string_view beforeKey, std::string_view key,
+                std::string_view text) override;
+    void remove(std::string_view key) override;
+    std::size_t count() const override;
+    bool contains(std::string_view key) const override;
+    std::string text(std::string_view key) const override;
+    void setText(std::string_view key, std::string_view text) override;
+    std::optional<int> tag(std::string_view key) const override;
+    void setTag(std::string_view key, std::optional<int> tag) override;
+    std::string parentKey(std::string_view key) const override;
+    std::size_t childCount(std::string_view key) const override;
+    std::vector<std::string> childKeys(std::string_view parentKey) const override;
+    void setColours(std::string_view key, Rgb fore, Rgb back) override;
+    void setExpanded(std::string_view key, bool expanded) override;
+    bool isExpanded(std::string_view key) const override;
+    void setSorted(std::string_view key, bool sorted) override;
+    void setUserCollapsible(bool collapsible) override;
+    std::optional<std::string> selectedKey() const override;
+
+signals:
+    // The user double-clicked the tree; the node clicked, if any, is the selected one.
+    void doubleClicked();
+
+private:
+    struct Busy;
+
+    void followView();
+    void restoreView();
+
+    TreeModel* model;
+    QPointer<QTreeView> tree;
+    // The node the user last made current; kept here so that it outlives a reset.
+    TreeModel::Node* current = nullptr;
+    // Inside one of our own changes the view's signals echo what we did; they are ignored.
+    int busy = 0;
+};
+
+} // namespace stonecall

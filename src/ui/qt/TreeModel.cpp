@@ -1,0 +1,493 @@
+#include "ui/qt/TreeModel.h"
+
+#include "ui/qt/Charset.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace stonecall {
+
+namespace {
+
+// Changes a batch signals one by one before it falls back to one reset at its end: enough for
+// what one ordinary server message does to a tree, far fewer than a log-in brings.
+constexpr int ChangesBeforeReset = 48;
+
+int compareBytes(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+} // namespace
+
+TreeModel::Node::~Node()
+{
+    for (Node* child : children)
+        delete child;
+}
+
+TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
+{
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // The C locale collates by folded code units; comparing folded copies gives the same
+    // order at a fraction of the cost.
+    foldOnly = collator.locale().language() == QLocale::C;
+}
+
+TreeModel::~TreeModel()
+{
+    for (Node* node : graveyard)
+        delete node;
+    delete root_;
+}
+
+void TreeModel::takeText(Node* node, std::string_view text) const
+{
+    node->text = text;
+    node->shown = toQString(text);
+    node->sortKey.reset();
+    if (foldOnly) {
+        node->folded = node->shown;
+        for (QChar& c : node->folded)
+            c = QChar(static_cast<char16_t>(QChar::toCaseFolded(c.unicode())));
+    }
+}
+
+bool TreeModel::less(const Node* a, const Node* b) const
+{
+    int order = 0;
+    if (foldOnly) {
+        order = a->folded.compare(b->folded);
+    } else {
+        if (!a->sortKey)
+            a->sortKey = collator.sortKey(a->shown);
+        if (!b->sortKey)
+            b->sortKey = collator.sortKey(b->shown);
+        order = a->sortKey->compare(*b->sortKey);
+    }
+    if (order == 0)
+        order = compareBytes(a->text, b->text);
+    if (order == 0)
+        order = compareBytes(a->key, b->key);
+    return order < 0;
+}
+
+void TreeModel::listAppend(Node* parent, Node* child)
+{
+    child->prev = parent->last;
+    child->next = nullptr;
+    (parent->last ? parent->last->next : parent->first) = child;
+    parent->last = child;
+}
+
+void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
+{
+    if (!before) {
+        listAppend(parent, child);
+        return;
+    }
+    child->next = before;
+    child->prev = before->prev;
+    (before->prev ? before->prev->next : parent->first) = child;
+    before->prev = child;
+}
+
+void TreeModel::listUnlink(Node* parent, Node* child)
+{
+    (child->prev ? child->prev->next : parent->first) = child->next;
+    (child->next ? child->next->prev : parent->last) = child->prev;
+    child->prev = child->next = nullptr;
+}
+
+void TreeModel::renumber(Node* parent, std::size_t from) const
+{
+    for (std::size_t i = from; i < parent->children.size(); ++i)
+        parent->children[i]->row = static_cast<int>(i);
+}
+
+TreeModel::Node* TreeModel::find(std::string_view key) const
+{
+    auto it = byKey.find(key);
+    return it == byKey.end() ? nullptr : it->second;
+}
+
+std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
+{
+    settle(parent);
+    return parent->children;
+}
+
+QModelIndex TreeModel::indexOf(Node* node) const
+{
+    if (!node || node == root_ || node->dead)
+        return {};
+    settle(node->parent);
+    return createIndex(node->row, 0, node);
+}
+
+TreeModel::Node* TreeModel::nodeOf(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.model() != this)
+        return root_;
+    return static_cast<Node*>(index.internalPointer());
+}
+
+void TreeModel::forEachExpanded(const std::function<void(Node*)>& visit) const
+{
+    std::vector<Node*> pending{root_};
+    while (!pending.empty()) {
+        Node* node = pending.back();
+        pending.pop_back();
+        if (node != root_ && node->expanded)
+            visit(node);
+        for (Node* child : node->children) {
+            if (!child->dead && !child->children.empty())
+                pending.push_back(child);
+        }
+    }
+}
+
+void TreeModel::beginBatch()
+{
+    ++batchDepth;
+}
+
+void TreeModel::endBatch()
+{
+    if (batchDepth == 0 || --batchDepth > 0)
+        return;
+    batchChanges = 0;
+    if (resetting) {
+        settleAll();
+        resetting = false;
+        endResetModel();
+    }
+}
+
+void TreeModel::noteChange()
+{
+    if (batchDepth > 0 && !resetting && ++batchChanges > ChangesBeforeReset) {
+        beginResetModel();
+        resetting = true;
+    }
+}
+
+void TreeModel::markDirty(Node* node)
+{
+    if (!node->dirty) {
+        node->dirty = true;
+        dirtyNodes.push_back(node);
+    }
+}
+
+void TreeModel::settle(Node* node) const
+{
+    if (!node->dirty)
+        return;
+    std::vector<Node*> order;
+    order.reserve(node->live);
+    for (Node* child = node->first; child; child = child->next)
+        order.push_back(child);
+    if (node->sorted) {
+        std::sort(order.begin(), order.end(),
+                  [this](const Node* a, const Node* b) { return less(a, b); });
+        node->first = node->last = nullptr;
+        for (Node* child : order)
+            listAppend(node, child);
+    }
+    for (Node* child : node->children) {
+        if (child->dead)
+            graveyard.push_back(child);
+    }
+    node->children = std::move(order);
+    renumber(node, 0);
+    node->dirty = false;
+}
+
+void TreeModel::settleAll()
+{
+    // Nothing is freed before every dirty node has been looked at, so a dirty node inside a
+    // removed subtree is still there to be recognised and skipped.
+    for (Node* node : dirtyNodes) {
+        bool alive = true;
+        for (const Node* n = node; n && alive; n = n->parent)
+            alive = !n->dead;
+        if (alive)
+            settle(node);
+    }
+    dirtyNodes.clear();
+    for (Node* node : graveyard)
+        delete node;
+    graveyard.clear();
+}
+
+void TreeModel::dropKeys(Node* node)
+{
+    byKey.erase(node->key);
+    for (Node* child : node->children) {
+        if (!child->dead)
+            dropKeys(child);
+    }
+}
+
+void TreeModel::clear()
+{
+    if (!resetting)
+        beginResetModel();
+    for (Node* child : root_->children) {
+        if (resetting) {
+            child->dead = true;
+            graveyard.push_back(child);
+        } else {
+            delete child;
+        }
+    }
+    root_->children.clear();
+    root_->first = root_->last = nullptr;
+    root_->live = 0;
+    root_->dirty = false;
+    std::erase(dirtyNodes, root_);
+    byKey.clear();
+    if (!resetting)
+        endResetModel();
+}
+
+TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
+                                   std::string_view text)
+{
+    noteChange();
+    auto* node = new Node;
+    node->key = key;
+    takeText(node, text);
+    node->parent = parent;
+    byKey.emplace(node->key, node);
+
+    if (resetting) {
+        const bool appended = !before && !parent->sorted;
+        parent->children.push_back(node);
+        ++parent->live;
+        listInsertBefore(parent, node, parent->sorted ? nullptr : before);
+        if (appended && !parent->dirty)
+            node->row = static_cast<int>(parent->children.size() - 1);
+        else
+            markDirty(parent);
+        return node;
+    }
+
+    std::vector<Node*>& siblings = parent->children;
+    std::size_t row = siblings.size();
+    if (parent->sorted) {
+        row = static_cast<std::size_t>(
+            std::lower_bound(siblings.begin(), siblings.end(), node,
+                             [this](const Node* a, const Node* b) { return less(a, b); }) -
+            siblings.begin());
+    } else if (before) {
+        row = static_cast<std::size_t>(before->row);
+    }
+    beginInsertRows(indexOf(parent), static_cast<int>(row), static_cast<int>(row));
+    listInsertBefore(parent, node, row < siblings.size() ? siblings[row] : nullptr);
+    siblings.insert(siblings.begin() + static_cast<long>(row), node);
+    ++parent->live;
+    renumber(parent, row);
+    endInsertRows();
+    return node;
+}
+
+void TreeModel::remove(Node* node)
+{
+    if (aboutToRemove)
+        aboutToRemove(node);
+    noteChange();
+    dropKeys(node);
+    Node* parent = node->parent;
+    if (resetting) {
+        node->dead = true;
+        listUnlink(parent, node);
+        --parent->live;
+        markDirty(parent);
+        return;
+    }
+    const int row = node->row;
+    beginRemoveRows(indexOf(parent), row, row);
+    listUnlink(parent, node);
+    parent->children.erase(parent->children.begin() + row);
+    --parent->live;
+    renumber(parent, static_cast<std::size_t>(row));
+    endRemoveRows();
+    delete node;
+}
+
+void TreeModel::setText(Node* node, std::string_view text)
+{
+    noteChange();
+    takeText(node, text);
+    Node* parent = node->parent;
+    if (resetting) {
+        if (parent->sorted)
+            markDirty(parent);
+        return;
+    }
+    const QModelIndex changed = indexOf(node);
+    if (parent->sorted) {
+        // The node's new place among its siblings, which stay in order around it.
+        const std::vector<Node*>& siblings = parent->children;
+        const auto from = static_cast<std::size_t>(node->row);
+        const auto byText = [this](const Node* a, const Node* b) { return less(a, b); };
+        std::size_t to = from;
+        if (from > 0 && less(node, siblings[from - 1])) {
+            to = static_cast<std::size_t>(
+                std::lower_bound(siblings.begin(), siblings.begin() + static_cast<long>(from), node,
+                                 byText) -
+                siblings.begin());
+        } else if (from + 1 < siblings.size() && less(siblings[from + 1], node)) {
+            to = static_cast<std::size_t>(
+                     std::lower_bound(siblings.begin() + static_cast<long>(from) + 1,
+                                      siblings.end(), node, byText) -
+                     siblings.begin()) -
+                 1;
+        }
+        if (to != from) {
+            const QModelIndex parentIndex = indexOf(parent);
+            const int destination = static_cast<int>(to > from ? to + 1 : to);
+            beginMoveRows(parentIndex, static_cast<int>(from), static_cast<int>(from), parentIndex,
+                          destination);
+            std::vector<Node*>& moving = parent->children;
+            listUnlink(parent, node);
+            if (to > from)
+                std::rotate(moving.begin() + static_cast<long>(from),
+                            moving.begin() + static_cast<long>(from) + 1,
+                            moving.begin() + static_cast<long>(to) + 1);
+            else
+                std::rotate(moving.begin() + static_cast<long>(to),
+                            moving.begin() + static_cast<long>(from),
+                            moving.begin() + static_cast<long>(from) + 1);
+            listInsertBefore(parent, node, to + 1 < moving.size() ? moving[to + 1] : nullptr);
+            renumber(parent, std::min(from, to));
+            endMoveRows();
+            const QModelIndex moved = indexOf(node);
+            emit dataChanged(moved, moved, {Qt::DisplayRole});
+            return;
+        }
+    }
+    emit dataChanged(changed, changed, {Qt::DisplayRole});
+}
+
+void TreeModel::setColours(Node* node, Rgb fore, Rgb back)
+{
+    noteChange();
+    node->fore = fore;
+    node->back = back;
+    if (!resetting) {
+        const QModelIndex changed = indexOf(node);
+        emit dataChanged(changed, changed, {Qt::ForegroundRole, Qt::BackgroundRole});
+    }
+}
+
+void TreeModel::setSorted(Node* node, bool sorted)
+{
+    if (node->sorted == sorted)
+        return;
+    node->sorted = sorted;
+    if (!sorted || node->live < 2)
+        return;
+    noteChange();
+    if (resetting)
+        markDirty(node);
+    else
+        resortNow(node);
+}
+
+void TreeModel::resortNow(Node* parent)
+{
+    const QModelIndex parentIndex = indexOf(parent);
+    emit layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)});
+    const QModelIndexList before = persistentIndexList();
+    markDirty(parent);
+    settle(parent);
+    dirtyNodes.clear();
+    for (const QModelIndex& index : before) {
+        Node* node = nodeOf(index);
+        if (node->parent == parent)
+            changePersistentIndex(index, createIndex(node->row, 0, node));
+    }
+    emit layoutChanged({QPersistentModelIndex(parentIndex)});
+}
+
+QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    Node* node = nodeOf(parent);
+    settle(node);
+    if (column != 0 || row < 0 || row >= static_cast<int>(node->children.size()))
+        return {};
+    return createIndex(row, 0, node->children[static_cast<std::size_t>(row)]);
+}
+
+QModelIndex TreeModel::parent(const QModelIndex& child) const
+{
+    if (!child.isValid())
+        return {};
+    Node* parent = nodeOf(child)->parent;
+    if (!parent || parent == root_)
+        return {};
+    return indexOf(parent);
+}
+
+int TreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.column() > 0)
+        return 0;
+    Node* node = nodeOf(parent);
+    settle(node);
+    return static_cast<int>(node->children.size());
+}
+
+int TreeModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
+
+bool TreeModel::hasChildren(const QModelIndex& parent) const
+{
+    return rowCount(parent) > 0;
+}
+
+QVariant TreeModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const Node* node = nodeOf(index);
+    const auto brush = [](const std::optional<Rgb>& colour) -> QVariant {
+        if (!colour)
+            return {};
+        return QBrush(QColor(colour->red, colour->green, colour->blue));
+    };
+    switch (role) {
+    case Qt::DisplayRole:
+        return node->shown;
+    case Qt::ForegroundRole:
+        return brush(node->fore);
+    case Qt::BackgroundRole:
+        return brush(node->back);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+} // namespace stonecall

@@ -1,0 +1,144 @@
+#include "ClientFixture.h"
+
+using namespace stonecall;
+using stonecall::testing::ClientFixture;
+using Messages = std::vector<std::string>;
+
+using Lifecycle = ClientFixture;
+
+TEST_F(Lifecycle, StartLoadsTheHiddenLobbyWithItsCaption)
+{
+    EXPECT_EQ(lobby.captionText, "Stonecall v. 0.1.1 - Fernhollow");
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_EQ(client.session().Users.MaxUserIndex(), 0);
+    EXPECT_EQ(client.ServerHost, "localhost");
+    EXPECT_EQ(client.ServerPort, 13511);
+    EXPECT_EQ(vlan.localPort, 8057);
+    EXPECT_TRUE(vlan.connectCalls.empty());
+    EXPECT_EQ(login.status, "");
+    EXPECT_EQ(login.progressValue, 0);
+}
+
+TEST_F(Lifecycle, LoginClosesThenConnectsEveryTime)
+{
+    login.usrName = "Ann";
+    client.cmdLogin_Click();
+    client.cmdLogin_Click();
+    EXPECT_EQ(ws.closeCalls, 2);
+    EXPECT_EQ(ws.connectCalls, (Messages{"localhost:13511", "localhost:13511"}));
+    EXPECT_EQ(client.session().MyName, "Ann");
+}
+
+TEST_F(Lifecycle, ConnectSendsVersionAndAdvancesProgress)
+{
+    client.session().RecvBuffer = "stale";
+    ws.localIP = "192.168.1.5";
+    connect();
+    EXPECT_EQ(ws.takeSent(), Messages{"VERSION\xA4" "1"});
+    EXPECT_EQ(login.status, "Connected, checking version... (1)");
+    EXPECT_EQ(login.progressValue, 1);
+    EXPECT_EQ(client.session().MyIP, "192.168.1.5");
+    EXPECT_TRUE(client.session().RecvBuffer.empty());
+}
+
+TEST_F(Lifecycle, GoodVersionSendsLoginEvenWithAnEmptyName)
+{
+    ws.localIP = "10.1.2.3";
+    connect();
+    ws.takeSent();
+    receive("VERSION\xA4GOOD");
+    EXPECT_EQ(ws.takeSent(), Messages{"LOGIN\xA4\xA4" "10.1.2.3"});
+    EXPECT_EQ(login.progressValue, 2);
+}
+
+TEST_F(Lifecycle, RefusedVersionReturnsToLogin)
+{
+    connect();
+    lobby.visible = true;
+    const int closesBefore = ws.closeCalls;
+    receive("VERSION\xA4");
+    EXPECT_EQ(login.status, "Incorrect client version.");
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_TRUE(login.visible);
+    EXPECT_EQ(ws.closeCalls, closesBefore + 1);
+}
+
+TEST_F(Lifecycle, ServerCloseKeepsStatusAndProgress)
+{
+    connect();
+    login.status = "Login OK! Requesting userlist...";
+    login.progressValue = 3;
+    lobby.visible = true;
+    login.visible = false;
+    ws.raiseClose();
+    EXPECT_TRUE(login.visible);
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_EQ(login.status, "Login OK! Requesting userlist...");
+    EXPECT_EQ(login.progressValue, 3);
+}
+
+TEST_F(Lifecycle, LogoutSendsLogoutBeforeClosing)
+{
+    connect();
+    ws.takeSent();
+    lobby.visible = true;
+    const int closesBefore = ws.closeCalls;
+    client.cmdLogout_Click();
+    EXPECT_EQ(ws.takeSent(), Messages{"LOGOUT"});
+    EXPECT_EQ(ws.closeCalls, closesBefore + 1);
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_TRUE(login.visible);
+}
+
+TEST_F(Lifecycle, ClosingTheLobbyLogsOutAndEndsTheRun)
+{
+    connect();
+    ws.takeSent();
+    client.LobbyForm_QueryUnload();
+    EXPECT_EQ(ws.takeSent(), Messages{"LOGOUT"});
+    EXPECT_TRUE(lobby.unloaded);
+    EXPECT_TRUE(login.unloaded);
+    EXPECT_TRUE(app.quitCalled);
+}
+
+TEST_F(Lifecycle, ClosingTheLoginWindowEndsTheRun)
+{
+    client.LoginForm_Unload();
+    EXPECT_TRUE(ws.sent.empty()); // no connection, nothing to log out from
+    EXPECT_TRUE(app.quitCalled);
+    EXPECT_TRUE(lobby.unloaded);
+}
+
+TEST_F(Lifecycle, UnsendableUserNameIsRefusedBeforeConnecting)
+{
+    for (const std::string& name : {std::string("Ann\xA4LOGOUT"), std::string("A\x06"), std::string("A\nB")}) {
+        login.usrName = name;
+        login.status.clear();
+        client.cmdLogin_Click();
+        EXPECT_TRUE(ws.connectCalls.empty());
+        EXPECT_NE(login.status.find("cannot be used"), std::string::npos) << login.status;
+    }
+}
+
+TEST_F(Lifecycle, FailedConnectionSaysWhereAndWhy)
+{
+    client.cmdLogin_Click();
+    client.WSClient_Error("Connection refused");
+    EXPECT_EQ(login.status, "Cannot connect to localhost:13511: Connection refused");
+    EXPECT_TRUE(login.visible);
+}
+
+TEST_F(Lifecycle, OversizedMessageClosesTheConnection)
+{
+    connect();
+    lobby.visible = true;
+    const int closesBefore = ws.closeCalls;
+    ws.deliver(std::string(Client::MaxMessageSize, 'x'));
+    EXPECT_EQ(ws.closeCalls, closesBefore);
+    ws.deliver("x");
+    EXPECT_EQ(ws.closeCalls, closesBefore + 1);
+    EXPECT_TRUE(client.session().RecvBuffer.empty());
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_TRUE(login.visible);
+    EXPECT_NE(login.status.find("oversized"), std::string::npos);
+}
