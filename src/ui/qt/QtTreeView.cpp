@@ -114,6 +114,12 @@ QTreeView* QtTreeView::view() const
     return tree;
 }
 
+QModelIndex QtTreeView::indexOf(std::string_view key) const
+{
+    TreeModel::Node* node = model->find(key);
+    return node ? model->indexOf(node) : QModelIndex();
+}
+
 void QtTreeView::beginUpdate()
 {
     model->beginBatch();

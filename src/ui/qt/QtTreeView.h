@@ -25,6 +25,8 @@ public:
 
     QWidget* widget() const;
     QTreeView* view() const;
+    // Where the node stands in the view's model; invalid for an unknown key.
+    QModelIndex indexOf(std::string_view key) const;
     // Nestable; changes in between may be shown only at the outermost end.
     void beginUpdate();
     void endUpdate();
