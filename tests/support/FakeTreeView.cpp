@@ -99,6 +99,7 @@ void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey
     Node* parent = findParent(parentKey);
     if (!parent || key.empty() || find(key))
         return;
+    Node* before = beforeKey.empty() ? nullptr : find(beforeKey);
     added.push_back(std::make_unique<Node>());
     Node* node = added.back().get();
     node->addedAt = std::prev(added.end());
@@ -107,7 +108,7 @@ void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey
     node->folded = foldAscii(text);
     byKey.emplace(node->key, node);
     addedOrderStale = true;
-    link(parent, node, beforeKey.empty() ? nullptr : find(beforeKey));
+    link(parent, node, before);
 }
 
 void FakeTreeView::erase(Node* node)

@@ -34,12 +34,13 @@ TEST_P(TreeContract, PlacesChildrenLastOrBeforeTheGivenSibling)
     t.add("a", "a2", "two");
     t.insert("a", "a1", "a0", "zero");
     t.insert("a", "b", "x", "not a sibling"); // b is no child of a: placed last
+    t.insert("a", "y", "y", "before itself"); // placed last too
 
     EXPECT_EQ(t.childKeys(""), (Keys{"c", "a", "b"}));
-    EXPECT_EQ(t.childKeys("a"), (Keys{"a0", "a1", "a2", "x"}));
-    EXPECT_EQ(t.count(), 7u);
+    EXPECT_EQ(t.childKeys("a"), (Keys{"a0", "a1", "a2", "x", "y"}));
+    EXPECT_EQ(t.count(), 8u);
     EXPECT_EQ(t.childCount(""), 3u);
-    EXPECT_EQ(t.childCount("a"), 4u);
+    EXPECT_EQ(t.childCount("a"), 5u);
     EXPECT_EQ(t.childCount("a1"), 0u);
     EXPECT_EQ(t.parentKey("a1"), "a");
     EXPECT_EQ(t.parentKey("a"), "");
