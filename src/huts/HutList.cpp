@@ -1,6 +1,7 @@
 #include "huts/HutList.h"
 
 #include "roster/DisplayName.h"
+#include "roster/Numbered.h"
 
 #include <algorithm>
 
@@ -15,7 +16,7 @@ constexpr std::int32_t MaxIndex = 32767;
 
 std::string hutKey(std::int32_t host)
 {
-    return "h" + std::to_string(host);
+    return numbered("h", host);
 }
 
 } // namespace
@@ -121,11 +122,11 @@ std::optional<HutList::Hut> HutList::build(std::int32_t host)
     const bool locked = owner.HutPassword != "NONE";
     for (std::int32_t p = 1; p <= lines; ++p) {
         if (place[p] != 0) {
-            hut.places.push_back({"c" + std::to_string(place[p]),
+            hut.places.push_back({numbered("c", place[p]),
                                   spacedName(users[static_cast<std::size_t>(place[p])].Name),
                                   std::nullopt});
         } else {
-            hut.places.push_back({"empty" + std::to_string(host) + "-" + std::to_string(p), "Empty",
+            hut.places.push_back({numbered(numbered("empty", host) + "-", p), "Empty",
                                   locked ? std::optional<int>(p) : std::nullopt});
         }
     }

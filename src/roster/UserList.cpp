@@ -1,6 +1,7 @@
 #include "roster/UserList.h"
 
 #include "roster/DisplayName.h"
+#include "roster/Numbered.h"
 
 #include <algorithm>
 
@@ -13,7 +14,7 @@ constexpr std::string_view PlayingKey = "p";
 
 std::string userKey(std::int32_t index)
 {
-    return "u" + std::to_string(index);
+    return numbered("u", index);
 }
 
 } // namespace
@@ -65,11 +66,11 @@ void UserList::UpdateUserList()
     }
     refreshAll = false;
     if (waitingCount != shownWaiting) {
-        tree.setText(WaitingKey, "Waiting: " + std::to_string(waitingCount));
+        tree.setText(WaitingKey, numbered("Waiting: ", waitingCount));
         shownWaiting = waitingCount;
     }
     if (playingCount != shownPlaying) {
-        tree.setText(PlayingKey, "Playing: " + std::to_string(playingCount));
+        tree.setText(PlayingKey, numbered("Playing: ", playingCount));
         shownPlaying = playingCount;
     }
 }

@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace stonecall {
 
@@ -39,9 +40,15 @@ TreeModel::Node::~Node()
 TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
 {
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // The C locale collates by folded code units; comparing folded copies gives the same
-    // order at a fraction of the cost.
+    // The C locale collates by case-folded code units, which a table per byte gives without
+    // making a QString of either text.
     foldOnly = collator.locale().language() == QLocale::C;
+    for (int code = 0; code < 256; ++code) {
+        const char byte = static_cast<char>(code);
+        const char16_t unit = toQString(std::string_view(&byte, 1)).at(0).unicode();
+        foldedUnit[static_cast<std::size_t>(code)] =
+            static_cast<char16_t>(QChar::toCaseFolded(char32_t(unit)));
+    }
 }
 
 TreeModel::~TreeModel()
@@ -54,25 +61,31 @@ TreeModel::~TreeModel()
 void TreeModel::takeText(Node* node, std::string_view text) const
 {
     node->text = text;
-    node->shown = toQString(text);
     node->sortKey.reset();
-    if (foldOnly) {
-        node->folded = node->shown;
-        for (QChar& c : node->folded)
-            c = QChar(static_cast<char16_t>(QChar::toCaseFolded(c.unicode())));
+}
+
+int TreeModel::compareFolded(std::string_view a, std::string_view b) const
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = foldedUnit[static_cast<unsigned char>(a[i])];
+        const char16_t y = foldedUnit[static_cast<unsigned char>(b[i])];
+        if (x != y)
+            return x < y ? -1 : 1;
     }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 bool TreeModel::less(const Node* a, const Node* b) const
 {
     int order = 0;
     if (foldOnly) {
-        order = a->folded.compare(b->folded);
+        order = compareFolded(a->text, b->text);
     } else {
         if (!a->sortKey)
-            a->sortKey = collator.sortKey(a->shown);
+            a->sortKey = collator.sortKey(toQString(a->text));
         if (!b->sortKey)
-            b->sortKey = collator.sortKey(b->shown);
+            b->sortKey = collator.sortKey(toQString(b->text));
         order = a->sortKey->compare(*b->sortKey);
     }
     if (order == 0)
@@ -80,6 +93,39 @@ bool TreeModel::less(const Node* a, const Node* b) const
     if (order == 0)
         order = compareBytes(a->key, b->key);
     return order < 0;
+}
+
+void TreeModel::sortChildren(std::vector<Node*>& children) const
+{
+    const auto byText = [this](const Node* a, const Node* b) { return less(a, b); };
+    if (!foldOnly) {
+        std::sort(children.begin(), children.end(), byText);
+        return;
+    }
+    // Thousands of nodes sort fast when the first folded characters travel with each
+    // pointer; only equal beginnings look at the nodes themselves.
+    struct Entry {
+        std::array<std::uint64_t, 3> head;
+        Node* node;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(children.size());
+    for (Node* node : children) {
+        Entry entry{{0, 0, 0}, node};
+        const std::size_t n = std::min<std::size_t>(node->text.size(), 12);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t unit = foldedUnit[static_cast<unsigned char>(node->text[i])];
+            entry.head[i / 4] |= unit << (48 - 16 * (i % 4));
+        }
+        entries.push_back(entry);
+    }
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        return byText(a.node, b.node);
+    });
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        children[i] = entries[i].node;
 }
 
 void TreeModel::listAppend(Node* parent, Node* child)
@@ -199,8 +245,7 @@ void TreeModel::settle(Node* node) const
     for (Node* child = node->first; child; child = child->next)
         order.push_back(child);
     if (node->sorted) {
-        std::sort(order.begin(), order.end(),
-                  [this](const Node* a, const Node* b) { return less(a, b); });
+        sortChildren(order);
         node->first = node->last = nullptr;
         for (Node* child : order)
             listAppend(node, child);
@@ -233,7 +278,7 @@ void TreeModel::settleAll()
 
 void TreeModel::dropKeys(Node* node)
 {
-    byKey.erase(node->key);
+    byKey.erase(std::string_view(node->key));
     for (Node* child : node->children) {
         if (!child->dead)
             dropKeys(child);
@@ -270,7 +315,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     node->key = key;
     takeText(node, text);
     node->parent = parent;
-    byKey.emplace(node->key, node);
+    byKey.emplace(std::string_view(node->key), node);
 
     if (resetting) {
         const bool appended = !before && !parent->sorted;
@@ -473,7 +518,7 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
     };
     switch (role) {
     case Qt::DisplayRole:
-        return node->shown;
+        return toQString(node->text);
     case Qt::ForegroundRole:
         return brush(node->fore);
     case Qt::BackgroundRole:

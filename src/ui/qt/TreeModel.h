@@ -14,6 +14,7 @@
 #include <QCollator>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,9 +29,7 @@ public:
     struct Node {
         std::string key;
         std::string text;
-        QString shown;
-        QString folded; // the sort text in the C locale
-        mutable std::optional<QCollatorSortKey> sortKey;
+        mutable std::optional<QCollatorSortKey> sortKey; // made when first needed
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
@@ -95,16 +94,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view key) const
-        {
-            return std::hash<std::string_view>{}(key);
-        }
-    };
-
     void takeText(Node* node, std::string_view text) const;
+    int compareFolded(std::string_view a, std::string_view b) const;
     bool less(const Node* a, const Node* b) const;
+    void sortChildren(std::vector<Node*>& children) const;
     // Counts a change and, deep inside a batch, switches to the quiet mode.
     void noteChange();
     void markDirty(Node* node);
@@ -119,9 +112,12 @@ private:
     static void listUnlink(Node* parent, Node* child);
 
     Node* root_;
-    std::unordered_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
+    // Keyed by the node's own copy of its key.
+    std::unordered_map<std::string_view, Node*> byKey;
     QCollator collator;
     bool foldOnly;
+    // Each byte's character folded to its case-insensitive form, for the C locale.
+    std::array<char16_t, 256> foldedUnit;
     int batchDepth = 0;
     int batchChanges = 0;
     bool resetting = false;
