@@ -4,13 +4,12 @@
 #include "roster/Numbered.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace stonecall {
 
 namespace {
 
-// A member's place is one of 1 to 3, or 0 until one is handed out.
-constexpr std::int32_t MaxPlace = 3;
 // No entry lies beyond this index, so no host can either.
 constexpr std::int32_t MaxIndex = 32767;
 
@@ -40,15 +39,10 @@ HutList::Role HutList::roleOf(std::int32_t index) const
         return role;
     role.host = user.State == "HOST";
     // A place the hut has no line for cannot be shown or counted, so such a member is left out.
-    if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= MaxPlace && user.JoinedHost >= 0 &&
-        user.JoinedHost <= MaxIndex)
+    if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
+        user.JoinedHost >= 0 && user.JoinedHost <= MaxIndex)
         role.memberOf = user.JoinedHost;
     return role;
-}
-
-void HutList::markHost(std::int32_t host)
-{
-    dirtyHosts.insert(host);
 }
 
 void HutList::takeRole(std::int32_t index)
@@ -61,20 +55,19 @@ void HutList::takeRole(std::int32_t index)
     const Role now = roleOf(index);
     // An edited host or member may change what its hut shows even when its role stays.
     if (was.host || now.host)
-        markHost(index);
+        dirtyHosts.push_back(index);
     if (was.memberOf >= 0)
-        markHost(was.memberOf);
+        dirtyHosts.push_back(was.memberOf);
     if (now.memberOf >= 0)
-        markHost(now.memberOf);
+        dirtyHosts.push_back(now.memberOf);
     if (was.memberOf != now.memberOf) {
-        if (was.memberOf >= 0) {
-            auto it = members.find(was.memberOf);
-            it->second.erase(index);
-            if (it->second.empty())
-                members.erase(it);
+        if (was.memberOf >= 0)
+            members[static_cast<std::size_t>(was.memberOf)].erase(index);
+        if (now.memberOf >= 0) {
+            if (members.size() <= static_cast<std::size_t>(now.memberOf))
+                members.resize(static_cast<std::size_t>(now.memberOf) + 1);
+            members[static_cast<std::size_t>(now.memberOf)].insert(index);
         }
-        if (now.memberOf >= 0)
-            members[now.memberOf].insert(index);
     }
     was = now;
 }
@@ -83,6 +76,7 @@ void HutList::startAfresh()
 {
     tree.clear();
     shown.clear();
+    shownBits.clear();
     shownNodes = 0;
     roles.clear();
     members.clear();
@@ -92,81 +86,121 @@ void HutList::startAfresh()
     afresh = false;
 }
 
-std::optional<HutList::Hut> HutList::build(std::int32_t host)
+void HutList::build(std::int32_t host, Hut& hut)
 {
+    hut.present = false;
+    hut.placeCount = 0;
     if (!users.contains(host))
-        return std::nullopt;
+        return;
     const UserInfo& owner = users[static_cast<std::size_t>(host)];
     if (owner.Name.empty() || owner.State != "HOST")
-        return std::nullopt;
+        return;
 
     // Place 0 is the host's own; 0 in places 1 to 3 means the place is free, so a member at
     // index 0 shows as a free place.
-    std::int32_t place[MaxPlace + 1] = {host, 0, 0, 0};
-    if (auto found = members.find(host); found != members.end()) {
+    std::int32_t place[MaxPlaces + 1] = {host, 0, 0, 0};
+    if (static_cast<std::size_t>(host) < members.size()) {
         std::int32_t count = 0;
-        for (std::int32_t member : found->second) {
+        for (std::int32_t member : members[static_cast<std::size_t>(host)]) {
             ++count;
             if (users[static_cast<std::size_t>(member)].Slot == 0)
                 users.editBy(tracker, static_cast<std::size_t>(member)).Slot = count;
             // A later member with the same place takes it over.
             place[users[static_cast<std::size_t>(member)].Slot] = member;
-            if (count == MaxPlace)
+            if (count == std::int32_t(MaxPlaces))
                 break;
         }
     }
 
-    Hut hut;
+    hut.present = true;
     hut.text = spacedName(owner.Name);
-    const std::int32_t lines = std::clamp(owner.HutSize, 1, MaxPlace + 1) - 1;
+    const std::int32_t lines = std::clamp(owner.HutSize, 1, std::int32_t(MaxPlaces) + 1) - 1;
     const bool locked = owner.HutPassword != "NONE";
     for (std::int32_t p = 1; p <= lines; ++p) {
+        PlaceLine& line = hut.places[hut.placeCount++];
         if (place[p] != 0) {
-            hut.places.push_back({numbered("c", place[p]),
-                                  spacedName(users[static_cast<std::size_t>(place[p])].Name),
-                                  std::nullopt});
+            line.key = numbered("c", place[p]);
+            line.text = spacedName(users[static_cast<std::size_t>(place[p])].Name);
+            line.tag.reset();
         } else {
-            hut.places.push_back({numbered(numbered("empty", host) + "-", p), "Empty",
-                                  locked ? std::optional<int>(p) : std::nullopt});
+            line.key = numbered(numbered("empty", host) + "-", p);
+            line.text = "Empty";
+            line.tag = locked ? std::optional<int>(p) : std::nullopt;
         }
     }
-    return hut;
+}
+
+HutList::Hut& HutList::shownHut(std::int32_t host)
+{
+    if (shown.size() <= static_cast<std::size_t>(host))
+        shown.resize(static_cast<std::size_t>(host) + 1);
+    return shown[static_cast<std::size_t>(host)];
+}
+
+void HutList::setShown(std::int32_t host, bool on)
+{
+    const auto word = static_cast<std::size_t>(host) / 64;
+    if (shownBits.size() <= word)
+        shownBits.resize(word + 1);
+    const std::uint64_t bit = std::uint64_t(1) << (host % 64);
+    shownBits[word] = on ? shownBits[word] | bit : shownBits[word] & ~bit;
+}
+
+std::optional<std::int32_t> HutList::nextShown(std::int32_t host) const
+{
+    const auto from = static_cast<std::size_t>(host) + 1;
+    for (std::size_t word = from / 64; word < shownBits.size(); ++word) {
+        std::uint64_t bits = shownBits[word];
+        if (word == from / 64)
+            bits &= ~std::uint64_t(0) << (from % 64);
+        if (bits)
+            return static_cast<std::int32_t>(word * 64) + std::countr_zero(bits);
+    }
+    return std::nullopt;
 }
 
 void HutList::removeHut(std::int32_t host)
 {
-    auto it = shown.find(host);
+    Hut& hut = shownHut(host);
     tree.remove(hutKey(host));
-    shownNodes -= 1 + it->second.places.size();
-    shown.erase(it);
+    shownNodes -= 1 + hut.placeCount;
+    hut.present = false;
+    hut.placeCount = 0;
+    setShown(host, false);
 }
 
-void HutList::removePlaces(std::int32_t, Hut& hut)
+void HutList::removePlaces(Hut& hut)
 {
-    for (const PlaceLine& line : hut.places)
-        tree.remove(line.key);
-    shownNodes -= hut.places.size();
-    hut.places.clear();
+    for (std::size_t p = 0; p < hut.placeCount; ++p)
+        tree.remove(hut.places[p].key);
+    shownNodes -= hut.placeCount;
+    hut.placeCount = 0;
 }
 
 void HutList::addPlaces(std::int32_t host, const Hut& hut)
 {
     const std::string parent = hutKey(host);
-    for (const PlaceLine& line : hut.places) {
+    for (std::size_t p = 0; p < hut.placeCount; ++p) {
+        const PlaceLine& line = hut.places[p];
         tree.add(parent, line.key, line.text);
         tree.setColours(line.key, Black, White);
         if (line.tag)
             tree.setTag(line.key, line.tag);
     }
-    shownNodes += hut.places.size();
+    shownNodes += hut.placeCount;
 }
 
 namespace {
 
-template <typename Lines> bool sameKeys(const Lines& a, const Lines& b)
+template <typename Hut> bool sameKeys(const Hut& a, const Hut& b)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const auto& x, const auto& y) { return x.key == y.key; });
+    if (a.placeCount != b.placeCount)
+        return false;
+    for (std::size_t p = 0; p < a.placeCount; ++p) {
+        if (a.places[p].key != b.places[p].key)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -181,49 +215,54 @@ void HutList::ConstructHuts()
         for (std::int32_t i : changes.indexes)
             takeRole(i);
     }
-
-    std::vector<std::pair<std::int32_t, std::optional<Hut>>> wanted;
-    wanted.reserve(dirtyHosts.size());
-    for (std::int32_t host : dirtyHosts)
-        wanted.emplace_back(host, build(host));
+    std::sort(dirtyHosts.begin(), dirtyHosts.end());
+    dirtyHosts.erase(std::unique(dirtyHosts.begin(), dirtyHosts.end()), dirtyHosts.end());
+    if (wanted.size() < dirtyHosts.size())
+        wanted.resize(dirtyHosts.size());
+    for (std::size_t w = 0; w < dirtyHosts.size(); ++w) {
+        wanted[w].host = dirtyHosts[w];
+        build(dirtyHosts[w], wanted[w].hut);
+    }
+    const std::size_t wantedCount = dirtyHosts.size();
     dirtyHosts.clear();
 
     // Every stale node goes before any is added: a member who moved to another hut keeps
     // its key.
-    for (auto& [host, hut] : wanted) {
-        auto it = shown.find(host);
-        if (it == shown.end())
+    for (std::size_t w = 0; w < wantedCount; ++w) {
+        const auto& [host, hut] = wanted[w];
+        Hut& was = shownHut(host);
+        if (!was.present)
             continue;
-        if (!hut)
+        if (!hut.present)
             removeHut(host);
-        else if (!sameKeys(it->second.places, hut->places))
-            removePlaces(host, it->second);
+        else if (!sameKeys(was, hut))
+            removePlaces(was);
     }
 
-    for (auto& [host, hut] : wanted) {
-        if (!hut)
+    for (std::size_t w = 0; w < wantedCount; ++w) {
+        auto& [host, hut] = wanted[w];
+        if (!hut.present)
             continue;
         const std::string key = hutKey(host);
-        auto it = shown.find(host);
-        if (it == shown.end()) {
-            auto next = shown.upper_bound(host);
-            tree.insert({}, next == shown.end() ? std::string() : hutKey(next->first), key,
-                        hut->text);
+        Hut& was = shownHut(host);
+        if (!was.present) {
+            const std::optional<std::int32_t> next = nextShown(host);
+            tree.insert({}, next ? hutKey(*next) : std::string(), key, hut.text);
             tree.setColours(key, Black, White);
             tree.setExpanded(key, true);
             ++shownNodes;
-            addPlaces(host, *hut);
-            shown.emplace(host, std::move(*hut));
+            addPlaces(host, hut);
+            std::swap(was, hut);
+            setShown(host, true);
             continue;
         }
-        Hut& was = it->second;
-        if (was.text != hut->text)
-            tree.setText(key, hut->text);
-        if (was.places.empty()) {
-            addPlaces(host, *hut);
+        if (was.text != hut.text)
+            tree.setText(key, hut.text);
+        if (was.placeCount == 0) {
+            addPlaces(host, hut);
         } else {
-            for (std::size_t p = 0; p < hut->places.size(); ++p) {
-                const PlaceLine& line = hut->places[p];
+            for (std::size_t p = 0; p < hut.placeCount; ++p) {
+                const PlaceLine& line = hut.places[p];
                 if (was.places[p].text != line.text)
                     tree.setText(line.key, line.text);
                 if (was.places[p].tag != line.tag)
@@ -231,7 +270,7 @@ void HutList::ConstructHuts()
             }
         }
         tree.setExpanded(key, true);
-        was = std::move(*hut);
+        std::swap(was, hut);
     }
 }
 

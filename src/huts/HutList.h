@@ -11,11 +11,11 @@
 #include "roster/UserTable.h"
 #include "ui/TreeView.h"
 
-#include <map>
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace stonecall {
@@ -30,6 +30,8 @@ public:
     void ConstructHuts();
 
 private:
+    static constexpr std::size_t MaxPlaces = 3;
+
     // What an entry means to the huts.
     struct Role {
         bool host = false;
@@ -40,21 +42,30 @@ private:
         std::string key;
         std::string text;
         std::optional<int> tag;
-        friend bool operator==(const PlaceLine&, const PlaceLine&) = default;
     };
     struct Hut {
+        bool present = false;
         std::string text;
-        std::vector<PlaceLine> places;
+        std::array<PlaceLine, MaxPlaces> places;
+        std::size_t placeCount = 0;
+    };
+    struct Wanted {
+        std::int32_t host;
+        Hut hut;
     };
 
     void startAfresh();
     Role roleOf(std::int32_t index) const;
     void takeRole(std::int32_t index);
-    void markHost(std::int32_t host);
-    // The hut as it must be shown now, handing out places on the way; none if not a host.
-    std::optional<Hut> build(std::int32_t host);
+    // The hut as it must be shown now, handing out places on the way; not present if the
+    // entry is no host.
+    void build(std::int32_t host, Hut& hut);
+    Hut& shownHut(std::int32_t host);
+    // The first shown hut after this host, if any.
+    std::optional<std::int32_t> nextShown(std::int32_t host) const;
+    void setShown(std::int32_t host, bool shown);
     void removeHut(std::int32_t host);
-    void removePlaces(std::int32_t host, Hut& hut);
+    void removePlaces(Hut& hut);
     void addPlaces(std::int32_t host, const Hut& hut);
 
     UserTable& users;
@@ -62,12 +73,16 @@ private:
     UserTable::Tracker tracker;
     TableChanges changes;
     bool afresh = true;
+    // By entry index.
     std::vector<Role> roles;
-    // Candidate members by the host index they name, in table order.
-    std::unordered_map<std::int32_t, std::set<std::int32_t>> members;
-    std::map<std::int32_t, Hut> shown;
+    // By host index: the candidate members that name it, in table order.
+    std::vector<std::set<std::int32_t>> members;
+    // By host index: what the tree shows, and one bit per shown hut for finding neighbours.
+    std::vector<Hut> shown;
+    std::vector<std::uint64_t> shownBits;
     std::size_t shownNodes = 0;
-    std::set<std::int32_t> dirtyHosts;
+    std::vector<std::int32_t> dirtyHosts;
+    std::vector<Wanted> wanted;
 };
 
 } // namespace stonecall
