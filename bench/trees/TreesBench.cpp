@@ -4,6 +4,7 @@
 
 #include "FakeTreeView.h"
 #include "KeyOnlyTree.h"
+#include "LiteralTrees.h"
 #include "LobbyTraffic.h"
 #include "huts/HutList.h"
 #include "roster/UserList.h"
@@ -68,6 +69,41 @@ template <typename Tree> void BM_Login(benchmark::State& state)
 }
 BENCHMARK(BM_Login<bench::KeyOnlyTree>)->Arg(32767)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Login<FakeTreeView>)->Arg(32767)->Unit(benchmark::kMillisecond);
+
+// For scale: the same messages through the straightforward builders, which walk every node
+// for every user on every update.
+struct LiteralLobby {
+    UserTable users;
+    FakeTreeView userTree;
+    FakeTreeView hutTree;
+    LiteralUserList list{users, userTree};
+    LiteralHutList huts{users, hutTree};
+    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+};
+
+void BM_LiteralUser(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    LiteralLobby lobby;
+    bench::login(lobby.users, lobby.updates, count);
+    bench::Traffic traffic(lobby.users, lobby.updates, count);
+    for (auto _ : state)
+        traffic.nextUser();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LiteralUser)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_LiteralUserState(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    LiteralLobby lobby;
+    bench::login(lobby.users, lobby.updates, count);
+    bench::Traffic traffic(lobby.users, lobby.updates, count);
+    for (auto _ : state)
+        traffic.nextUserState();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LiteralUserState)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -133,8 +133,12 @@ void HutList::build(std::int32_t host, Hut& hut)
 HutList::Hut& HutList::shownHut(std::int32_t host)
 {
     if (shown.size() <= static_cast<std::size_t>(host))
-        shown.resize(static_cast<std::size_t>(host) + 1);
-    return shown[static_cast<std::size_t>(host)];
+        shown.resize(std::max<std::size_t>(static_cast<std::size_t>(host) + 1,
+                                           static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    std::unique_ptr<Hut>& hut = shown[static_cast<std::size_t>(host)];
+    if (!hut)
+        hut = std::make_unique<Hut>();
+    return *hut;
 }
 
 void HutList::setShown(std::int32_t host, bool on)
@@ -230,9 +234,12 @@ void HutList::ConstructHuts()
     // its key.
     for (std::size_t w = 0; w < wantedCount; ++w) {
         const auto& [host, hut] = wanted[w];
-        Hut& was = shownHut(host);
-        if (!was.present)
+        const bool known = static_cast<std::size_t>(host) < shown.size() &&
+                           shown[static_cast<std::size_t>(host)] &&
+                           shown[static_cast<std::size_t>(host)]->present;
+        if (!known)
             continue;
+        Hut& was = *shown[static_cast<std::size_t>(host)];
         if (!hut.present)
             removeHut(host);
         else if (!sameKeys(was, hut))

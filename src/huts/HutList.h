@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -77,8 +78,9 @@ private:
     std::vector<Role> roles;
     // By host index: the candidate members that name it, in table order.
     std::vector<std::set<std::int32_t>> members;
-    // By host index: what the tree shows, and one bit per shown hut for finding neighbours.
-    std::vector<Hut> shown;
+    // By host index: what the tree shows (made for hosts only), and one bit per shown hut for
+    // finding neighbours.
+    std::vector<std::unique_ptr<Hut>> shown;
     std::vector<std::uint64_t> shownBits;
     std::size_t shownNodes = 0;
     std::vector<std::int32_t> dirtyHosts;

@@ -1,6 +1,7 @@
 #include "huts/HutList.h"
 #include "FakeTreeView.h"
 #include "RosterMessages.h"
+#include "roster/Numbered.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST_F(HutListTest, FourthMemberIsNeitherShownNorGivenAPlace)
     user(1, "Host");
     host(1, 4);
     for (long index : {2L, 3L, 4L, 5L})
-        member(index, "M" + std::to_string(index), 1, 0);
+        member(index, numbered("M", index), 1, 0);
     huts.ConstructHuts();
     EXPECT_EQ(tree.childKeys("h1"), (std::vector<std::string>{"c2", "c3", "c4"}));
     EXPECT_EQ(users[5].Slot, 0);

@@ -1,4 +1,5 @@
 #include "LiteralTrees.h"
+#include "roster/Numbered.h"
 
 #include <string>
 #include <vector>
@@ -64,7 +65,7 @@ void LiteralUserList::UpdateUserList()
             group = "w";
             ++waitingCount;
         }
-        const std::string key = "u" + std::to_string(i);
+        const std::string key = numbered("u", i);
         std::size_t found = indexOfKey(tree, key);
         if (found != 0 && tree.parentKey(tree.keyAt(found)) != group) {
             tree.removeAt(indexOfKey(tree, key));
@@ -91,9 +92,9 @@ void LiteralUserList::UpdateUserList()
                     break;
                 }
             } else if (key == "w") {
-                tree.setText(key, "Waiting: " + std::to_string(waitingCount));
+                tree.setText(key, numbered("Waiting: ", waitingCount));
             } else {
-                tree.setText(key, "Playing: " + std::to_string(playingCount));
+                tree.setText(key, numbered("Playing: ", playingCount));
             }
         }
     }
@@ -128,7 +129,7 @@ void LiteralHutList::ConstructHuts()
                 break;
         }
         const UserInfo& owner = users[static_cast<std::size_t>(host)];
-        const std::string hutKey = "h" + std::to_string(host);
+        const std::string hutKey = numbered("h", host);
         tree.add("", hutKey, underscoresAsBlanks(owner.Name));
         std::string last = tree.keyAt(tree.count());
         tree.setColours(last, Black, White);
@@ -137,10 +138,10 @@ void LiteralHutList::ConstructHuts()
         const int lastPlace = owner.HutSize > 4 ? 3 : owner.HutSize - 1;
         for (int p = 1; p <= lastPlace; ++p) {
             if (place[p] != 0) {
-                tree.add(hutKey, "c" + std::to_string(place[p]),
+                tree.add(hutKey, numbered("c", place[p]),
                          underscoresAsBlanks(users[static_cast<std::size_t>(place[p])].Name));
             } else {
-                tree.add(hutKey, "empty" + std::to_string(host) + "-" + std::to_string(p), "Empty");
+                tree.add(hutKey, numbered(numbered("empty", host) + "-", p), "Empty");
                 if (owner.HutPassword != "NONE")
                     tree.setTag(tree.keyAt(tree.count()), p);
             }

@@ -2,6 +2,7 @@
 // nothing but the cost.
 
 #include "TreeHarness.h"
+#include "roster/Numbered.h"
 
 #include <QAbstractItemModelTester>
 #include <QCollator>
@@ -69,12 +70,12 @@ public:
 
     void apply(TreeView& a, TreeView& b)
     {
-        const std::string key = "k" + std::to_string(pick(40));
-        const std::string other = "k" + std::to_string(pick(40));
+        const std::string key = numbered("k", pick(40));
+        const std::string other = numbered("k", pick(40));
         const int what = pick(100);
         if (what < 45) {
             const std::string parent = pick(4) == 0 ? std::string() : other;
-            const std::string before = pick(3) == 0 ? "k" + std::to_string(pick(40)) : "";
+            const std::string before = pick(3) == 0 ? numbered("k", pick(40)) : "";
             const std::string text = word();
             a.insert(parent, before, key, text);
             b.insert(parent, before, key, text);
@@ -157,7 +158,7 @@ TEST(QtTreeView, SortedChildrenFollowTheLocalesCollationThenTheExactText)
         std::string text;
         for (int n = 1 + static_cast<int>(random() % 4); n > 0; --n)
             text += alphabet[random() % alphabet.size()];
-        qt.add("g", "u" + std::to_string(i), text);
+        qt.add("g", numbered("u", i), text);
     }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -197,7 +198,7 @@ TEST(QtTreeView, AResetKeepsOpenNodesOpenAndTheCurrentNodeCurrent)
     QSignalSpy resets(qt.view()->model(), &QAbstractItemModel::modelReset);
     qt.beginUpdate();
     for (int i = 2; i < 2000; ++i)
-        qt.add(i % 2 ? "w" : "p", "u" + std::to_string(i), "User " + std::to_string(i));
+        qt.add(i % 2 ? "w" : "p", numbered("u", i), "User " + std::to_string(i));
     EXPECT_EQ(qt.selectedKey(), "u1");
     qt.endUpdate();
 
@@ -209,7 +210,7 @@ TEST(QtTreeView, AResetKeepsOpenNodesOpenAndTheCurrentNodeCurrent)
 
     qt.beginUpdate();
     for (int i = 2; i < 100; ++i)
-        qt.remove("u" + std::to_string(i));
+        qt.remove(numbered("u", i));
     qt.remove("u1");
     qt.add("w", "u1", "Ann again");
     qt.endUpdate();
@@ -225,7 +226,7 @@ TEST(QtTreeView, SmallBatchesReachTheViewChangeByChange)
     QSignalSpy inserts(qt.view()->model(), &QAbstractItemModel::rowsInserted);
     qt.beginUpdate();
     for (int i = 0; i < 10; ++i)
-        qt.add("g", "c" + std::to_string(i), "child");
+        qt.add("g", numbered("c", i), "child");
     qt.endUpdate();
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(inserts.count(), 10);
