@@ -53,9 +53,10 @@ TEST_F(UserListTest, NamesShowBlanksForUnderscoresAndTheRemarkUnlessItSaysNothin
     user(1, "___");
     EXPECT_EQ(tree.text("u1"), "   ");
 
+    user(2, "Old_Fox");
     for (const char* silent : {"back", "none", ""}) {
         users.edit(2).Remark = silent;
-        user(2, "Old_Fox");
+        list.UpdateUserList();
         EXPECT_EQ(tree.text("u2"), "Old Fox") << silent;
     }
     users.edit(2).Remark = "Back";
