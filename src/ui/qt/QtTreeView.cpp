@@ -69,11 +69,11 @@ void QtTreeView::followView()
 {
     connect(tree, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         if (!busy)
-            model->nodeOf(index)->expanded = true;
+            model->setExpandedFlag(model->nodeOf(index), true);
     });
     connect(tree, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
         if (!busy)
-            model->nodeOf(index)->expanded = false;
+            model->setExpandedFlag(model->nodeOf(index), false);
     });
     connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& index) {
@@ -234,7 +234,7 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
     TreeModel::Node* node = model->find(key);
     if (!node)
         return;
-    node->expanded = expanded;
+    model->setExpandedFlag(node, expanded);
     if (!model->isResetting()) {
         Busy busy(*this);
         tree->setExpanded(model->indexOf(node), expanded);

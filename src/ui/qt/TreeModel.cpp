@@ -190,17 +190,21 @@ TreeModel::Node* TreeModel::nodeOf(const QModelIndex& index) const
 
 void TreeModel::forEachExpanded(const std::function<void(Node*)>& visit) const
 {
-    std::vector<Node*> pending{root_};
-    while (!pending.empty()) {
-        Node* node = pending.back();
-        pending.pop_back();
-        if (node != root_ && node->expanded)
+    for (Node* node : expandedNodes) {
+        if (!node->children.empty())
             visit(node);
-        for (Node* child : node->children) {
-            if (!child->dead && !child->children.empty())
-                pending.push_back(child);
-        }
     }
+}
+
+void TreeModel::setExpandedFlag(Node* node, bool expanded)
+{
+    if (node == root_ || node->expanded == expanded)
+        return;
+    node->expanded = expanded;
+    if (expanded)
+        expandedNodes.insert(node);
+    else
+        expandedNodes.erase(node);
 }
 
 void TreeModel::beginBatch()
@@ -242,17 +246,22 @@ void TreeModel::settle(Node* node) const
         return;
     std::vector<Node*> order;
     order.reserve(node->live);
-    for (Node* child = node->first; child; child = child->next)
-        order.push_back(child);
     if (node->sorted) {
+        // The order comes from sorting, so the children are read in storage order, which lets
+        // the processor fetch many at once instead of following the list node by node.
+        for (Node* child : node->children)
+            (child->dead ? graveyard : order).push_back(child);
         sortChildren(order);
         node->first = node->last = nullptr;
         for (Node* child : order)
             listAppend(node, child);
-    }
-    for (Node* child : node->children) {
-        if (child->dead)
-            graveyard.push_back(child);
+    } else {
+        for (Node* child = node->first; child; child = child->next)
+            order.push_back(child);
+        for (Node* child : node->children) {
+            if (child->dead)
+                graveyard.push_back(child);
+        }
     }
     node->children = std::move(order);
     renumber(node, 0);
@@ -279,6 +288,8 @@ void TreeModel::settleAll()
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(std::string_view(node->key));
+    if (node->expanded)
+        expandedNodes.erase(node);
     for (Node* child : node->children) {
         if (!child->dead)
             dropKeys(child);
@@ -303,6 +314,7 @@ void TreeModel::clear()
     root_->dirty = false;
     std::erase(dirtyNodes, root_);
     byKey.clear();
+    expandedNodes.clear();
     if (!resetting)
         endResetModel();
 }

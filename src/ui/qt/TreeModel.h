@@ -20,35 +20,39 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace stonecall {
 
 class TreeModel final : public QAbstractItemModel {
 public:
+    // The first fields are what putting thousands of children in order reads and writes
+    // for each of them; they lie together.
     struct Node {
-        std::string key;
         std::string text;
-        mutable std::optional<QCollatorSortKey> sortKey; // made when first needed
-        std::optional<int> tag;
-        std::optional<Rgb> fore;
-        std::optional<Rgb> back;
-        bool expanded = false;
-        bool sorted = false;
+        // The live children as a list: in display order for an unsorted parent at all
+        // times, in any order for a sorted parent while dirty.
+        Node* prev = nullptr;
+        Node* next = nullptr;
+        int row = 0;
         bool dead = false;
+        bool dirty = false;
+        bool sorted = false;
+        bool expanded = false;
         Node* parent = nullptr;
+
+        std::string key;
         // Owned. In display order with valid rows unless `dirty`; then they may include dead
         // nodes and, under a sorted parent, stand in any order.
         std::vector<Node*> children;
         std::size_t live = 0;
-        bool dirty = false;
-        int row = 0;
-        // The live children as a list: in display order for an unsorted parent at all
-        // times, in any order for a sorted parent while dirty.
         Node* first = nullptr;
         Node* last = nullptr;
-        Node* prev = nullptr;
-        Node* next = nullptr;
+        std::optional<int> tag;
+        std::optional<Rgb> fore;
+        std::optional<Rgb> back;
+        mutable std::optional<QCollatorSortKey> sortKey; // made when first needed
 
         Node() = default;
         Node(const Node&) = delete;
@@ -72,6 +76,7 @@ public:
     QModelIndex indexOf(Node* node) const;
     Node* nodeOf(const QModelIndex& index) const;
     void forEachExpanded(const std::function<void(Node*)>& visit) const;
+    void setExpandedFlag(Node* node, bool expanded);
 
     void clear();
     // The caller has checked that parent is live, the key new and non-empty; `before`, when
@@ -123,6 +128,8 @@ private:
     bool resetting = false;
     mutable std::vector<Node*> dirtyNodes;
     mutable std::vector<Node*> graveyard;
+    // The live nodes whose expanded flag is set.
+    std::unordered_set<Node*> expandedNodes;
 };
 
 } // namespace stonecall
