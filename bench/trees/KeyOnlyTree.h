@@ -1,41 +1,41 @@
 #pragma once
-// A tree that keeps keys, parents and texts and nothing else: no order, no selection. Every
-// operation costs the same at any size, so a benchmark over it shows what the builders
-// themselves cost per message.
+// A tree that keeps keys, parents, children and texts and nothing else: no order, no
+// selection. Its operations cost the same at any size but for the memory they touch, so a
+// benchmark over it shows what the builders themselves cost per message.
 
 #include "ui/TreeView.h"
 
 #include <functional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace stonecall::bench {
 
 class KeyOnlyTree final : public TreeView {
 public:
-    void clear() override { nodes.clear(); }
+    void clear() override
+    {
+        nodes.clear();
+        root.children.clear();
+    }
     void insert(std::string_view parentKey, std::string_view, std::string_view key,
                 std::string_view text) override
     {
         Node* parent = parentKey.empty() ? &root : find(parentKey);
         if (key.empty() || !parent || find(key))
             return;
-        nodes.emplace(std::string(key), Node{std::string(parentKey), std::string(text), {}});
-        parent->children.emplace(key);
+        Node& node = nodes[std::string(key)];
+        node.key = key;
+        node.text = text;
+        node.parent = parent;
+        node.place = parent->children.size();
+        parent->children.push_back(&node);
     }
     void remove(std::string_view key) override
     {
-        auto it = nodes.find(key);
-        if (it == nodes.end())
-            return;
-        for (const std::string& child : Keys(it->second.children))
-            remove(child);
-        it = nodes.find(key);
-        Node* parent = it->second.parent.empty() ? &root : find(it->second.parent);
-        parent->children.erase(parent->children.find(key));
-        nodes.erase(it);
+        if (Node* node = find(key))
+            erase(node);
     }
     std::size_t count() const override { return nodes.size(); }
     bool contains(std::string_view key) const override { return find(key) != nullptr; }
@@ -54,7 +54,7 @@ public:
     std::string parentKey(std::string_view key) const override
     {
         const Node* node = find(key);
-        return node ? node->parent : std::string();
+        return node ? node->parent->key : std::string();
     }
     std::size_t childCount(std::string_view key) const override
     {
@@ -63,9 +63,12 @@ public:
     }
     std::vector<std::string> childKeys(std::string_view key) const override
     {
-        const Node* node = key.empty() ? &root : find(key);
-        return node ? std::vector<std::string>(node->children.begin(), node->children.end())
-                    : std::vector<std::string>();
+        std::vector<std::string> keys;
+        if (const Node* node = key.empty() ? &root : find(key)) {
+            for (const Node* child : node->children)
+                keys.push_back(child->key);
+        }
+        return keys;
     }
     void setColours(std::string_view, Rgb, Rgb) override {}
     void setExpanded(std::string_view, bool) override {}
@@ -75,6 +78,15 @@ public:
     std::optional<std::string> selectedKey() const override { return std::nullopt; }
 
 private:
+    struct Node {
+        std::string key;
+        std::string text;
+        Node* parent = nullptr;
+        // Where the node stands among its parent's children, which are in no order: a child
+        // leaves by taking the last one's place.
+        std::size_t place = 0;
+        std::vector<Node*> children;
+    };
     struct KeyHash {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const
@@ -82,17 +94,21 @@ private:
             return std::hash<std::string_view>{}(key);
         }
     };
-    // In no particular order.
-    using Keys = std::unordered_set<std::string, KeyHash, std::equal_to<>>;
-    struct Node {
-        std::string parent;
-        std::string text;
-        Keys children;
-    };
+
     Node* find(std::string_view key) const
     {
         auto it = nodes.find(key);
         return it == nodes.end() ? nullptr : const_cast<Node*>(&it->second);
+    }
+    void erase(Node* node)
+    {
+        while (!node->children.empty())
+            erase(node->children.back());
+        std::vector<Node*>& siblings = node->parent->children;
+        siblings[node->place] = siblings.back();
+        siblings[node->place]->place = node->place;
+        siblings.pop_back();
+        nodes.erase(nodes.find(std::string_view(node->key)));
     }
 
     Node root;
