@@ -207,6 +207,18 @@ void TreeModel::setExpandedFlag(Node* node, bool expanded)
         expandedNodes.erase(node);
 }
 
+void TreeModel::gainChild(Node* parent)
+{
+    if (parent->live++ == 0 && parent != root_)
+        parents.insert(parent);
+}
+
+void TreeModel::loseChild(Node* parent)
+{
+    if (--parent->live == 0)
+        parents.erase(parent);
+}
+
 void TreeModel::beginBatch()
 {
     ++batchDepth;
@@ -242,8 +254,14 @@ void TreeModel::markDirty(Node* node)
 
 void TreeModel::settle(Node* node) const
 {
-    if (!node->dirty)
-        return;
+    // Only the quiet part of a batch leaves nodes unsettled; the view lays out every row
+    // after each change, and this spares it a look into each node.
+    if (resetting && node->dirty)
+        putInOrder(node);
+}
+
+void TreeModel::putInOrder(Node* node) const
+{
     std::vector<Node*> order;
     order.reserve(node->live);
     if (node->sorted) {
@@ -290,6 +308,8 @@ void TreeModel::dropKeys(Node* node)
     byKey.erase(std::string_view(node->key));
     if (node->expanded)
         expandedNodes.erase(node);
+    if (node->live > 0)
+        parents.erase(node);
     for (Node* child : node->children) {
         if (!child->dead)
             dropKeys(child);
@@ -315,6 +335,7 @@ void TreeModel::clear()
     std::erase(dirtyNodes, root_);
     byKey.clear();
     expandedNodes.clear();
+    parents.clear();
     if (!resetting)
         endResetModel();
 }
@@ -332,7 +353,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     if (resetting) {
         const bool appended = !before && !parent->sorted;
         parent->children.push_back(node);
-        ++parent->live;
+        gainChild(parent);
         listInsertBefore(parent, node, parent->sorted ? nullptr : before);
         if (appended && !parent->dirty)
             node->row = static_cast<int>(parent->children.size() - 1);
@@ -354,7 +375,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     beginInsertRows(indexOf(parent), static_cast<int>(row), static_cast<int>(row));
     listInsertBefore(parent, node, row < siblings.size() ? siblings[row] : nullptr);
     siblings.insert(siblings.begin() + static_cast<long>(row), node);
-    ++parent->live;
+    gainChild(parent);
     renumber(parent, row);
     endInsertRows();
     return node;
@@ -365,12 +386,12 @@ void TreeModel::remove(Node* node)
     if (aboutToRemove)
         aboutToRemove(node);
     noteChange();
-    dropKeys(node);
     Node* parent = node->parent;
     if (resetting) {
+        dropKeys(node);
         node->dead = true;
         listUnlink(parent, node);
-        --parent->live;
+        loseChild(parent);
         markDirty(parent);
         return;
     }
@@ -378,9 +399,11 @@ void TreeModel::remove(Node* node)
     beginRemoveRows(indexOf(parent), row, row);
     listUnlink(parent, node);
     parent->children.erase(parent->children.begin() + row);
-    --parent->live;
+    loseChild(parent);
     renumber(parent, static_cast<std::size_t>(row));
     endRemoveRows();
+    // The view may look into the leaving nodes until it has been told they are gone.
+    dropKeys(node);
     delete node;
 }
 
@@ -469,9 +492,7 @@ void TreeModel::resortNow(Node* parent)
     const QModelIndex parentIndex = indexOf(parent);
     emit layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)});
     const QModelIndexList before = persistentIndexList();
-    markDirty(parent);
-    settle(parent);
-    dirtyNodes.clear();
+    putInOrder(parent);
     for (const QModelIndex& index : before) {
         Node* node = nodeOf(index);
         if (node->parent == parent)
@@ -515,7 +536,11 @@ int TreeModel::columnCount(const QModelIndex&) const
 
 bool TreeModel::hasChildren(const QModelIndex& parent) const
 {
-    return rowCount(parent) > 0;
+    // The view asks this of every row it lays out; the answer comes without touching the
+    // row's node.
+    if (!parent.isValid())
+        return root_->live > 0;
+    return parent.column() == 0 && parents.contains(nodeOf(parent));
 }
 
 QVariant TreeModel::data(const QModelIndex& index, int role) const

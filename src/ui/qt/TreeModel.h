@@ -106,8 +106,11 @@ private:
     // Counts a change and, deep inside a batch, switches to the quiet mode.
     void noteChange();
     void markDirty(Node* node);
+    void gainChild(Node* parent);
+    void loseChild(Node* parent);
     // Brings the children of a dirty node in order; dead ones wait in the graveyard.
     void settle(Node* node) const;
+    void putInOrder(Node* node) const;
     void settleAll();
     void dropKeys(Node* node);
     void renumber(Node* parent, std::size_t from) const;
@@ -128,8 +131,9 @@ private:
     bool resetting = false;
     mutable std::vector<Node*> dirtyNodes;
     mutable std::vector<Node*> graveyard;
-    // The live nodes whose expanded flag is set.
+    // The live nodes whose expanded flag is set, and those that have children.
     std::unordered_set<Node*> expandedNodes;
+    std::unordered_set<Node*> parents;
 };
 
 } // namespace stonecall
