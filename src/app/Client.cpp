@@ -19,7 +19,8 @@ Client::Client(Platform platform)
       listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
       huts_(session_, platform.lobby, platform.dialogs,
             [this](std::string text) { SendCommand(std::move(text)); }),
-      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); })
+      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); }),
+      userList_(session_.Users, platform.lobby.LstUSers()), hutList_(session_.Users, platform.lobby.lstHuts())
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -169,9 +170,9 @@ void Client::ReturnToLogin()
     platform_.login.setVisible(true);
 }
 
-void Client::UpdateUserList() {}
+void Client::UpdateUserList() { userList_.UpdateUserList(); }
 
-void Client::ConstructHuts() {}
+void Client::ConstructHuts() { hutList_.ConstructHuts(); }
 
 void Client::AddLog(std::string_view line) { chat_.AddLog(line); }
 

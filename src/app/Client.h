@@ -4,10 +4,12 @@
 
 #include "app/Session.h"
 #include "huts/HutActions.h"
+#include "huts/HutList.h"
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
 #include "roster/ChatLog.h"
+#include "roster/UserList.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -91,6 +93,8 @@ private:
     ListenerModule listener_;
     HutActions huts_;
     ChatLog chat_;
+    UserList userList_;
+    HutList hutList_;
     bool lobbyLoaded_ = false;
 };
 
