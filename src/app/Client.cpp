@@ -8,6 +8,7 @@
 #include "ui/LobbyWindow.h"
 #include "ui/LoginWindow.h"
 #include "ui/Socket.h"
+#include "ui/WireLog.h"
 
 #include <vector>
 
@@ -18,7 +19,8 @@ Client::Client(Platform platform)
       listener_(platform.VLan0, platform.dialogs, platform.app, [this] { LobbyForm_Load(); }),
       huts_(session_, platform.lobby, platform.dialogs,
             [this](std::string text) { SendCommand(std::move(text)); }),
-      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); })
+      chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); }),
+      userList_(session_.Users, platform.lobby.LstUSers()), hutList_(session_.Users, platform.lobby.lstHuts())
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -87,6 +89,20 @@ void Client::cmdLogout_Click()
     platform_.WSClient.Close();
 }
 
+void Client::Tabs_Click(int index)
+{
+    // The panels switch by stacking alone; nothing is shown, hidden or changed.
+    LobbyWindow& lobby = platform_.lobby;
+    if (index == 0) {
+        lobby.raiseTab(0);
+        lobby.raiseFraMain();
+        lobby.raiseLine1();
+    } else if (index == 1) {
+        lobby.raiseTab(1);
+        lobby.raiseFraOptions();
+    }
+}
+
 void Client::TxOut_KeyPress(int key) { chat_.TxOut_KeyPress(key); }
 
 void Client::TxChat_Click() { chat_.TxChat_Click(); }
@@ -119,6 +135,8 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     std::vector<std::string_view> fields;
     const FeedResult result =
         feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+            if (platform_.wireLog)
+                platform_.wireLog->received(message);
             if (message.empty())
                 return;
             splitFields(message, fields);
@@ -140,6 +158,8 @@ void Client::ShutdownClient()
 
 void Client::SendCommand(std::string text)
 {
+    if (platform_.wireLog && platform_.WSClient.isConnected())
+        platform_.wireLog->sent(text);
     stonecall::SendCommand(platform_.WSClient, std::move(text));
 }
 
@@ -150,9 +170,9 @@ void Client::ReturnToLogin()
     platform_.login.setVisible(true);
 }
 
-void Client::UpdateUserList() {}
+void Client::UpdateUserList() { userList_.UpdateUserList(); }
 
-void Client::ConstructHuts() {}
+void Client::ConstructHuts() { hutList_.ConstructHuts(); }
 
 void Client::AddLog(std::string_view line) { chat_.AddLog(line); }
 

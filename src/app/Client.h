@@ -4,10 +4,12 @@
 
 #include "app/Session.h"
 #include "huts/HutActions.h"
+#include "huts/HutList.h"
 #include "link/ListenerModule.h"
 #include "protocol/ClientActions.h"
 #include "protocol/Dispatcher.h"
 #include "roster/ChatLog.h"
+#include "roster/UserList.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,7 @@ class Dialogs;
 class LobbyWindow;
 class LoginWindow;
 class Socket;
+class WireLog;
 
 // The platform the client runs on; everything lives at least as long as the Client.
 struct Platform {
@@ -29,6 +32,7 @@ struct Platform {
     Socket& VLan0;
     Dialogs& dialogs;
     Application& app;
+    WireLog* wireLog = nullptr; // a trace of every message, when set
 };
 
 class Client final : public ClientActions {
@@ -52,6 +56,7 @@ public:
     void cmdExit_Click() { huts_.cmdExit_Click(); }
     void cmdLaunch_Click() { huts_.cmdLaunch_Click(); }
     void lstHuts_DblClick() { huts_.lstHuts_DblClick(); }
+    void Tabs_Click(int index);
 
     // The server socket.
     void WSClient_Connect();
@@ -88,6 +93,8 @@ private:
     ListenerModule listener_;
     HutActions huts_;
     ChatLog chat_;
+    UserList userList_;
+    HutList hutList_;
     bool lobbyLoaded_ = false;
 };
 

@@ -2,6 +2,7 @@
 #include "ui/qt/ClientApp.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char** argv)
 {
@@ -11,6 +12,8 @@ int main(int argc, char** argv)
                                             .arg(stonecall::VersionMajor)
                                             .arg(stonecall::VersionMinor)
                                             .arg(stonecall::VersionRevision));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/art/stonecall-icon.svg")));
+    QApplication::setDesktopFileName(QStringLiteral("stonecall")); // ties windows to the menu entry
     // The run ends when the client says so, not when a window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 

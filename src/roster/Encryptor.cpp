@@ -6,7 +6,10 @@ namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 int hexValue(char c)
 {

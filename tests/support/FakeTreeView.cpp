@@ -1,69 +1,142 @@
 #include "FakeTreeView.h"
 
 #include <algorithm>
-#include <cctype>
 
-namespace stonecall::testing {
+namespace stonecall {
 
 namespace {
-bool textLess(const std::string& a, const std::string& b)
+
+std::string foldAscii(std::string_view text)
 {
-    const auto fold = [](unsigned char c) { return std::tolower(c); };
-    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                   [&](char x, char y) { return fold(x) < fold(y); });
-    const bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
-                                                      [&](char x, char y) { return fold(x) < fold(y); });
-    return less || (!greater && a < b);
+    std::string folded(text);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
 }
+
+int compareBytes(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::string colourText(const std::optional<Rgb>& colour)
+{
+    if (!colour)
+        return "unset";
+    return std::to_string(colour->red) + "," + std::to_string(colour->green) + "," +
+           std::to_string(colour->blue);
+}
+
 } // namespace
+
+bool FakeTreeView::ByText::operator()(const Node* a, const Node* b) const
+{
+    if (int c = compareBytes(a->folded, b->folded))
+        return c < 0;
+    if (int c = compareBytes(a->text, b->text))
+        return c < 0;
+    return compareBytes(a->key, b->key) < 0;
+}
+
+FakeTreeView::FakeTreeView() = default;
+FakeTreeView::~FakeTreeView() = default;
 
 FakeTreeView::Node* FakeTreeView::find(std::string_view key) const
 {
-    for (const auto& node : nodes_)
-        if (node->key == key)
-            return node.get();
-    return nullptr;
+    auto it = byKey.find(key);
+    return it == byKey.end() ? nullptr : it->second;
+}
+
+FakeTreeView::Node* FakeTreeView::findParent(std::string_view key) const
+{
+    return key.empty() ? const_cast<Node*>(&root) : find(key);
 }
 
 void FakeTreeView::clear()
 {
-    nodes_.clear();
-    topLevel_.clear();
+    root.placed.clear();
+    root.ordered.clear();
+    byKey.clear();
+    added.clear();
+    addedOrderStale = true;
     selected.reset();
 }
 
-void FakeTreeView::add(std::string_view parentKey, std::string_view key, std::string_view text)
+void FakeTreeView::link(Node* parent, Node* child, Node* before)
 {
-    auto node = std::make_unique<Node>();
-    node->key = key;
-    node->text = text;
-    node->parent = parentKey;
-    if (parentKey.empty()) {
-        topLevel_.emplace_back(key);
-    } else if (Node* parent = find(parentKey)) {
-        parent->children.emplace_back(key);
-        nodes_.push_back(std::move(node));
-        if (parent->sorted)
-            sortChildren(*parent);
-        return;
-    } else {
+    child->parent = parent;
+    if (parent->sorted) {
+        child->orderedAt = parent->ordered.insert(child).first;
         return;
     }
-    nodes_.push_back(std::move(node));
+    auto at = parent->placed.end();
+    if (before && before->parent == parent)
+        at = before->placedAt;
+    child->placedAt = parent->placed.insert(at, child);
+}
+
+void FakeTreeView::unlink(Node* child)
+{
+    Node* parent = child->parent;
+    if (parent->sorted)
+        parent->ordered.erase(child->orderedAt);
+    else
+        parent->placed.erase(child->placedAt);
+}
+
+void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
+                          std::string_view key, std::string_view text)
+{
+    Node* parent = findParent(parentKey);
+    if (!parent || key.empty() || find(key))
+        return;
+    Node* before = beforeKey.empty() ? nullptr : find(beforeKey);
+    added.push_back(std::make_unique<Node>());
+    Node* node = added.back().get();
+    node->addedAt = std::prev(added.end());
+    node->key = key;
+    node->text = text;
+    node->folded = foldAscii(text);
+    byKey.emplace(node->key, node);
+    addedOrderStale = true;
+    link(parent, node, before);
+}
+
+void FakeTreeView::erase(Node* node)
+{
+    for (const Node* child : children(node))
+        erase(const_cast<Node*>(child));
+    if (selected && *selected == node->key)
+        selected.reset();
+    unlink(node);
+    byKey.erase(node->key);
+    added.erase(node->addedAt);
+    addedOrderStale = true;
 }
 
 void FakeTreeView::remove(std::string_view key)
 {
-    Node* node = find(key);
-    if (!node)
-        return;
-    for (const std::string& child : std::vector<std::string>(node->children))
-        remove(child);
-    auto& siblings = node->parent.empty() ? topLevel_ : find(node->parent)->children;
-    siblings.erase(std::find(siblings.begin(), siblings.end(), node->key));
-    if (selected == node->key)
-        selected.reset();
-    nodes_.erase(std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == node; }));
+    if (Node* node = find(key))
+        erase(node);
+}
+
+std::size_t FakeTreeView::count() const
+{
+    return added.size();
+}
+
+bool FakeTreeView::contains(std::string_view key) const
+{
+    return find(key) != nullptr;
 }
 
 std::string FakeTreeView::text(std::string_view key) const
@@ -74,11 +147,16 @@ std::string FakeTreeView::text(std::string_view key) const
 
 void FakeTreeView::setText(std::string_view key, std::string_view text)
 {
-    if (Node* node = find(key)) {
-        node->text = text;
-        if (Node* parent = find(node->parent); parent && parent->sorted)
-            sortChildren(*parent);
-    }
+    Node* node = find(key);
+    if (!node)
+        return;
+    const bool resort = node->parent->sorted;
+    if (resort)
+        unlink(node);
+    node->text = text;
+    node->folded = foldAscii(text);
+    if (resort)
+        link(node->parent, node, nullptr);
 }
 
 std::optional<int> FakeTreeView::tag(std::string_view key) const
@@ -96,27 +174,40 @@ void FakeTreeView::setTag(std::string_view key, std::optional<int> tag)
 std::string FakeTreeView::parentKey(std::string_view key) const
 {
     const Node* node = find(key);
-    return node ? node->parent : std::string();
+    return node ? node->parent->key : std::string();
 }
 
 std::size_t FakeTreeView::childCount(std::string_view key) const
 {
-    const Node* node = find(key);
-    return node ? node->children.size() : 0;
+    const Node* node = findParent(key);
+    if (!node)
+        return 0;
+    return node->sorted ? node->ordered.size() : node->placed.size();
+}
+
+std::vector<const FakeTreeView::Node*> FakeTreeView::children(const Node* node) const
+{
+    if (node->sorted)
+        return {node->ordered.begin(), node->ordered.end()};
+    return {node->placed.begin(), node->placed.end()};
 }
 
 std::vector<std::string> FakeTreeView::childKeys(std::string_view parentKey) const
 {
-    if (parentKey.empty())
-        return topLevel_;
-    const Node* node = find(parentKey);
-    return node ? node->children : std::vector<std::string>();
+    std::vector<std::string> keys;
+    if (const Node* node = findParent(parentKey)) {
+        for (const Node* child : children(node))
+            keys.push_back(child->key);
+    }
+    return keys;
 }
 
 void FakeTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    if (Node* node = find(key))
-        node->fore = fore, node->back = back;
+    if (Node* node = find(key)) {
+        node->fore = fore;
+        node->back = back;
+    }
 }
 
 void FakeTreeView::setExpanded(std::string_view key, bool expanded)
@@ -133,17 +224,117 @@ bool FakeTreeView::isExpanded(std::string_view key) const
 
 void FakeTreeView::setSorted(std::string_view key, bool sorted)
 {
-    if (Node* node = find(key)) {
-        node->sorted = sorted;
-        if (sorted)
-            sortChildren(*node);
+    Node* node = findParent(key);
+    if (!node || node->sorted == sorted)
+        return;
+    const std::vector<const Node*> kids = children(node);
+    node->placed.clear();
+    node->ordered.clear();
+    node->sorted = sorted;
+    for (const Node* child : kids)
+        link(node, const_cast<Node*>(child), nullptr);
+}
+
+std::optional<std::string> FakeTreeView::selectedKey() const
+{
+    return selected;
+}
+
+std::string FakeTreeView::keyAt(std::size_t index) const
+{
+    if (index < 1 || index > added.size())
+        return {};
+    if (addedOrderStale) {
+        addedOrder.clear();
+        for (const auto& node : added)
+            addedOrder.push_back(node.get());
+        addedOrderStale = false;
+    }
+    return addedOrder[index - 1]->key;
+}
+
+void FakeTreeView::removeAt(std::size_t index)
+{
+    if (index >= 1 && index <= added.size())
+        remove(keyAt(index));
+}
+
+void FakeTreeView::select(std::string_view key)
+{
+    if (find(key))
+        selected = std::string(key);
+    else
+        selected.reset();
+}
+
+std::optional<Rgb> FakeTreeView::foreColour(std::string_view key) const
+{
+    const Node* node = find(key);
+    return node ? node->fore : std::nullopt;
+}
+
+std::optional<Rgb> FakeTreeView::backColour(std::string_view key) const
+{
+    const Node* node = find(key);
+    return node ? node->back : std::nullopt;
+}
+
+bool FakeTreeView::isSorted(std::string_view key) const
+{
+    const Node* node = findParent(key);
+    return node && node->sorted;
+}
+
+void FakeTreeView::dumpInto(std::string& out, const Node* node, int depth) const
+{
+    for (const Node* child : children(node)) {
+        out.append(static_cast<std::size_t>(depth) * 2, ' ');
+        out += child->key + " \"" + child->text + "\"";
+        if (child->tag)
+            out += " tag=" + std::to_string(*child->tag);
+        if (child->fore != Black || child->back != White)
+            out += " colours=" + colourText(child->fore) + "/" + colourText(child->back);
+        if (child->expanded)
+            out += " expanded";
+        if (child->sorted)
+            out += " sorted";
+        out += '\n';
+        dumpInto(out, child, depth + 1);
     }
 }
 
-void FakeTreeView::sortChildren(Node& node)
+std::string FakeTreeView::dump() const
 {
-    std::stable_sort(node.children.begin(), node.children.end(),
-                     [&](const std::string& a, const std::string& b) { return textLess(find(a)->text, find(b)->text); });
+    std::string out;
+    dumpInto(out, &root, 0);
+    return out;
 }
 
-} // namespace stonecall::testing
+} // namespace stonecall
+
+namespace stonecall {
+
+bool FakeTreeView::sameNodes(const FakeTreeView& a, const Node* x, const FakeTreeView& b,
+                             const Node* y)
+{
+    const std::vector<const Node*> xs = a.children(x);
+    const std::vector<const Node*> ys = b.children(y);
+    if (xs.size() != ys.size())
+        return false;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        const Node& p = *xs[i];
+        const Node& q = *ys[i];
+        if (p.key != q.key || p.text != q.text || p.tag != q.tag || p.fore != q.fore ||
+            p.back != q.back || p.expanded != q.expanded || p.sorted != q.sorted ||
+            !sameNodes(a, &p, b, &q))
+            return false;
+    }
+    return true;
+}
+
+bool FakeTreeView::sameAs(const FakeTreeView& other) const
+{
+    return sameNodes(*this, &root, other, &other.root);
+}
+
+} // namespace stonecall

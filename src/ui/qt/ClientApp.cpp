@@ -3,7 +3,8 @@
 namespace stonecall {
 
 ClientApp::ClientApp()
-    : client_(Platform{loginForm_, lobbyForm_, WSClient_, VLan0_, dialogs_, application_})
+    : client_(
+          Platform{loginForm_, lobbyForm_, WSClient_, VLan0_, dialogs_, application_, &wireLog_})
 {
     dialogs_.setParent(&lobbyForm_);
     wire();
@@ -36,6 +37,8 @@ void ClientApp::wire()
     QObject::connect(&lobbyForm_, &LobbyForm::cmdExitClicked, [c] { c->cmdExit_Click(); });
     QObject::connect(&lobbyForm_, &LobbyForm::cmdLaunchClicked, [c] { c->cmdLaunch_Click(); });
     QObject::connect(&lobbyForm_, &LobbyForm::lstHutsDoubleClicked, [c] { c->lstHuts_DblClick(); });
+    QObject::connect(&lobbyForm_, &LobbyForm::tabsClicked,
+                     [c](int index) { c->Tabs_Click(index); });
 }
 
 } // namespace stonecall

@@ -7,6 +7,7 @@
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtDialogs.h"
 #include "ui/qt/QtSocket.h"
+#include "ui/qt/QtWireLog.h"
 
 namespace stonecall {
 
@@ -35,6 +36,7 @@ private:
     QtApplication application_;
     LoginForm loginForm_;
     LobbyForm lobbyForm_;
+    QtWireLog wireLog_;
     Client client_;
 };
 

@@ -4,28 +4,18 @@
 #include "ui/qt/QtTreeView.h"
 #include "ui/qt/Twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QFrame>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTextCursor>
+
+#include <iterator>
 
 namespace stonecall {
 
 namespace {
-
-QPushButton* pictureButton(const QString& name, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setAutoDefault(false);
-    return button;
-}
 
 QLabel* clickableLabel(const QString& name, const QString& text, QWidget* parent)
 {
@@ -35,48 +25,65 @@ QLabel* clickableLabel(const QString& name, const QString& text, QWidget* parent
     return label;
 }
 
+QWidget* panel(const QString& name, QWidget* parent)
+{
+    auto* widget = new QWidget(parent);
+    widget->setObjectName(name);
+    widget->setAutoFillBackground(true);
+    // A panel takes the focus like any control in the focus order, by click or by Tab.
+    widget->setFocusPolicy(Qt::StrongFocus);
+    return widget;
+}
+
 } // namespace
 
 LobbyForm::LobbyForm(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
 {
     setObjectName("LobbyForm");
     setWindowTitle(QStringLiteral("Stonecall - Fernhollow"));
     setFixedSize(twipsRect(this, 0, 0, 12585, 9735).size());
 
-    FraOptions_ = new QWidget(this);
-    FraOptions_->setObjectName("FraOptions");
-    FraOptions_->setAutoFillBackground(true);
+    // Creation order is stacking order, bottom first: the options panel under the main panel;
+    // tab 1 under the line, the line under tab 0. Panels and the tab strip never overlap, so
+    // raising a panel cannot cover a tab or the line.
+    FraOptions_ = panel("FraOptions", this);
+    FraOptions_->setAccessibleName(QStringLiteral("Options"));
     placeTwips(FraOptions_, 120, 600, 12375, 9015);
-
-    FraMain_ = new QWidget(this);
-    FraMain_->setObjectName("FraMain");
-    FraMain_->setAutoFillBackground(true);
+    FraMain_ = panel("FraMain", this);
+    FraMain_->setAccessibleName(QStringLiteral("Lobby"));
     placeTwips(FraMain_, 120, 600, 12375, 9015);
 
-    Tabs_[1] = clickableLabel("Tabs1", QStringLiteral("Options"), this);
+    Tabs_[1] =
+        new PictureButton("Tabs1", QStringLiteral(":/art/tab-options.svg"),
+                          QStringLiteral("Options"), QStringLiteral("Show the options"), this);
     placeTwips(Tabs_[1], 1140, 195, 1080, 405);
-    Tabs_[0] = clickableLabel("Tabs0", QStringLiteral("Lobby"), this);
-    placeTwips(Tabs_[0], 120, 190, 1080, 405);
-    for (int i = 0; i < 2; ++i) {
-        Tabs_[i]->setAlignment(Qt::AlignCenter);
-        Tabs_[i]->setFrameShape(QFrame::Panel);
-        Tabs_[i]->installEventFilter(this);
-    }
     Line1_ = new QFrame(this);
     Line1_->setObjectName("Line1");
     Line1_->setFrameShape(QFrame::HLine);
-    const QRect line = twipsRect(this, 1200, 525, 12600 - 1200, 15);
+    Line1_->setFrameShadow(QFrame::Plain);
+    Line1_->setLineWidth(1);
+    // A line is one pixel thick whatever its length in twips.
+    const QRect line = twipsRect(this, 1200, 525, 12600 - 1200, 0);
     Line1_->setGeometry(line.x(), line.y(), line.width(), 1);
+    Tabs_[0] =
+        new PictureButton("Tabs0", QStringLiteral(":/art/tab-lobby.svg"), QStringLiteral("Lobby"),
+                          QStringLiteral("Show the huts, the chat and the users"), this);
+    placeTwips(Tabs_[0], 120, 190, 1080, 405);
+    for (int i = 0; i < 2; ++i)
+        connect(Tabs_[i], &PictureButton::clicked, this, [this, i] { emit tabsClicked(i); });
 
     lstHuts_ = new QtTreeView(FraMain_);
     lstHuts_->widget()->setObjectName("lstHuts");
+    lstHuts_->widget()->setAccessibleName(QStringLiteral("Huts"));
     placeTwips(lstHuts_->widget(), 120, 120, 1935, 8295);
     connect(lstHuts_, &QtTreeView::doubleClicked, this, &LobbyForm::lstHutsDoubleClicked);
 
     TxChat_ = new ChatBox(FraMain_);
     TxChat_->setObjectName("TxChat");
+    TxChat_->setAccessibleName(QStringLiteral("Chat"));
     TxChat_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     TxChat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     TxChat_->viewport()->installEventFilter(this);
@@ -84,43 +91,109 @@ LobbyForm::LobbyForm(QWidget* parent)
 
     LstUSers_ = new QtTreeView(FraMain_);
     LstUSers_->widget()->setObjectName("LstUSers");
+    LstUSers_->widget()->setAccessibleName(QStringLiteral("Users"));
     placeTwips(LstUSers_->widget(), 10320, 120, 1935, 8295);
 
     TxOut_ = new QLineEdit(FraMain_);
     TxOut_->setObjectName("TxOut");
+    TxOut_->setAccessibleName(QStringLiteral("Chat message"));
     TxOut_->installEventFilter(this);
     placeTwips(TxOut_, 2160, 8520, 8055, 285);
 
-    cmdExit_ = pictureButton("cmdExit", QStringLiteral("Exit"), FraMain_);
+    // cmdExit lies exactly under cmdCreate: only one of them can be seen and clicked.
+    cmdExit_ =
+        new PictureButton("cmdExit", QStringLiteral(":/art/exit.svg"), QStringLiteral("Exit hut"),
+                          QStringLiteral("Leave your hut"), FraMain_);
     placeTwips(cmdExit_, 120, 8520, 945, 330);
-    cmdCreate_ = pictureButton("cmdCreate", QStringLiteral("Create"), FraMain_);
+    cmdCreate_ = new PictureButton("cmdCreate", QStringLiteral(":/art/create.svg"),
+                                   QStringLiteral("Create hut"),
+                                   QStringLiteral("Host a hut for 2, 3 or 4 players"), FraMain_);
     placeTwips(cmdCreate_, 120, 8520, 945, 330);
-    cmdLaunch_ = pictureButton("cmdLaunch", QStringLiteral("Launch"), FraMain_);
+    cmdLaunch_ = new PictureButton("cmdLaunch", QStringLiteral(":/art/launch.svg"),
+                                   QStringLiteral("Launch game"),
+                                   QStringLiteral("Start the game for your hut"), FraMain_);
     placeTwips(cmdLaunch_, 1080, 8520, 945, 330);
     cmdLaunch_->hide();
-    cmdLogout_ = pictureButton("cmdLogout", QStringLiteral("Logout"), FraMain_);
+    cmdLogout_ =
+        new PictureButton("cmdLogout", QStringLiteral(":/art/logout.svg"), QStringLiteral("Logout"),
+                          QStringLiteral("Log out of the lobby"), FraMain_);
     placeTwips(cmdLogout_, 11280, 8520, 945, 330);
-    connect(cmdCreate_, &QPushButton::clicked, this, &LobbyForm::cmdCreateClicked);
-    connect(cmdExit_, &QPushButton::clicked, this, &LobbyForm::cmdExitClicked);
-    connect(cmdLaunch_, &QPushButton::clicked, this, &LobbyForm::cmdLaunchClicked);
-    connect(cmdLogout_, &QPushButton::clicked, this, &LobbyForm::cmdLogoutClicked);
+    connect(cmdCreate_, &PictureButton::clicked, this, &LobbyForm::cmdCreateClicked);
+    connect(cmdExit_, &PictureButton::clicked, this, &LobbyForm::cmdExitClicked);
+    connect(cmdLaunch_, &PictureButton::clicked, this, &LobbyForm::cmdLaunchClicked);
+    connect(cmdLogout_, &PictureButton::clicked, this, &LobbyForm::cmdLogoutClicked);
 
-    MenuGame_ = new QWidget(FraMain_);
+    // The create-hut pop-up, created after lstHuts so that it covers the list's lower part.
+    MenuGame_ = new QFrame(FraMain_);
     MenuGame_->setObjectName("MenuGame");
+    MenuGame_->setAccessibleName(QStringLiteral("Create hut"));
     MenuGame_->setAutoFillBackground(true);
+    MenuGame_->setFocusPolicy(Qt::StrongFocus);
+    // The frame is only painted: children keep their places relative to the panel's corner.
+    MenuGame_->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     placeTwips(MenuGame_, 120, 6705, 1335, 1815);
-    placeTwips(new QLabel(QStringLiteral("Password:"), MenuGame_), 120, 120, 975, 255);
+    Label1_ = new QLabel(QStringLiteral("Password:"), MenuGame_);
+    Label1_->setObjectName("Label1");
+    placeTwips(Label1_, 120, 120, 975, 255);
     TxPass_ = new QLineEdit(MenuGame_);
     TxPass_->setObjectName("TxPass");
+    TxPass_->setAccessibleName(QStringLiteral("Hut password"));
+    Label1_->setBuddy(TxPass_);
     placeTwips(TxPass_, 120, 360, 1095, 285);
     const int hutCountTop[3] = {1440, 1080, 720};
     for (int i = 0; i < 3; ++i) {
-        HutCount_[i] = clickableLabel(QStringLiteral("HutCount%1").arg(i), QStringLiteral("%1 Players").arg(i + 2),
-                                      MenuGame_);
+        HutCount_[i] = clickableLabel(QStringLiteral("HutCount%1").arg(i),
+                                      QStringLiteral("%1 Players").arg(i + 2), MenuGame_);
+        HutCount_[i]->setToolTip(QStringLiteral("Host a hut for %1 players").arg(i + 2));
         placeTwips(HutCount_[i], 120, hutCountTop[i], 975, 255);
         HutCount_[i]->installEventFilter(this);
     }
     MenuGame_->hide();
+
+    applySystemColours();
+    setFocusOrder();
+}
+
+void LobbyForm::setFocusOrder()
+{
+    // FraMain, TxChat, lstHuts, TxOut, LstUSers, FraOptions, MenuGame, TxPass; labels and
+    // pictures take no focus. FraMain, first in the order, has the focus when the window opens.
+    QWidget* const order[] = {
+        FraMain_,  TxChat_, lstHuts_->widget(), TxOut_, LstUSers_->widget(), FraOptions_,
+        MenuGame_, TxPass_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    FraMain_->setFocus();
+}
+
+QColor LobbyForm::captionTextColour()
+{
+    return QApplication::palette().color(QPalette::Active, QPalette::HighlightedText);
+}
+
+void LobbyForm::applySystemColours()
+{
+    const QScopedValueRollback<bool> guard(applyingColours_, true);
+    const QPalette system = QApplication::palette();
+    QPalette own = palette();
+    own.setColor(QPalette::Window, captionTextColour());
+    setPalette(own);
+    // The panels show the window background and window text colours of the platform, not the
+    // lobby window's own background.
+    for (QWidget* widget : {FraMain_, FraOptions_}) {
+        QPalette colours = widget->palette();
+        colours.setColor(QPalette::Window, system.color(QPalette::Window));
+        colours.setColor(QPalette::WindowText, system.color(QPalette::WindowText));
+        widget->setPalette(colours);
+    }
+}
+
+void LobbyForm::changeEvent(QEvent* event)
+{
+    // A change of the application palette reaches a window as a change of its own palette.
+    if (event->type() == QEvent::PaletteChange && !applyingColours_)
+        applySystemColours();
+    QWidget::changeEvent(event);
 }
 
 LobbyForm::~LobbyForm() = default;
@@ -202,9 +275,6 @@ void LobbyForm::closeEvent(QCloseEvent* event)
 bool LobbyForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < 2; ++i)
-            if (watched == Tabs_[i])
-                emit tabsClicked(i);
         for (int i = 0; i < 3; ++i)
             if (watched == HutCount_[i])
                 emit hutCountClicked(i);

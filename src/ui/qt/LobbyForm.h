@@ -9,7 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
+
+#include "ui/qt/PictureButton.h"
 
 namespace stonecall {
 
@@ -67,13 +68,19 @@ public:
     QLineEdit* TxPass() const { return TxPass_; }
     QWidget* FraMain() const { return FraMain_; }
     QWidget* FraOptions() const { return FraOptions_; }
-    QWidget* MenuGame() const { return MenuGame_; }
-    QWidget* cmdCreate() const { return cmdCreate_; }
-    QWidget* cmdExit() const { return cmdExit_; }
-    QWidget* cmdLaunch() const { return cmdLaunch_; }
-    QWidget* cmdLogout() const { return cmdLogout_; }
-    QWidget* Tabs(int index) const { return Tabs_[index]; }
-    QWidget* HutCount(int index) const { return HutCount_[index]; }
+    QFrame* MenuGame() const { return MenuGame_; }
+    QLabel* Label1() const { return Label1_; }
+    QFrame* Line1() const { return Line1_; }
+    PictureButton* cmdCreate() const { return cmdCreate_; }
+    PictureButton* cmdExit() const { return cmdExit_; }
+    PictureButton* cmdLaunch() const { return cmdLaunch_; }
+    PictureButton* cmdLogout() const { return cmdLogout_; }
+    PictureButton* Tabs(int index) const { return Tabs_[index]; }
+    QLabel* HutCount(int index) const { return HutCount_[index]; }
+
+    // The window's own background: the text colour of an active window caption. Qt's styles
+    // draw an active title bar's text in the Active group's HighlightedText colour.
+    static QColor captionTextColour();
 
 signals:
     void closeRequested();
@@ -89,10 +96,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLabel* Tabs_[2];
+    void applySystemColours();
+    void setFocusOrder();
+
+    PictureButton* Tabs_[2];
     QFrame* Line1_;
     QWidget* FraMain_;
     QWidget* FraOptions_;
@@ -100,15 +111,17 @@ private:
     ChatBox* TxChat_;
     QtTreeView* LstUSers_;
     QLineEdit* TxOut_;
-    QPushButton* cmdCreate_;
-    QPushButton* cmdExit_;
-    QPushButton* cmdLaunch_;
-    QPushButton* cmdLogout_;
-    QWidget* MenuGame_;
+    PictureButton* cmdCreate_;
+    PictureButton* cmdExit_;
+    PictureButton* cmdLaunch_;
+    PictureButton* cmdLogout_;
+    QFrame* MenuGame_;
+    QLabel* Label1_;
     QLineEdit* TxPass_;
     QLabel* HutCount_[3];
     int burstDepth_ = 0;
     bool unloading_ = false;
+    bool applyingColours_ = false;
 };
 
 } // namespace stonecall

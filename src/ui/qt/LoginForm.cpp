@@ -1,55 +1,84 @@
 #include "ui/qt/LoginForm.h"
 
 #include "ui/qt/Charset.h"
+#include "ui/qt/Picture.h"
+#include "ui/qt/PictureButton.h"
 #include "ui/qt/Twips.h"
 
 #include <QCloseEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 
 namespace stonecall {
 
 LoginForm::LoginForm(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      image1_(new QLabel(this)), statsProg_(new QProgressBar(this)), lblError_(new QLabel(this)),
-      label1_(new QLabel(QStringLiteral("Username:"), this)), usrName_(new QLineEdit(this)),
-      cmdLogin_(new QPushButton(QStringLiteral("Login"), this))
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName("LoginForm");
     setWindowTitle(QStringLiteral("Login"));
     setFixedSize(twipsRect(this, 0, 0, 4620, 7080).size());
 
-    image1_->setObjectName("Image1");
-    image1_->setText(QStringLiteral("Stonecall"));
-    image1_->setAlignment(Qt::AlignCenter);
-    image1_->setFrameShape(QFrame::Box);
+    // Created top to bottom; only the user-name box takes the focus.
+    image1_ = new Picture("Image1", QStringLiteral(":/art/banner.svg"), QStringLiteral("Stonecall"),
+                          true, this);
     placeTwips(image1_, 45, 0, 4560, 4905);
 
+    statsProg_ = new QProgressBar(this);
     statsProg_->setObjectName("StatsProg");
+    statsProg_->setFocusPolicy(Qt::NoFocus);
     statsProg_->setRange(0, 3);
     statsProg_->setValue(0);
     statsProg_->setTextVisible(false);
+    statsProg_->setAccessibleName(QStringLiteral("Log-in progress"));
     placeTwips(statsProg_, 720, 5040, 3135, 255);
 
+    lblError_ = new QLabel(this);
     lblError_->setObjectName("lblError");
     placeTwips(lblError_, 720, 5400, 3135, 255);
 
+    label1_ = new QLabel(QStringLiteral("Username:"), this);
     label1_->setObjectName("Label1");
     label1_->setAlignment(Qt::AlignCenter);
     placeTwips(label1_, 1080, 5760, 2415, 255);
 
+    usrName_ = new QLineEdit(this);
     usrName_->setObjectName("usrName");
+    usrName_->setAccessibleName(QStringLiteral("Username"));
+    label1_->setBuddy(usrName_);
     placeTwips(usrName_, 840, 6000, 2655, 285);
 
-    cmdLogin_->setObjectName("cmdLogin");
-    cmdLogin_->setFocusPolicy(Qt::NoFocus);
-    cmdLogin_->setAutoDefault(false);
+    cmdLogin_ =
+        new PictureButton("cmdLogin", QStringLiteral(":/art/login.svg"), QStringLiteral("Login"),
+                          QStringLiteral("Log in to the lobby"), this);
     placeTwips(cmdLogin_, 1560, 6360, 1305, 435);
-    connect(cmdLogin_, &QPushButton::clicked, this, &LoginForm::cmdLoginClicked);
+    connect(cmdLogin_, &PictureButton::clicked, this, &LoginForm::cmdLoginClicked);
 
+    // There is no default button: Enter in the user-name box is not connected to anything.
     usrName_->setFocus();
+    centreOnScreen();
+}
+
+void LoginForm::centreOnScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The whole window, frame included, is centred; the frame is known once the window exists.
+    const QMargins frameMargins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    QRect frame(QPoint(0, 0), size().grownBy(frameMargins));
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void LoginForm::showEvent(QShowEvent* event)
+{
+    if (!placed_) {
+        placed_ = true;
+        centreOnScreen();
+    }
+    QWidget::showEvent(event);
 }
 
 void LoginForm::unload()

@@ -1,17 +1,17 @@
 #pragma once
 
 #include "ui/LoginWindow.h"
-
-#include <QWidget>
+#include "ui/qt/Picture.h"
+#include "ui/qt/PictureButton.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
+#include <QWidget>
 
 namespace stonecall {
 
-// The startup window: user name, login button, progress and status line.
+// The startup window: banner, progress, status line, user name and the login picture.
 class LoginForm final : public QWidget, public LoginWindow {
     Q_OBJECT
 public:
@@ -27,9 +27,11 @@ public:
     int progress() const override;
 
     QLineEdit* usrName() const { return usrName_; }
-    QWidget* cmdLogin() const { return cmdLogin_; }
+    PictureButton* cmdLogin() const { return cmdLogin_; }
     QLabel* lblError() const { return lblError_; }
     QProgressBar* StatsProg() const { return statsProg_; }
+    Picture* Image1() const { return image1_; }
+    QLabel* Label1() const { return label1_; }
 
 signals:
     void cmdLoginClicked();
@@ -37,15 +39,19 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    QLabel* image1_;
+    void centreOnScreen();
+
+    Picture* image1_;
     QProgressBar* statsProg_;
     QLabel* lblError_;
     QLabel* label1_;
     QLineEdit* usrName_;
-    QPushButton* cmdLogin_;
+    PictureButton* cmdLogin_;
     bool unloading_ = false;
+    bool placed_ = false;
 };
 
 } // namespace stonecall

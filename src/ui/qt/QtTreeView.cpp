@@ -1,181 +1,272 @@
 #include "ui/qt/QtTreeView.h"
 
-#include "ui/qt/Charset.h"
+#include <QTreeView>
 
-#include <QTreeWidget>
+#include <functional>
 
 namespace stonecall {
 
 namespace {
-constexpr int KeyRole = Qt::UserRole;
-constexpr int TagRole = Qt::UserRole + 1;
-constexpr int SortedRole = Qt::UserRole + 2;
 
-QString qkey(std::string_view key) { return toQString(key); }
-} // namespace
+// A QTreeView that reports a double-click anywhere on it, once the click has made its node
+// current.
+class ClickableTree final : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+    std::function<void()> onDoubleClick;
 
-QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), tree_(new QTreeWidget(parent))
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override
+    {
+        QTreeView::mouseDoubleClickEvent(event);
+        if (onDoubleClick)
+            onDoubleClick();
+    }
+};
+
+bool within(const TreeModel::Node* node, const TreeModel::Node* subtree)
 {
-    tree_->setHeaderHidden(true);
-    tree_->setColumnCount(1);
-    tree_->setExpandsOnDoubleClick(false);
-    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this] { emit doubleClicked(); });
+    for (; node; node = node->parent) {
+        if (node == subtree)
+            return true;
+    }
+    return false;
 }
 
-QWidget* QtTreeView::widget() const { return tree_; }
+} // namespace
+
+struct QtTreeView::Busy {
+    explicit Busy(QtTreeView& view) : view(view) { ++view.busy; }
+    ~Busy() { --view.busy; }
+    QtTreeView& view;
+};
+
+QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(this))
+{
+    auto* view = new ClickableTree(parent);
+    tree = view;
+    view->onDoubleClick = [this] { emit doubleClicked(); };
+    view->setHeaderHidden(true);
+    // Equal rows let the view lay out tens of thousands of nodes without measuring each.
+    view->setUniformRowHeights(true);
+    view->setExpandsOnDoubleClick(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setModel(model);
+    followView();
+}
+
+QtTreeView::~QtTreeView()
+{
+    if (tree) {
+        tree->setModel(nullptr);
+        if (!tree->parent())
+            delete tree;
+    }
+}
+
+void QtTreeView::followView()
+{
+    connect(tree, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (!busy)
+            model->setExpandedFlag(model->nodeOf(index), true);
+    });
+    connect(tree, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        if (!busy)
+            model->setExpandedFlag(model->nodeOf(index), false);
+    });
+    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& index) {
+                if (!busy)
+                    current = index.isValid() ? model->nodeOf(index) : nullptr;
+            });
+    // A node set expanded before it had children opens once they come.
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+        if (parent.isValid() && model->nodeOf(parent)->expanded && !tree->isExpanded(parent))
+            tree->expand(parent);
+    });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { restoreView(); });
+    model->aboutToRemove = [this](TreeModel::Node* node) {
+        if (!within(current, node))
+            return;
+        current = nullptr;
+        if (!model->isResetting())
+            tree->selectionModel()->clear();
+    };
+}
+
+void QtTreeView::restoreView()
+{
+    Busy busy(*this);
+    model->forEachExpanded([this](TreeModel::Node* node) { tree->expand(model->indexOf(node)); });
+    if (current)
+        tree->selectionModel()->setCurrentIndex(model->indexOf(current),
+                                                QItemSelectionModel::ClearAndSelect);
+}
+
+QWidget* QtTreeView::widget() const
+{
+    return tree;
+}
+
+QTreeView* QtTreeView::view() const
+{
+    return tree;
+}
+
+QModelIndex QtTreeView::indexOf(std::string_view key) const
+{
+    TreeModel::Node* node = model->find(key);
+    return node ? model->indexOf(node) : QModelIndex();
+}
 
 void QtTreeView::beginUpdate()
 {
-    if (updateDepth_++ == 0)
-        tree_->setUpdatesEnabled(false);
+    model->beginBatch();
 }
 
 void QtTreeView::endUpdate()
 {
-    if (updateDepth_ > 0 && --updateDepth_ == 0)
-        tree_->setUpdatesEnabled(true);
-}
-
-QTreeWidgetItem* QtTreeView::item(std::string_view key) const
-{
-    return byKey_.value(qkey(key), nullptr);
+    Busy busy(*this);
+    model->endBatch();
 }
 
 void QtTreeView::clear()
 {
-    tree_->clear();
-    byKey_.clear();
+    Busy busy(*this);
+    current = nullptr;
+    if (!model->isResetting())
+        tree->selectionModel()->clear();
+    model->clear();
 }
 
-void QtTreeView::add(std::string_view parentKey, std::string_view key, std::string_view text)
+void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
+                        std::string_view key, std::string_view text)
 {
-    auto* node = new QTreeWidgetItem(QStringList{toQString(text)});
-    node->setData(0, KeyRole, qkey(key));
-    if (parentKey.empty()) {
-        tree_->addTopLevelItem(node);
-    } else if (QTreeWidgetItem* parent = item(parentKey)) {
-        parent->addChild(node);
-        if (parent->data(0, SortedRole).toBool())
-            parent->sortChildren(0, Qt::AscendingOrder);
-    } else {
-        delete node;
+    TreeModel::Node* parent = parentKey.empty() ? model->root() : model->find(parentKey);
+    if (!parent || key.empty() || model->find(key))
         return;
-    }
-    byKey_.insert(qkey(key), node);
+    TreeModel::Node* before = beforeKey.empty() ? nullptr : model->find(beforeKey);
+    if (before && before->parent != parent)
+        before = nullptr;
+    Busy busy(*this);
+    model->insert(parent, before, key, text);
 }
 
 void QtTreeView::remove(std::string_view key)
 {
-    QTreeWidgetItem* node = item(key);
-    if (!node)
-        return;
-    // The node's descendants go with it.
-    QList<QTreeWidgetItem*> pending{node};
-    while (!pending.isEmpty()) {
-        QTreeWidgetItem* current = pending.takeLast();
-        byKey_.remove(current->data(0, KeyRole).toString());
-        for (int i = 0; i < current->childCount(); ++i)
-            pending.append(current->child(i));
+    if (TreeModel::Node* node = model->find(key)) {
+        Busy busy(*this);
+        model->remove(node);
     }
-    delete node;
 }
 
-std::size_t QtTreeView::count() const { return static_cast<std::size_t>(byKey_.size()); }
+std::size_t QtTreeView::count() const
+{
+    return model->count();
+}
 
-bool QtTreeView::contains(std::string_view key) const { return item(key) != nullptr; }
+bool QtTreeView::contains(std::string_view key) const
+{
+    return model->find(key) != nullptr;
+}
 
 std::string QtTreeView::text(std::string_view key) const
 {
-    const QTreeWidgetItem* node = item(key);
-    return node ? fromQString(node->text(0)) : std::string();
+    const TreeModel::Node* node = model->find(key);
+    return node ? node->text : std::string();
 }
 
 void QtTreeView::setText(std::string_view key, std::string_view text)
 {
-    if (QTreeWidgetItem* node = item(key)) {
-        node->setText(0, toQString(text));
-        if (QTreeWidgetItem* parent = node->parent(); parent && parent->data(0, SortedRole).toBool())
-            parent->sortChildren(0, Qt::AscendingOrder);
+    if (TreeModel::Node* node = model->find(key)) {
+        Busy busy(*this);
+        model->setText(node, text);
     }
 }
 
 std::optional<int> QtTreeView::tag(std::string_view key) const
 {
-    const QTreeWidgetItem* node = item(key);
-    if (!node || !node->data(0, TagRole).isValid())
-        return std::nullopt;
-    return node->data(0, TagRole).toInt();
+    const TreeModel::Node* node = model->find(key);
+    return node ? node->tag : std::nullopt;
 }
 
 void QtTreeView::setTag(std::string_view key, std::optional<int> tag)
 {
-    if (QTreeWidgetItem* node = item(key))
-        node->setData(0, TagRole, tag ? QVariant(*tag) : QVariant());
+    // Not shown, so the view need not hear of it.
+    if (TreeModel::Node* node = model->find(key))
+        node->tag = tag;
 }
 
 std::string QtTreeView::parentKey(std::string_view key) const
 {
-    const QTreeWidgetItem* node = item(key);
-    return node && node->parent() ? fromQString(node->parent()->data(0, KeyRole).toString()) : std::string();
+    const TreeModel::Node* node = model->find(key);
+    return node && node->parent != model->root() ? node->parent->key : std::string();
 }
 
 std::size_t QtTreeView::childCount(std::string_view key) const
 {
-    const QTreeWidgetItem* node = item(key);
-    return node ? static_cast<std::size_t>(node->childCount()) : 0;
+    const TreeModel::Node* node = key.empty() ? model->root() : model->find(key);
+    return node ? node->live : 0;
 }
 
 std::vector<std::string> QtTreeView::childKeys(std::string_view parentKey) const
 {
     std::vector<std::string> keys;
-    if (parentKey.empty()) {
-        for (int i = 0; i < tree_->topLevelItemCount(); ++i)
-            keys.push_back(fromQString(tree_->topLevelItem(i)->data(0, KeyRole).toString()));
-    } else if (const QTreeWidgetItem* parent = item(parentKey)) {
-        for (int i = 0; i < parent->childCount(); ++i)
-            keys.push_back(fromQString(parent->child(i)->data(0, KeyRole).toString()));
+    TreeModel::Node* node = parentKey.empty() ? model->root() : model->find(parentKey);
+    if (node) {
+        for (const TreeModel::Node* child : model->children(node))
+            keys.push_back(child->key);
     }
     return keys;
 }
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    if (QTreeWidgetItem* node = item(key)) {
-        node->setForeground(0, QColor(fore.red, fore.green, fore.blue));
-        node->setBackground(0, QColor(back.red, back.green, back.blue));
+    if (TreeModel::Node* node = model->find(key)) {
+        Busy busy(*this);
+        model->setColours(node, fore, back);
     }
 }
 
 void QtTreeView::setExpanded(std::string_view key, bool expanded)
 {
-    if (QTreeWidgetItem* node = item(key)) {
-        node->setExpanded(expanded);
-        // Keeps the flag for a node that has no children yet.
-        node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    TreeModel::Node* node = model->find(key);
+    if (!node)
+        return;
+    model->setExpandedFlag(node, expanded);
+    if (!model->isResetting()) {
+        Busy busy(*this);
+        tree->setExpanded(model->indexOf(node), expanded);
     }
 }
 
 bool QtTreeView::isExpanded(std::string_view key) const
 {
-    const QTreeWidgetItem* node = item(key);
-    return node && node->isExpanded();
+    const TreeModel::Node* node = model->find(key);
+    return node && node->expanded;
 }
 
 void QtTreeView::setSorted(std::string_view key, bool sorted)
 {
-    if (QTreeWidgetItem* node = item(key)) {
-        node->setData(0, SortedRole, sorted);
-        if (sorted)
-            node->sortChildren(0, Qt::AscendingOrder);
+    TreeModel::Node* node = key.empty() ? model->root() : model->find(key);
+    if (node) {
+        Busy busy(*this);
+        model->setSorted(node, sorted);
     }
+}
+
+void QtTreeView::setUserCollapsible(bool collapsible)
+{
+    tree->setItemsExpandable(collapsible);
+    tree->setRootIsDecorated(collapsible);
 }
 
 std::optional<std::string> QtTreeView::selectedKey() const
 {
-    const QTreeWidgetItem* node = tree_->currentItem();
-    if (!node)
+    if (!current)
         return std::nullopt;
-    return fromQString(node->data(0, KeyRole).toString());
+    return current->key;
 }
 
 } // namespace stonecall

@@ -1,30 +1,39 @@
 #pragma once
+// The tree view over a QTreeView and a model of our own, nodes found by key.
+//
+// The lobby window brackets the messages of one arrival with beginUpdate() and endUpdate():
+// a few changes reach the view one by one, a log-in's thousands are applied to the model
+// alone and shown with one reset at the end. Expanded nodes and the current node survive
+// such a reset.
 
 #include "ui/TreeView.h"
+#include "ui/qt/TreeModel.h"
 
-#include <QHash>
 #include <QObject>
-#include <QString>
+#include <QPointer>
 
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 class QWidget;
 
 namespace stonecall {
 
-// The tree view over a QTreeWidget, nodes found through a key index.
 class QtTreeView final : public QObject, public TreeView {
     Q_OBJECT
 public:
     explicit QtTreeView(QWidget* parent = nullptr);
+    ~QtTreeView() override;
 
     QWidget* widget() const;
-    // Between these, changes are not painted.
+    QTreeView* view() const;
+    // Where the node stands in the view's model; invalid for an unknown key.
+    QModelIndex indexOf(std::string_view key) const;
+    // Nestable; changes in between may be shown only at the outermost end.
     void beginUpdate();
     void endUpdate();
 
     void clear() override;
-    void add(std::string_view parentKey, std::string_view key, std::string_view text) override;
+    void insert(std::string_view parentKey, std::string_view beforeKey, std::string_view key,
+                std::string_view text) override;
     void remove(std::string_view key) override;
     std::size_t count() const override;
     bool contains(std::string_view key) const override;
@@ -39,17 +48,25 @@ public:
     void setExpanded(std::string_view key, bool expanded) override;
     bool isExpanded(std::string_view key) const override;
     void setSorted(std::string_view key, bool sorted) override;
+    void setUserCollapsible(bool collapsible) override;
     std::optional<std::string> selectedKey() const override;
 
 signals:
+    // The user double-clicked the tree; the node clicked, if any, is the selected one.
     void doubleClicked();
 
 private:
-    QTreeWidgetItem* item(std::string_view key) const;
+    struct Busy;
 
-    QTreeWidget* tree_;
-    QHash<QString, QTreeWidgetItem*> byKey_;
-    int updateDepth_ = 0;
+    void followView();
+    void restoreView();
+
+    TreeModel* model;
+    QPointer<QTreeView> tree;
+    // The node the user last made current; kept here so that it outlives a reset.
+    TreeModel::Node* current = nullptr;
+    // Inside one of our own changes the view's signals echo what we did; they are ignored.
+    int busy = 0;
 };
 
 } // namespace stonecall

@@ -51,7 +51,7 @@ protected:
 
     void doubleClick(const std::string& key)
     {
-        lobby.huts.selected = key;
+        lobby.huts.select(key);
         actions.lstHuts_DblClick();
     }
 
@@ -307,13 +307,13 @@ TEST_F(Joining, ChangesWhileTheBoxIsOpenAreSeenAfterIt)
         session.Users.edit(7).HutPassword = "new";
     };
     reentrant.answer = "old";
-    lobby.huts.selected = "empty7-2";
+    lobby.huts.select("empty7-2");
     join.lstHuts_DblClick();
     EXPECT_EQ(reentrant.shown, Messages{"Wrong password!"});
 
     addHut(7, "old", 3);
     reentrant.answer = "NEW";
-    lobby.huts.selected = "empty7-2";
+    lobby.huts.select("empty7-2");
     join.lstHuts_DblClick();
     EXPECT_EQ(sent, Messages{"BECLIENT\xA4"
                              "7\xA4"

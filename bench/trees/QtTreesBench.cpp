@@ -1,0 +1,135 @@
+// The two trees in real Qt widgets (run with QT_QPA_PLATFORM=offscreen): a whole log-in in
+// one arrival, and arrivals of one message each in a full lobby. Each arrival is bracketed
+// the way the lobby window brackets it, and the widgets lay out and paint at its end.
+
+#include "LobbyTraffic.h"
+#include "huts/HutList.h"
+#include "roster/UserList.h"
+#include "ui/qt/QtTreeView.h"
+
+#include <QApplication>
+#include <QTreeView>
+#include <QWidget>
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <memory>
+
+using namespace stonecall;
+
+namespace {
+
+struct QtLobby {
+    QtLobby()
+    {
+        window.resize(900, 600);
+        hutTree.widget()->setGeometry(8, 8, 130, 580);
+        userTree.widget()->setGeometry(760, 8, 130, 580);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+    void beginArrival()
+    {
+        hutTree.beginUpdate();
+        userTree.beginUpdate();
+    }
+    void endArrival()
+    {
+        userTree.endUpdate();
+        hutTree.endUpdate();
+    }
+
+    QWidget window;
+    QtTreeView hutTree{&window};
+    QtTreeView userTree{&window};
+    UserTable users;
+    UserList list{users, userTree};
+    HutList huts{users, hutTree};
+    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+};
+
+// Processor time of this thread: the machine may be shared, and waiting is not our cost.
+double cpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+void BM_QtLogin(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    double naming = 0, placing = 0, ending = 0, showing = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto lobby = std::make_unique<QtLobby>();
+        state.ResumeTiming();
+        double start = cpuMs();
+        lobby->beginArrival();
+        bench::loginUsers(lobby->users, lobby->updates, count);
+        naming += cpuMs() - start;
+        start = cpuMs();
+        bench::loginStates(lobby->users, lobby->updates, count);
+        placing += cpuMs() - start;
+        start = cpuMs();
+        lobby->endArrival();
+        ending += cpuMs() - start;
+        start = cpuMs();
+        QCoreApplication::processEvents();
+        showing += cpuMs() - start;
+        state.PauseTiming();
+        if (lobby->userTree.count() != static_cast<std::size_t>(count) + 2)
+            state.SkipWithError("not every user is listed");
+        lobby.reset();
+        state.ResumeTiming();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    // Processor milliseconds of each step.
+    state.counters["USER_ms"] = naming / n;
+    state.counters["USERSTATE_ms"] = placing / n;
+    state.counters["end_ms"] = ending / n;
+    state.counters["paint_ms"] = showing / n;
+}
+BENCHMARK(BM_QtLogin)->Arg(1000)->Arg(32767)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+template <void (bench::Traffic::*next)()> void oneMessageArrivals(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    QtLobby lobby;
+    lobby.beginArrival();
+    bench::login(lobby.users, lobby.updates, count);
+    lobby.endArrival();
+    QCoreApplication::processEvents();
+    bench::Traffic traffic(lobby.users, lobby.updates, count);
+    for (auto _ : state) {
+        lobby.beginArrival();
+        (traffic.*next)();
+        lobby.endArrival();
+        QCoreApplication::processEvents();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_QtUser(benchmark::State& state)
+{
+    oneMessageArrivals<&bench::Traffic::nextUser>(state);
+}
+BENCHMARK(BM_QtUser)->Arg(100)->Arg(1000)->Arg(32767)->Unit(benchmark::kMicrosecond);
+
+void BM_QtUserState(benchmark::State& state)
+{
+    oneMessageArrivals<&bench::Traffic::nextUserState>(state);
+}
+BENCHMARK(BM_QtUserState)->Arg(100)->Arg(1000)->Arg(32767)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Checks a built Debian package: control fields, dependencies, the file list, the files
+# themselves, and that the installed client, unpacked into a scratch root, opens its login
+# window. Usage: scripts/check-package.sh build/stonecall_<version>_<arch>.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=$(realpath "$1")
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+note() { echo "  $*"; }
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+version=$(sed -n 's/^project(Stonecall VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+arch=$(dpkg --print-architecture)
+# The package holds the lobby server exactly when the source tree has it.
+with_server=false
+[ -f server/CMakeLists.txt ] && with_server=true
+
+echo "== control fields"
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(basename "$deb")" = "stonecall_${version}_${arch}.deb" ] || fail "file name $(basename "$deb")"
+[ "$(field Package)" = stonecall ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), project says $version"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ "$(field Section)" = games ] || fail "Section: $(field Section)"
+[[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
+[ "$(field Description | wc -l)" -ge 2 ] || fail "Description has no long text"
+# Nothing runs at install time, so the server unit stays disabled.
+extra=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -vE '^\./$|^\./(control|md5sums)$' || true)
+[ -z "$extra" ] || fail "maintainer scripts or other control files: $extra"
+note "$(field Package) $(field Version) $(field Architecture)"
+
+echo "== dependencies"
+depends=$(field Depends)
+note "$depends"
+dep_names=$(tr ',' '\n' <<<"$depends" | sed 's/(.*)//; s/|.*//; s/ //g' | sort -u)
+for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6svg6 libc6 libstdc++6; do
+    grep -qx "$p" <<<"$dep_names" || fail "Depends lacks $p"
+done
+grep -q -- '-dev$' <<<"$dep_names" && fail "Depends names a development package"
+
+echo "== files"
+expected="./usr/bin/stonecall
+./usr/share/applications/stonecall.desktop
+./usr/share/icons/hicolor/scalable/apps/stonecall.svg
+./usr/share/man/man1/stonecall.1.gz"
+if $with_server; then
+    expected="$expected
+./usr/bin/stonecall-lobbyd
+./usr/lib/systemd/system/stonecall-lobbyd.service
+./usr/share/man/man1/stonecall-lobbyd.1.gz"
+fi
+listing=$(dpkg-deb --contents "$deb")
+actual=$(awk '$1 !~ /^d/ {print $6}' <<<"$listing" | sort)
+diff <(sort <<<"$expected") <(echo "$actual") >/dev/null || {
+    fail "file list differs from the expected one:"
+    diff <(sort <<<"$expected") <(echo "$actual") >&2 || true
+}
+awk '$2 != "root/root" {print "FAIL: owner " $2 " of " $6; bad=1} END {exit bad}' <<<"$listing" ||
+    failures=$((failures + 1))
+while read -r mode path; do
+    case "$path" in
+    ./usr/bin/*) want=-rwxr-xr-x ;;
+    *) want=-rw-r--r-- ;;
+    esac
+    [ "$mode" = "$want" ] || fail "mode $mode of $path"
+done < <(awk '$1 !~ /^d/ {print $1, $6}' <<<"$listing")
+note "$(wc -l <<<"$actual") files"
+
+dpkg-deb -x "$deb" "$root"
+
+echo "== the files themselves"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$root/usr/share/applications/stonecall.desktop" || fail "desktop entry"
+else
+    note "desktop-file-validate not installed; desktop entry not validated"
+fi
+grep -qx 'Exec=stonecall' "$root/usr/share/applications/stonecall.desktop" || fail "desktop Exec"
+grep -qx 'Icon=stonecall' "$root/usr/share/applications/stonecall.desktop" || fail "desktop Icon"
+cmp -s "$root/usr/share/icons/hicolor/scalable/apps/stonecall.svg" src/ui/qt/art/stonecall-icon.svg ||
+    fail "the icon is not the windows' icon artwork"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    gzip -t "$page" || fail "$page is not gzip"
+    if command -v groff >/dev/null; then
+        warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
+        [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+    fi
+done
+for program in "$root"/usr/bin/*; do
+    name=$(basename "$program")
+    dynamic=$(readelf -d "$program")
+    # System Qt only: no search path into a build tree.
+    grep -E 'R(UN)?PATH' <<<"$dynamic" && fail "$name carries an RPATH"
+    libraries=$(ldd "$program")
+    grep 'not found' <<<"$libraries" && fail "$name misses libraries"
+    # Every library it links directly comes from a package it depends on. dpkg knows a
+    # library under /lib or /usr/lib, whichever its package names, so both are asked.
+    needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+    paths=$(awk '$3 ~ /^\// {print $3}' <<<"$libraries" | sed 's|^/usr/|/|' | sort -u)
+    owners=$(dpkg -S $paths $(sed 's|^|/usr|' <<<"$paths") 2>/dev/null || true)
+    for lib in $needed; do
+        owner=$(awk -v lib="$lib" '{n = split($NF, p, "/")} p[n] == lib {sub(/:.*/, "", $1); print $1; exit}' <<<"$owners")
+        if [ -z "$owner" ]; then
+            fail "$name links $lib, which no installed package holds"
+        elif ! grep -qx "$owner" <<<"$dep_names"; then
+            fail "$name links $lib of $owner, which is not in Depends"
+        fi
+    done
+done
+if $with_server; then
+    unit="$root/usr/lib/systemd/system/stonecall-lobbyd.service"
+    grep -q '^ExecStart=/usr/bin/stonecall-lobbyd ' "$unit" || fail "unit ExecStart: $(grep ExecStart "$unit")"
+    grep -qx 'DynamicUser=yes' "$unit" || fail "unit does not run as a dynamic user"
+    if command -v systemd-analyze >/dev/null; then
+        # Verified with the program path pointing into the scratch root.
+        mkdir "$root/unit"
+        sed "s|^ExecStart=/|ExecStart=$root/|" "$unit" >"$root/unit/stonecall-lobbyd.service"
+        systemd-analyze verify --man=no "$root/unit/stonecall-lobbyd.service" || fail "unit does not verify"
+    fi
+    # The manual page and the program agree on the options.
+    help=$("$root/usr/bin/stonecall-lobbyd" --help)
+    page=$(zcat "$root/usr/share/man/man1/stonecall-lobbyd.1.gz" | sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p')
+    for option in $(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u); do
+        grep -qF -- "${option//-/\\-}" <<<"$page" || fail "--help shows $option, the manual page does not"
+    done
+    for option in $(grep -oE -- '\\-\\-[a-z][a-z\\-]+' <<<"$page" | sed 's/\\//g' | sort -u); do
+        grep -qF -- "$option" <<<"$help" || fail "the manual page shows $option, --help does not"
+    done
+fi
+
+echo "== apt on a machine with nothing installed"
+if apt-cache show libqt6widgets6 >/dev/null 2>&1; then
+    : >"$root/status"
+    plan=$(apt-get install -s --no-install-recommends -o Dir::State::status="$root/status" "$deb" 2>&1) ||
+        fail "apt cannot resolve the dependencies: $(tail -5 <<<"$plan")"
+    grep -q '^Inst stonecall ' <<<"$plan" || fail "apt would not install the package"
+    note "$(grep -c '^Inst ' <<<"$plan") packages would be installed, among them:" \
+        "$(grep -oE '^Inst (libqt6[a-z0-9]*|stonecall) ' <<<"$plan" | cut -d' ' -f2 | tr '\n' ' ')"
+else
+    note "no apt package lists; run apt-get update to check this"
+fi
+
+echo "== the installed client starts"
+client="$root/usr/bin/stonecall"
+# On the offscreen platform: it loads its libraries and plugins and keeps running until
+# it is stopped.
+set +e
+QT_QPA_PLATFORM=offscreen timeout 4 "$client" >"$root/offscreen.log" 2>&1
+status=$?
+set -e
+[ "$status" -eq 124 ] || fail "under offscreen the client ended by itself (status $status): $(cat "$root/offscreen.log")"
+grep -iE 'could not|cannot|error' "$root/offscreen.log" && fail "the client complained under offscreen"
+
+# On an X server: a window manager's view of the display shows the window "Login",
+# with the icon set. xwininfo reads this from the server, not from the client.
+cat >"$root/x11.sh" <<'EOF'
+"$1" >"$2" 2>&1 &
+client=$!
+found=1
+for _ in $(seq 100); do
+    if xwininfo -root -tree | grep -q '"Login": ("stonecall"'; then
+        id=$(xwininfo -root -tree | awk '/"Login": \("stonecall"/ {print $1; exit}')
+        xwininfo -id "$id" | grep -q 'Map State: IsViewable' && found=0
+        xprop -id "$id" _NET_WM_ICON | grep -q 'Icon (' || found=2
+        break
+    fi
+    sleep 0.1
+done
+kill $client 2>/dev/null
+wait $client 2>/dev/null
+exit $found
+EOF
+set +e
+timeout -k 5 60 xvfb-run -a -s "-screen 0 1280x1024x24" sh "$root/x11.sh" "$client" "$root/x11.log"
+status=$?
+set -e
+case $status in
+0) note "login window shown on the X server, with its icon" ;;
+2) fail "the login window has no icon" ;;
+*) fail "no login window appeared on the X server (status $status): $(cat "$root/x11.log")" ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+    echo "package check: $failures failure(s)" >&2
+    exit 1
+fi
+echo "package check passed: $(basename "$deb")"

@@ -1,0 +1,284 @@
+#include "huts/HutList.h"
+
+#include "roster/DisplayName.h"
+#include "roster/Numbered.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace stonecall {
+
+namespace {
+
+// No entry lies beyond this index, so no host can either.
+constexpr std::int32_t MaxIndex = 32767;
+
+std::string hutKey(std::int32_t host)
+{
+    return numbered("h", host);
+}
+
+} // namespace
+
+HutList::HutList(UserTable& users, TreeView& lstHuts)
+    : users(users), tree(lstHuts), tracker(users.track())
+{
+    tree.setUserCollapsible(false);
+}
+
+HutList::~HutList()
+{
+    users.untrack(tracker);
+}
+
+HutList::Role HutList::roleOf(std::int32_t index) const
+{
+    const UserInfo& user = users[static_cast<std::size_t>(index)];
+    Role role;
+    if (user.Name.empty())
+        return role;
+    role.host = user.State == "HOST";
+    // A place the hut has no line for cannot be shown or counted, so such a member is left out.
+    if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
+        user.JoinedHost >= 0 && user.JoinedHost <= MaxIndex)
+        role.memberOf = user.JoinedHost;
+    return role;
+}
+
+void HutList::takeRole(std::int32_t index)
+{
+    if (!users.contains(index))
+        return;
+    if (roles.size() <= static_cast<std::size_t>(index))
+        roles.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+    Role& was = roles[static_cast<std::size_t>(index)];
+    const Role now = roleOf(index);
+    // An edited host or member may change what its hut shows even when its role stays.
+    if (was.host || now.host)
+        dirtyHosts.push_back(index);
+    if (was.memberOf >= 0)
+        dirtyHosts.push_back(was.memberOf);
+    if (now.memberOf >= 0)
+        dirtyHosts.push_back(now.memberOf);
+    if (was.memberOf != now.memberOf) {
+        if (was.memberOf >= 0)
+            members[static_cast<std::size_t>(was.memberOf)].erase(index);
+        if (now.memberOf >= 0) {
+            if (members.size() <= static_cast<std::size_t>(now.memberOf))
+                members.resize(static_cast<std::size_t>(now.memberOf) + 1);
+            members[static_cast<std::size_t>(now.memberOf)].insert(index);
+        }
+    }
+    was = now;
+}
+
+void HutList::startAfresh()
+{
+    tree.clear();
+    shown.clear();
+    shownBits.clear();
+    shownNodes = 0;
+    roles.clear();
+    members.clear();
+    dirtyHosts.clear();
+    for (std::int32_t i = 0; i <= users.MaxUserIndex(); ++i)
+        takeRole(i);
+    afresh = false;
+}
+
+void HutList::build(std::int32_t host, Hut& hut)
+{
+    hut.present = false;
+    hut.placeCount = 0;
+    if (!users.contains(host))
+        return;
+    const UserInfo& owner = users[static_cast<std::size_t>(host)];
+    if (owner.Name.empty() || owner.State != "HOST")
+        return;
+
+    // Place 0 is the host's own; 0 in places 1 to 3 means the place is free, so a member at
+    // index 0 shows as a free place.
+    std::int32_t place[MaxPlaces + 1] = {host, 0, 0, 0};
+    if (static_cast<std::size_t>(host) < members.size()) {
+        std::int32_t count = 0;
+        for (std::int32_t member : members[static_cast<std::size_t>(host)]) {
+            ++count;
+            if (users[static_cast<std::size_t>(member)].Slot == 0)
+                users.editBy(tracker, static_cast<std::size_t>(member)).Slot = count;
+            // A later member with the same place takes it over.
+            place[users[static_cast<std::size_t>(member)].Slot] = member;
+            if (count == std::int32_t(MaxPlaces))
+                break;
+        }
+    }
+
+    hut.present = true;
+    hut.text = spacedName(owner.Name);
+    const std::int32_t lines = std::clamp(owner.HutSize, 1, std::int32_t(MaxPlaces) + 1) - 1;
+    const bool locked = owner.HutPassword != "NONE";
+    for (std::int32_t p = 1; p <= lines; ++p) {
+        PlaceLine& line = hut.places[hut.placeCount++];
+        if (place[p] != 0) {
+            line.key = numbered("c", place[p]);
+            line.text = spacedName(users[static_cast<std::size_t>(place[p])].Name);
+            line.tag.reset();
+        } else {
+            line.key = numbered(numbered("empty", host) + "-", p);
+            line.text = "Empty";
+            line.tag = locked ? std::optional<int>(p) : std::nullopt;
+        }
+    }
+}
+
+HutList::Hut& HutList::shownHut(std::int32_t host)
+{
+    if (shown.size() <= static_cast<std::size_t>(host))
+        shown.resize(std::max<std::size_t>(static_cast<std::size_t>(host) + 1,
+                                           static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    std::unique_ptr<Hut>& hut = shown[static_cast<std::size_t>(host)];
+    if (!hut)
+        hut = std::make_unique<Hut>();
+    return *hut;
+}
+
+void HutList::setShown(std::int32_t host, bool on)
+{
+    const auto word = static_cast<std::size_t>(host) / 64;
+    if (shownBits.size() <= word)
+        shownBits.resize(word + 1);
+    const std::uint64_t bit = std::uint64_t(1) << (host % 64);
+    shownBits[word] = on ? shownBits[word] | bit : shownBits[word] & ~bit;
+}
+
+std::optional<std::int32_t> HutList::nextShown(std::int32_t host) const
+{
+    const auto from = static_cast<std::size_t>(host) + 1;
+    for (std::size_t word = from / 64; word < shownBits.size(); ++word) {
+        std::uint64_t bits = shownBits[word];
+        if (word == from / 64)
+            bits &= ~std::uint64_t(0) << (from % 64);
+        if (bits)
+            return static_cast<std::int32_t>(word * 64) + std::countr_zero(bits);
+    }
+    return std::nullopt;
+}
+
+void HutList::removeHut(std::int32_t host)
+{
+    Hut& hut = shownHut(host);
+    tree.remove(hutKey(host));
+    shownNodes -= 1 + hut.placeCount;
+    hut.present = false;
+    hut.placeCount = 0;
+    setShown(host, false);
+}
+
+void HutList::removePlaces(Hut& hut)
+{
+    for (std::size_t p = 0; p < hut.placeCount; ++p)
+        tree.remove(hut.places[p].key);
+    shownNodes -= hut.placeCount;
+    hut.placeCount = 0;
+}
+
+void HutList::addPlaces(std::int32_t host, const Hut& hut)
+{
+    const std::string parent = hutKey(host);
+    for (std::size_t p = 0; p < hut.placeCount; ++p) {
+        const PlaceLine& line = hut.places[p];
+        tree.add(parent, line.key, line.text);
+        tree.setColours(line.key, Black, White);
+        if (line.tag)
+            tree.setTag(line.key, line.tag);
+    }
+    shownNodes += hut.placeCount;
+}
+
+namespace {
+
+template <typename Hut> bool sameKeys(const Hut& a, const Hut& b)
+{
+    if (a.placeCount != b.placeCount)
+        return false;
+    for (std::size_t p = 0; p < a.placeCount; ++p) {
+        if (a.places[p].key != b.places[p].key)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void HutList::ConstructHuts()
+{
+    users.takeChanges(tracker, changes);
+    // The first call, or a tree changed behind our back, starts from an empty tree.
+    if (afresh || changes.all || tree.count() != shownNodes) {
+        startAfresh();
+    } else {
+        for (std::int32_t i : changes.indexes)
+            takeRole(i);
+    }
+    std::sort(dirtyHosts.begin(), dirtyHosts.end());
+    dirtyHosts.erase(std::unique(dirtyHosts.begin(), dirtyHosts.end()), dirtyHosts.end());
+    if (wanted.size() < dirtyHosts.size())
+        wanted.resize(dirtyHosts.size());
+    for (std::size_t w = 0; w < dirtyHosts.size(); ++w) {
+        wanted[w].host = dirtyHosts[w];
+        build(dirtyHosts[w], wanted[w].hut);
+    }
+    const std::size_t wantedCount = dirtyHosts.size();
+    dirtyHosts.clear();
+
+    // Every stale node goes before any is added: a member who moved to another hut keeps
+    // its key.
+    for (std::size_t w = 0; w < wantedCount; ++w) {
+        const auto& [host, hut] = wanted[w];
+        const bool known = static_cast<std::size_t>(host) < shown.size() &&
+                           shown[static_cast<std::size_t>(host)] &&
+                           shown[static_cast<std::size_t>(host)]->present;
+        if (!known)
+            continue;
+        Hut& was = *shown[static_cast<std::size_t>(host)];
+        if (!hut.present)
+            removeHut(host);
+        else if (!sameKeys(was, hut))
+            removePlaces(was);
+    }
+
+    for (std::size_t w = 0; w < wantedCount; ++w) {
+        auto& [host, hut] = wanted[w];
+        if (!hut.present)
+            continue;
+        const std::string key = hutKey(host);
+        Hut& was = shownHut(host);
+        if (!was.present) {
+            const std::optional<std::int32_t> next = nextShown(host);
+            tree.insert({}, next ? hutKey(*next) : std::string(), key, hut.text);
+            tree.setColours(key, Black, White);
+            tree.setExpanded(key, true);
+            ++shownNodes;
+            addPlaces(host, hut);
+            std::swap(was, hut);
+            setShown(host, true);
+            continue;
+        }
+        if (was.text != hut.text)
+            tree.setText(key, hut.text);
+        if (was.placeCount == 0) {
+            addPlaces(host, hut);
+        } else {
+            for (std::size_t p = 0; p < hut.placeCount; ++p) {
+                const PlaceLine& line = hut.places[p];
+                if (was.places[p].text != line.text)
+                    tree.setText(line.key, line.text);
+                if (was.places[p].tag != line.tag)
+                    tree.setTag(line.key, line.tag);
+            }
+        }
+        tree.setExpanded(key, true);
+        std::swap(was, hut);
+    }
+}
+
+} // namespace stonecall

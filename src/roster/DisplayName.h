@@ -1,0 +1,30 @@
+#pragma once
+// How a user's name is shown in the trees.
+
+#include "roster/UserTable.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+namespace stonecall {
+
+// The name with every "_" shown as a blank.
+inline std::string spacedName(std::string_view Name)
+{
+    std::string shown(Name);
+    std::replace(shown.begin(), shown.end(), '_', ' ');
+    return shown;
+}
+
+// The user tree's text: the spaced name, followed by the remark in parentheses unless the
+// remark is empty or one of the words that mean "nothing to say".
+inline std::string displayName(const UserInfo& user)
+{
+    std::string shown = spacedName(user.Name);
+    if (!user.Remark.empty() && user.Remark != "back" && user.Remark != "none")
+        shown += " (" + user.Remark + ")";
+    return shown;
+}
+
+} // namespace stonecall

@@ -1,0 +1,111 @@
+#include "roster/UserList.h"
+
+#include "roster/DisplayName.h"
+#include "roster/Numbered.h"
+
+#include <algorithm>
+
+namespace stonecall {
+
+namespace {
+
+constexpr std::string_view WaitingKey = "w";
+constexpr std::string_view PlayingKey = "p";
+
+std::string userKey(std::int32_t index)
+{
+    return numbered("u", index);
+}
+
+} // namespace
+
+UserList::UserList(UserTable& users, TreeView& LstUSers)
+    : users(users), tree(LstUSers), tracker(users.track())
+{}
+
+UserList::~UserList()
+{
+    users.untrack(tracker);
+}
+
+void UserList::CreateUserList()
+{
+    tree.clear();
+    for (auto [key, text] : {std::pair{WaitingKey, "chatting"}, std::pair{PlayingKey, "playing"}}) {
+        tree.add({}, key, text);
+        tree.setExpanded(key, true);
+        tree.setColours(key, Black, White);
+        tree.setSorted(key, true);
+    }
+    shown.clear();
+    refreshAll = true;
+    waitingCount = playingCount = 0;
+    shownWaiting = shownPlaying = -1;
+}
+
+void UserList::UpdateUserList()
+{
+    if (tree.count() == 0)
+        CreateUserList();
+    users.takeChanges(tracker, changes);
+    if (changes.all || refreshAll) {
+        // A table assigned as a whole may hold fewer entries than are listed.
+        for (std::size_t i = static_cast<std::size_t>(users.MaxUserIndex()) + 1; i < shown.size();
+             ++i) {
+            if (shown[i].listed) {
+                tree.remove(userKey(static_cast<std::int32_t>(i)));
+                --(shown[i].playing ? playingCount : waitingCount);
+            }
+        }
+        shown.resize(std::min(shown.size(), static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+        for (std::int32_t i = 0; i <= users.MaxUserIndex(); ++i)
+            refresh(i);
+    } else {
+        for (std::int32_t i : changes.indexes)
+            refresh(i);
+    }
+    refreshAll = false;
+    if (waitingCount != shownWaiting) {
+        tree.setText(WaitingKey, numbered("Waiting: ", waitingCount));
+        shownWaiting = waitingCount;
+    }
+    if (playingCount != shownPlaying) {
+        tree.setText(PlayingKey, numbered("Playing: ", playingCount));
+        shownPlaying = playingCount;
+    }
+}
+
+void UserList::refresh(std::int32_t index)
+{
+    if (!users.contains(index))
+        return;
+    if (shown.size() <= static_cast<std::size_t>(index))
+        shown.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+    const UserInfo& user = users[static_cast<std::size_t>(index)];
+    Shown& now = shown[static_cast<std::size_t>(index)];
+    const bool listed = !user.Name.empty();
+    const bool playing = user.State == "GAMING";
+
+    if (now.listed && (!listed || now.playing != playing)) {
+        tree.remove(userKey(index));
+        --(now.playing ? playingCount : waitingCount);
+        now = Shown{};
+    }
+    if (!listed)
+        return;
+    std::string text = displayName(user);
+    if (now.listed) {
+        if (now.text != text) {
+            tree.setText(userKey(index), text);
+            now.text = std::move(text);
+        }
+        return;
+    }
+    const std::string key = userKey(index);
+    tree.add(playing ? PlayingKey : WaitingKey, key, text);
+    tree.setColours(key, Black, White);
+    ++(playing ? playingCount : waitingCount);
+    now = Shown{true, playing, std::move(text)};
+}
+
+} // namespace stonecall

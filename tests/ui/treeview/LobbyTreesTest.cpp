@@ -1,0 +1,97 @@
+// The builders over the Qt trees, messages arriving in bursts of any size, give the same
+// trees as over the in-memory ones.
+
+#include "FakeTreeView.h"
+#include "RosterMessages.h"
+#include "huts/HutList.h"
+#include "roster/Numbered.h"
+#include "roster/UserList.h"
+#include "ui/qt/QtTreeView.h"
+
+#include <QAbstractItemModelTester>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace stonecall;
+
+namespace {
+
+std::string describe(const TreeView& tree, const std::string& parent = {}, int depth = 0)
+{
+    std::string out;
+    for (const std::string& key : tree.childKeys(parent)) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + key + " \"" +
+               tree.text(key) + "\"";
+        if (tree.tag(key))
+            out += " tag=" + std::to_string(*tree.tag(key));
+        if (tree.isExpanded(key))
+            out += " expanded";
+        out += "\n" + describe(tree, key, depth + 1);
+    }
+    return out;
+}
+
+struct Lobby {
+    explicit Lobby(TreeView& userTree, TreeView& hutTree)
+        : list(users, userTree), huts(users, hutTree)
+    {}
+    UserTable users;
+    UserList list;
+    HutList huts;
+};
+
+} // namespace
+
+TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
+{
+    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int n) { return static_cast<int>(random() % unsigned(n)); };
+        FakeTreeView fakeUsers, fakeHuts;
+        QtTreeView qtUsers, qtHuts;
+        QAbstractItemModelTester usersTester(qtUsers.view()->model(),
+                                             QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QAbstractItemModelTester hutsTester(qtHuts.view()->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
+        Lobby fake(fakeUsers, fakeHuts);
+        Lobby qt(qtUsers, qtHuts);
+        const int size = 20 + pick(200);
+
+        for (int burst = 0; burst < 40; ++burst) {
+            qtUsers.beginUpdate();
+            qtHuts.beginUpdate();
+            for (int n = pick(4) == 0 ? 150 : 1 + pick(5); n > 0; --n) {
+                const long i = pick(size);
+                if (pick(10) < 4) {
+                    const std::string name =
+                        pick(5) == 0 ? "NONE" : numbered(pick(2) ? "Ann_" : "bob", pick(50));
+                    for (Lobby* lobby : {&fake, &qt}) {
+                        applyUser(lobby->users, i, name, "");
+                        lobby->list.UpdateUserList();
+                    }
+                    continue;
+                }
+                static const char* states[] = {"HOST", "CLIENT", "CLIENT", "IDLE", "GAMING"};
+                const std::string state = states[pick(5)];
+                const std::int32_t fourth = pick(size) / 5 * 5;
+                const std::string fifth =
+                    state == "HOST" ? (pick(2) ? "NONE" : "pw") : std::to_string(pick(4));
+                for (Lobby* lobby : {&fake, &qt}) {
+                    applyUserState(lobby->users, i, state, fourth, fifth);
+                    lobby->list.UpdateUserList();
+                    lobby->huts.ConstructHuts();
+                }
+            }
+            ASSERT_EQ(describe(qtUsers), describe(fakeUsers)) << "seed " << seed;
+            qtHuts.endUpdate();
+            qtUsers.endUpdate();
+            ASSERT_EQ(describe(qtUsers), describe(fakeUsers)) << "seed " << seed;
+            ASSERT_EQ(describe(qtHuts), describe(fakeHuts)) << "seed " << seed;
+            ASSERT_EQ(qtUsers.view()->model()->rowCount(qtUsers.indexOf("w")),
+                      static_cast<int>(fakeUsers.childCount("w")));
+        }
+    }
+}

@@ -1,0 +1,308 @@
+// The Qt tree beyond the shared contract: what the view shows, and that batching changes
+// nothing but the cost.
+
+#include "TreeHarness.h"
+#include "roster/Numbered.h"
+
+#include <QAbstractItemModelTester>
+#include <QCollator>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace stonecall;
+
+namespace {
+
+// The whole tree as the interface reports it.
+std::string describe(const TreeView& tree, const std::string& parent = {}, int depth = 0)
+{
+    std::string out;
+    for (const std::string& key : tree.childKeys(parent)) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + key + " \"" +
+               tree.text(key) + "\"";
+        if (tree.tag(key))
+            out += " tag=" + std::to_string(*tree.tag(key));
+        if (tree.isExpanded(key))
+            out += " expanded";
+        if (tree.parentKey(key) != parent)
+            out += " wrong parent";
+        out += "\n" + describe(tree, key, depth + 1);
+    }
+    return out;
+}
+
+// The same tree as the view's model holds it: rows, texts and which nodes the view opens.
+std::string describeView(const QtTreeView& qt, const QModelIndex& parent = {}, int depth = 0)
+{
+    const QAbstractItemModel& model = *qt.view()->model();
+    std::string out;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
+               index.data().toString().toStdString();
+        if (model.parent(index) != parent)
+            out += " wrong parent";
+        if (qt.view()->isExpanded(index) && model.rowCount(index) > 0)
+            out += " open";
+        out += "\n" + describeView(qt, index, depth + 1);
+    }
+    return out;
+}
+
+std::string describeTexts(const TreeView& tree, const std::string& parent = {}, int depth = 0)
+{
+    std::string out;
+    for (const std::string& key : tree.childKeys(parent)) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + tree.text(key);
+        if (tree.isExpanded(key) && tree.childCount(key) > 0)
+            out += " open";
+        out += "\n" + describeTexts(tree, key, depth + 1);
+    }
+    return out;
+}
+
+class RandomEdits {
+public:
+    explicit RandomEdits(std::uint32_t seed) : random(seed) {}
+
+    void apply(TreeView& a, TreeView& b)
+    {
+        const std::string key = numbered("k", pick(40));
+        const std::string other = numbered("k", pick(40));
+        const int what = pick(100);
+        if (what < 45) {
+            const std::string parent = pick(4) == 0 ? std::string() : other;
+            const std::string before = pick(3) == 0 ? numbered("k", pick(40)) : "";
+            const std::string text = word();
+            a.insert(parent, before, key, text);
+            b.insert(parent, before, key, text);
+        } else if (what < 65) {
+            a.remove(key);
+            b.remove(key);
+        } else if (what < 80) {
+            const std::string text = word();
+            a.setText(key, text);
+            b.setText(key, text);
+        } else if (what < 87) {
+            const bool on = pick(4) != 0;
+            a.setSorted(key, on);
+            b.setSorted(key, on);
+        } else if (what < 94) {
+            const bool on = pick(3) != 0;
+            a.setExpanded(key, on);
+            b.setExpanded(key, on);
+        } else if (what < 98) {
+            const std::optional<int> tag = pick(2) ? std::optional(pick(4)) : std::nullopt;
+            a.setTag(key, tag);
+            b.setTag(key, tag);
+        } else {
+            a.clear();
+            b.clear();
+        }
+    }
+    int pick(int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); }
+
+private:
+    // Letters and digits only, where every locale's collation agrees with the fake.
+    std::string word()
+    {
+        static const char letters[] = "aAbBcCdD12";
+        std::string text;
+        for (int n = 1 + pick(3); n > 0; --n)
+            text += letters[pick(10)];
+        return text;
+    }
+
+    std::mt19937 random;
+};
+
+} // namespace
+
+TEST(QtTreeView, RandomEditsInAndOutOfBatchesMatchTheFakeAndKeepTheModelSound)
+{
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        FakeTreeView fake;
+        QtTreeView qt;
+        QAbstractItemModelTester tester(qt.view()->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
+        RandomEdits edits(seed);
+        for (int round = 0; round < 30; ++round) {
+            const bool batched = edits.pick(2) == 0;
+            if (batched)
+                qt.beginUpdate();
+            // Short rounds signal each change, long ones fall back to one reset.
+            for (int n = edits.pick(3) == 0 ? 80 : 1 + edits.pick(6); n > 0; --n)
+                edits.apply(fake, qt);
+            ASSERT_EQ(describe(qt), describe(fake)) << "seed " << seed << " round " << round;
+            ASSERT_EQ(qt.count(), fake.count());
+            if (batched)
+                qt.endUpdate();
+            ASSERT_EQ(describeView(qt), describeTexts(fake))
+                << "seed " << seed << " round " << round;
+        }
+    }
+}
+
+TEST(QtTreeView, SortedChildrenFollowTheLocalesCollationThenTheExactText)
+{
+    QtTreeView qt;
+    qt.add("", "g", "group");
+    qt.setSorted("g", true);
+    std::mt19937 random(7);
+    // Letters, digits, blanks, punctuation and accented letters, in the single-byte set.
+    const std::string alphabet = "aAbBzZ09 _-[~\xE9\xC9\xDF\xE5\xC5\x8A\x9A";
+    for (int i = 0; i < 300; ++i) {
+        std::string text;
+        for (int n = 1 + static_cast<int>(random() % 4); n > 0; --n)
+            text += alphabet[random() % alphabet.size()];
+        qt.add("g", numbered("u", i), text);
+    }
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const std::vector<std::string> keys = qt.childKeys("g");
+    ASSERT_EQ(keys.size(), 300u);
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+        const QModelIndex a = qt.indexOf(keys[i - 1]);
+        const QModelIndex b = qt.indexOf(keys[i]);
+        const int order = collator.compare(a.data().toString(), b.data().toString());
+        ASSERT_LE(order, 0) << i;
+        if (order == 0) {
+            const std::string x = qt.text(keys[i - 1]), y = qt.text(keys[i]);
+            ASSERT_TRUE(std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                                     [](char p, char q) {
+                                                         return static_cast<unsigned char>(p) <
+                                                                static_cast<unsigned char>(q);
+                                                     }) ||
+                        x == y)
+                << i;
+        }
+    }
+}
+
+TEST(QtTreeView, AResetKeepsOpenNodesOpenAndTheCurrentNodeCurrent)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.add("", "w", "Waiting");
+    qt.setExpanded("w", true);
+    qt.setSorted("w", true);
+    qt.add("", "p", "Playing");
+    qt.setExpanded("p", true);
+    qt.add("w", "u1", "Ann");
+    harness.click("u1");
+    ASSERT_EQ(qt.selectedKey(), "u1");
+
+    QSignalSpy resets(qt.view()->model(), &QAbstractItemModel::modelReset);
+    qt.beginUpdate();
+    for (int i = 2; i < 2000; ++i)
+        qt.add(i % 2 ? "w" : "p", numbered("u", i), "User " + std::to_string(i));
+    EXPECT_EQ(qt.selectedKey(), "u1");
+    qt.endUpdate();
+
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("w")));
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("p")));
+    EXPECT_EQ(qt.view()->currentIndex(), qt.indexOf("u1"));
+    EXPECT_EQ(qt.selectedKey(), "u1");
+
+    qt.beginUpdate();
+    for (int i = 2; i < 100; ++i)
+        qt.remove(numbered("u", i));
+    qt.remove("u1");
+    qt.add("w", "u1", "Ann again");
+    qt.endUpdate();
+    EXPECT_FALSE(qt.selectedKey()) << "a new node under the old key is not the one selected";
+    EXPECT_FALSE(qt.view()->currentIndex().isValid());
+}
+
+TEST(QtTreeView, SmallBatchesReachTheViewChangeByChange)
+{
+    QtTreeView qt;
+    qt.add("", "g", "g");
+    QSignalSpy resets(qt.view()->model(), &QAbstractItemModel::modelAboutToBeReset);
+    QSignalSpy inserts(qt.view()->model(), &QAbstractItemModel::rowsInserted);
+    qt.beginUpdate();
+    for (int i = 0; i < 10; ++i)
+        qt.add("g", numbered("c", i), "child");
+    qt.endUpdate();
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(inserts.count(), 10);
+}
+
+TEST(QtTreeView, ANodeOpenedBeforeItHasChildrenShowsThemOpen)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.add("", "h7", "Big Bob");
+    qt.setExpanded("h7", true);
+    qt.add("h7", "c12", "Ann");
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("h7")));
+    qt.remove("c12");
+    qt.add("h7", "empty7-1", "Empty");
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("h7")));
+}
+
+TEST(QtTreeView, ColoursReachTheView)
+{
+    QtTreeView qt;
+    qt.add("", "a", "A");
+    qt.setColours("a", Black, White);
+    const QModelIndex index = qt.indexOf("a");
+    EXPECT_EQ(index.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 0, 0));
+    EXPECT_EQ(index.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(255, 255, 255));
+}
+
+TEST(QtTreeView, TextsAreShownInTheSingleByteCharacterSet)
+{
+    QtTreeView qt;
+    qt.add("", "a", "Jos\xE9 \x80");
+    EXPECT_EQ(qt.indexOf("a").data().toString(), QString::fromUtf8("José €"));
+    EXPECT_EQ(qt.text("a"), "Jos\xE9 \x80");
+}
+
+TEST(QtTreeView, ADoubleClickReportsTheClickedNodeAsSelected)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.add("", "h1", "Host");
+    qt.setExpanded("h1", true);
+    qt.add("h1", "empty1-1", "Empty");
+    qt.add("h1", "empty1-2", "Empty");
+    std::optional<std::string> selectedWhenReported;
+    QObject::connect(&qt, &QtTreeView::doubleClicked,
+                     [&] { selectedWhenReported = qt.selectedKey(); });
+
+    const QPoint at = qt.view()->visualRect(qt.indexOf("empty1-2")).center();
+    QTest::mouseDClick(qt.view()->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(selectedWhenReported, "empty1-2");
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("h1"))) << "a double-click does not fold";
+}
+
+TEST(QtTreeView, NodesStayOpenWhenTheUserMayNotFoldThem)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.setUserCollapsible(false);
+    qt.add("", "h1", "Host");
+    qt.setExpanded("h1", true);
+    qt.add("h1", "c2", "Ann");
+    harness.click("h1");
+    QTest::keyClick(qt.view(), Qt::Key_Left);
+    EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("h1")));
+    EXPECT_TRUE(qt.isExpanded("h1"));
+}
+
+TEST(QtTreeView, AFoldByTheUserIsRemembered)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.add("", "w", "Waiting");
+    qt.setExpanded("w", true);
+    qt.add("w", "u1", "Ann");
+    harness.click("w");
+    QTest::keyClick(qt.view(), Qt::Key_Left);
+    EXPECT_FALSE(qt.isExpanded("w"));
+}
