@@ -6,8 +6,7 @@ namespace stonecall {
 
 QtSocket::QtSocket(QObject* parent) : QObject(parent)
 {
-    // Take a flood in portions: each arrival is handled in one go, so a bounded arrival keeps
-    // the window's event loop turning, and the rest waits in the kernel, not in our memory.
+    // Each arrival is handled in one go; a flood waits in the system, not in our memory.
     socket_.setReadBufferSize(ReadPortion);
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(ConnectTimeoutMs);
