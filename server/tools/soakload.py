@@ -5,8 +5,8 @@ Starts the given server on a free port and runs ROUNDS rounds; in each, USERS cl
 together, fetch the user list and the message of the day, chat, host huts (every third
 client) and join them (the others), give the huts up again and leave, half of them with
 LOGOUT and half by dropping the connection. Pings and challenges are answered as a client
-would. The server's memory (its SIGUSR1 status line: resident set and C heap in use) is read
-after the first round (warm-up) and after the last, each time once closing connections have
+would. The server's memory (its SIGUSR1 status line: resident set and C heap in use) and its open
+files are read after the first round (warm-up) and after the last, each time once closing connections have
 had their grace time, then an observer checks that the lobby is empty again, and the server is stopped with
 SIGTERM so that a leak checker in it can report.
 
@@ -16,6 +16,7 @@ Prints one line "RESULT key=value ..." for scripts/soak.sh; exits 1 when a step 
 """
 import asyncio
 import collections
+import os
 import queue
 import re
 import signal
@@ -66,7 +67,8 @@ class ServerLog:
         line = self.lines.get(timeout=STEP_TIMEOUT)
         heap, taken, resident = map(int, re.search(
             r'heap in use (\d+) KiB of (\d+) KiB taken, resident (\d+) KiB', line).groups())
-        return {'heap': heap, 'taken': taken, 'rss': resident}
+        fds = len(os.listdir(f'/proc/{self.server.pid}/fd'))
+        return {'heap': heap, 'taken': taken, 'rss': resident, 'fds': fds}
 
 
 class Barrier:
@@ -219,7 +221,7 @@ def main():
                 time.sleep(SETTLE)
             figures = log.status()
             print(f'round {number + 1}: {users} clients, server rss {figures["rss"]} KiB, '
-                  f'heap in use {figures["heap"]} KiB', flush=True)
+                  f'heap in use {figures["heap"]} KiB, {figures["fds"]} open files', flush=True)
             if number == 0:
                 start = figures
         end = figures
@@ -230,7 +232,8 @@ def main():
         print(f'RESULT users={users} rounds={rounds} rss_idle_kib={idle["rss"]} '
               f'rss_start_kib={start["rss"]} rss_end_kib={end["rss"]} '
               f'heap_start_kib={start["heap"]} heap_end_kib={end["heap"]} '
-              f'heap_taken_end_kib={end["taken"]} lobby_empty={int(empty)}')
+              f'heap_taken_end_kib={end["taken"]} fds_idle={idle["fds"]} fds_end={end["fds"]} '
+              f'lobby_empty={int(empty)}')
         ok = empty
     finally:
         server.send_signal(signal.SIGTERM)

@@ -1,11 +1,13 @@
 #pragma once
-// Memory figures of the running process, for the soak and hostile-server drivers.
+// Memory and file figures of the running process, for the soak and hostile-server drivers.
 
 #include <malloc.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace stonecall::testing {
@@ -39,6 +41,13 @@ inline std::size_t peakResidentKiB()
 inline std::size_t heapInUse()
 {
     return mallinfo2().uordblks;
+}
+
+// File descriptors open now (sockets included).
+inline std::size_t openFiles()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
 } // namespace stonecall::testing

@@ -103,6 +103,7 @@ int main(int argc, char** argv)
     }
 
     std::size_t rssStart = 0, heapStart = 0, rssMiddle = 0, rssEnd = 0, heapEnd = 0;
+    std::size_t filesStart = 0, filesEnd = 0;
     QElapsedTimer clock;
     {
         ClientApp app;
@@ -115,19 +116,21 @@ int main(int argc, char** argv)
             if (cycle == options.warmup) {
                 rssStart = residentKiB();
                 heapStart = heapInUse();
+                filesStart = openFiles();
             }
             if (cycle == options.warmup + (options.cycles - options.warmup) / 2)
                 rssMiddle = residentKiB();
         }
         rssEnd = residentKiB();
         heapEnd = heapInUse();
+        filesEnd = openFiles();
     }
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     std::printf("client soak: %d log-ins in %.1f s (%.1f ms each)\n", options.cycles, seconds,
                 seconds * 1000.0 / options.cycles);
     std::printf("RESULT cycles=%d warmup=%d rss_start_kib=%zu rss_middle_kib=%zu rss_end_kib=%zu "
-                "peak_rss_kib=%zu heap_start=%zu heap_end=%zu\n",
+                "peak_rss_kib=%zu heap_start=%zu heap_end=%zu fds_start=%zu fds_end=%zu\n",
                 options.cycles, options.warmup, rssStart, rssMiddle, rssEnd, peakResidentKiB(),
-                heapStart, heapEnd);
+                heapStart, heapEnd, filesStart, filesEnd);
     return 0;
 }
