@@ -12,12 +12,13 @@
 # MAX_STALL_MS late (a 50 ms timer measures it), and its resident memory stays under
 # MAX_RSS_MIB. The socket hands the client at most 1 MiB per arrival and the trees settle once
 # per arrival, so the longest stall is one such arrival: about 250 ms with 32768 users on a
-# 2-core machine; the bound leaves room for a slower one. The same run in the sanitizer build
+# quiet 2-core machine, 400 ms with two compilers running beside it; the bound leaves room
+# for a loaded CI machine and still catches a step that grows with the flood. The same run in the sanitizer build
 # (build-asan/) must finish without a sanitizer report; its timings are not judged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-MAX_STALL_MS=500
+MAX_STALL_MS=750
 MAX_RSS_MIB=256
 
 export QT_QPA_PLATFORM=offscreen

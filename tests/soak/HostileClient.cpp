@@ -85,9 +85,13 @@ public:
         pressLogin();
     }
 
-    bool report() const
+    bool report()
     {
-        bool ok = failure_.empty();
+        // Between two samples memory may have peaked higher; the system's own mark counts too.
+        const std::size_t peak = std::max(peakRss(), peakResidentKiB());
+        if (peak > static_cast<std::size_t>(options_.maxRssMiB) * 1024)
+            fail("resident memory peaked at " + std::to_string(peak / 1024) + " MiB");
+        const bool ok = failure_.empty();
         std::printf("client before the attacks: %zu KiB resident\n", baselineRss_);
         for (std::size_t i = 0; i < figures_.size(); ++i) {
             const Figures& f = figures_[i];
@@ -98,8 +102,9 @@ public:
                         static_cast<long long>(f.lateTicks), static_cast<long long>(f.ticks),
                         TickMs, f.peakRssKiB, f.status.c_str());
         }
+        std::printf("highest resident set of the run (the system's mark): %zu KiB\n", peak);
         std::printf("RESULT attacks=%zu longest_stall_ms=%lld peak_rss_kib=%zu\n", figures_.size(),
-                    static_cast<long long>(longestStall()), peakRss());
+                    static_cast<long long>(longestStall()), peak);
         if (!ok)
             std::printf("FAILED: %s\n", failure_.c_str());
         return ok;
@@ -129,11 +134,11 @@ private:
         f.peakRssKiB = std::max(f.peakRssKiB, residentKiB());
 
         if (f.peakRssKiB > static_cast<std::size_t>(options_.maxRssMiB) * 1024)
-            fail("resident memory passed " + std::to_string(options_.maxRssMiB) + " MiB");
+            return fail("resident memory passed " + std::to_string(options_.maxRssMiB) + " MiB");
         if (late > options_.maxStallMs)
-            fail("the event loop stalled for " + std::to_string(late) + " ms");
+            return fail("the event loop stalled for " + std::to_string(late) + " ms");
         if (attackClock_.elapsed() > AttackTimeoutMs)
-            fail("attack " + std::to_string(attack_ + 1) + " did not end in time");
+            return fail("attack " + std::to_string(attack_ + 1) + " did not end in time");
 
         // An attack is over when the connection that carried it has ended and the client is
         // back at the login window.
@@ -143,7 +148,7 @@ private:
         f.durationMs = attackClock_.elapsed();
         f.status = app_.loginForm().statusText();
         if (attack_ == 0 && f.status != OversizedStatus)
-            fail("the message without end did not close the connection as oversized");
+            return fail("the message without end did not close the connection as oversized");
         if (++attack_ == options_.attacks) {
             tick_.stop();
             QApplication::quit();

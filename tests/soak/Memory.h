@@ -21,19 +21,14 @@ inline std::size_t residentKiB()
     return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) / 1024;
 }
 
-// The highest resident set size so far, in KiB.
+// The highest resident set size of the run so far, in KiB, as the system counts it.
 inline std::size_t peakResidentKiB()
 {
     std::ifstream status("/proc/self/status");
-    std::string key;
-    std::size_t value = 0;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            status >> value;
-            return value;
-        }
-        status.ignore(256, '\n');
-    }
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoul(line.substr(6));
     return 0;
 }
 
