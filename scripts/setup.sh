@@ -6,12 +6,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-<<<<<<< HEAD
     xvfb x11-apps imagemagick xauth xdotool python3
-=======
-    xvfb x11-apps imagemagick xauth
     dpkg-dev x11-utils desktop-file-utils groff-base
->>>>>>> pkg
 )
 
 missing=()
