@@ -64,7 +64,6 @@ public:
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
 
-private:
     enum class Phase { Fresh, Accepted, LoggedIn };
     enum class State { Idle, Host, Client };
 
@@ -90,6 +89,13 @@ private:
         int place = 0;                        // a member's place
     };
 
+    // Read-only views of the state, for checks from outside (tests, the fuzzer).
+    const std::map<ConnectionId, Connection>& connections() const { return connections_; }
+    const std::vector<User>& users() const { return users_; }
+    const std::set<std::int16_t>& freedIndexes() const { return freedIndexes_; }
+    const LobbyConfig& config() const { return config_; }
+
+private:
     void onVersion(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
     void onLogin(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
     void onVerify(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);

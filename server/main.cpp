@@ -2,14 +2,19 @@
 
 #include "LobbyServer.h"
 #include "Motd.h"
+#include "Signals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
+#include <malloc.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 using namespace stonecall::server;
 
@@ -28,6 +33,23 @@ std::optional<long> numberOption(const QCommandLineParser& parser, const QString
     return value;
 }
 
+// The operator's view of the server's load and memory.
+std::string statusLine(const Lobby& lobby)
+{
+    const struct mallinfo2 heap = mallinfo2();
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return "status: " + std::to_string(lobby.userCount()) + " users, " +
+           std::to_string(lobby.connectionCount()) + " connections, heap in use " +
+           std::to_string((heap.uordblks + heap.hblkhd) / 1024) + " KiB of " +
+           std::to_string((heap.arena + heap.hblkhd) / 1024) + " KiB taken, resident " +
+           std::to_string(resident * sysconf(_SC_PAGESIZE) / 1024) + " KiB";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -41,7 +63,9 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("stonecall-lobbyd");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Lobby server for the Stonecall client.");
+    parser.setApplicationDescription(
+        "Lobby server for the Stonecall client. SIGTERM or SIGINT stops it; SIGUSR1 logs a "
+        "status line (users, connections, memory).");
     parser.addHelpOption();
     parser.addOptions({
         {"port", "TCP port to listen on, on every address; 0 picks a free one (default 13511).",
@@ -85,6 +109,10 @@ int main(int argc, char** argv)
     LobbyServer server(config);
     server.setLog([](std::string_view line) {
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    });
+    handleSignals(app, [&server] {
+        const std::string line = statusLine(server.lobby());
+        std::fprintf(stderr, "%s\n", line.c_str());
     });
     if (!server.listen(QHostAddress::Any, static_cast<quint16>(*port))) {
         std::fprintf(stderr, "stonecall-lobbyd: cannot listen on port %ld: %s\n", *port,

@@ -6,6 +6,8 @@ namespace stonecall {
 
 QtSocket::QtSocket(QObject* parent) : QObject(parent)
 {
+    // Each arrival is handled in one go; a flood waits in the system, not in our memory.
+    socket_.setReadBufferSize(ReadPortion);
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(ConnectTimeoutMs);
     connect(&connectTimer_, &QTimer::timeout, this, &QtSocket::onConnectTimeout);
@@ -37,8 +39,8 @@ void QtSocket::Connect(const std::string& host, int port)
     }
     closing_ = false;
     // IPv4, so that the local address reads as a dotted quad.
-    socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port), QIODevice::ReadWrite,
-                          QAbstractSocket::IPv4Protocol);
+    socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port),
+                          QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
     connectTimer_.start();
 }
 

@@ -26,6 +26,10 @@ public:
 
     // How long a connection attempt may take before it counts as failed.
     static constexpr int ConnectTimeoutMs = 15000;
+    // At most this many bytes are read from the system per arrival: as much as the longest
+    // message the client takes, so a flood is handled in bounded steps between which the
+    // window's event loop turns.
+    static constexpr qint64 ReadPortion = 1024 * 1024;
 
 private:
     void onErrorOccurred(QAbstractSocket::SocketError error);

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Hostile-server check: the whole client (real windows offscreen, real socket) against a
+# scripted server (tests/soak/hostile_server.py) that sends 100 MB without a message end, a
+# million USER messages with indexes up to 32767, a USERSTATE with random words and arguments
+# for every index, and random bytes, one connection each; the driver presses the login button
+# again after each.
+#
+#   scripts/hostile.sh
+#
+# Judged in the normal build (build/): the client never crashes, drops the endless message as
+# oversized, answers the PING behind every flood, its event loop never comes round more than
+# MAX_STALL_MS late (a 50 ms timer measures it), and its resident memory stays under
+# MAX_RSS_MIB. The socket hands the client at most 1 MiB per arrival and the trees settle once
+# per arrival, so the longest stall is one such arrival: about 250 ms with 32768 users on a
+# 2-core machine; the bound leaves room for a slower one. The same run in the sanitizer build
+# (build-asan/) must finish without a sanitizer report; its timings are not judged.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+MAX_STALL_MS=500
+MAX_RSS_MIB=256
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
+
+scripts/setup.sh
+[ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DSTONECALL_BUILD_TESTS=ON >/dev/null
+cmake --build build --target hostile_client
+[ -f build-asan/build.ninja ] || cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DSTONECALL_SANITIZE=ON -DSTONECALL_WERROR=ON >/dev/null
+cmake -S . -B build-asan -DSTONECALL_BUILD_TESTS=ON >/dev/null
+cmake --build build-asan --target hostile_client
+
+work=$(mktemp -d)
+server_pid=""
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+failed=0
+
+# One run of the four attacks against the client of the given build.
+attack() {
+    local build=$1 stall=$2 rss=$3
+    python3 tests/soak/hostile_server.py >"$work/server.txt" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 600); do grep -q listening "$work/server.txt" 2>/dev/null && break; sleep 0.1; done
+    local port code=0 server_code=0
+    port=$(awk '/listening/ {print $NF}' "$work/server.txt")
+    "$build/tests/soak/hostile_client" --port "$port" --max-stall-ms "$stall" \
+        --max-rss-mib "$rss" >"$work/client.txt" 2>&1 || code=$?
+    if [ "$code" -ne 0 ]; then
+        kill "$server_pid" 2>/dev/null || true
+    fi
+    wait "$server_pid" || server_code=$?
+    server_pid=""
+    grep -v 'listening\|XDG_RUNTIME_DIR' "$work/server.txt" || true
+    grep -v 'XDG_RUNTIME_DIR' "$work/client.txt" || true
+    if [ "$code" -ne 0 ] || [ "$server_code" -ne 0 ]; then
+        echo "FAILED in $build: client exit $code, hostile server exit $server_code"
+        failed=1
+    fi
+}
+
+echo "== hostile server against build/ (stall bound ${MAX_STALL_MS} ms, memory bound ${MAX_RSS_MIB} MiB)"
+attack build "$MAX_STALL_MS" "$MAX_RSS_MIB"
+echo "== hostile server against build-asan/ (sanitizer reports only)"
+attack build-asan 60000 4096
+
+[ "$failed" -eq 0 ] || exit 1
+echo "hostile check passed"

@@ -1,0 +1,213 @@
+// Hostile-server driver: the whole client (real windows on the offscreen platform, real
+// socket) logs in to tests/soak/hostile_server.py once per attack. While the attacks run, a
+// 50 ms timer measures how late the event loop comes round and samples the resident memory.
+// After each attack the server ends the connection and the driver presses the login button
+// again, as a user would.
+//
+//     hostile_client --port N [--attacks 4] [--max-stall-ms 1000] [--max-rss-mib 512]
+//
+// Fails (exit 1) when the loop stalls longer than the bound, memory passes its bound, the
+// first attack (a message without end) does not end in the client dropping the connection,
+// or an attack does not finish within its deadline.
+
+#include "Memory.h"
+#include "ui/qt/ClientApp.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace stonecall;
+using namespace stonecall::testing;
+
+namespace {
+
+constexpr int TickMs = 50;
+constexpr int AttackTimeoutMs = 120000;
+constexpr const char* OversizedStatus =
+    "The server sent an oversized message; the connection was closed.";
+
+struct Options {
+    int port = 0;
+    int attacks = 4;
+    int maxStallMs = 1000;
+    int maxRssMiB = 512;
+};
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const int value = std::atoi(argv[i + 1]);
+        if (key == "--port")
+            o.port = value;
+        else if (key == "--attacks")
+            o.attacks = value;
+        else if (key == "--max-stall-ms")
+            o.maxStallMs = value;
+        else if (key == "--max-rss-mib")
+            o.maxRssMiB = value;
+    }
+    return o;
+}
+
+struct Figures {
+    qint64 longestStallMs = 0; // how much later than due the timer came at worst
+    qint64 ticks = 0;
+    qint64 lateTicks = 0; // ticks more than one interval late
+    std::size_t peakRssKiB = 0;
+    qint64 durationMs = 0;
+    std::string status; // the login window's status line when the attack ended
+};
+
+class Driver {
+public:
+    Driver(ClientApp& app, Options options) : app_(app), options_(options)
+    {
+        figures_.resize(static_cast<std::size_t>(options_.attacks));
+        tick_.setInterval(TickMs);
+        QObject::connect(&tick_, &QTimer::timeout, [this] { onTick(); });
+    }
+
+    void start()
+    {
+        baselineRss_ = residentKiB();
+        sinceTick_.start();
+        tick_.start();
+        pressLogin();
+    }
+
+    bool report() const
+    {
+        bool ok = failure_.empty();
+        std::printf("client before the attacks: %zu KiB resident\n", baselineRss_);
+        for (std::size_t i = 0; i < figures_.size(); ++i) {
+            const Figures& f = figures_[i];
+            std::printf("attack %zu: %.1f s, longest event-loop stall %lld ms (%lld of %lld ticks "
+                        "late by more than %d ms), peak resident %zu KiB; status \"%s\"\n",
+                        i + 1, static_cast<double>(f.durationMs) / 1000.0,
+                        static_cast<long long>(f.longestStallMs),
+                        static_cast<long long>(f.lateTicks), static_cast<long long>(f.ticks),
+                        TickMs, f.peakRssKiB, f.status.c_str());
+        }
+        std::printf("RESULT attacks=%zu longest_stall_ms=%lld peak_rss_kib=%zu\n", figures_.size(),
+                    static_cast<long long>(longestStall()), peakRss());
+        if (!ok)
+            std::printf("FAILED: %s\n", failure_.c_str());
+        return ok;
+    }
+
+private:
+    void pressLogin()
+    {
+        attackClock_.start();
+        // The progress bar goes to 1 when the connection stands and keeps its value after it
+        // ends, so it tells whether this attack's connection has been made.
+        app_.loginForm().setProgress(0);
+        app_.loginForm().usrName()->setText(QStringLiteral("Target"));
+        QTest::mouseClick(app_.loginForm().cmdLogin(), Qt::LeftButton);
+    }
+
+    Figures& current() { return figures_[static_cast<std::size_t>(attack_)]; }
+
+    void onTick()
+    {
+        const qint64 gap = sinceTick_.restart();
+        Figures& f = current();
+        const qint64 late = std::max<qint64>(0, gap - TickMs);
+        f.longestStallMs = std::max(f.longestStallMs, late);
+        f.ticks += 1;
+        f.lateTicks += late > TickMs ? 1 : 0;
+        f.peakRssKiB = std::max(f.peakRssKiB, residentKiB());
+
+        if (f.peakRssKiB > static_cast<std::size_t>(options_.maxRssMiB) * 1024)
+            fail("resident memory passed " + std::to_string(options_.maxRssMiB) + " MiB");
+        if (late > options_.maxStallMs)
+            fail("the event loop stalled for " + std::to_string(late) + " ms");
+        if (attackClock_.elapsed() > AttackTimeoutMs)
+            fail("attack " + std::to_string(attack_ + 1) + " did not end in time");
+
+        // An attack is over when the connection that carried it has ended and the client is
+        // back at the login window.
+        if (app_.loginForm().progress() < 1 || app_.WSClient().isConnected() ||
+            !app_.loginForm().isVisible() || app_.lobbyForm().isVisible())
+            return;
+        f.durationMs = attackClock_.elapsed();
+        f.status = app_.loginForm().statusText();
+        if (attack_ == 0 && f.status != OversizedStatus)
+            fail("the message without end did not close the connection as oversized");
+        if (++attack_ == options_.attacks) {
+            tick_.stop();
+            QApplication::quit();
+            return;
+        }
+        pressLogin();
+    }
+
+    void fail(const std::string& reason)
+    {
+        if (failure_.empty())
+            failure_ = reason;
+        tick_.stop();
+        QApplication::quit();
+    }
+
+    qint64 longestStall() const
+    {
+        qint64 worst = 0;
+        for (const Figures& f : figures_)
+            worst = std::max(worst, f.longestStallMs);
+        return worst;
+    }
+
+    std::size_t peakRss() const
+    {
+        std::size_t peak = 0;
+        for (const Figures& f : figures_)
+            peak = std::max(peak, f.peakRssKiB);
+        return peak;
+    }
+
+    ClientApp& app_;
+    Options options_;
+    std::vector<Figures> figures_;
+    QTimer tick_;
+    QElapsedTimer sinceTick_;
+    QElapsedTimer attackClock_;
+    std::size_t baselineRss_ = 0;
+    int attack_ = 0;
+    std::string failure_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const Options options = parse(argc, argv);
+    if (options.port <= 0 || options.attacks < 1) {
+        std::fprintf(stderr, "usage: hostile_client --port N [--attacks N] [--max-stall-ms N] "
+                             "[--max-rss-mib N]\n");
+        return 2;
+    }
+
+    ClientApp app;
+    app.start();
+    app.client().ServerHost = "127.0.0.1";
+    app.client().ServerPort = options.port;
+    Driver driver(app, options);
+    QTimer::singleShot(0, [&driver] { driver.start(); });
+    QApplication::exec();
+    return driver.report() ? 0 : 1;
+}

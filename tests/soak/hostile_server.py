@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""A hostile lobby server for the hardening check (scripts/hostile.sh).
+
+Listens on a free loopback port, prints "hostile server listening on port N", and takes one
+client connection per attack, in order:
+
+  1. unended: 100 MB that never hold a message end. The client must drop the connection.
+  2. users:   the log-in answers, then a million USER messages with random indexes up to
+              32767 (32767 among them) and random names, some "NONE".
+  3. states:  the log-in answers, then a USERSTATE for every index 0 to 32767 with random
+              state words and random arguments (numbers in and out of range, text, none).
+  4. random:  the log-in answers, then random bytes.
+
+After attacks 2 to 4 it sends PING and waits for the PINGREPLY, which the client can only
+send once it has handled everything before it, then ends the connection. Prints the figures
+of each attack and exits 1 when the client misbehaves (keeps taking the endless message, or
+does not answer the PING in time).
+
+    python3 tests/soak/hostile_server.py [--random-mib 32] [--seed 1]
+"""
+import argparse
+import random
+import socket
+import sys
+import threading
+import time
+
+SEP, END = b'\xa4', b'\x06'
+UNENDED_BYTES = 100 * 1000 * 1000
+USER_MESSAGES = 1000 * 1000
+MAX_INDEX = 32767
+PING_TIMEOUT = 60.0
+
+
+def msg(*fields):
+    return SEP.join(fields) + END
+
+
+class Peer:
+    """One accepted client; a thread reads what it sends, message by message."""
+
+    def __init__(self, conn):
+        self.conn, self.messages, self.cond = conn, [], threading.Condition()
+        self.closed = False
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        buf = b''
+        while True:
+            try:
+                chunk = self.conn.recv(1 << 16)
+            except OSError:
+                chunk = b''
+            with self.cond:
+                if not chunk:
+                    self.closed = True
+                    self.cond.notify_all()
+                    return
+                buf += chunk
+                *done, buf = buf.split(END)
+                self.messages.extend(done)
+                self.cond.notify_all()
+
+    def wait_for(self, keyword, timeout):
+        """Waits until a message starting with keyword has come; True when it has."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for n, message in enumerate(self.messages):
+                    if message.split(SEP)[0] == keyword:
+                        del self.messages[:n + 1]
+                        return True
+                remaining = deadline - time.monotonic()
+                if self.closed or remaining <= 0:
+                    return False
+                self.cond.wait(remaining)
+
+    def send(self, data):
+        """Sends all of data; the number of bytes that went out before the client gave up."""
+        view, sent = memoryview(data), 0
+        try:
+            while sent < len(view):
+                sent += self.conn.send(view[sent:sent + (1 << 20)])
+        except OSError:
+            pass
+        return sent
+
+    def close(self):
+        try:
+            self.conn.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.conn.close()
+
+
+def log_in(peer):
+    if not peer.wait_for(b'VERSION', PING_TIMEOUT):
+        raise RuntimeError('no VERSION from the client')
+    peer.send(msg(b'VERSION', b'GOOD'))
+    if not peer.wait_for(b'LOGIN', PING_TIMEOUT):
+        raise RuntimeError('no LOGIN from the client')
+    peer.send(msg(b'LOGIN', b'1'))
+
+
+def unended(peer, rng):
+    block = bytearray(rng.randbytes(1 << 20))
+    for i, byte in enumerate(block):
+        if byte == 6:
+            block[i] = 7
+    block = bytes(block)
+    peer.wait_for(b'VERSION', PING_TIMEOUT)
+    sent, begin = 0, time.monotonic()
+    while sent < UNENDED_BYTES:
+        chunk = block[:UNENDED_BYTES - sent]
+        part = peer.send(chunk)
+        sent += part
+        if part < len(chunk):
+            break
+    seconds = time.monotonic() - begin
+    dropped = sent < UNENDED_BYTES
+    print(f'attack 1 (unended): {sent / 1e6:.1f} MB went out in {seconds:.2f} s before the client '
+          f'{"dropped the connection" if dropped else "had taken all 100 MB"}', flush=True)
+    return dropped
+
+
+def users(rng):
+    alphabet = b'abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_ \xe9\xfc\xa0!'
+    names = [b'NONE'] * 64 + [bytes(rng.choices(alphabet, k=rng.randint(1, 16)))
+                              for _ in range(4096)]
+    parts = [msg(b'USER', b'%d' % MAX_INDEX, b'Last', b'')]
+    for _ in range(USER_MESSAGES - 1):
+        parts.append(b'USER\xa4%d\xa4%s\xa4\x06' % (rng.randint(0, MAX_INDEX), rng.choice(names)))
+    parts.append(msg(b'ENDUSERS'))
+    return b''.join(parts)
+
+
+def states(rng):
+    words = [b'HOST', b'CLIENT', b'GAMING', b'IDLE', b'', b'host', b'NONE', b'HOSTX']
+
+    def argument():
+        kind = rng.randint(0, 7)
+        if kind < 3:
+            return b'%d' % rng.randint(-1, MAX_INDEX + 1)
+        if kind == 3:
+            return b'%d' % rng.randint(-(1 << 40), 1 << 40)
+        if kind == 4:
+            return rng.choice([b'NONE', b'', b'1e308', b'-0.5', b'2.5', b' 7 ', b'x'])
+        return bytes(rng.choices(b'0123456789-.e +abc', k=rng.randint(0, 12)))
+
+    parts = []
+    for index in range(MAX_INDEX + 1):
+        word = rng.choice(words) if rng.random() < 0.9 else bytes(rng.randbytes(rng.randint(1, 8)))
+        word = word.replace(END, b'').replace(SEP, b'')
+        fields = [b'USERSTATE', b'%d' % index, word]
+        fields += [argument() for _ in range(rng.randint(0, 3))]
+        parts.append(msg(*fields))
+    return b''.join(parts)
+
+
+def flood(peer, name, number, payload):
+    """Logs the client in, sends payload, and waits for the PING behind it to be answered."""
+    log_in(peer)
+    begin = time.monotonic()
+    sent = peer.send(payload + END + msg(b'PING'))
+    answered = peer.wait_for(b'PINGREPLY', PING_TIMEOUT)
+    seconds = time.monotonic() - begin
+    print(f'attack {number} ({name}): {sent / 1e6:.1f} MB, handled and answered in {seconds:.2f} s'
+          if answered else f'attack {number} ({name}): no PINGREPLY within {PING_TIMEOUT:.0f} s '
+          f'({sent / 1e6:.1f} MB went out)', flush=True)
+    return answered
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--random-mib', type=int, default=32)
+    parser.add_argument('--seed', type=int, default=1)
+    args = parser.parse_args()
+    rng = random.Random(args.seed)
+
+    payloads = [('users', users(rng)), ('states', states(rng)),
+                ('random', rng.randbytes(args.random_mib << 20))]
+
+    listener = socket.socket()
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(4)
+    print(f'hostile server listening on port {listener.getsockname()[1]}', flush=True)
+    ok = True
+    for number in range(1, 5):
+        listener.settimeout(PING_TIMEOUT)
+        conn, _ = listener.accept()
+        peer = Peer(conn)
+        try:
+            if number == 1:
+                ok &= unended(peer, rng)
+            else:
+                name, payload = payloads[number - 2]
+                ok &= flood(peer, name, number, payload)
+        except (RuntimeError, OSError) as error:
+            print(f'attack {number}: {error}', flush=True)
+            ok = False
+        peer.close()
+    listener.close()
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == '__main__':
+    main()
