@@ -4,20 +4,21 @@
 // benchmark over it shows what the builders themselves cost per message.
 
 #include "ui/TreeView.h"
+#include "ui/qt/KeyIndex.h"
 
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace stonecall::bench {
 
 class KeyOnlyTree final : public TreeView {
 public:
+    ~KeyOnlyTree() override { clear(); }
     void clear() override
     {
-        nodes.clear();
-        root.children.clear();
+        while (!root.children.empty())
+            erase(root.children.back());
     }
     void insert(std::string_view parentKey, std::string_view, std::string_view key,
                 std::string_view text) override
@@ -25,12 +26,10 @@ public:
         Node* parent = parentKey.empty() ? &root : find(parentKey);
         if (key.empty() || !parent || find(key))
             return;
-        Node& node = nodes[std::string(key)];
-        node.key = key;
-        node.text = text;
-        node.parent = parent;
-        node.place = parent->children.size();
-        parent->children.push_back(&node);
+        auto* node =
+            new Node{std::string(key), std::string(text), parent, parent->children.size(), {}};
+        nodes.insert(node);
+        parent->children.push_back(node);
     }
     void remove(std::string_view key) override
     {
@@ -87,19 +86,7 @@ private:
         std::size_t place = 0;
         std::vector<Node*> children;
     };
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view key) const
-        {
-            return std::hash<std::string_view>{}(key);
-        }
-    };
-
-    Node* find(std::string_view key) const
-    {
-        auto it = nodes.find(key);
-        return it == nodes.end() ? nullptr : const_cast<Node*>(&it->second);
-    }
+    Node* find(std::string_view key) const { return nodes.find(key); }
     void erase(Node* node)
     {
         while (!node->children.empty())
@@ -108,11 +95,12 @@ private:
         siblings[node->place] = siblings.back();
         siblings[node->place]->place = node->place;
         siblings.pop_back();
-        nodes.erase(nodes.find(std::string_view(node->key)));
+        nodes.erase(node->key);
+        delete node;
     }
 
     Node root;
-    std::unordered_map<std::string, Node, KeyHash, std::equal_to<>> nodes;
+    KeyIndex<Node> nodes;
 };
 
 } // namespace stonecall::bench

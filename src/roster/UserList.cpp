@@ -84,7 +84,8 @@ void UserList::refresh(std::int32_t index)
     const UserInfo& user = users[static_cast<std::size_t>(index)];
     Shown& now = shown[static_cast<std::size_t>(index)];
     const bool listed = !user.Name.empty();
-    const bool playing = user.State == "GAMING";
+    // A freed entry's other fields are not read at all.
+    const bool playing = listed && user.State == "GAMING";
 
     if (now.listed && (!listed || now.playing != playing)) {
         tree.remove(userKey(index));

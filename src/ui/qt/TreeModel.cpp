@@ -163,8 +163,7 @@ void TreeModel::renumber(Node* parent, std::size_t from) const
 
 TreeModel::Node* TreeModel::find(std::string_view key) const
 {
-    auto it = byKey.find(key);
-    return it == byKey.end() ? nullptr : it->second;
+    return byKey.find(key);
 }
 
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
@@ -348,7 +347,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     node->key = key;
     takeText(node, text);
     node->parent = parent;
-    byKey.emplace(std::string_view(node->key), node);
+    byKey.insert(node);
 
     if (resetting) {
         const bool appended = !before && !parent->sorted;

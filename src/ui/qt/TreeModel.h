@@ -9,6 +9,7 @@
 // per group instead of one view update per user.
 
 #include "ui/TreeView.h"
+#include "ui/qt/KeyIndex.h"
 
 #include <QAbstractItemModel>
 #include <QCollator>
@@ -19,7 +20,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -120,8 +120,7 @@ private:
     static void listUnlink(Node* parent, Node* child);
 
     Node* root_;
-    // Keyed by the node's own copy of its key.
-    std::unordered_map<std::string_view, Node*> byKey;
+    KeyIndex<Node> byKey;
     QCollator collator;
     bool foldOnly;
     // Each byte's character folded to its case-insensitive form, for the C locale.
