@@ -20,11 +20,13 @@ using namespace stonecall::testing;
 namespace {
 
 // The broadcasts a stream holds, the straightforward way.
-std::vector<std::string> broadcastsIn(const std::string& stream, std::string& tail, std::int32_t& messages)
+std::vector<std::string> broadcastsIn(const std::string& stream, std::string& tail,
+                                      std::int32_t& messages)
 {
     std::vector<std::string> texts;
     std::size_t start = 0;
-    for (std::size_t end; (end = stream.find('\xAE', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end; (end = stream.find('\xAE', start)) != std::string::npos;
+         start = end + 1) {
         ++messages;
         const std::string message = stream.substr(start, end - start);
         if (message.empty())
@@ -39,7 +41,8 @@ std::vector<std::string> broadcastsIn(const std::string& stream, std::string& ta
             texts.emplace_back();
         } else {
             const std::size_t next = message.find('\xA9', sep + 1);
-            texts.push_back(message.substr(sep + 1, next == std::string::npos ? std::string::npos : next - sep - 1));
+            texts.push_back(message.substr(sep + 1, next == std::string::npos ? std::string::npos
+                                                                              : next - sep - 1));
         }
     }
     tail = stream.substr(start);

@@ -55,7 +55,8 @@ inline void checkTreesMatchTable(const UserTable& users, const TreeView& tree)
     for (const std::string& group : {std::string("w"), std::string("p")})
         for (const std::string& key : tree.childKeys(group)) {
             const auto index = strictNumber<std::int32_t>(std::string_view(key).substr(1));
-            FUZZ_CHECK(index && users.contains(*index) && !users[static_cast<std::size_t>(*index)].Name.empty());
+            FUZZ_CHECK(index && users.contains(*index) &&
+                       !users[static_cast<std::size_t>(*index)].Name.empty());
         }
     FUZZ_CHECK(tree.text("w") == "Waiting: " + std::to_string(waiting));
     FUZZ_CHECK(tree.text("p") == "Playing: " + std::to_string(playing));

@@ -22,7 +22,10 @@ namespace {
 const std::string S = "\xA4";
 const std::string E = "\x06";
 
-std::string userName(int i) { return "Player_" + std::to_string((i * 7919) % 100003); }
+std::string userName(int i)
+{
+    return "Player_" + std::to_string((i * 7919) % 100003);
+}
 
 // What a lobby server sends for a log-in to a lobby of `users` users, from LOGIN to the end of
 // the message of the day: the user list, every user's state (every tenth a host of a 4-player
@@ -46,7 +49,8 @@ std::string loginStream(int users)
     }
     stream += "ENDUSERS" + E;
     for (int line = 0; line < 20; ++line)
-        stream += "MOTDLINE" + S + EncryptText("Line " + std::to_string(line) + " of the message of the day") + E;
+        stream += "MOTDLINE" + S +
+                  EncryptText("Line " + std::to_string(line) + " of the message of the day") + E;
     return stream;
 }
 
@@ -92,7 +96,11 @@ void BM_LoginIntoRealWindows(benchmark::State& state)
     }
     state.counters["users"] = users;
 }
-BENCHMARK(BM_LoginIntoRealWindows)->Arg(1000)->Arg(32767)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_LoginIntoRealWindows)
+    ->Arg(1000)
+    ->Arg(32767)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 // After a log-in of `users` users, arrivals of 100 messages each: state changes (joining and
 // leaving huts, games starting), users leaving and coming back, chat lines.
@@ -112,14 +120,22 @@ void BM_SteadyStream(benchmark::State& state)
         for (int m = 0; m < 100; ++m) {
             const int i = pick(random);
             switch (m % 5) {
-            case 0: arrival += "USERSTATE" + S + std::to_string(i) + S + "GAMING" + E; break;
-            case 1: arrival += "USERSTATE" + S + std::to_string(i) + S + "IDLE" + E; break;
+            case 0:
+                arrival += "USERSTATE" + S + std::to_string(i) + S + "GAMING" + E;
+                break;
+            case 1:
+                arrival += "USERSTATE" + S + std::to_string(i) + S + "IDLE" + E;
+                break;
             case 2:
                 arrival += "USERSTATE" + S + std::to_string(i) + S + "CLIENT" + S +
                            std::to_string(pick(random) / 10 * 10 + 10) + E;
                 break;
-            case 3: arrival += "USER" + S + std::to_string(i) + S + userName(i + m) + S + E; break;
-            default: arrival += "MSG" + S + userName(i) + ": " + S + chat + E; break;
+            case 3:
+                arrival += "USER" + S + std::to_string(i) + S + userName(i + m) + S + E;
+                break;
+            default:
+                arrival += "MSG" + S + userName(i) + ": " + S + chat + E;
+                break;
             }
         }
         state.ResumeTiming();

@@ -20,7 +20,8 @@ Client::Client(Platform platform)
       huts_(session_, platform.lobby, platform.dialogs,
             [this](std::string text) { SendCommand(std::move(text)); }),
       chat_(platform.lobby, [this](std::string text) { SendCommand(std::move(text)); }),
-      userList_(session_.Users, platform.lobby.LstUSers()), hutList_(session_.Users, platform.lobby.lstHuts())
+      userList_(session_.Users, platform.lobby.LstUSers()),
+      hutList_(session_.Users, platform.lobby.lstHuts())
 {
     Socket& ws = platform_.WSClient;
     ws.onConnect = [this] { WSClient_Connect(); };
@@ -71,8 +72,8 @@ void Client::LobbyForm_Load()
     lobbyLoaded_ = true;
     session_.Users = UserTable();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
-                               std::to_string(VersionMinor) + "." + std::to_string(VersionRevision) +
-                               " - Fernhollow");
+                               std::to_string(VersionMinor) + "." +
+                               std::to_string(VersionRevision) + " - Fernhollow");
 }
 
 void Client::LobbyForm_QueryUnload()
@@ -103,14 +104,21 @@ void Client::Tabs_Click(int index)
     }
 }
 
-void Client::TxOut_KeyPress(int key) { chat_.TxOut_KeyPress(key); }
+void Client::TxOut_KeyPress(int key)
+{
+    chat_.TxOut_KeyPress(key);
+}
 
-void Client::TxChat_Click() { chat_.TxChat_Click(); }
+void Client::TxChat_Click()
+{
+    chat_.TxChat_Click();
+}
 
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
-    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion + ")");
+    platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
+                                  ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
@@ -124,8 +132,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" + std::to_string(ServerPort) +
-                                  ": " + reason);
+    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
+                                  std::to_string(ServerPort) + ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -133,19 +141,20 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     const std::string bytes = platform_.WSClient.GetData();
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result =
-        feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
-            if (platform_.wireLog)
-                platform_.wireLog->received(message);
-            if (message.empty())
-                return;
-            splitFields(message, fields);
-            dispatcher_.dispatch(fields);
-        });
+    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
+                                           [&](std::string_view message) {
+                                               if (platform_.wireLog)
+                                                   platform_.wireLog->received(message);
+                                               if (message.empty())
+                                                   return;
+                                               splitFields(message, fields);
+                                               dispatcher_.dispatch(fields);
+                                           });
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
-        platform_.login.setStatusText("The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText(
+            "The server sent an oversized message; the connection was closed.");
     }
 }
 
@@ -170,10 +179,19 @@ void Client::ReturnToLogin()
     platform_.login.setVisible(true);
 }
 
-void Client::UpdateUserList() { userList_.UpdateUserList(); }
+void Client::UpdateUserList()
+{
+    userList_.UpdateUserList();
+}
 
-void Client::ConstructHuts() { hutList_.ConstructHuts(); }
+void Client::ConstructHuts()
+{
+    hutList_.ConstructHuts();
+}
 
-void Client::AddLog(std::string_view line) { chat_.AddLog(line); }
+void Client::AddLog(std::string_view line)
+{
+    chat_.AddLog(line);
+}
 
 } // namespace stonecall

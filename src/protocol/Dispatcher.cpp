@@ -19,7 +19,8 @@ namespace {
 std::optional<std::int16_t> add16(std::int32_t a, std::int32_t b)
 {
     const std::int32_t sum = a + b;
-    if (sum < std::numeric_limits<std::int16_t>::min() || sum > std::numeric_limits<std::int16_t>::max())
+    if (sum < std::numeric_limits<std::int16_t>::min() ||
+        sum > std::numeric_limits<std::int16_t>::max())
         return std::nullopt;
     return static_cast<std::int16_t>(sum);
 }
@@ -35,7 +36,8 @@ std::optional<std::int32_t> verifyResponse(std::int16_t challenge)
     if (!sum)
         return std::nullopt;
     const double product = 2.0 * challenge * static_cast<double>(*sum);
-    if (!(product >= std::numeric_limits<std::int32_t>::min() && product <= std::numeric_limits<std::int32_t>::max()))
+    if (!(product >= std::numeric_limits<std::int32_t>::min() &&
+          product <= std::numeric_limits<std::int32_t>::max()))
         return std::nullopt;
     return static_cast<std::int32_t>(product);
 }

@@ -14,8 +14,8 @@ enum class FeedResult { Ok, Overflow };
 // A message longer than `limit` bytes without its terminator stops the walk: the buffer is
 // emptied and Overflow returned, so a peer that never ends a message cannot exhaust memory.
 template <class OnMessage>
-FeedResult feedMessages(std::string& buffer, std::string_view bytes, char terminator, std::size_t limit,
-                        OnMessage&& onMessage)
+FeedResult feedMessages(std::string& buffer, std::string_view bytes, char terminator,
+                        std::size_t limit, OnMessage&& onMessage)
 {
     std::size_t pos = 0;
     while (pos < bytes.size()) {

@@ -9,8 +9,14 @@ namespace stonecall {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Length of the longest prefix of `s` that is a decimal number: optional sign, digits with
 // an optional fraction (at least one digit in all), then an optional complete exponent.

@@ -34,7 +34,8 @@ TEST_F(Lifecycle, ConnectSendsVersionAndAdvancesProgress)
     client.session().RecvBuffer = "stale";
     ws.localIP = "192.168.1.5";
     connect();
-    EXPECT_EQ(ws.takeSent(), Messages{"VERSION\xA4" "1"});
+    EXPECT_EQ(ws.takeSent(), Messages{"VERSION\xA4"
+                                      "1"});
     EXPECT_EQ(login.status, "Connected, checking version... (1)");
     EXPECT_EQ(login.progressValue, 1);
     EXPECT_EQ(client.session().MyIP, "192.168.1.5");
@@ -47,7 +48,8 @@ TEST_F(Lifecycle, GoodVersionSendsLoginEvenWithAnEmptyName)
     connect();
     ws.takeSent();
     receive("VERSION\xA4GOOD");
-    EXPECT_EQ(ws.takeSent(), Messages{"LOGIN\xA4\xA4" "10.1.2.3"});
+    EXPECT_EQ(ws.takeSent(), Messages{"LOGIN\xA4\xA4"
+                                      "10.1.2.3"});
     EXPECT_EQ(login.progressValue, 2);
 }
 
@@ -111,7 +113,8 @@ TEST_F(Lifecycle, ClosingTheLoginWindowEndsTheRun)
 
 TEST_F(Lifecycle, UnsendableUserNameIsRefusedBeforeConnecting)
 {
-    for (const std::string& name : {std::string("Ann\xA4LOGOUT"), std::string("A\x06"), std::string("A\nB")}) {
+    for (const std::string& name :
+         {std::string("Ann\xA4LOGOUT"), std::string("A\x06"), std::string("A\nB")}) {
         login.usrName = name;
         login.status.clear();
         client.cmdLogin_Click();

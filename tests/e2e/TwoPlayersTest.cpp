@@ -74,7 +74,8 @@ void doubleClickHutNode(Player& player, const std::string& key)
     const auto hutRow = std::find(huts.begin(), huts.end(), parent) - huts.begin();
     const std::vector<std::string> places = player.huts().childKeys(parent);
     const auto placeRow = std::find(places.begin(), places.end(), key) - places.begin();
-    const QModelIndex index = model->index(static_cast<int>(placeRow), 0, model->index(static_cast<int>(hutRow), 0));
+    const QModelIndex index =
+        model->index(static_cast<int>(placeRow), 0, model->index(static_cast<int>(hutRow), 0));
     const QPoint at = view->visualRect(index).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
@@ -125,7 +126,8 @@ TEST(TwoPlayers, MeetHostJoinChatAndLeave)
         ASSERT_TRUE(waitFor([&] { return player->huts().contains("c" + b); }));
         EXPECT_EQ(player->huts().parentKey("c" + b), hut);
         EXPECT_EQ(player->huts().text("c" + b), "Bob");
-        EXPECT_EQ(player->huts().childKeys(hut), (std::vector<std::string>{"c" + b, "empty" + a + "-2"}));
+        EXPECT_EQ(player->huts().childKeys(hut),
+                  (std::vector<std::string>{"c" + b, "empty" + a + "-2"}));
     }
 
     // Ann chats; the line shows in both logs once the server relays it.
@@ -133,7 +135,8 @@ TEST(TwoPlayers, MeetHostJoinChatAndLeave)
     QTest::keyClick(ann.lobby().TxOut(), Qt::Key_Return);
     for (Player* player : {&ann, &bob})
         ASSERT_TRUE(waitFor([&] {
-            return player->lobby().chatText().find("Ann: Who brings the mead?\r\n") != std::string::npos;
+            return player->lobby().chatText().find("Ann: Who brings the mead?\r\n") !=
+                   std::string::npos;
         }));
 
     // Bob logs out and disappears from Ann's lists.

@@ -1,5 +1,5 @@
-#include "ClientFixture.h"
 #include "protocol/Dispatcher.h"
+#include "ClientFixture.h"
 #include "roster/Encryptor.h"
 
 using namespace stonecall;
@@ -207,15 +207,16 @@ TEST_F(DispatcherTest, VerifyResponses)
         {"1", "42362"},
         {"-1", "-42354"},
         {"5000", "311790000"},
-        {"5794", "379703996"},      // sum exactly 32767
-        {"-26973", "1767648582"},   // sum exactly -32767
+        {"5794", "379703996"},    // sum exactly 32767
+        {"-26973", "1767648582"}, // sum exactly -32767
         {" 12 ", "508872"},
     };
     for (const auto& [challenge, response] : answered) {
         receive("VERIFY" + S + challenge);
         EXPECT_EQ(ws.takeSent(), Messages{"VERIFY" + S + response}) << challenge;
     }
-    for (const char* challenge : {"5795", "11589", "-26974", "-32768", "32767", "40000", "abc", "", "1 2"}) {
+    for (const char* challenge :
+         {"5795", "11589", "-26974", "-32768", "32767", "40000", "abc", "", "1 2"}) {
         receive("VERIFY" + S + challenge);
         EXPECT_TRUE(ws.takeSent().empty()) << challenge;
     }
@@ -233,13 +234,13 @@ TEST_F(DispatcherTest, MalformedMessagesChangeNothing)
         "LOGIN",
         "LOGIN" + S + "-3",
         "LOGIN" + S + "40000",
-        "USER" + S + "2" + S + "X",                    // no extra field
+        "USER" + S + "2" + S + "X", // no extra field
         "USER" + S + "-1" + S + "X" + S + "",
         "USER" + S + "32768" + S + "X" + S + "",
         "USERSTATE" + S + "2",
-        "USERSTATE" + S + "9" + S + "IDLE",            // outside the table
+        "USERSTATE" + S + "9" + S + "IDLE", // outside the table
         "USERSTATE" + S + "-1" + S + "IDLE",
-        "USERSTATE" + S + "2" + S + "HOST" + S + "3",  // no password field
+        "USERSTATE" + S + "2" + S + "HOST" + S + "3", // no password field
         "USERSTATE" + S + "2" + S + "CLIENT",
         "USERSTATE" + S + "2" + S + "CLIENT" + S + "1e20",
         "USERSTATE" + S + "2" + S + "CLIENT" + S + "7" + S + "9e99",

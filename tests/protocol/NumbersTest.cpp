@@ -41,7 +41,7 @@ TEST(LenientNumber, ReadsExponents)
     EXPECT_EQ(lenientNumber<int16_t>("1e3"), 1000);
     EXPECT_EQ(lenientNumber<int16_t>("1E+2"), 100);
     EXPECT_EQ(lenientNumber<int16_t>("25e-1"), 2);
-    EXPECT_EQ(lenientNumber<int16_t>("3e"), 3);  // an exponent without digits is not part of it
+    EXPECT_EQ(lenientNumber<int16_t>("3e"), 3); // an exponent without digits is not part of it
     EXPECT_EQ(lenientNumber<int16_t>("3e+"), 3);
 }
 

@@ -1,7 +1,7 @@
+#include "protocol/Wire.h"
 #include "FakeSocket.h"
 #include "protocol/Framer.h"
 #include "protocol/SendCommand.h"
-#include "protocol/Wire.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,8 @@ TEST(SendCommand, FramesExactBytes)
 
     socket.sent.clear();
     SendCommand(socket, makeCommand("LOGIN", {"", "10.0.0.2"}));
-    EXPECT_EQ(socket.sent, std::string("LOGIN\xA4\xA4" "10.0.0.2\x06"));
+    EXPECT_EQ(socket.sent, std::string("LOGIN\xA4\xA4"
+                                       "10.0.0.2\x06"));
 }
 
 TEST(SendCommand, SendsNothingWhenNotConnected)
@@ -52,7 +53,9 @@ TEST(SplitFields, KeepsEmptyFieldsAndEveryByte)
     using V = std::vector<std::string_view>;
     EXPECT_EQ(splitFields("PING"), V{"PING"});
     EXPECT_EQ(splitFields("PING\xA4"), (V{"PING", ""}));
-    EXPECT_EQ(splitFields("A\xA4\xA4" "B"), (V{"A", "", "B"}));
+    EXPECT_EQ(splitFields("A\xA4\xA4"
+                          "B"),
+              (V{"A", "", "B"}));
     const std::string withNul("MSG\xA4x\0y", 7);
     EXPECT_EQ(splitFields(withNul)[1], std::string_view("x\0y", 3));
 }
@@ -60,9 +63,11 @@ TEST(SplitFields, KeepsEmptyFieldsAndEveryByte)
 TEST(UnsendableField, RefusesSeparatorAndControlCharacters)
 {
     EXPECT_FALSE(unsendableFieldReason("Old_Fox"));
-    EXPECT_FALSE(unsendableFieldReason("J\xF6rg \x80")); // accented letters and the euro sign are fine
+    EXPECT_FALSE(
+        unsendableFieldReason("J\xF6rg \x80")); // accented letters and the euro sign are fine
     EXPECT_FALSE(unsendableFieldReason(""));
-    EXPECT_TRUE(unsendableFieldReason("a\xA4" "b"));
+    EXPECT_TRUE(unsendableFieldReason("a\xA4"
+                                      "b"));
     EXPECT_TRUE(unsendableFieldReason("a\x06"));
     EXPECT_TRUE(unsendableFieldReason("a\tb"));
     EXPECT_TRUE(unsendableFieldReason("\x7F"));
@@ -75,8 +80,8 @@ std::vector<std::string> feedAll(std::string& buffer, const std::vector<std::str
 {
     std::vector<std::string> messages;
     for (const auto& bytes : arrivals) {
-        const FeedResult result = feedMessages(buffer, bytes, MsgEnd, limit,
-                                               [&](std::string_view m) { messages.emplace_back(m); });
+        const FeedResult result = feedMessages(
+            buffer, bytes, MsgEnd, limit, [&](std::string_view m) { messages.emplace_back(m); });
         if (last)
             *last = result;
     }
@@ -86,14 +91,23 @@ std::vector<std::string> feedAll(std::string& buffer, const std::vector<std::str
 
 TEST(Framer, SameMessagesWhereverTheStreamIsCut)
 {
-    const std::string stream = std::string("USER\xA4" "1\xA4" "Ann\xA4x\x06\x06PING\x06") + "USERSTATE\xA4" "1\xA4IDLE\x06";
-    const std::vector<std::string> expected = {std::string("USER\xA4" "1\xA4" "Ann\xA4x"), "", "PING",
-                                               std::string("USERSTATE\xA4" "1\xA4IDLE")};
+    const std::string stream = std::string("USER\xA4"
+                                           "1\xA4"
+                                           "Ann\xA4x\x06\x06PING\x06") +
+                               "USERSTATE\xA4"
+                               "1\xA4IDLE\x06";
+    const std::vector<std::string> expected = {std::string("USER\xA4"
+                                                           "1\xA4"
+                                                           "Ann\xA4x"),
+                                               "", "PING",
+                                               std::string("USERSTATE\xA4"
+                                                           "1\xA4IDLE")};
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         for (std::size_t cut2 = cut; cut2 <= stream.size(); cut2 += 3) {
             std::string buffer;
-            const auto messages = feedAll(buffer, {stream.substr(0, cut), stream.substr(cut, cut2 - cut),
-                                                   stream.substr(cut2)});
+            const auto messages =
+                feedAll(buffer, {stream.substr(0, cut), stream.substr(cut, cut2 - cut),
+                                 stream.substr(cut2)});
             ASSERT_EQ(messages, expected) << "cut at " << cut << " and " << cut2;
             EXPECT_TRUE(buffer.empty());
         }
@@ -105,7 +119,9 @@ TEST(Framer, KeepsAnUnfinishedMessage)
     std::string buffer;
     EXPECT_TRUE(feedAll(buffer, {"PI"}).empty());
     EXPECT_EQ(buffer, "PI");
-    EXPECT_EQ(feedAll(buffer, {"NG\x06" "VER"}), std::vector<std::string>{"PING"});
+    EXPECT_EQ(feedAll(buffer, {"NG\x06"
+                               "VER"}),
+              std::vector<std::string>{"PING"});
     EXPECT_EQ(buffer, "VER");
 }
 

@@ -65,7 +65,10 @@ void ScriptedServer::disconnect(int index)
     connections_.at(index)->disconnectFromHost();
 }
 
-bool ScriptedServer::isOpen(int index) const { return open_.at(index); }
+bool ScriptedServer::isOpen(int index) const
+{
+    return open_.at(index);
+}
 
 bool ScriptedServer::waitForConnections(int count, int timeoutMs)
 {
@@ -74,7 +77,8 @@ bool ScriptedServer::waitForConnections(int count, int timeoutMs)
 
 bool ScriptedServer::waitForMessages(int index, std::size_t count, int timeoutMs)
 {
-    return waitFor([&] { return connectionCount() > index && messages(index).size() >= count; }, timeoutMs);
+    return waitFor([&] { return connectionCount() > index && messages(index).size() >= count; },
+                   timeoutMs);
 }
 
 bool ScriptedServer::waitForClosed(int index, int timeoutMs)

@@ -204,48 +204,120 @@ void LobbyForm::unload()
     close();
 }
 
-void LobbyForm::setCaption(const std::string& caption) { setWindowTitle(toQString(caption)); }
+void LobbyForm::setCaption(const std::string& caption)
+{
+    setWindowTitle(toQString(caption));
+}
 
-std::string LobbyForm::caption() const { return fromQString(windowTitle()); }
+std::string LobbyForm::caption() const
+{
+    return fromQString(windowTitle());
+}
 
-TreeView& LobbyForm::LstUSers() { return *LstUSers_; }
+TreeView& LobbyForm::LstUSers()
+{
+    return *LstUSers_;
+}
 
-TreeView& LobbyForm::lstHuts() { return *lstHuts_; }
+TreeView& LobbyForm::lstHuts()
+{
+    return *lstHuts_;
+}
 
-std::size_t LobbyForm::chatLength() const { return TxChat_->logLength(); }
+std::size_t LobbyForm::chatLength() const
+{
+    return TxChat_->logLength();
+}
 
-void LobbyForm::appendToChat(std::string_view text) { TxChat_->appendLog(text); }
+void LobbyForm::appendToChat(std::string_view text)
+{
+    TxChat_->appendLog(text);
+}
 
-void LobbyForm::clearChat() { TxChat_->clearLog(); }
+void LobbyForm::clearChat()
+{
+    TxChat_->clearLog();
+}
 
-void LobbyForm::moveChatCaretToEnd() { TxChat_->moveCaretToEnd(); }
+void LobbyForm::moveChatCaretToEnd()
+{
+    TxChat_->moveCaretToEnd();
+}
 
-std::string LobbyForm::chatText() const { return TxChat_->logText(); }
+std::string LobbyForm::chatText() const
+{
+    return TxChat_->logText();
+}
 
-std::string LobbyForm::outText() const { return fromQString(TxOut_->text()); }
+std::string LobbyForm::outText() const
+{
+    return fromQString(TxOut_->text());
+}
 
-void LobbyForm::setOutText(const std::string& text) { TxOut_->setText(toQString(text)); }
+void LobbyForm::setOutText(const std::string& text)
+{
+    TxOut_->setText(toQString(text));
+}
 
-std::string LobbyForm::passText() const { return fromQString(TxPass_->text()); }
+std::string LobbyForm::passText() const
+{
+    return fromQString(TxPass_->text());
+}
 
-void LobbyForm::setLaunchVisible(bool visible) { cmdLaunch_->setVisible(visible); }
-bool LobbyForm::isLaunchVisible() const { return !cmdLaunch_->isHidden(); }
-void LobbyForm::setExitVisible(bool visible) { cmdExit_->setVisible(visible); }
-bool LobbyForm::isExitVisible() const { return !cmdExit_->isHidden(); }
-void LobbyForm::setCreateVisible(bool visible) { cmdCreate_->setVisible(visible); }
-bool LobbyForm::isCreateVisible() const { return !cmdCreate_->isHidden(); }
-void LobbyForm::setMenuGameVisible(bool visible) { MenuGame_->setVisible(visible); }
-bool LobbyForm::isMenuGameVisible() const { return !MenuGame_->isHidden(); }
-void LobbyForm::raiseMenuGame() { MenuGame_->raise(); }
+void LobbyForm::setLaunchVisible(bool visible)
+{
+    cmdLaunch_->setVisible(visible);
+}
+bool LobbyForm::isLaunchVisible() const
+{
+    return !cmdLaunch_->isHidden();
+}
+void LobbyForm::setExitVisible(bool visible)
+{
+    cmdExit_->setVisible(visible);
+}
+bool LobbyForm::isExitVisible() const
+{
+    return !cmdExit_->isHidden();
+}
+void LobbyForm::setCreateVisible(bool visible)
+{
+    cmdCreate_->setVisible(visible);
+}
+bool LobbyForm::isCreateVisible() const
+{
+    return !cmdCreate_->isHidden();
+}
+void LobbyForm::setMenuGameVisible(bool visible)
+{
+    MenuGame_->setVisible(visible);
+}
+bool LobbyForm::isMenuGameVisible() const
+{
+    return !MenuGame_->isHidden();
+}
+void LobbyForm::raiseMenuGame()
+{
+    MenuGame_->raise();
+}
 
 void LobbyForm::raiseTab(int index)
 {
     if (index == 0 || index == 1)
         Tabs_[index]->raise();
 }
-void LobbyForm::raiseFraMain() { FraMain_->raise(); }
-void LobbyForm::raiseLine1() { Line1_->raise(); }
-void LobbyForm::raiseFraOptions() { FraOptions_->raise(); }
+void LobbyForm::raiseFraMain()
+{
+    FraMain_->raise();
+}
+void LobbyForm::raiseLine1()
+{
+    Line1_->raise();
+}
+void LobbyForm::raiseFraOptions()
+{
+    FraOptions_->raise();
+}
 
 void LobbyForm::beginBurst()
 {

@@ -87,15 +87,30 @@ void LoginForm::unload()
     close();
 }
 
-std::string LoginForm::usrNameText() const { return fromQString(usrName_->text()); }
+std::string LoginForm::usrNameText() const
+{
+    return fromQString(usrName_->text());
+}
 
-void LoginForm::setStatusText(const std::string& text) { lblError_->setText(toQString(text)); }
+void LoginForm::setStatusText(const std::string& text)
+{
+    lblError_->setText(toQString(text));
+}
 
-std::string LoginForm::statusText() const { return fromQString(lblError_->text()); }
+std::string LoginForm::statusText() const
+{
+    return fromQString(lblError_->text());
+}
 
-void LoginForm::setProgress(int value) { statsProg_->setValue(value); }
+void LoginForm::setProgress(int value)
+{
+    statsProg_->setValue(value);
+}
 
-int LoginForm::progress() const { return statsProg_->value(); }
+int LoginForm::progress() const
+{
+    return statsProg_->value();
+}
 
 void LoginForm::closeEvent(QCloseEvent* event)
 {

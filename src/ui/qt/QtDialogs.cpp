@@ -18,8 +18,8 @@ QWidget* visibleOrNull(QWidget* widget)
 
 void QtDialogs::MsgBox(const std::string& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(AppTitle), toQString(text), QMessageBox::Ok,
-                    visibleOrNull(parent_));
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(AppTitle), toQString(text),
+                    QMessageBox::Ok, visibleOrNull(parent_));
     box.setObjectName("MsgBox");
     box.exec();
 }

@@ -43,7 +43,8 @@ TEST_F(LoopbackLifecycle, ConnectingReachesTheVersionCheck)
     EXPECT_FALSE(app.lobbyForm().isVisible());
     EXPECT_EQ(app.lobbyForm().windowTitle(), "Stonecall v. 0.1.1 - Fernhollow");
     connectAndCheckVersion();
-    EXPECT_EQ(server.messages(0), Messages{"VERSION\xA4" "1"});
+    EXPECT_EQ(server.messages(0), Messages{"VERSION\xA4"
+                                           "1"});
     EXPECT_EQ(app.loginForm().lblError()->text(), "Connected, checking version... (1)");
     EXPECT_EQ(app.client().session().MyIP, "127.0.0.1");
 }
@@ -53,7 +54,8 @@ TEST_F(LoopbackLifecycle, TwoClicksLeaveOneConnectionTheSecond)
     clickLogin();
     clickLogin();
     ASSERT_TRUE(waitFor([&] {
-        return server.connectionCount() > 0 && server.messages(server.connectionCount() - 1).size() == 1;
+        return server.connectionCount() > 0 &&
+               server.messages(server.connectionCount() - 1).size() == 1;
     }));
     const int last = server.connectionCount() - 1;
     for (int i = 0; i < last; ++i)
@@ -67,7 +69,9 @@ TEST_F(LoopbackLifecycle, GoodVersionSendsLogin)
     connectAndCheckVersion();
     server.sendMessage(0, "VERSION\xA4GOOD");
     ASSERT_TRUE(server.waitForMessages(0, 2));
-    EXPECT_EQ(server.messages(0)[1], "LOGIN\xA4" "Ann\xA4" "127.0.0.1");
+    EXPECT_EQ(server.messages(0)[1], "LOGIN\xA4"
+                                     "Ann\xA4"
+                                     "127.0.0.1");
     EXPECT_TRUE(waitFor([&] { return app.loginForm().progress() == 2; }));
 }
 
@@ -77,7 +81,9 @@ TEST_F(LoopbackLifecycle, LogoutSendsLogoutBeforeClosing)
     app.lobbyForm().show();
     QTest::mouseClick(app.lobbyForm().cmdLogout(), Qt::LeftButton);
     ASSERT_TRUE(server.waitForClosed(0));
-    EXPECT_EQ(server.messages(0), (Messages{"VERSION\xA4" "1", "LOGOUT"}));
+    EXPECT_EQ(server.messages(0), (Messages{"VERSION\xA4"
+                                            "1",
+                                            "LOGOUT"}));
     EXPECT_FALSE(app.lobbyForm().isVisible());
     EXPECT_TRUE(app.loginForm().isVisible());
 }
@@ -97,7 +103,8 @@ TEST_F(LoopbackLifecycle, ServerClosingReturnsToLoginKeepingStatus)
 TEST_F(LoopbackLifecycle, RefusedVersionClosesTheConnection)
 {
     connectAndCheckVersion();
-    server.sendMessage(0, "VERSION\xA4" "BAD");
+    server.sendMessage(0, "VERSION\xA4"
+                          "BAD");
     ASSERT_TRUE(server.waitForClosed(0));
     EXPECT_EQ(app.loginForm().lblError()->text(), "Incorrect client version.");
     EXPECT_TRUE(app.loginForm().isVisible());
@@ -126,7 +133,8 @@ TEST_F(LoopbackLifecycle, RefusedConnectionIsReported)
     clickLogin();
     ASSERT_TRUE(waitFor([&] { return !app.loginForm().lblError()->text().isEmpty(); }));
     const QString status = app.loginForm().lblError()->text();
-    EXPECT_TRUE(status.startsWith(QStringLiteral("Cannot connect to localhost:%1: ").arg(closedPort)))
+    EXPECT_TRUE(
+        status.startsWith(QStringLiteral("Cannot connect to localhost:%1: ").arg(closedPort)))
         << status.toStdString();
     EXPECT_TRUE(app.loginForm().cmdLogin()->isEnabled());
 }

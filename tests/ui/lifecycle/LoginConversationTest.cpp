@@ -50,16 +50,18 @@ TEST(LoginConversation, FromVersionToTheMessageOfTheDay)
     EXPECT_TRUE(lobby.isVisible());
     EXPECT_TRUE(login.isVisible());
 
-    server.send(0, "USER" + S + "0" + S + "NONE" + S + E + "USER" + S + "1" + S + "Ann" + S + "x" + E + "USER" + S +
-                       "2" + S + "Old_Fox" + S + "x" + E + "USERSTATE" + S + "1" + S + "HOST" + S + "3" + S +
-                       "NONE" + E + "USERSTATE" + S + "2" + S + "IDLE" + E + "ENDUSERS" + E);
+    server.send(0, "USER" + S + "0" + S + "NONE" + S + E + "USER" + S + "1" + S + "Ann" + S + "x" +
+                       E + "USER" + S + "2" + S + "Old_Fox" + S + "x" + E + "USERSTATE" + S + "1" +
+                       S + "HOST" + S + "3" + S + "NONE" + E + "USERSTATE" + S + "2" + S + "IDLE" +
+                       E + "ENDUSERS" + E);
     ASSERT_TRUE(server.waitForMessages(0, 4));
     EXPECT_EQ(server.messages(0)[3], "MOTD");
     EXPECT_FALSE(login.isVisible());
     EXPECT_EQ(app.client().session().Users.MaxUserIndex(), 2);
     EXPECT_EQ(app.client().session().Users[1].State, "HOST");
 
-    server.send(0, "MOTDLINE" + S + EncryptText("Welcome to the lobby") + E + "PING" + E + "VERIFY" + S + "7" + E);
+    server.send(0, "MOTDLINE" + S + EncryptText("Welcome to the lobby") + E + "PING" + E +
+                       "VERIFY" + S + "7" + E);
     ASSERT_TRUE(server.waitForMessages(0, 6));
     EXPECT_EQ(server.messages(0)[4], "PINGREPLY");
     EXPECT_EQ(server.messages(0)[5], "VERIFY" + S + "296702");
