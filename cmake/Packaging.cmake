@@ -21,7 +21,7 @@ endfunction()
 
 install(TARGETS stonecall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${packaging_dir}/stonecall.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/src/ui/qt/art/stonecall-icon.svg
+install(FILES ${PROJECT_SOURCE_DIR}/src/qt/art/stonecall-icon.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME stonecall.svg)
 stonecall_man_page(stonecall)
 

@@ -2,7 +2,7 @@
 // text that can travel as a field.
 
 #include "FuzzCheck.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
 
 #include <cstddef>
 #include <cstdint>

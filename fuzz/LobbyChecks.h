@@ -4,7 +4,8 @@
 #include "FuzzCheck.h"
 #include "Lobby.h"
 #include "Rules.h"
-#include "protocol/Wire.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <algorithm>
 #include <set>

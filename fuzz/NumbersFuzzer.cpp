@@ -2,7 +2,7 @@
 // reads the same leniently.
 
 #include "FuzzCheck.h"
-#include "protocol/Numbers.h"
+#include "wire/Numbers.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,7 +9,8 @@
 #include "Lobby.h"
 #include "LobbyChecks.h"
 #include "Rules.h"
-#include "protocol/Wire.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <algorithm>
 #include <array>

@@ -2,10 +2,10 @@
 // Properties of what the client sends and shows, shared by the fuzz targets.
 
 #include "FuzzCheck.h"
-#include "protocol/Numbers.h"
-#include "protocol/Wire.h"
-#include "roster/UserTable.h"
-#include "ui/TreeView.h"
+#include "platform/TreeView.h"
+#include "session/UserTable.h"
+#include "wire/Numbers.h"
+#include "wire/Wire.h"
 
 #include <string>
 #include <string_view>

@@ -83,7 +83,7 @@ else
 fi
 grep -qx 'Exec=stonecall' "$root/usr/share/applications/stonecall.desktop" || fail "desktop Exec"
 grep -qx 'Icon=stonecall' "$root/usr/share/applications/stonecall.desktop" || fail "desktop Icon"
-cmp -s "$root/usr/share/icons/hicolor/scalable/apps/stonecall.svg" src/ui/qt/art/stonecall-icon.svg ||
+cmp -s "$root/usr/share/icons/hicolor/scalable/apps/stonecall.svg" src/qt/art/stonecall-icon.svg ||
     fail "the icon is not the windows' icon artwork"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
     gzip -t "$page" || fail "$page is not gzip"

@@ -1,10 +1,11 @@
 #include "Lobby.h"
 
 #include "Rules.h"
-#include "protocol/Framer.h"
-#include "protocol/Numbers.h"
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+#include "wire/Framer.h"
+#include "wire/Numbers.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <algorithm>
 #include <random>

@@ -1,6 +1,6 @@
 #include "LobbyServer.h"
 
-#include "protocol/Wire.h"
+#include "wire/Wire.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

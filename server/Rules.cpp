@@ -1,10 +1,11 @@
 #include "Rules.h"
 
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
+#include "wire/CharClass.h"
+#include "wire/DisplayName.h"
+#include "wire/Encryptor.h"
+#include "wire/Wire.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace stonecall::server {
 
@@ -17,13 +18,7 @@ bool isBlankShown(char c)
 
 bool isHexDigit(char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-template <class Int> bool fits(double value)
-{
-    return value >= static_cast<double>(std::numeric_limits<Int>::min()) &&
-           value <= static_cast<double>(std::numeric_limits<Int>::max());
+    return hexValue(c) >= 0;
 }
 
 } // namespace
@@ -39,9 +34,7 @@ bool acceptableName(std::string_view name)
 
 std::string nameKey(std::string_view name)
 {
-    std::string key(name);
-    std::replace(key.begin(), key.end(), '_', ' ');
-    return key;
+    return spacedName(name);
 }
 
 std::optional<std::string> relayableChat(std::string_view encoded)
@@ -53,21 +46,6 @@ std::optional<std::string> relayableChat(std::string_view encoded)
     if (plain.find_first_of("\r\n") != std::string::npos)
         return std::nullopt;
     return std::string(encoded);
-}
-
-std::optional<std::int32_t> verifyResponse(std::int16_t challenge)
-{
-    const int v = challenge;
-    const int first = v + VerifyConstant;
-    if (!fits<std::int16_t>(first))
-        return std::nullopt;
-    const int sum = first + v;
-    if (!fits<std::int16_t>(sum))
-        return std::nullopt;
-    const double product = 2.0 * v * sum;
-    if (!fits<std::int32_t>(product))
-        return std::nullopt;
-    return static_cast<std::int32_t>(product);
 }
 
 } // namespace stonecall::server

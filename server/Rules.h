@@ -1,6 +1,5 @@
 #pragma once
-// Small pure rules of the lobby server: which names and chat lines it takes, and the
-// VERIFY arithmetic it shares with the client.
+// Small pure rules of the lobby server: which names and chat lines it takes.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,16 +25,5 @@ std::string nameKey(std::string_view name);
 // The encoded chat text to relay for a SENDMSG field, cut to MaxChatCharacters, or nothing
 // when the field is not hexadecimal pairs or the text would break a line in the chat log.
 std::optional<std::string> relayableChat(std::string_view encoded);
-
-// The constant of the VERIFY agreement with the client.
-inline constexpr int VerifyConstant = 21179;
-// Challenges whose response the client can compute without leaving its integer ranges.
-inline constexpr int MinChallenge = -26973;
-inline constexpr int MaxChallenge = 5794;
-
-// The client's response: 2v x (2v + R), the sum formed as (v + R) + v in 16-bit signed
-// arithmetic, the product in double converted to 32-bit signed; nothing when a step
-// leaves its range.
-std::optional<std::int32_t> verifyResponse(std::int16_t challenge);
 
 } // namespace stonecall::server

@@ -3,12 +3,12 @@
 
 #include "FakeSocket.h"
 #include "app/Client.h"
+#include "qt/LobbyForm.h"
+#include "qt/LoginForm.h"
+#include "qt/QtApplication.h"
+#include "qt/QtDialogs.h"
 #include "roster/ChatLog.h"
-#include "roster/Encryptor.h"
-#include "ui/qt/LobbyForm.h"
-#include "ui/qt/LoginForm.h"
-#include "ui/qt/QtApplication.h"
-#include "ui/qt/QtDialogs.h"
+#include "wire/Encryptor.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

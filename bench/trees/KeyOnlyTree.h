@@ -3,8 +3,8 @@
 // selection. Its operations cost the same at any size but for the memory they touch, so a
 // benchmark over it shows what the builders themselves cost per message.
 
-#include "ui/TreeView.h"
-#include "ui/qt/KeyIndex.h"
+#include "platform/TreeView.h"
+#include "qt/KeyIndex.h"
 
 #include <functional>
 #include <string>

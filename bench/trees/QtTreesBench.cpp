@@ -4,8 +4,8 @@
 
 #include "LobbyTraffic.h"
 #include "huts/HutList.h"
+#include "qt/QtTreeView.h"
 #include "roster/UserList.h"
-#include "ui/qt/QtTreeView.h"
 
 #include <QApplication>
 #include <QTreeView>

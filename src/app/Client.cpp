@@ -1,14 +1,14 @@
 #include "app/Client.h"
 
 #include "app/Version.h"
-#include "protocol/Framer.h"
+#include "platform/Application.h"
+#include "platform/LobbyWindow.h"
+#include "platform/LoginWindow.h"
+#include "platform/Socket.h"
+#include "platform/WireLog.h"
 #include "protocol/SendCommand.h"
-#include "protocol/Wire.h"
-#include "ui/Application.h"
-#include "ui/LobbyWindow.h"
-#include "ui/LoginWindow.h"
-#include "ui/Socket.h"
-#include "ui/WireLog.h"
+#include "wire/Framer.h"
+#include "wire/Wire.h"
 
 #include <vector>
 

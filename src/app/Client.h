@@ -2,7 +2,6 @@
 // One run of the client from start to end: the handlers of both windows and of the server
 // socket, and the program-wide values they share.
 
-#include "app/Session.h"
 #include "huts/HutActions.h"
 #include "huts/HutList.h"
 #include "link/ListenerModule.h"
@@ -10,6 +9,7 @@
 #include "protocol/Dispatcher.h"
 #include "roster/ChatLog.h"
 #include "roster/UserList.h"
+#include "session/Session.h"
 
 #include <cstddef>
 #include <cstdint>

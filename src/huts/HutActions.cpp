@@ -1,11 +1,11 @@
 #include "huts/HutActions.h"
 
-#include "app/Session.h"
 #include "huts/LowerCase.h"
-#include "protocol/Wire.h"
-#include "ui/Dialogs.h"
-#include "ui/LobbyWindow.h"
-#include "ui/TreeView.h"
+#include "platform/Dialogs.h"
+#include "platform/LobbyWindow.h"
+#include "platform/TreeView.h"
+#include "session/Session.h"
+#include "wire/Wire.h"
 
 #include <charconv>
 #include <optional>

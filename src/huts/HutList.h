@@ -8,8 +8,8 @@
 // Each call rebuilds only the huts whose host or members were edited since the last call,
 // and leaves the tree and the places exactly as building everything afresh would.
 
-#include "roster/UserTable.h"
-#include "ui/TreeView.h"
+#include "platform/TreeView.h"
+#include "session/UserTable.h"
 
 #include <array>
 #include <cstdint>

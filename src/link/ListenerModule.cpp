@@ -1,8 +1,8 @@
 #include "link/ListenerModule.h"
 
-#include "ui/Application.h"
-#include "ui/Dialogs.h"
-#include "ui/Socket.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "platform/Socket.h"
 
 #include <algorithm>
 #include <limits>

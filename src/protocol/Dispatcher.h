@@ -15,12 +15,6 @@ struct Session;
 
 using Fields = std::span<const std::string_view>;
 
-// R of the VERIFY exchange, shared with the lobby server.
-inline constexpr std::int16_t VerifyConstant = 21179;
-
-// The answer to a VERIFY challenge, or nothing when its arithmetic leaves its range.
-std::optional<std::int32_t> verifyResponse(std::int16_t challenge);
-
 class Dispatcher {
 public:
     Dispatcher(Session& session, ClientActions& client) : session_(session), client_(client) {}

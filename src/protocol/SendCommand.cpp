@@ -1,7 +1,7 @@
 #include "protocol/SendCommand.h"
 
-#include "protocol/Wire.h"
-#include "ui/Socket.h"
+#include "platform/Socket.h"
+#include "wire/Wire.h"
 
 namespace stonecall {
 

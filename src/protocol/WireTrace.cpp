@@ -1,6 +1,7 @@
 #include "protocol/WireTrace.h"
 
-#include "protocol/Wire.h"
+#include "wire/CharClass.h"
+#include "wire/Wire.h"
 
 #include <vector>
 
@@ -8,23 +9,16 @@ namespace stonecall {
 
 namespace {
 
-bool needsEscape(unsigned char c)
-{
-    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D ||
-           c == 0xA0 || c == 0xAD;
-}
-
 void appendEscaped(std::string& out, std::string_view text)
 {
-    static constexpr char Hex[] = "0123456789ABCDEF";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '\\') {
             out += "\\\\";
-        } else if (needsEscape(c)) {
+        } else if (isInvisibleCode(c)) {
             out += "\\x";
-            out += Hex[c >> 4];
-            out += Hex[c & 0x0F];
+            out += UpperHexDigits[c >> 4];
+            out += UpperHexDigits[c & 0x0F];
         } else {
             out += ch;
         }

@@ -1,4 +1,4 @@
-#include "ui/qt/Charset.h"
+#include "qt/Charset.h"
 
 #include <array>
 

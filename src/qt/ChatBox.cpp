@@ -1,6 +1,6 @@
-#include "ui/qt/ChatBox.h"
+#include "qt/ChatBox.h"
 
-#include "ui/qt/Charset.h"
+#include "qt/Charset.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

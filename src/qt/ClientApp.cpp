@@ -1,4 +1,4 @@
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
 
 namespace stonecall {
 

@@ -2,12 +2,12 @@
 // The whole client assembled: sockets, dialogs, both windows and the core, wired together.
 
 #include "app/Client.h"
-#include "ui/qt/LobbyForm.h"
-#include "ui/qt/LoginForm.h"
-#include "ui/qt/QtApplication.h"
-#include "ui/qt/QtDialogs.h"
-#include "ui/qt/QtSocket.h"
-#include "ui/qt/QtWireLog.h"
+#include "qt/LobbyForm.h"
+#include "qt/LoginForm.h"
+#include "qt/QtApplication.h"
+#include "qt/QtDialogs.h"
+#include "qt/QtSocket.h"
+#include "qt/QtWireLog.h"
 
 namespace stonecall {
 

@@ -1,8 +1,8 @@
-#include "ui/qt/LobbyForm.h"
+#include "qt/LobbyForm.h"
 
-#include "ui/qt/Charset.h"
-#include "ui/qt/QtTreeView.h"
-#include "ui/qt/Twips.h"
+#include "qt/Charset.h"
+#include "qt/QtTreeView.h"
+#include "qt/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/LobbyWindow.h"
-#include "ui/qt/ChatBox.h"
+#include "platform/LobbyWindow.h"
+#include "qt/ChatBox.h"
 
 #include <QWidget>
 
@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include "ui/qt/PictureButton.h"
+#include "qt/PictureButton.h"
 
 namespace stonecall {
 

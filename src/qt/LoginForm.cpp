@@ -1,9 +1,9 @@
-#include "ui/qt/LoginForm.h"
+#include "qt/LoginForm.h"
 
-#include "ui/qt/Charset.h"
-#include "ui/qt/Picture.h"
-#include "ui/qt/PictureButton.h"
-#include "ui/qt/Twips.h"
+#include "qt/Charset.h"
+#include "qt/Picture.h"
+#include "qt/PictureButton.h"
+#include "qt/Twips.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ui/LoginWindow.h"
-#include "ui/qt/Picture.h"
-#include "ui/qt/PictureButton.h"
+#include "platform/LoginWindow.h"
+#include "qt/Picture.h"
+#include "qt/PictureButton.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "ui/qt/Picture.h"
+#include "qt/Picture.h"
 
 #include <QPainter>
 

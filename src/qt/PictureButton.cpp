@@ -1,4 +1,4 @@
-#include "ui/qt/PictureButton.h"
+#include "qt/PictureButton.h"
 
 #include <QPainter>
 

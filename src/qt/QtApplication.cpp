@@ -1,4 +1,4 @@
-#include "ui/qt/QtApplication.h"
+#include "qt/QtApplication.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/Application.h"
+#include "platform/Application.h"
 
 namespace stonecall {
 

@@ -1,7 +1,7 @@
-#include "ui/qt/QtDialogs.h"
+#include "qt/QtDialogs.h"
 
 #include "app/Version.h"
-#include "ui/qt/Charset.h"
+#include "qt/Charset.h"
 
 #include <QInputDialog>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "ui/qt/QtSocket.h"
+#include "qt/QtSocket.h"
 
 #include <QHostAddress>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/Socket.h"
+#include "platform/Socket.h"
 
 #include <QObject>
 #include <QTcpSocket>

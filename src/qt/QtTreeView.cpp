@@ -1,4 +1,4 @@
-#include "ui/qt/QtTreeView.h"
+#include "qt/QtTreeView.h"
 
 #include <QTreeView>
 

@@ -6,8 +6,8 @@
 // alone and shown with one reset at the end. Expanded nodes and the current node survive
 // such a reset.
 
-#include "ui/TreeView.h"
-#include "ui/qt/TreeModel.h"
+#include "platform/TreeView.h"
+#include "qt/TreeModel.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "ui/qt/QtWireLog.h"
+#include "qt/QtWireLog.h"
 
 #include "protocol/WireTrace.h"
-#include "ui/qt/Charset.h"
+#include "qt/Charset.h"
 
 namespace stonecall {
 

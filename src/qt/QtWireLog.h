@@ -2,7 +2,7 @@
 // The wire trace through Qt's logging: category "stonecall.wire", debug messages, off unless
 // switched on (QT_LOGGING_RULES="stonecall.wire.debug=true").
 
-#include "ui/WireLog.h"
+#include "platform/WireLog.h"
 
 #include <QLoggingCategory>
 

@@ -1,6 +1,6 @@
-#include "ui/qt/TreeModel.h"
+#include "qt/TreeModel.h"
 
-#include "ui/qt/Charset.h"
+#include "qt/Charset.h"
 
 #include <QBrush>
 #include <QColor>

@@ -8,8 +8,8 @@
 // order once and signals a single reset. A log-in of thousands of users then costs one sort
 // per group instead of one view update per user.
 
-#include "ui/TreeView.h"
-#include "ui/qt/KeyIndex.h"
+#include "platform/TreeView.h"
+#include "qt/KeyIndex.h"
 
 #include <QAbstractItemModel>
 #include <QCollator>

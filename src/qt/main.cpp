@@ -1,5 +1,5 @@
 #include "app/Version.h"
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
 
 #include <QApplication>
 #include <QIcon>

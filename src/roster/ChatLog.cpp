@@ -1,8 +1,8 @@
 #include "roster/ChatLog.h"
 
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
-#include "ui/LobbyWindow.h"
+#include "platform/LobbyWindow.h"
+#include "wire/Encryptor.h"
+#include "wire/Wire.h"
 
 namespace stonecall {
 

@@ -1,21 +1,12 @@
 #pragma once
 // How a user's name is shown in the trees.
 
-#include "roster/UserTable.h"
+#include "session/UserTable.h"
+#include "wire/DisplayName.h"
 
-#include <algorithm>
 #include <string>
-#include <string_view>
 
 namespace stonecall {
-
-// The name with every "_" shown as a blank.
-inline std::string spacedName(std::string_view Name)
-{
-    std::string shown(Name);
-    std::replace(shown.begin(), shown.end(), '_', ' ');
-    return shown;
-}
 
 // The user tree's text: the spaced name, followed by the remark in parentheses unless the
 // remark is empty or one of the words that mean "nothing to say".

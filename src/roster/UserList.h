@@ -4,8 +4,8 @@
 // were edited since the last update, and leave the tree exactly as a full walk of the
 // table would.
 
-#include "roster/UserTable.h"
-#include "ui/TreeView.h"
+#include "platform/TreeView.h"
+#include "session/UserTable.h"
 
 #include <string>
 #include <vector>

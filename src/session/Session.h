@@ -1,7 +1,7 @@
 #pragma once
 // The program-wide values of one client, alive for the whole run.
 
-#include "roster/UserTable.h"
+#include "session/UserTable.h"
 
 #include <cstdint>
 #include <string>

@@ -1,26 +1,10 @@
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+
+#include "wire/CharClass.h"
 
 namespace stonecall {
 
 namespace {
-
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // One pair read leniently: blanks are skipped, then the hexadecimal digits at the start of
 // what remains make the value; no leading digit gives 0.
@@ -29,7 +13,7 @@ unsigned char pairValue(std::string_view pair)
     int value = 0;
     bool digitsEnded = false;
     for (char c : pair) {
-        if (isBlank(c))
+        if (isWireBlank(c))
             continue;
         const int digit = hexValue(c);
         if (digit < 0 || digitsEnded) {
@@ -54,8 +38,8 @@ std::string HexEncode(std::string_view text)
     digits.reserve(text.size() * 2);
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        digits.push_back(HexDigits[c >> 4]);
-        digits.push_back(HexDigits[c & 0x0F]);
+        digits.push_back(UpperHexDigits[c >> 4]);
+        digits.push_back(UpperHexDigits[c & 0x0F]);
     }
     return digits;
 }

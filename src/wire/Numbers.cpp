@@ -1,4 +1,6 @@
-#include "protocol/Numbers.h"
+#include "wire/Numbers.h"
+
+#include "wire/CharClass.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,15 +10,6 @@
 namespace stonecall {
 
 namespace {
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n';
-}
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 // Length of the longest prefix of `s` that is a decimal number: optional sign, digits with
 // an optional fraction (at least one digit in all), then an optional complete exponent.
@@ -71,7 +64,7 @@ std::optional<double> lenientValue(std::string_view field)
     std::string compact;
     compact.reserve(field.size());
     for (char c : field)
-        if (!isBlank(c))
+        if (!isWireBlank(c))
             compact.push_back(c);
     const std::size_t length = numberPrefix(compact);
     if (length == 0)
@@ -81,9 +74,9 @@ std::optional<double> lenientValue(std::string_view field)
 
 std::optional<double> strictValue(std::string_view field)
 {
-    while (!field.empty() && isBlank(field.front()))
+    while (!field.empty() && isWireBlank(field.front()))
         field.remove_prefix(1);
-    while (!field.empty() && isBlank(field.back()))
+    while (!field.empty() && isWireBlank(field.back()))
         field.remove_suffix(1);
     if (field.empty() || numberPrefix(field) != field.size())
         return std::nullopt;

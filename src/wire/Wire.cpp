@@ -1,4 +1,6 @@
-#include "protocol/Wire.h"
+#include "wire/Wire.h"
+
+#include "wire/CharClass.h"
 
 namespace stonecall {
 
@@ -38,15 +40,6 @@ void splitFields(std::string_view message, std::vector<std::string_view>& fields
         start = sep + 1;
     }
 }
-
-namespace {
-// Codes that are control characters in the client's character set: C0, DEL, and the
-// C1 codes that Windows-1252 leaves undefined (they fall back to Latin-1 controls).
-bool isControlCode(unsigned char c)
-{
-    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
-}
-} // namespace
 
 std::optional<std::string> unsendableFieldReason(std::string_view text)
 {

@@ -3,8 +3,8 @@
 
 #include "ModalScript.h"
 #include "WaitFor.h"
-#include "ui/qt/ClientApp.h"
-#include "ui/qt/QtTreeView.h"
+#include "qt/ClientApp.h"
+#include "qt/QtTreeView.h"
 
 #include <QProcess>
 #include <QRegularExpression>

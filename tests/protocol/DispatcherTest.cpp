@@ -1,6 +1,7 @@
 #include "protocol/Dispatcher.h"
 #include "ClientFixture.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+#include "wire/Verify.h"
 
 using namespace stonecall;
 using stonecall::testing::ClientFixture;

@@ -4,9 +4,10 @@
 #include "Lobby.h"
 #include "Rules.h"
 
-#include "protocol/Numbers.h"
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+#include "wire/Numbers.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <gtest/gtest.h>
 

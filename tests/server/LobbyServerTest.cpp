@@ -3,8 +3,8 @@
 #include "LobbyServer.h"
 #include "ScriptedClient.h"
 
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+#include "wire/Wire.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,8 +3,9 @@
 #include "Lobby.h"
 #include "Rules.h"
 
-#include "protocol/Wire.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

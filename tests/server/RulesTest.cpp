@@ -1,7 +1,7 @@
 #include "Rules.h"
 #include "Motd.h"
 
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
 
 #include <gtest/gtest.h>
 
@@ -44,21 +44,6 @@ TEST(ServerRules, ChatIsRelayedAsItCameWithinLimits)
     EXPECT_EQ(relayableChat("ZZ00"), std::nullopt); // not hexadecimal
     EXPECT_EQ(relayableChat(EncryptText("a\r\nhost: fake line")), std::nullopt);
     EXPECT_EQ(relayableChat(EncryptText("a\nb")), std::nullopt);
-}
-
-TEST(ServerRules, VerifyResponseMatchesTheClientsArithmetic)
-{
-    EXPECT_EQ(verifyResponse(0), 0);
-    EXPECT_EQ(verifyResponse(1), 2 * (2 + VerifyConstant));
-    EXPECT_EQ(verifyResponse(-3), -6 * (-6 + VerifyConstant));
-    // The range ends: the sum reaches the 16-bit limits exactly.
-    EXPECT_EQ(verifyResponse(MaxChallenge), 2 * MaxChallenge * 32767);
-    EXPECT_EQ(verifyResponse(MinChallenge), 2 * MinChallenge * -32767);
-    EXPECT_EQ(verifyResponse(MaxChallenge + 1), std::nullopt);
-    EXPECT_EQ(verifyResponse(MinChallenge - 1), std::nullopt);
-    EXPECT_EQ(verifyResponse(11589), std::nullopt); // v + R alone overflows
-    for (int v = MinChallenge; v <= MaxChallenge; v += 97)
-        EXPECT_TRUE(verifyResponse(static_cast<std::int16_t>(v))) << v;
 }
 
 TEST(ServerMotd, FileTextBecomesLines)

@@ -1,9 +1,10 @@
 #include "ScriptedClient.h"
 
 #include "Rules.h"
-#include "protocol/Framer.h"
-#include "protocol/Numbers.h"
-#include "protocol/Wire.h"
+#include "wire/Framer.h"
+#include "wire/Numbers.h"
+#include "wire/Verify.h"
+#include "wire/Wire.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -106,7 +107,7 @@ void ScriptedClient::readAll()
                 send("PINGREPLY");
             } else if (automatic_ && fields[0] == "VERIFY" && fields.size() == 2) {
                 const auto v = strictNumber<std::int16_t>(fields[1]);
-                const auto answer = v ? server::verifyResponse(*v) : std::nullopt;
+                const auto answer = v ? verifyResponse(*v) : std::nullopt;
                 ++challengesAnswered_;
                 send(makeCommand("VERIFY", {std::to_string(answer.value_or(0) + verifySkew_)}));
             } else {

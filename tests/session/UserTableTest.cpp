@@ -1,4 +1,4 @@
-#include "roster/UserTable.h"
+#include "session/UserTable.h"
 
 #include <gtest/gtest.h>
 

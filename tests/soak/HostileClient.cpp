@@ -11,7 +11,7 @@
 // or an attack does not finish within its deadline.
 
 #include "Memory.h"
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

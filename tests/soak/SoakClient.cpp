@@ -9,7 +9,7 @@
 
 #include "Memory.h"
 #include "WaitFor.h"
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "FakeSocket.h"
 
-#include "protocol/Wire.h"
+#include "wire/Wire.h"
 
 namespace stonecall::testing {
 

@@ -1,7 +1,7 @@
 #pragma once
 // A socket that records what is sent and lets a test raise the events.
 
-#include "ui/Socket.h"
+#include "platform/Socket.h"
 
 #include <string>
 #include <vector>

@@ -8,7 +8,7 @@
 // (closing the gap when a node goes), lets a test select a node as the user would, and
 // prints the whole tree for comparisons.
 
-#include "ui/TreeView.h"
+#include "platform/TreeView.h"
 
 #include <functional>
 #include <list>

@@ -2,10 +2,10 @@
 // In-memory windows, dialogs and application for core tests.
 
 #include "FakeTreeView.h"
-#include "ui/Application.h"
-#include "ui/Dialogs.h"
-#include "ui/LobbyWindow.h"
-#include "ui/LoginWindow.h"
+#include "platform/Application.h"
+#include "platform/Dialogs.h"
+#include "platform/LobbyWindow.h"
+#include "platform/LoginWindow.h"
 
 #include <deque>
 #include <string>

@@ -4,7 +4,7 @@
 // Slow on purpose; the tests compare the fast builders against these.
 
 #include "FakeTreeView.h"
-#include "roster/UserTable.h"
+#include "session/UserTable.h"
 
 namespace stonecall {
 

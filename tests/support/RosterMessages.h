@@ -2,7 +2,7 @@
 // What the server's USER, USERSTATE and CREATEHOST messages write into the user table, for
 // tests and benchmarks of the trees. Messages the table cannot take change nothing.
 
-#include "roster/UserTable.h"
+#include "session/UserTable.h"
 
 #include <optional>
 #include <string>

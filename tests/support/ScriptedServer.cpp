@@ -1,7 +1,7 @@
 #include "ScriptedServer.h"
 
 #include "WaitFor.h"
-#include "protocol/Wire.h"
+#include "wire/Wire.h"
 
 #include <QHostAddress>
 

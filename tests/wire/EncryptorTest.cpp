@@ -1,4 +1,4 @@
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
 
 #include <gtest/gtest.h>
 

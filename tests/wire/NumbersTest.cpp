@@ -1,4 +1,4 @@
-#include "protocol/Numbers.h"
+#include "wire/Numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "huts/HutActions.h"
 #include "FakeWindows.h"
-#include "app/Session.h"
+#include "session/Session.h"
 
 #include <gtest/gtest.h>
 

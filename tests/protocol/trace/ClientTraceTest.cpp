@@ -4,7 +4,7 @@
 #include "FakeSocket.h"
 #include "FakeWindows.h"
 #include "app/Client.h"
-#include "ui/WireLog.h"
+#include "platform/WireLog.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "ModalScript.h"
 #include "ScriptedServer.h"
 #include "WaitFor.h"
-#include "ui/qt/ClientApp.h"
-#include "ui/qt/QtTreeView.h"
+#include "qt/ClientApp.h"
+#include "qt/QtTreeView.h"
 
 #include <QTreeView>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

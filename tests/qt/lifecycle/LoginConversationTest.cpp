@@ -3,8 +3,8 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
-#include "roster/Encryptor.h"
-#include "ui/qt/ClientApp.h"
+#include "qt/ClientApp.h"
+#include "wire/Encryptor.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
-#include "ui/qt/ClientApp.h"
-#include "ui/qt/QtWireLog.h"
+#include "qt/ClientApp.h"
+#include "qt/QtWireLog.h"
 
 #include <QLoggingCategory>
 #include <QTest>

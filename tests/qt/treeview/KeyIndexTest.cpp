@@ -1,4 +1,4 @@
-#include "ui/qt/KeyIndex.h"
+#include "qt/KeyIndex.h"
 #include "roster/Numbered.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 #include "FakeTreeView.h"
 #include "RosterMessages.h"
 #include "huts/HutList.h"
+#include "qt/QtTreeView.h"
 #include "roster/Numbered.h"
 #include "roster/UserList.h"
-#include "ui/qt/QtTreeView.h"
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>

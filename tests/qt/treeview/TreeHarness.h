@@ -4,7 +4,7 @@
 // each change.
 
 #include "FakeTreeView.h"
-#include "ui/qt/QtTreeView.h"
+#include "qt/QtTreeView.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The lobby window's layout, colours, focus order and its state when it is first shown.
 
 #include "WindowTestSupport.h"
-#include "ui/qt/LobbyForm.h"
-#include "ui/qt/QtTreeView.h"
+#include "qt/LobbyForm.h"
+#include "qt/QtTreeView.h"
 
 #include <QApplication>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 // The login window's layout and its state when the program starts.
 
 #include "WindowTestSupport.h"
-#include "ui/qt/LoginForm.h"
-#include "ui/qt/Twips.h"
+#include "qt/LoginForm.h"
+#include "qt/Twips.h"
 
 #include <QGuiApplication>
 #include <QScreen>

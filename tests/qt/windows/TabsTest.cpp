@@ -1,8 +1,8 @@
 // Switching the lobby's panels with the two tabs, in the assembled client.
 
 #include "WindowTestSupport.h"
-#include "ui/qt/ClientApp.h"
-#include "ui/qt/QtTreeView.h"
+#include "qt/ClientApp.h"
+#include "qt/QtTreeView.h"
 
 #include <gtest/gtest.h>
 

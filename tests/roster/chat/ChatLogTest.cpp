@@ -1,6 +1,6 @@
 #include "roster/ChatLog.h"
 #include "ClientFixture.h"
-#include "roster/Encryptor.h"
+#include "wire/Encryptor.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
+#include "qt/ClientApp.h"
+#include "qt/LobbyForm.h"
 #include "roster/ChatLog.h"
-#include "roster/Encryptor.h"
-#include "ui/qt/ClientApp.h"
-#include "ui/qt/LobbyForm.h"
+#include "wire/Encryptor.h"
 
 #include <QApplication>
 #include <QClipboard>
