@@ -28,8 +28,10 @@ public:
     void grow(int count, int window);
 
     struct Delivery {
-        double firstMs = 0; // send to the first recipient other than the sender
-        double lastMs = 0;  // send to the last one
+        // From the send to the kernel's stamp on the first recipient's bytes (the sender's
+        // own copy not counted), and on the last one's.
+        double firstMs = 0;
+        double lastMs = 0;
     };
     // One chat line from client 0; returns when every client (the sender too) has it.
     Delivery broadcast();
@@ -48,8 +50,9 @@ private:
 
     void connectClient();
     void pump(int timeoutMs);
-    void take(std::size_t who, std::string_view bytes, double nowMs);
-    void onMessage(std::size_t who, std::string_view message, double nowMs);
+    // `arrivedMs`: when the bytes reached the socket, on the real-time clock.
+    void take(std::size_t who, std::string_view bytes, double arrivedMs);
+    void onMessage(std::size_t who, std::string_view message, double arrivedMs);
     void onUser(Client& client, std::string_view fields);
     void send(std::size_t who, std::string_view message);
     [[noreturn]] void fail(const std::string& what) const;
@@ -71,8 +74,8 @@ private:
 
     // The broadcast under way.
     std::uint32_t sequence_ = 0;
-    std::string text_; // its encoded chat text
-    double sentMs_ = 0;
+    std::string text_;  // its encoded chat text
+    double sentMs_ = 0; // real-time clock
     int received_ = 0;
     Delivery delivery_;
 };

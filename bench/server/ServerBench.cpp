@@ -33,7 +33,7 @@ struct Options {
     std::vector<int> sizes{1000, 5000, 10000};
     int recipients = 200000; // per batch: lines = recipients / size, within the bounds below
     int window = 32;
-    double stepTimeout = 900;
+    double stepTimeout = 1800;
     std::string logDir = "/tmp";
     bool runLobby = true;
     bool runReference = true;
@@ -97,7 +97,7 @@ std::vector<int> parseSizes(const std::string& text)
 {
     std::fprintf(stderr,
                  "usage: bench_server --lobbyd PATH [--reference PATH] [--sizes 1000,5000,10000]\n"
-                 "         [--recipients 200000] [--window 32] [--step-timeout 900]\n"
+                 "         [--recipients 200000] [--window 32] [--step-timeout 1800]\n"
                  "         [--log-dir /tmp] [--only lobbyd|reference]\n"
                  "  --recipients: messages delivered per batch; a batch has recipients/size\n"
                  "                chat lines, 10 to 200\n"
@@ -257,8 +257,9 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
     }
     std::printf(
         "\nCPU/line: server user+system time over the batch / lines. first, last: from sending\n"
-        "the line to reading it at the first and at the last recipient (the sender's own copy\n"
-        "not counted), median and worst of the batch. fill: server CPU and wall time to log in\n"
+        "the line to the kernel's arrival stamp at the first and at the last recipient (the\n"
+        "sender's own copy not counted), median and worst of the batch; wall times, so the\n"
+        "machine's load shows in them. fill: server CPU and wall time to log in\n"
         "that many users from an empty lobby (VERSION, LOGIN, GETUSERLIST each, until every\n"
         "client has heard of every user). RSS: VmRSS idle after the fill; RSS/conn: its growth\n"
         "over the freshly started server, per connection.\n");
