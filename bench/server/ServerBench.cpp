@@ -152,7 +152,8 @@ long raiseDescriptorLimit()
     return static_cast<long>(files.rlim_cur);
 }
 
-std::vector<Row> measure(const Options& options, bool lobby)
+// Fills `rows` as sizes are done, so what was measured survives a later failure.
+void measure(const Options& options, bool lobby, std::vector<Row>& rows)
 {
     const int largest = options.sizes.back();
     const int maxUsers = std::min(largest + 16, 32767);
@@ -180,7 +181,11 @@ std::vector<Row> measure(const Options& options, bool lobby)
     const long baseKiB = server.residentKiB();
     LoadGenerator clients(lobby ? LoadGenerator::Peer::Lobby : LoadGenerator::Peer::Fanout, port,
                           maxUsers, options.stepTimeout);
-    std::vector<Row> rows;
+    // Stop the server before the clients go, so a lobby does not announce every departure.
+    struct StopFirst {
+        ServerProcess& server;
+        ~StopFirst() { server.stop(); }
+    } stopFirst{server};
     double fillCpu = 0, fillWall = 0;
     for (const int size : options.sizes) {
         Row row;
@@ -220,9 +225,6 @@ std::vector<Row> measure(const Options& options, bool lobby)
                      row.lines, row.cpuPerLineMs);
         rows.push_back(row);
     }
-    // Stop the server before the clients go, so a lobby does not announce every departure.
-    server.stop();
-    return rows;
 }
 
 void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference,
@@ -284,7 +286,7 @@ int main(int argc, char** argv)
         if (!(isLobby ? options.runLobby : options.runReference))
             continue;
         try {
-            (isLobby ? lobby : reference) = measure(options, isLobby);
+            measure(options, isLobby, isLobby ? lobby : reference);
         } catch (const std::exception& error) {
             std::fprintf(stderr, "bench_server: %s: %s\n",
                          isLobby ? "stonecall-lobbyd" : "reference", error.what());
