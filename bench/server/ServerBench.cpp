@@ -237,6 +237,8 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
                 "s", "MiB", "KiB");
     for (const int size : options.sizes) {
         for (const auto* rows : {&lobby, &reference}) {
+            if (!(rows == &lobby ? options.runLobby : options.runReference))
+                continue;
             const auto row = std::find_if(rows->begin(), rows->end(),
                                           [size](const Row& r) { return r.clients == size; });
             const char* label = rows == &lobby ? "stonecall-lobbyd" : "reference";
