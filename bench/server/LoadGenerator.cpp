@@ -49,9 +49,9 @@ std::string userName(std::size_t who)
     return "bench" + std::to_string(who);
 }
 
-template <typename T> bool startsWith(std::string_view text, T prefix)
+bool startsWith(std::string_view text, std::string_view prefix)
 {
-    return text.substr(0, std::string_view(prefix).size()) == prefix;
+    return text.substr(0, prefix.size()) == prefix;
 }
 
 std::string_view afterKeyword(std::string_view message, std::string_view keyword)
@@ -89,7 +89,7 @@ void LoadGenerator::fail(const std::string& what) const
 void LoadGenerator::checkDeadline(double startMs, const char* step) const
 {
     if (nowMs() - startMs > stepTimeoutMs_)
-        fail(std::string(step) + ": no progress within the step's time limit");
+        fail(std::string(step) + ": not done within the step's time limit (--step-timeout)");
 }
 
 void LoadGenerator::connectClient()
@@ -264,7 +264,7 @@ void LoadGenerator::grow(int count, int window)
         while (size() < count)
             connectClient();
         // The reference accepts on its own time; a line that reaches everyone shows it has.
-        for (int tries = 0;; ++tries) {
+        for (;;) {
             const double begin = nowMs();
             sequence_++;
             text_ = EncryptText("sync " + std::to_string(sequence_));
