@@ -31,7 +31,8 @@ struct Options {
     std::string lobbyd;
     std::string reference;
     std::vector<int> sizes{1000, 5000, 10000};
-    int recipients = 200000; // per batch: lines = recipients / size, within the bounds below
+    int recipients = 200000; // per batch: at least recipients / size lines, 10 to 200
+    double minCpu = 1.0;     // and more lines, up to 1,000, until the server used this much CPU
     int window = 32;
     double stepTimeout = 1800;
     std::string logDir = "/tmp";
@@ -97,10 +98,12 @@ std::vector<int> parseSizes(const std::string& text)
 {
     std::fprintf(stderr,
                  "usage: bench_server --lobbyd PATH [--reference PATH] [--sizes 1000,5000,10000]\n"
-                 "         [--recipients 200000] [--window 32] [--step-timeout 1800]\n"
+                 "         [--recipients 200000] [--min-cpu 1.0] [--window 32]\n"
+                 "         [--step-timeout 1800]\n"
                  "         [--log-dir /tmp] [--only lobbyd|reference]\n"
                  "  --recipients: messages delivered per batch; a batch has recipients/size\n"
-                 "                chat lines, 10 to 200\n"
+                 "                chat lines, 10 to 200, and then more, up to 1,000, until\n"
+                 "                the server used --min-cpu seconds (CPU time comes in ticks)\n"
                  "  --window:     log-ins under way at once\n");
     std::exit(2);
 }
@@ -122,6 +125,8 @@ Options parseOptions(int argc, char** argv)
             options.sizes = parseSizes(value);
         else if (name == "--recipients")
             options.recipients = std::stoi(value);
+        else if (name == "--min-cpu")
+            options.minCpu = std::stod(value);
         else if (name == "--window")
             options.window = std::max(1, std::stoi(value));
         else if (name == "--step-timeout")
@@ -207,10 +212,12 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
 
         for (int i = 0; i < 3; ++i) // warm-up, not counted
             clients.broadcast();
-        row.lines = std::clamp(options.recipients / size, 10, 200);
+        const int fewest = std::clamp(options.recipients / size, 10, 200);
         std::vector<double> firsts, lasts;
         const double cpuStart = server.cpuSeconds();
-        for (int i = 0; i < row.lines; ++i) {
+        for (row.lines = 0; row.lines < fewest ||
+                            (row.lines < 1000 && server.cpuSeconds() - cpuStart < options.minCpu);
+             ++row.lines) {
             const LoadGenerator::Delivery delivery = clients.broadcast();
             firsts.push_back(delivery.firstMs);
             lasts.push_back(delivery.lastMs);
