@@ -4,6 +4,7 @@
 #include "qt/Charset.h"
 
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -21,6 +22,8 @@ void QtDialogs::MsgBox(const std::string& text)
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(AppTitle), toQString(text),
                     QMessageBox::Ok, visibleOrNull(parent_));
     box.setObjectName("MsgBox");
+    // The text may come from the game link or the user: markup in it is shown, not obeyed.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -30,6 +33,9 @@ std::string QtDialogs::InputBox(const std::string& prompt, const std::string& ti
     dialog.setObjectName("InputBox");
     dialog.setWindowTitle(toQString(title));
     dialog.setLabelText(toQString(prompt));
+    // The dialog's own label would guess at markup in the prompt.
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(QString());
     if (dialog.exec() != QDialog::Accepted)
         return {};

@@ -194,23 +194,27 @@ TEST_F(LobbyWindow, TabClicksCarryTheirIndex)
 TEST_F(LobbyWindow, ColoursComeFromThePlatform)
 {
     const QPalette system = QApplication::palette();
+    ASSERT_NE(system.color(QPalette::Base), system.color(QPalette::Window))
+        << "the test tells a text area's background from a button face";
     EXPECT_EQ(LobbyForm::captionTextColour(),
               system.color(QPalette::Active, QPalette::HighlightedText));
     const QImage shown = picture(&form);
     EXPECT_EQ(shown.pixelColor(2, 2), LobbyForm::captionTextColour())
         << "the window's own background";
-    EXPECT_EQ(shown.pixelColor(400, 635), system.color(QPalette::Window)) << "the main panel";
-    EXPECT_EQ(form.FraOptions()->palette().color(QPalette::Window), system.color(QPalette::Window));
-    EXPECT_EQ(form.FraMain()->palette().color(QPalette::WindowText),
-              system.color(QPalette::WindowText));
-    EXPECT_EQ(form.MenuGame()->palette().color(QPalette::Window), system.color(QPalette::Window));
+    // The panels have the background and text colours of text areas.
+    EXPECT_EQ(shown.pixelColor(400, 635), system.color(QPalette::Base)) << "the main panel";
+    EXPECT_EQ(form.FraOptions()->palette().color(QPalette::Window), system.color(QPalette::Base));
+    EXPECT_EQ(form.FraMain()->palette().color(QPalette::WindowText), system.color(QPalette::Text));
+    form.setMenuGameVisible(true);
+    EXPECT_EQ(picture(form.MenuGame()).pixelColor(4, 60), system.color(QPalette::Base))
+        << "the create panel between its labels";
 }
 
 TEST_F(LobbyWindow, FollowsAChangeOfTheSystemColours)
 {
     const QPalette before = QApplication::palette();
     QPalette changed = before;
-    changed.setColor(QPalette::Window, QColor(10, 80, 30));
+    changed.setColor(QPalette::Base, QColor(10, 80, 30));
     changed.setColor(QPalette::HighlightedText, QColor(200, 200, 40));
     QApplication::setPalette(changed);
     QCoreApplication::processEvents();
