@@ -98,6 +98,10 @@ TEST_F(LoginWindow, TheLoginPictureIsAClickOnlyButton)
     QSignalSpy login(&form, &LoginForm::cmdLoginClicked);
     QTest::mouseClick(form.cmdLogin(), Qt::LeftButton);
     EXPECT_EQ(login.count(), 1);
+    QTest::mouseDClick(form.cmdLogin(), Qt::LeftButton);
+    EXPECT_EQ(login.count(), 2) << "the second press of a double-click is no click";
+    QTest::mouseClick(form.cmdLogin(), Qt::RightButton);
+    EXPECT_EQ(login.count(), 2);
     EXPECT_EQ(form.focusWidget(), form.usrName())
         << "a click on a picture leaves the focus where it was";
     EXPECT_EQ(form.cmdLogin()->focusPolicy(), Qt::NoFocus);
