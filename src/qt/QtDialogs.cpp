@@ -32,8 +32,9 @@ std::string QtDialogs::InputBox(const std::string& prompt, const std::string& ti
     QInputDialog dialog(visibleOrNull(parent_));
     dialog.setObjectName("InputBox");
     dialog.setWindowTitle(toQString(title));
-    dialog.setLabelText(toQString(prompt));
-    // The dialog's own label would guess at markup in the prompt.
+    // The prompt is text: the dialog's label would guess at markup in it, and as the label of
+    // the text field it would take an "&" for the mark of a shortcut key.
+    dialog.setLabelText(toQString(prompt).replace(QLatin1Char('&'), QStringLiteral("&&")));
     for (QLabel* label : dialog.findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(QString());
