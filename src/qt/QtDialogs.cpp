@@ -5,8 +5,11 @@
 
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QWidget>
+
+#include <limits>
 
 namespace stonecall {
 
@@ -38,6 +41,9 @@ std::string QtDialogs::InputBox(const std::string& prompt, const std::string& ti
     for (QLabel* label : dialog.findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
     dialog.setTextValue(QString());
+    // Like every text box of the program, the answer has no length limit.
+    for (QLineEdit* field : dialog.findChildren<QLineEdit*>())
+        field->setMaxLength(std::numeric_limits<int>::max());
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return fromQString(dialog.textValue());
