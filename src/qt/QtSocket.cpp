@@ -61,6 +61,15 @@ void QtSocket::Close()
 void QtSocket::SendData(std::string_view bytes)
 {
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    // Within one arrival the event loop does not turn, so hand over what the system takes now;
+    // what stays behind is what the server has not read.
+    if (socket_.bytesToWrite() > FlushAbove)
+        socket_.flush();
+}
+
+std::size_t QtSocket::unsentBytes() const
+{
+    return static_cast<std::size_t>(socket_.bytesToWrite());
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)
@@ -94,7 +103,23 @@ void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error)
     if (error == QAbstractSocket::RemoteHostClosedError || !connectTimer_.isActive())
         return;
     connectTimer_.stop();
-    const std::string reason = socket_.errorString().toStdString();
+    const char* reason = FailedReason;
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        reason = RefusedReason;
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        reason = NotFoundReason;
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        reason = NoAnswerReason;
+        break;
+    case QAbstractSocket::NetworkError:
+        reason = NetworkReason;
+        break;
+    default:
+        break;
+    }
     socket_.abort();
     if (onError)
         onError(reason);
@@ -105,7 +130,7 @@ void QtSocket::onConnectTimeout()
     QSignalBlocker blocker(&socket_);
     socket_.abort();
     if (onError)
-        onError("no answer within " + std::to_string(ConnectTimeoutMs / 1000) + " seconds");
+        onError(NoAnswerReason);
 }
 
 } // namespace stonecall

@@ -89,9 +89,20 @@ TEST_F(ChatBoxTest, LimitHoldsInTheRealBox)
     EXPECT_EQ(form.chatLength(), ChatLog::MaxLogLength);
     EXPECT_EQ(form.chatText().size(), ChatLog::MaxLogLength);
     chat.AddLog("");
-    expectConsistent("");
+    expectConsistent("\r\n");
     chat.AddLog("next");
-    expectConsistent("next\r\n");
+    expectConsistent("\r\nnext\r\n");
+
+    // A lone LF becomes CR LF in the box, so this line would take the log one past the limit.
+    chat.AddLog(std::string(ChatLog::MaxLogLength - 5 - 8, 'x'));
+    ASSERT_EQ(form.chatLength(), ChatLog::MaxLogLength - 5);
+    chat.AddLog("a\nb");
+    expectConsistent("a\r\nb\r\n");
+
+    // A line too long to keep is never laid out: the box stays empty, its one block unwrapped.
+    chat.AddLog(std::string(200000, 'w'));
+    expectConsistent("");
+    EXPECT_EQ(form.TxChat()->document()->blockCount(), 1);
 }
 
 TEST_F(ChatBoxTest, WhatTheUserTypesCountsLikeWhatTheServerSends)
