@@ -7,7 +7,6 @@
 #include "platform/Socket.h"
 #include "platform/WireLog.h"
 #include "protocol/SendCommand.h"
-#include "wire/CharClass.h"
 #include "wire/Framer.h"
 #include "wire/Wire.h"
 
@@ -136,8 +135,8 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot reach " + ServerHost + ":" + std::to_string(ServerPort) +
-                                  ": " + reason);
+    // Where and why, short enough for the one line of the status label.
+    platform_.login.setStatusText(ServerHost + ":" + std::to_string(ServerPort) + ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
@@ -203,13 +202,11 @@ void Client::closeServerSocket()
 
 std::optional<std::string> Client::unsendableNameReason(std::string_view name)
 {
-    for (char ch : name) {
-        if (ch == FieldSep)
-            return std::string(NameWithSeparatorText);
-        if (isControlCode(static_cast<unsigned char>(ch)))
-            return std::string(NameWithControlText);
-    }
-    return std::nullopt;
+    // The rule is the wire's; the wording is the status line's.
+    if (!unsendableFieldReason(name))
+        return std::nullopt;
+    return std::string(name.find(FieldSep) != std::string_view::npos ? NameWithSeparatorText
+                                                                     : NameWithControlText);
 }
 
 void Client::UpdateUserList()

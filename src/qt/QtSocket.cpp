@@ -48,9 +48,11 @@ void QtSocket::Close()
 {
     connectTimer_.stop();
     closing_ = true;
-    if (socket_.state() == QAbstractSocket::ConnectedState) {
-        // What was sent last (LOGOUT) must still reach the peer before the connection ends.
+    // What was sent last (LOGOUT) must still reach the peer before the connection ends. What
+    // the system cannot take now would wait for a peer that does not read: it is dropped.
+    if (socket_.state() == QAbstractSocket::ConnectedState)
         socket_.flush();
+    if (socket_.state() == QAbstractSocket::ConnectedState && socket_.bytesToWrite() == 0) {
         socket_.disconnectFromHost();
     } else {
         QSignalBlocker blocker(&socket_);

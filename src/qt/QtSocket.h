@@ -31,9 +31,9 @@ public:
 
     // The reasons onError gives, short enough for the login window's status line.
     static constexpr const char* RefusedReason = "refused";
-    static constexpr const char* NotFoundReason = "host not found";
+    static constexpr const char* NotFoundReason = "not found";
     static constexpr const char* NoAnswerReason = "no answer";
-    static constexpr const char* NetworkReason = "network down";
+    static constexpr const char* NetworkReason = "no network";
     static constexpr const char* FailedReason = "failed";
     // At most this many bytes are read from the system per arrival: as much as the longest
     // message the client takes, so a flood is handled in bounded steps between which the

@@ -138,7 +138,7 @@ TEST_F(Lifecycle, FailedConnectionSaysWhereAndWhy)
 {
     client.cmdLogin_Click();
     client.WSClient_Error("refused");
-    EXPECT_EQ(login.status, "Cannot reach localhost:13511: refused");
+    EXPECT_EQ(login.status, "localhost:13511: refused");
     EXPECT_TRUE(login.visible);
 }
 

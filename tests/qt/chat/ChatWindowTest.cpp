@@ -94,7 +94,7 @@ TEST_F(ChatBoxTest, LimitHoldsInTheRealBox)
     expectConsistent("\r\nnext\r\n");
 
     // A lone LF becomes CR LF in the box, so this line would take the log one past the limit.
-    chat.AddLog(std::string(ChatLog::MaxLogLength - 5 - 8, 'x'));
+    chat.AddLog(std::string(ChatLog::MaxLogLength - 5 - 8 - 2, 'x'));
     ASSERT_EQ(form.chatLength(), ChatLog::MaxLogLength - 5);
     chat.AddLog("a\nb");
     expectConsistent("a\r\nb\r\n");
