@@ -4,6 +4,7 @@
 # million USER messages with indexes up to 32767, a USERSTATE with random words and arguments
 # for every index, random bytes, four single arrivals of a line or name of a million
 # characters (MSG prefix, PUBMSG, a MSG decoding to 500,000 characters, a USER who then hosts),
+# an arrival of chat lines that each just fit the log,
 # and PING after PING while it reads nothing, one connection each; the driver presses the login
 # button again after each.
 #

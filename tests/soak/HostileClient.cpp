@@ -4,13 +4,13 @@
 // After each attack the server ends the connection and the driver presses the login button
 // again, as a user would.
 //
-//     hostile_client --port N [--attacks 9] [--max-stall-ms 1000] [--max-line-stall-ms 250]
+//     hostile_client --port N [--attacks 10] [--max-stall-ms 1000] [--max-line-stall-ms 250]
 //                    [--max-rss-mib 512]
 //
-// Fails (exit 1) when the loop stalls longer than the bound (attacks 5 to 8, each one arrival
-// of a long line or name, have a bound of their own), memory passes its bound, the first
+// Fails (exit 1) when the loop stalls longer than the bound (attacks 5 to 9, each one arrival
+// of long lines or a long name, have a bound of their own), memory passes its bound, the first
 // attack (a message without end) does not end in the client dropping the connection as
-// oversized, the ninth (a server that stops reading) does not end in the client dropping it
+// oversized, the tenth (a server that stops reading) does not end in the client dropping it
 // for its unsent output, or an attack does not finish within its deadline.
 
 #include "Memory.h"
@@ -35,11 +35,11 @@ namespace {
 
 constexpr int TickMs = 50;
 constexpr int AttackTimeoutMs = 120000;
-constexpr int FirstLongLineAttack = 5, LastLongLineAttack = 8, UnreadAttack = 9;
+constexpr int FirstLongLineAttack = 5, LastLongLineAttack = 9, UnreadAttack = 10;
 
 struct Options {
     int port = 0;
-    int attacks = 9;
+    int attacks = 10;
     int maxStallMs = 1000;
     int maxLineStallMs = 250;
     int maxRssMiB = 512;

@@ -14,12 +14,13 @@ client connection per attack, in order:
   6. long public line: a PUBMSG of 1,000,000 characters without a blank.
   7. long decoded line: a MSG whose text decodes to 500,000 characters.
   8. long name: a USER with a 1 MB name, then that user hosting a hut.
-  9. unread: the log-in answers, then PING after PING while the server reads nothing more;
+  9. long lines: 1 MB of PUBMSG lines that each just fit the chat log by themselves.
+ 10. unread: the log-in answers, then PING after PING while the server reads nothing more;
               the client must close the connection once its unsent replies pass its cap.
 
-After attacks 2 to 8 it sends PING and waits for the PINGREPLY, which the client can only
+After attacks 2 to 9 it sends PING and waits for the PINGREPLY, which the client can only
 send once it has handled everything before it, then ends the connection. Each of attacks 5 to
-8 is one message (8 two) of at most 1 MiB, so the client takes it in one arrival. Prints the figures
+9 is at most 1 MiB, so the client takes it in one arrival. Prints the figures
 of each attack and exits 1 when the client misbehaves (keeps taking the endless message, or
 does not answer the PING in time).
 
@@ -193,6 +194,7 @@ def long_lines(rng):
         ('long decoded line', msg(b'MSG', b'Ann: ', hex_text(LONG))),
         ('long name', msg(b'USER', b'5', b'n' * LONG, b'') +
          msg(b'USERSTATE', b'5', b'HOST', b'4', b'NONE')),
+        ('long lines', msg(b'PUBMSG', b's' * 14998, b'') * (LONG // 15008)),
     ]
 
 
@@ -209,7 +211,7 @@ def unread(peer):
             break
     seconds = time.monotonic() - begin
     dropped = sent < UNREAD_BYTES
-    print(f'attack 9 (unread): {sent / 1e6:.1f} MB of PING went out in {seconds:.2f} s before the '
+    print(f'attack 10 (unread): {sent / 1e6:.1f} MB of PING went out in {seconds:.2f} s before the '
           f'client {"dropped the connection" if dropped else "had taken all of it"}', flush=True)
     return dropped
 
@@ -229,14 +231,14 @@ def main():
     listener.listen(4)
     print(f'hostile server listening on port {listener.getsockname()[1]}', flush=True)
     ok = True
-    for number in range(1, 10):
+    for number in range(1, 11):
         listener.settimeout(PING_TIMEOUT)
         conn, _ = listener.accept()
         peer = Peer(conn)
         try:
             if number == 1:
                 ok &= unended(peer, rng)
-            elif number == 9:
+            elif number == 10:
                 ok &= unread(peer)
             else:
                 name, payload = payloads[number - 2]

@@ -207,3 +207,37 @@ TEST_F(ChatThroughTheClient, ClickInTheLogHidesTheCreatePanel)
     QTest::mouseClick(lobby.TxChat()->viewport(), Qt::LeftButton);
     EXPECT_FALSE(lobby.isMenuGameVisible());
 }
+
+TEST_F(ChatBoxTest, LinesOfOneArrivalEndAsTheSameLogAsLinesOneByOne)
+{
+    // Lines that cross the limit, lone breaks, a line too long to keep and short ones after.
+    std::vector<std::string> lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back(std::string(6000 + i, 'a' + i));
+    lines.push_back("b\nc\rd\r\ne");
+    lines.push_back(std::string(ChatLog::MaxLogLength + 1, 'z'));
+    lines.push_back("after");
+    lines.push_back(std::string(ChatLog::MaxLogLength - 2, 'y'));
+    lines.push_back("last\n");
+
+    LobbyForm single;
+    ChatLog singleChat{single, [](std::string) {}};
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        singleChat.AddLog(lines[n]);
+        if (n % 3 == 0)
+            form.beginBurst();
+        chat.AddLog(lines[n]);
+        // Within the arrival the box counts and reads what it has not laid out yet.
+        EXPECT_EQ(form.chatLength(), single.chatLength()) << n;
+        EXPECT_EQ(form.chatText(), single.chatText()) << n;
+        if (n % 3 != 2)
+            continue;
+        form.endBurst();
+        EXPECT_EQ(form.TxChat()->toPlainText(), single.TxChat()->toPlainText()) << n;
+        EXPECT_EQ(form.TxChat()->textCursor().position(), single.TxChat()->textCursor().position())
+            << n;
+    }
+    form.endBurst();
+    expectConsistent(single.chatText());
+    EXPECT_EQ(form.chatText(), "last\r\n\r\n");
+}
