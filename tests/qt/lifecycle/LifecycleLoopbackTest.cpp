@@ -4,6 +4,7 @@
 #include "ScriptedServer.h"
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
+#include "qt/QtTreeView.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -221,6 +222,27 @@ TEST_F(LoopbackLifecycle, RefusedNameIsShownInFullWithinTheStatusLine)
     for (const QString& text : ours)
         EXPECT_LE(metrics.horizontalAdvance(text), label->contentsRect().width())
             << text.toStdString() << ": " << metrics.horizontalAdvance(text) << " px";
+}
+
+TEST_F(LoopbackLifecycle, AnAbsurdlyLongNameIsCutOnItsRowsOnly)
+{
+    connectAndCheckVersion();
+    const std::string name(300000, 'n');
+    server.sendMessage(0, "LOGIN\xA4"
+                          "1");
+    server.sendMessage(0, "USER\xA4"
+                          "2\xA4" +
+                              name + "\xA4");
+    server.sendMessage(0, "USERSTATE\xA4"
+                          "2\xA4HOST\xA4"
+                          "2\xA4NONE");
+    QtTreeView& users = app.lobbyForm().LstUSersView();
+    QtTreeView& huts = app.lobbyForm().lstHutsView();
+    ASSERT_TRUE(waitFor([&] { return huts.contains("h2"); }));
+    const QString shown = QString(255, QLatin1Char('n')) + QChar(0x2026);
+    EXPECT_EQ(users.indexOf("u2").data().toString(), shown);
+    EXPECT_EQ(huts.indexOf("h2").data().toString(), shown);
+    EXPECT_EQ(users.text("u2"), name); // the tree keeps the whole text
 }
 
 TEST_F(LoopbackLifecycle, EnterInTheNameBoxDoesNotLogIn)
