@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 namespace stonecall {
 
 QtSocket::QtSocket(QObject* parent) : QObject(parent)
@@ -38,6 +40,7 @@ void QtSocket::Connect(const std::string& host, int port)
         socket_.abort();
     }
     closing_ = false;
+    flushedTo_ = 0;
     // IPv4, so that the local address reads as a dotted quad.
     socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port),
                           QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
@@ -64,9 +67,14 @@ void QtSocket::SendData(std::string_view bytes)
 {
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     // Within one arrival the event loop does not turn, so hand over what the system takes now;
-    // what stays behind is what the server has not read.
-    if (socket_.bytesToWrite() > FlushAbove)
+    // what stays behind is what the server has not read. Once per FlushAbove bytes, so a peer
+    // that reads nothing costs no system call per message.
+    const qint64 unsent = socket_.bytesToWrite();
+    flushedTo_ = std::min(flushedTo_, unsent); // the event loop may have sent some since
+    if (unsent > flushedTo_ + FlushAbove) {
         socket_.flush();
+        flushedTo_ = socket_.bytesToWrite();
+    }
 }
 
 std::size_t QtSocket::unsentBytes() const

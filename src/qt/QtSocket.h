@@ -51,6 +51,7 @@ private:
     QTimer connectTimer_;
     int localPort_ = 0;
     bool closing_ = false; // closed by us: no further events reach the client
+    qint64 flushedTo_ = 0; // what was left unsent after the last flush
 };
 
 } // namespace stonecall
