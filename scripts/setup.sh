@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb x11-apps imagemagick xauth xdotool python3
     dpkg-dev x11-utils desktop-file-utils groff-base
+    locales-all
 )
 
 missing=()

@@ -348,12 +348,14 @@ void LobbyForm::beginBurst()
     setUpdatesEnabled(false);
     lstHuts_->beginUpdate();
     LstUSers_->beginUpdate();
+    TxChat_->beginBatch();
 }
 
 void LobbyForm::endBurst()
 {
     if (burstDepth_ == 0 || --burstDepth_ > 0)
         return;
+    TxChat_->endBatch();
     LstUSers_->endUpdate();
     lstHuts_->endUpdate();
     setUpdatesEnabled(true);

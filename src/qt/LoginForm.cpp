@@ -106,7 +106,11 @@ std::string LoginForm::usrNameText() const
 
 void LoginForm::setStatusText(const std::string& text)
 {
-    lblError_->setText(toQString(text));
+    // The line is narrow: whatever it cannot show stays within reach.
+    const QString status = toQString(text);
+    lblError_->setText(status);
+    lblError_->setToolTip(status);
+    lblError_->setAccessibleDescription(status);
 }
 
 std::string LoginForm::statusText() const
