@@ -109,7 +109,8 @@ void LoginForm::setStatusText(const std::string& text)
     // The line is narrow: whatever it cannot show stays within reach.
     const QString status = toQString(text);
     lblError_->setText(status);
-    lblError_->setToolTip(status);
+    // A tooltip guesses at markup; this one is always text.
+    lblError_->setToolTip(Qt::convertFromPlainText(status, Qt::WhiteSpaceNoWrap));
     lblError_->setAccessibleDescription(status);
 }
 

@@ -7,6 +7,7 @@
 #include "qt/QtDialogs.h"
 
 #include <QLabel>
+#include <QTextDocumentFragment>
 #include <gtest/gtest.h>
 
 using namespace stonecall;
@@ -54,6 +55,8 @@ TEST(PlainText, NamesAndChatLinesWithMarkupShowAsTyped)
     LoginForm login;
     login.setStatusText(fromQString(Name));
     EXPECT_TRUE(drawnAsText(login.lblError(), Name));
+    // A tooltip guesses at markup too.
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(login.lblError()->toolTip()).toPlainText(), Name);
 
     LobbyForm lobby;
     const std::string line = fromQString(Name + QStringLiteral(": <u>hi</u>\r\n"));
