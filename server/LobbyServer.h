@@ -86,9 +86,10 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer ticker_;
     asio::steady_timer acceptRetry_;
+    asio::steady_timer passTimer_;
+    std::chrono::steady_clock::time_point nextPass_;
     bool acceptPaused_ = false;
-    bool passPosted_ = false;
-    bool stopped_ = false;
+    bool passPending_ = false;
     std::string error_;
 
     // Connections by slot; a ConnectionId carries its slot and a generation.
