@@ -446,7 +446,10 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     Connection* c = find(to);
     if (!c || !c->inLobby || c->overfull)
         return;
-    c->output.push(framer_.frame(message));
+    // A broadcast is framed once: the connections after the first get the same bytes. The
+    // same line again for a connection that has it already is the next broadcast.
+    const bool again = c->output.endsWith(framer_.last());
+    c->output.push(framer_.frame(message, again));
     if (c->output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
         if (!c->writeArmed && !c->flush(gather_)) {

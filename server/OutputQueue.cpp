@@ -36,10 +36,11 @@ Framer::~Framer()
         Block::release(current_);
 }
 
-const Slice& Framer::frame(std::string_view message)
+const Slice& Framer::frame(std::string_view message, bool fresh)
 {
     const std::size_t size = message.size() + 1;
-    if (last_.size() == size && std::memcmp(last_.data(), message.data(), message.size()) == 0)
+    if (!fresh && last_.size() == size &&
+        std::memcmp(last_.data(), message.data(), message.size()) == 0)
         return last_;
     if (!current_ || current_->room() < size) {
         if (current_)

@@ -69,6 +69,10 @@ public:
     {
         return block_ == next.block_ && offset_ + length_ == next.offset_;
     }
+    bool endsLike(const Slice& other) const
+    {
+        return block_ == other.block_ && offset_ + length_ == other.offset_ + other.length_;
+    }
     void extend(std::size_t length) { length_ += static_cast<std::uint32_t>(length); }
     void consume(std::size_t length)
     {
@@ -91,7 +95,10 @@ public:
     Framer(const Framer&) = delete;
     Framer& operator=(const Framer&) = delete;
 
-    const Slice& frame(std::string_view message);
+    // `fresh`: framed anew even when it is the last message again (a connection that already
+    // holds the last copy gets its next one right behind it, so the two merge into one slice).
+    const Slice& frame(std::string_view message, bool fresh = false);
+    const Slice& last() const { return last_; }
 
 private:
     char terminator_;
@@ -103,6 +110,11 @@ private:
 class OutputQueue {
 public:
     void push(const Slice& slice);
+    // The newest bytes waiting are the end of `slice`.
+    bool endsWith(const Slice& slice) const
+    {
+        return slices_.size() > head_ && slices_.back().endsLike(slice);
+    }
     std::size_t bytes() const { return bytes_; }
     std::size_t slices() const { return slices_.size() - head_; }
     bool empty() const { return bytes_ == 0; }
