@@ -326,9 +326,8 @@ void LobbyServer::pass()
     passPending_ = false;
     nextPass_ = std::chrono::steady_clock::now() + PassInterval;
     // One portion of input from each connection that has some, in turn.
-    std::vector<ConnectionId> running;
-    running.swap(toRun_);
-    for (ConnectionId id : running) {
+    running_.swap(toRun_);
+    for (ConnectionId id : running_) {
         Connection* c = find(id);
         if (!c)
             continue;
@@ -336,15 +335,16 @@ void LobbyServer::pass()
         feed(*c);
         settle();
     }
+    running_.clear();
     // Then everything answered goes out, a gathered write per connection.
     while (!toFlush_.empty()) {
-        std::vector<ConnectionId> flushing;
-        flushing.swap(toFlush_);
-        for (ConnectionId id : flushing)
+        running_.swap(toFlush_);
+        for (ConnectionId id : running_)
             if (Connection* c = find(id)) {
                 c->queuedToFlush = false;
                 flush(*c);
             }
+        running_.clear();
         settle();
     }
     // More input, or output made since: the next pass, after the interval.

@@ -101,6 +101,7 @@ private:
     std::vector<ConnectionId> toRun_;    // input waiting, in turn
     std::vector<ConnectionId> toFlush_;  // output written to since the last pass
     std::vector<ConnectionId> toSettle_; // over the cap, or found dead while writing
+    std::vector<ConnectionId> running_;  // the list a pass works through
     Framer framer_;
     std::vector<char> readBuffer_;
     std::vector<asio::const_buffer> gather_;
