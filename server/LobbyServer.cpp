@@ -452,7 +452,7 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     c->output.push(framer_.frame(message, again));
     if (c->output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c->writeArmed && !c->flush(gather_)) {
+        if (!c->flush(gather_)) {
             c->broken = true;
             toSettle_.push_back(to);
             return;
