@@ -67,8 +67,6 @@ private:
     void feed(Connection& c);
     void flush(Connection& c);
     void settle();
-    void end(Connection& c, bool tellLobby);
-    void finishClose(Connection& c);
     void destroy(Connection& c);
     void tick();
 
