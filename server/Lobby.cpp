@@ -44,7 +44,7 @@ std::optional<std::int32_t> field(const std::vector<std::string_view>& fields, s
 
 } // namespace
 
-void Outbox::log(LogLevel, const Peer& peer, std::string_view what)
+void Outbox::log(LogLevel, const PeerInfo& peer, std::string_view what)
 {
     std::string line;
     if (!peer.address.empty())
@@ -81,7 +81,7 @@ void Lobby::connected(ConnectionId id, std::string_view address)
     if (perAddress > 0 && limited(address)) {
         auto it = openPerAddress_.find(address);
         if (it != openPerAddress_.end() && it->second >= perAddress) {
-            outbox_.log(LogLevel::Warning, Peer{id, address, {}},
+            outbox_.log(LogLevel::Warning, PeerInfo{id, address, {}},
                         "refused: too many connections from this address");
             outbox_.drop(id, DropKind::Close);
             return;
@@ -224,7 +224,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     if (refusal) {
         // A name that cannot be shown is not written as it came: it may hold control codes.
         const std::string shown = acceptableName(name) ? std::string(name) : std::string();
-        outbox_.log(LogLevel::Info, Peer{id, c.address, shown}, refusal);
+        outbox_.log(LogLevel::Info, PeerInfo{id, c.address, shown}, refusal);
         release(id, DropKind::Close);
         return;
     }
@@ -429,7 +429,7 @@ void Lobby::removeUser(std::int16_t index)
 {
     User& user = users_[index];
     user.connection = 0; // hears nothing of its own departure
-    outbox_.log(LogLevel::Info, Peer{0, {}, user.name}, "leave " + number(index));
+    outbox_.log(LogLevel::Info, PeerInfo{0, {}, user.name}, "leave " + number(index));
     if (user.state != State::Idle) {
         // Clients redraw huts only on a state change, so a hut or place must be cleared by one
         // before the entry is freed.
@@ -525,7 +525,7 @@ void Lobby::notify(std::int16_t index, std::string_view text)
 
 void Lobby::log(LogLevel level, ConnectionId id, std::string_view what)
 {
-    Peer peer{id, {}, {}};
+    PeerInfo peer{id, {}, {}};
     if (auto it = connections_.find(id); it != connections_.end()) {
         peer.address = it->second.address;
         if (it->second.phase == Phase::LoggedIn)

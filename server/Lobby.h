@@ -25,7 +25,7 @@ using ConnectionId = std::uint64_t; // 0 is never a connection
 enum class LogLevel { Debug, Info, Warning };
 
 // Who a log line is about; address and name are empty where not known.
-struct Peer {
+struct PeerInfo {
     ConnectionId id = 0;
     std::string_view address;
     std::string_view name;
@@ -46,7 +46,7 @@ public:
     // A line for the operator's log.
     virtual void note(std::string_view) {}
     // One event for the operator's log about one peer; by default a plain line through note().
-    virtual void log(LogLevel level, const Peer& peer, std::string_view what);
+    virtual void log(LogLevel level, const PeerInfo& peer, std::string_view what);
     // Keeps one request from being answered again and again while its answer still waits
     // for a reader: the lobby marks the end of a large answer, and a transport that still
     // holds output up to the mark says so.

@@ -41,8 +41,7 @@ struct Recorder : Outbox {
     Messages take(ConnectionId id) { return std::exchange(sent[id], {}); }
     bool dropped(ConnectionId id) const
     {
-        return std::find(drops.begin(), drops.end(), std::pair(id, DropKind::Close)) !=
-               drops.end();
+        return std::find(drops.begin(), drops.end(), std::pair(id, DropKind::Close)) != drops.end();
     }
 };
 
@@ -144,9 +143,9 @@ TEST_F(LobbyLimitsTest, NamesThatPoseAsAnotherOrAsTheLobbyAreRefusedAndLogged)
 {
     login(1, "Alice");
     out->sent.clear();
-    for (const std::string& name : std::vector<std::string>
-         {"Alice ", "Alice\xAD", "alice", "ALICE", "_Alice", "Al\xA0ice", "*lobby*", "Admin",
-          "NONE", std::string(65, 'a')}) {
+    for (const std::string& name :
+         std::vector<std::string>{"Alice ", "Alice\xAD", "alice", "ALICE", "_Alice", "Al\xA0ice",
+                                  "*lobby*", "Admin", "NONE", std::string(65, 'a')}) {
         SCOPED_TRACE(name);
         out->drops.clear();
         out->log.clear();
@@ -189,8 +188,7 @@ TEST_F(LobbyLimitsTest, ConnectionsAndLogInsPerAddress)
         lobby->connected(id, "10.1.1.1");
     EXPECT_EQ(lobby->connectionCount(), 3u);
     EXPECT_TRUE(out->dropped(4));
-    EXPECT_THAT(out->log,
-                ElementsAre("10.1.1.1 refused: too many connections from this address"));
+    EXPECT_THAT(out->log, ElementsAre("10.1.1.1 refused: too many connections from this address"));
     // Others, and local tools, are not held to it.
     for (ConnectionId id = 5; id <= 12; ++id)
         lobby->connected(id, id <= 8 ? "10.2.2.2" : "127.0.0.1");
@@ -221,8 +219,8 @@ TEST_F(LobbyLimitsTest, UserListAfterARestartFreesEveryIndexOfTheEarlierRun)
 {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() /
-        ("lobby-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        ("lobby-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     std::filesystem::remove_all(folder);
     const std::string list0 = msg("USER", {"0", "NONE", ""});
 
