@@ -2,6 +2,7 @@
 
 #include "Notices.h"
 #include "Rules.h"
+#include "wire/CharClass.h"
 #include "wire/Encryptor.h"
 #include "wire/Framer.h"
 #include "wire/Numbers.h"
@@ -517,6 +518,19 @@ bool Lobby::isUser(long index) const
 } // namespace stonecall::server
 
 namespace stonecall::server {
+
+void Lobby::announce(std::string_view text)
+{
+    std::string clean;
+    for (const char c : text.substr(0, MaxChatCharacters)) {
+        const bool unfit = isInvisibleCode(static_cast<unsigned char>(c)) || c == FieldSep;
+        clean += unfit ? ' ' : c;
+    }
+    if (clean.find_first_not_of(' ') == std::string::npos)
+        return;
+    log(LogLevel::Info, 0, "notice to all: " + clean);
+    broadcast(makeCommand("PUBMSG", {NoticeSender, clean}));
+}
 
 void Lobby::notify(std::int16_t index, std::string_view text)
 {

@@ -86,6 +86,9 @@ public:
     void disconnected(ConnectionId id);
     // One ping interval has passed: pings, challenges and the drops they decide.
     void tick();
+    // A notice from the operator to every user (shutdown, broadcast): codes that cannot
+    // travel or be seen become blanks, and an empty text sends nothing.
+    void announce(std::string_view text);
 
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }

@@ -215,6 +215,18 @@ TEST_F(LobbyLimitsTest, ConnectionsAndLogInsPerAddress)
     EXPECT_TRUE(loggedIn(7));
 }
 
+TEST_F(LobbyLimitsTest, OperatorNoticeReachesEveryUserAsOneLobbyLine)
+{
+    login(1, "ann");
+    lobby->connected(2, "10.0.0.2"); // not logged in: hears nothing
+    out->sent.clear();
+    lobby->announce("Shutdown in 60 seconds\r\n\xA4"
+                    "bob: x");
+    lobby->announce(" \x01 ");
+    EXPECT_THAT(out->take(1), ElementsAre(notice("Shutdown in 60 seconds   bob: x")));
+    EXPECT_THAT(out->take(2), IsEmpty());
+}
+
 TEST_F(LobbyLimitsTest, UserListAfterARestartFreesEveryIndexOfTheEarlierRun)
 {
     const std::filesystem::path folder =
