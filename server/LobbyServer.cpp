@@ -242,7 +242,12 @@ void LobbyServer::opened(asio::ip::tcp::socket socket)
     const ConnectionId id = (static_cast<ConnectionId>(generation_) << 32) | slot;
     slots_[slot] = std::make_unique<Connection>(id, std::move(socket));
     ++open_;
-    lobby_.connected(id);
+    // The peer's address, for the lobby's limits per address and its log lines.
+    const asio::ip::tcp::endpoint peer = slots_[slot]->socket().remote_endpoint(error);
+    asio::ip::address address = peer.address();
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    lobby_.connected(id, error ? std::string() : address.to_string());
     readFrom(id); // a client speaks first: its bytes are often there already
 }
 

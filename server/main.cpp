@@ -37,6 +37,10 @@ constexpr Option Options[] = {
      "Message of the day: a text file, one line per line shown (default: a short greeting)."},
     {"ping-interval", "seconds", "Seconds between pings; 0 turns pings off (default 30)."},
     {"max-users", "count", "Most users logged in at once, 1 to 32767 (default 1000)."},
+    {"chat-rate", "lines",
+     "Chat lines per second a user may send beyond a burst of 8; 0 "
+     "turns the limit off (default 1)."},
+    {"state-dir", "folder", "Folder for what outlives a restart (default: none, nothing kept)."},
 };
 
 void printHelp()
@@ -163,13 +167,17 @@ int main(int argc, char** argv)
     const auto port = numberOption(*values, "port", 13511, 0, 65535);
     const auto ping = numberOption(*values, "ping-interval", 30, 0, 86400);
     const auto maxUsers = numberOption(*values, "max-users", 1000, 1, MaxUsersLimit);
-    if (!port || !ping || !maxUsers)
+    const auto chatRate = numberOption(*values, "chat-rate", 1, 0, 1000);
+    if (!port || !ping || !maxUsers || !chatRate)
         return 2;
 
     ServerConfig config;
     config.pingInterval = std::chrono::seconds(*ping);
     config.lobby.maxUsers = static_cast<int>(*maxUsers);
     config.lobby.motd = defaultMotd();
+    config.lobby.limits.chatLinesPerSecond = static_cast<double>(*chatRate);
+    if (const auto state = values->find("state-dir"); state != values->end())
+        config.lobby.stateFolder = state->second;
     if (const auto motd = values->find("motd"); motd != values->end()) {
         FILE* file = std::fopen(motd->second.c_str(), "rb");
         if (!file) {
