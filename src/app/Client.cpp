@@ -139,7 +139,6 @@ void Client::WSClient_Error(const std::string& reason)
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
 {
     const std::string bytes = platform_.WSClient.GetData();
-    platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
     const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
                                            [&](std::string_view message) {
@@ -150,7 +149,6 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
                                                splitFields(message, fields);
                                                dispatcher_.dispatch(fields);
                                            });
-    platform_.lobby.endBurst();
     if (result == FeedResult::Overflow) {
         ReturnToLogin();
         platform_.login.setStatusText(

@@ -52,11 +52,6 @@ public:
     virtual void raiseFraMain() = 0;
     virtual void raiseLine1() = 0;
     virtual void raiseFraOptions() = 0;
-
-    // Brackets the messages of one arrival, so that the window can hold back repaints and
-    // apply tree changes in one go.
-    virtual void beginBurst() = 0;
-    virtual void endBurst() = 0;
 };
 
 } // namespace stonecall

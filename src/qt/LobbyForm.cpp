@@ -319,24 +319,6 @@ void LobbyForm::raiseFraOptions()
     FraOptions_->raise();
 }
 
-void LobbyForm::beginBurst()
-{
-    if (burstDepth_++ > 0)
-        return;
-    setUpdatesEnabled(false);
-    lstHuts_->beginUpdate();
-    LstUSers_->beginUpdate();
-}
-
-void LobbyForm::endBurst()
-{
-    if (burstDepth_ == 0 || --burstDepth_ > 0)
-        return;
-    LstUSers_->endUpdate();
-    lstHuts_->endUpdate();
-    setUpdatesEnabled(true);
-}
-
 void LobbyForm::closeEvent(QCloseEvent* event)
 {
     event->accept();

@@ -57,9 +57,6 @@ public:
     void raiseLine1() override;
     void raiseFraOptions() override;
 
-    void beginBurst() override;
-    void endBurst() override;
-
     // The controls, for tests and for the window's own wiring.
     QtTreeView& lstHutsView() const { return *lstHuts_; }
     QtTreeView& LstUSersView() const { return *LstUSers_; }
@@ -119,7 +116,6 @@ private:
     QLabel* Label1_;
     QLineEdit* TxPass_;
     QLabel* HutCount_[3];
-    int burstDepth_ = 0;
     bool unloading_ = false;
     bool applyingColours_ = false;
 };

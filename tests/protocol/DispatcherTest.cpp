@@ -82,7 +82,6 @@ TEST_F(DispatcherTest, EmptyMessagesUnknownAndLowerCaseKeywordsDoNothing)
     receive("HELLO" + S + "1");
     EXPECT_TRUE(ws.takeSent().empty());
     EXPECT_EQ(login.progressValue, 1);
-    EXPECT_EQ(lobby.burstDepth, 0);
 }
 
 TEST_F(DispatcherTest, PingIsAnsweredWhateverFollows)
@@ -263,16 +262,4 @@ TEST_F(DispatcherTest, RefusedVersionStillWalksTheRestOfTheArrival)
     ws.deliver("VERSION" + S + "NO\x06PING\x06");
     EXPECT_EQ(login.status, "Incorrect client version.");
     EXPECT_TRUE(ws.takeSent().empty()); // the socket is closed: the PINGREPLY goes nowhere
-}
-
-TEST_F(DispatcherTest, OneArrivalIsOneBurst)
-{
-    int bursts = 0;
-    ws.onDataArrival = [&, inner = ws.onDataArrival](std::size_t n) {
-        inner(n);
-        ++bursts;
-    };
-    ws.deliver("PING\x06PING\x06PING\x06");
-    EXPECT_EQ(bursts, 1);
-    EXPECT_EQ(lobby.burstDepth, 0);
 }
