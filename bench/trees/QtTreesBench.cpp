@@ -40,7 +40,11 @@ struct QtLobby {
     UserTable users;
     UserList list{users, userTree};
     HutList huts{users, hutTree};
-    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+    bench::Updates updates{[this](std::int32_t i) {
+                               list.entryChanged(i);
+                               huts.entryChanged(i);
+                           },
+                           [this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
 };
 
 // Processor time of this thread: the machine may be shared, and waiting is not our cost.

@@ -71,6 +71,8 @@ void Client::LobbyForm_Load()
         return;
     lobbyLoaded_ = true;
     session_.Users = UserTable();
+    userList_.tableReplaced();
+    hutList_.tableReplaced();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
                                std::to_string(VersionMinor) + "." +
                                std::to_string(VersionRevision) + " - Fernhollow");
@@ -175,6 +177,12 @@ void Client::ReturnToLogin()
     platform_.lobby.setVisible(false);
     platform_.WSClient.Close();
     platform_.login.setVisible(true);
+}
+
+void Client::entryChanged(std::int32_t index)
+{
+    userList_.entryChanged(index);
+    hutList_.entryChanged(index);
 }
 
 void Client::UpdateUserList()

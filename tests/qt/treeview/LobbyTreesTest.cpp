@@ -95,7 +95,7 @@ TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
                     const std::string name =
                         pick(5) == 0 ? "NONE" : numbered(pick(2) ? "Ann_" : "bob", pick(50));
                     for (Lobby* lobby : {&fake, &qt}) {
-                        applyUser(lobby->users, i, name, "");
+                        applyUser(lobby->users, i, name, "", lobby->list, lobby->huts);
                         lobby->list.UpdateUserList();
                     }
                     continue;
@@ -106,7 +106,7 @@ TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
                 const std::string fifth =
                     state == "HOST" ? (pick(2) ? "NONE" : "pw") : std::to_string(pick(4));
                 for (Lobby* lobby : {&fake, &qt}) {
-                    applyUserState(lobby->users, i, state, fourth, fifth);
+                    applyUserState(lobby->users, i, state, fourth, fifth, lobby->list, lobby->huts);
                     lobby->list.UpdateUserList();
                     lobby->huts.ConstructHuts();
                 }
