@@ -2,6 +2,7 @@
 
 #include <QTreeView>
 
+#include <algorithm>
 #include <functional>
 
 namespace stonecall {
@@ -54,7 +55,6 @@ QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(t
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setModel(model);
     frame.setSingleShot(true);
-    frame.setInterval(FrameMs);
     connect(&frame, &QTimer::timeout, this, [this] { settle(); });
     followView();
 }
@@ -84,8 +84,10 @@ void QtTreeView::followView()
                     current = index.isValid() ? model->nodeOf(index) : nullptr;
             });
     model->pending = [this] {
-        if (!frame.isActive())
-            frame.start();
+        if (frame.isActive())
+            return;
+        const qint64 since = sinceSettled.isValid() ? sinceSettled.elapsed() : BusyGapMs;
+        frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
     };
     // A node set expanded before it had children, or before it was shown, opens once they are.
     model->shownExpanded = [this](TreeModel::Node* node) {
@@ -104,6 +106,7 @@ void QtTreeView::followView()
 void QtTreeView::settle()
 {
     frame.stop();
+    sinceSettled.start();
     Busy busy(*this);
     model->settle();
     // A current node that moved to a new place is current there too.

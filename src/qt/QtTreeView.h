@@ -3,12 +3,14 @@
 //
 // Changes are answered for at once but shown at most once per frame: the first change after
 // the view was last told starts a frame's wait, and then everything changed meanwhile
-// reaches the view together, only the rows that changed. Expanded nodes and the current
-// node stay so.
+// reaches the view together, only the rows that changed. While changes keep coming, the view
+// is told at most ten times a second, since each time it lays out all its rows again.
+// Expanded nodes and the current node stay so.
 
 #include "platform/TreeView.h"
 #include "qt/TreeModel.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -32,8 +34,10 @@ public:
     // Shows the pending changes now rather than at the end of the frame.
     void settle();
 
-    // How long changes wait to be shown together.
+    // How long changes wait to be shown together, and at least how long after the last time
+    // while they keep coming.
     static constexpr int FrameMs = 16;
+    static constexpr int BusyGapMs = 100;
 
     void clear() override;
     void insert(std::string_view parentKey, std::string_view beforeKey, std::string_view key,
@@ -67,6 +71,7 @@ private:
     TreeModel* model;
     QPointer<QTreeView> tree;
     QTimer frame;
+    QElapsedTimer sinceSettled;
     // The node the user last made current; kept here so that it outlives a reset.
     TreeModel::Node* current = nullptr;
     // Inside one of our own changes the view's signals echo what we did; they are ignored.
