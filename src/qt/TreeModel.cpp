@@ -233,10 +233,12 @@ void TreeModel::remove(Node* node)
     --parent->live;
     node->dead = true;
     // Settling frees it, once the view has let go.
-    if (node->inView)
+    if (node->inView) {
+        leave(node);
         markDirty(parent);
-    else
+    } else {
         notePending();
+    }
     graveyard.push_back(node);
 }
 
@@ -247,6 +249,7 @@ void TreeModel::setText(Node* node, std::string_view text)
     markChanged(node);
     if (node->parent->sorted && node->inView) {
         node->moved = true;
+        leave(node);
         queue(node->parent, node);
     }
 }
@@ -277,6 +280,7 @@ void TreeModel::setSorted(Node* node, bool sorted)
     for (Node* child : node->shown) {
         if (!child->dead) {
             child->moved = true;
+            leave(child);
             queue(node, child);
         }
     }
@@ -302,6 +306,9 @@ void TreeModel::settle()
     std::vector<Node*> changed;
     changed.swap(changedNodes);
     for (Node* node : changed) {
+        // A node shown at a new place has been read afresh there.
+        if (!node->changed)
+            continue;
         node->changed = false;
         if (!insideRemoved(node) && isShown(node)) {
             const QModelIndex index = indexOf(node);
@@ -316,8 +323,35 @@ void TreeModel::settle()
     buried.swap(graveyard);
 }
 
-std::vector<TreeModel::Node*> TreeModel::finalOrder(Node* parent)
+struct TreeModel::Plan {
+    std::vector<Node*> all;
+    std::vector<Run> leaving;
+    std::vector<Run> arriving;
+};
+
+namespace {
+
+void addRow(std::vector<Run>& runs, std::size_t row)
 {
+    if (!runs.empty() && runs.back().first + runs.back().count == row)
+        ++runs.back().count;
+    else
+        runs.push_back(Run{row, 1});
+}
+
+} // namespace
+
+void TreeModel::leave(Node* child)
+{
+    if (!child->leaving) {
+        child->leaving = true;
+        child->parent->outgoing.push_back(child);
+    }
+}
+
+TreeModel::Plan TreeModel::plan(Node* parent)
+{
+    Plan plan;
     std::vector<Node*> incoming;
     for (Node* child : parent->incoming) {
         child->queued = false;
@@ -325,41 +359,63 @@ std::vector<TreeModel::Node*> TreeModel::finalOrder(Node* parent)
             incoming.push_back(child);
     }
     parent->incoming.clear();
-    if (!parent->sorted) {
-        // The list holds the order; survivors keep theirs within it.
-        std::vector<Node*> all;
-        all.reserve(parent->live);
-        for (Node* child = parent->first; child; child = child->next)
-            all.push_back(child);
-        return all;
+
+    // The rows that leave, found by pointer, so that the nodes that stay are not touched.
+    std::vector<Node*> survivors;
+    if (parent->outgoing.empty()) {
+        survivors = parent->shown;
+    } else {
+        std::unordered_set<const Node*> outgoing(parent->outgoing.begin(), parent->outgoing.end());
+        for (Node* child : parent->outgoing)
+            child->leaving = false;
+        parent->outgoing.clear();
+        survivors.reserve(parent->shown.size());
+        for (std::size_t row = 0; row < parent->shown.size(); ++row) {
+            Node* child = parent->shown[row];
+            if (outgoing.contains(child))
+                addRow(plan.leaving, row);
+            else
+                survivors.push_back(child);
+        }
     }
 
-    std::vector<Node*> survivors;
-    survivors.reserve(parent->shown.size());
-    for (Node* child : parent->shown) {
-        if (!child->dead && !child->moved)
-            survivors.push_back(child);
+    plan.all.reserve(survivors.size() + incoming.size());
+    if (!parent->sorted) {
+        // The list holds the order; survivors keep theirs within it.
+        for (Node* child = parent->first; child; child = child->next) {
+            if (!child->inView || child->moved)
+                addRow(plan.arriving, plan.all.size());
+            plan.all.push_back(child);
+        }
+        return plan;
     }
-    // Survivors are in order already; each newcomer finds its place among them.
+    // Survivors are in order already; each newcomer finds its place among them, by search
+    // when they are few, by one pass over the survivors when they are many.
     order.sort(incoming);
-    std::vector<Node*> all;
-    all.reserve(survivors.size() + incoming.size());
+    const auto less = [this](const Node* a, const Node* b) { return order.less(a, b); };
+    const bool few = incoming.size() * 32 < survivors.size();
     auto from = survivors.begin();
     for (Node* child : incoming) {
-        const auto at =
-            std::lower_bound(from, survivors.end(), child,
-                             [this](const Node* a, const Node* b) { return order.less(a, b); });
-        all.insert(all.end(), from, at);
-        all.push_back(child);
+        auto at = from;
+        if (few) {
+            at = std::lower_bound(from, survivors.end(), child, less);
+        } else {
+            while (at != survivors.end() && less(*at, child))
+                ++at;
+        }
+        plan.all.insert(plan.all.end(), from, at);
+        addRow(plan.arriving, plan.all.size());
+        plan.all.push_back(child);
         from = at;
     }
-    all.insert(all.end(), from, survivors.end());
-    return all;
+    plan.all.insert(plan.all.end(), from, survivors.end());
+    return plan;
 }
 
 void TreeModel::settleNode(Node* parent)
 {
-    std::vector<Node*> all = finalOrder(parent);
+    Plan planned = plan(parent);
+    std::vector<Node*>& all = planned.all;
 
     if (!isShown(parent)) {
         // Nothing of it is shown yet: the view will see it whole when its ancestor comes.
@@ -375,26 +431,8 @@ void TreeModel::settleNode(Node* parent)
         return;
     }
 
-    // Runs of rows leaving (removed, or moving to a new place) and arriving.
-    std::vector<Run> leaving, arriving;
-    for (std::size_t row = 0; row < parent->shown.size(); ++row) {
-        const Node* child = parent->shown[row];
-        if (!child->dead && !child->moved)
-            continue;
-        if (!leaving.empty() && leaving.back().first + leaving.back().count == row)
-            ++leaving.back().count;
-        else
-            leaving.push_back(Run{row, 1});
-    }
-    for (std::size_t row = 0; row < all.size(); ++row) {
-        const Node* child = all[row];
-        if (child->inView && !child->moved)
-            continue;
-        if (!arriving.empty() && arriving.back().first + arriving.back().count == row)
-            ++arriving.back().count;
-        else
-            arriving.push_back(Run{row, 1});
-    }
+    const std::vector<Run>& leaving = planned.leaving;
+    const std::vector<Run>& arriving = planned.arriving;
     if (leaving.empty() && arriving.empty())
         return;
 
@@ -464,8 +502,10 @@ void TreeModel::settleNode(Node* parent)
 
     if (parent != root_ && parent->expanded && !parent->shown.empty() && shownExpanded)
         shownExpanded(parent);
-    for (Node* child : newcomers)
+    for (Node* child : newcomers) {
+        child->changed = false;
         nowShown(child);
+    }
 }
 
 void TreeModel::nowShown(Node* node)

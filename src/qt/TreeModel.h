@@ -34,9 +34,12 @@ public:
         std::vector<Node*> shown;
         int row = 0;
         bool staleRows = false; // the rows of `shown` need numbering
-        // Children that are new, or whose text moved them, since the last settle.
+        // Children that are new, or whose text moved them, since the last settle; and those
+        // the view has that are removed or moved.
         std::vector<Node*> incoming;
+        std::vector<Node*> outgoing;
         bool queued = false;
+        bool leaving = false;
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         Node* first = nullptr;
@@ -112,8 +115,11 @@ private:
     // The child is new or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
-    // The live children in the order they are to be shown.
-    std::vector<Node*> finalOrder(Node* parent);
+    struct Plan;
+    // The live children in the order they are to be shown, and the runs of rows that leave
+    // and arrive on the way there; touches only the nodes that changed, unless many did.
+    Plan plan(Node* parent);
+    void leave(Node* child);
     void settleNode(Node* parent);
     void nowShown(Node* node);
     void noteParent(Node* parent);
