@@ -201,6 +201,7 @@ void TreeModel::clear()
     root_->live = 0;
     root_->shown.clear();
     root_->incoming.clear();
+    root_->outgoing.clear();
     root_->dirty = false;
     dirtyNodes.clear();
     changedNodes.clear();
