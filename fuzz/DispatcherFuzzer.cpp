@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ws.deliver(arrival);
 
         FUZZ_CHECK(client.session().Users.MaxUserIndex() >= maxBefore);
+        FUZZ_CHECK(lobby.burstDepth == 0);
         FUZZ_CHECK(client.session().RecvBuffer.size() <= Client::MaxMessageSize);
         for (const std::string& message : ws.takeSent())
             FUZZ_CHECK(isWellFormedClientMessage(message));

@@ -2,8 +2,11 @@
 # Hostile-server check: the whole client (real windows offscreen, real socket) against a
 # scripted server (tests/soak/hostile_server.py) that sends 100 MB without a message end, a
 # million USER messages with indexes up to 32767, a USERSTATE with random words and arguments
-# for every index, and random bytes, one connection each; the driver presses the login button
-# again after each.
+# for every index, random bytes, four single arrivals of a line or name of a million
+# characters (MSG prefix, PUBMSG, a MSG decoding to 500,000 characters, a USER who then hosts),
+# an arrival of chat lines that each just fit the log,
+# and PING after PING while it reads nothing, one connection each; the driver presses the login
+# button again after each.
 #
 #   scripts/hostile.sh
 #
@@ -13,12 +16,17 @@
 # MAX_RSS_MIB. The socket hands the client at most 1 MiB per arrival and the trees settle once
 # per arrival, so the longest stall is one such arrival: about 250 ms with 32768 users on a
 # quiet 2-core machine, 400 ms with two compilers running beside it; the bound leaves room
-# for a loaded CI machine and still catches a step that grows with the flood. The same run in the sanitizer build
+# for a loaded CI machine and still catches a step that grows with the flood. One arrival
+# holding a single long line or name must hold the loop no more than MAX_LINE_STALL_MS: the
+# chat never lays out a line it would throw away and a tree row shows at most 256 characters.
+# The server that stops reading must be dropped once the client's unsent output passes its
+# 1 MiB cap. The same run in the sanitizer build
 # (build-asan/) must finish without a sanitizer report; its timings are not judged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 MAX_STALL_MS=750
+MAX_LINE_STALL_MS=250
 MAX_RSS_MIB=256
 
 export QT_QPA_PLATFORM=offscreen
@@ -42,14 +50,14 @@ failed=0
 
 # One run of the four attacks against the client of the given build.
 attack() {
-    local build=$1 stall=$2 rss=$3
+    local build=$1 stall=$2 rss=$3 line_stall=${4:-$MAX_LINE_STALL_MS}
     python3 tests/soak/hostile_server.py >"$work/server.txt" 2>&1 &
     server_pid=$!
     for _ in $(seq 600); do grep -q listening "$work/server.txt" 2>/dev/null && break; sleep 0.1; done
     local port code=0 server_code=0
     port=$(awk '/listening/ {print $NF}' "$work/server.txt")
     "$build/tests/soak/hostile_client" --port "$port" --max-stall-ms "$stall" \
-        --max-rss-mib "$rss" >"$work/client.txt" 2>&1 || code=$?
+        --max-line-stall-ms "$line_stall" --max-rss-mib "$rss" >"$work/client.txt" 2>&1 || code=$?
     if [ "$code" -ne 0 ]; then
         kill "$server_pid" 2>/dev/null || true
     fi
@@ -63,10 +71,10 @@ attack() {
     fi
 }
 
-echo "== hostile server against build/ (stall bound ${MAX_STALL_MS} ms, memory bound ${MAX_RSS_MIB} MiB)"
+echo "== hostile server against build/ (stall bound ${MAX_STALL_MS} ms, ${MAX_LINE_STALL_MS} ms for one long line, memory bound ${MAX_RSS_MIB} MiB)"
 attack build "$MAX_STALL_MS" "$MAX_RSS_MIB"
 echo "== hostile server against build-asan/ (sanitizer reports only)"
-attack build-asan 60000 4096
+attack build-asan 60000 4096 60000
 
 [ "$failed" -eq 0 ] || exit 1
 echo "hostile check passed"

@@ -10,9 +10,9 @@
 # its first round) and the end: the C heap in use may grow by at most CLIENT_HEAP_KIB /
 # SERVER_HEAP_KIB, and open files must be as many as before. The client's resident set may
 # grow by at most CLIENT_RSS_KIB. The server's resident set is only held under SERVER_RSS_MIB:
-# its allocator keeps the freed pages of the busiest moment of a round of 500, so the figure
-# creeps towards a plateau (about 38 MiB) while the heap in use goes back to a few hundred KiB
-# after every round. Leaks are judged by LeakSanitizer in the sanitizer build (build-asan/, as
+# its allocator may keep the freed pages of the busiest moment of a round (a round of 500
+# leaves it at about 5 MiB) while the heap in use goes back to a few hundred KiB after every
+# round. Leaks are judged by LeakSanitizer in the sanitizer build (build-asan/, as
 # scripts/sanitize.sh makes it): both programs end normally and any leak report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -216,6 +216,11 @@ void Lobby::onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fie
 
 void Lobby::sendUserList(std::int16_t me)
 {
+    // A list still on its way is followed by every change since it was made, so a second
+    // one would tell the client nothing new; it would only multiply one short request.
+    const ConnectionId to = users_[me].connection;
+    if (outbox_.answerPending(to))
+        return;
     // Up to the highest index ever handed out, not only the highest in use: a client that
     // logs in again still holds the entries of its last visit and must see them freed.
     for (std::size_t i = 0; i < users_.size(); ++i) {
@@ -227,6 +232,7 @@ void Lobby::sendUserList(std::int16_t me)
         if (isUser(static_cast<long>(i)))
             sendTo(me, stateMessage(static_cast<std::int16_t>(i)));
     sendTo(me, "ENDUSERS");
+    outbox_.markAnswer(to);
 }
 
 void Lobby::sendMotd(std::int16_t me)

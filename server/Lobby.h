@@ -32,6 +32,11 @@ public:
     virtual void drop(ConnectionId who, DropKind how) = 0;
     // A line for the operator's log.
     virtual void note(std::string_view) {}
+    // Keeps one request from being answered again and again while its answer still waits
+    // for a reader: the lobby marks the end of a large answer, and a transport that still
+    // holds output up to the mark says so.
+    virtual void markAnswer(ConnectionId) {}
+    virtual bool answerPending(ConnectionId) const { return false; }
 };
 
 inline constexpr std::size_t MaxMessageLength = 4096;

@@ -2,11 +2,11 @@
 
 #include "wire/Wire.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace stonecall::server {
 
@@ -14,10 +14,22 @@ namespace {
 
 // Room for connections that have not logged in yet beyond the user limit.
 constexpr std::size_t PendingConnections = 64;
-// Qt reads a peer's bytes in portions of at most this size.
-constexpr qint64 ReadPortion = 64 * 1024;
+// Bytes read from a socket at a time; nothing more is read until the lobby has them all.
+constexpr std::size_t ReadSize = 16 * 1024;
+// Bytes of one connection handed to the lobby in one pass of the loop: between two portions
+// every other connection gets its turn and everything answered is written.
+constexpr std::size_t FeedPortion = 1024;
+// Passes come at most this often while there is work, so that what arrives in between is
+// answered together: a connection then gets one write for many messages (a lobby filling up
+// costs far fewer system calls). An idle server answers at once.
+constexpr auto PassInterval = std::chrono::milliseconds(1);
+// Connections taken from the backlog at a time before others get their turn.
+constexpr int AcceptBatch = 256;
 // A peer that does not take its last bytes after a refusal is cut off after this time.
-constexpr int CloseGraceMs = 5000;
+constexpr auto CloseGrace = std::chrono::seconds(5);
+// With no descriptor free, accepting waits for a connection to close; in case descriptors
+// come free elsewhere, it tries again after this time.
+constexpr auto AcceptRetry = std::chrono::seconds(10);
 
 std::size_t derivedOutputLimit(int maxUsers)
 {
@@ -25,171 +37,486 @@ std::size_t derivedOutputLimit(int maxUsers)
     return 64 * 1024 + 192 * static_cast<std::size_t>(std::max(maxUsers, 1));
 }
 
+std::uint32_t slotOf(ConnectionId id)
+{
+    return static_cast<std::uint32_t>(id & 0xffffffffu);
+}
+
+bool outOfDescriptors(const std::error_code& error)
+{
+    // Asio reports system errors in a category of its own, which std::errc does not match.
+    if (error.category() != asio::error::get_system_category())
+        return false;
+    const int number = error.value();
+    return number == EMFILE || number == ENFILE || number == ENOBUFS || number == ENOMEM;
+}
+
 } // namespace
 
-LobbyServer::LobbyServer(ServerConfig config, QObject* parent)
-    : QObject(parent), config_(std::move(config)),
+LobbyServer::LobbyServer(ServerConfig config)
+    : io_(1), config_(std::move(config)),
       outputLimit_(config_.outputLimit ? config_.outputLimit
                                        : derivedOutputLimit(config_.lobby.maxUsers)),
       maxConnections_(
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
-      lobby_(config_.lobby, *this), server_(new QTcpServer(this)), ticker_(new QTimer(this))
-{
-    connect(server_, &QTcpServer::newConnection, this, &LobbyServer::acceptConnections);
-    connect(ticker_, &QTimer::timeout, this, [this] {
-        lobby_.tick();
-        settle();
-    });
-}
+      lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
+      passTimer_(io_), framer_(MsgEnd), readBuffer_(ReadSize)
+{}
 
 LobbyServer::~LobbyServer()
 {
-    for (auto& [id, socket] : sockets_) {
-        socket->disconnect(this);
-        socket->abort();
-    }
+    for (auto& c : slots_)
+        if (c)
+            c->socket().close();
 }
 
-bool LobbyServer::listen(const QHostAddress& address, quint16 port)
+bool LobbyServer::listen(const std::string& address, std::uint16_t port)
 {
-    if (!server_->listen(address, port))
+    using asio::ip::tcp;
+    const auto open = [&](const tcp::endpoint& endpoint, bool dualStack) {
+        std::error_code error;
+        acceptor_.open(endpoint.protocol(), error);
+        if (!error)
+            acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+        if (!error && dualStack)
+            acceptor_.set_option(asio::ip::v6_only(false), error);
+        if (!error)
+            acceptor_.bind(endpoint, error);
+        if (!error)
+            acceptor_.listen(asio::socket_base::max_listen_connections, error);
+        if (error) {
+            error_ = error.message();
+            std::error_code ignored;
+            acceptor_.close(ignored);
+            return false;
+        }
+        return true;
+    };
+    bool listening = false;
+    if (address.empty()) {
+        // Both families on one socket where the system has IPv6, IPv4 alone where not.
+        listening = open(tcp::endpoint(tcp::v6(), port), true) ||
+                    open(tcp::endpoint(tcp::v4(), port), false);
+    } else {
+        std::error_code error;
+        const asio::ip::address ip = asio::ip::make_address(address, error);
+        if (error)
+            error_ = error.message();
+        else
+            listening = open(tcp::endpoint(ip, port), false);
+    }
+    if (!listening)
         return false;
-    if (config_.pingInterval.count() > 0)
-        ticker_->start(config_.pingInterval);
+    std::error_code error;
+    acceptor_.non_blocking(true, error);
+    accept();
+    if (config_.pingInterval.count() > 0) {
+        ticker_.expires_after(config_.pingInterval);
+        ticker_.async_wait([this](const std::error_code& error) {
+            if (!error)
+                tick();
+        });
+    }
     return true;
 }
 
-quint16 LobbyServer::port() const
+std::uint16_t LobbyServer::port() const
 {
-    return server_->serverPort();
+    std::error_code error;
+    const auto endpoint = acceptor_.local_endpoint(error);
+    return error ? 0 : endpoint.port();
 }
 
-QString LobbyServer::errorString() const
+void LobbyServer::run()
 {
-    return server_->errorString();
+    io_.run();
 }
 
-void LobbyServer::acceptConnections()
+void LobbyServer::poll(std::chrono::milliseconds wait)
 {
-    while (QTcpSocket* socket = server_->nextPendingConnection()) {
-        if (sockets_.size() >= maxConnections_) {
-            note("refused: too many connections");
-            socket->abort();
-            socket->deleteLater();
-            continue;
+    if (io_.stopped())
+        io_.restart();
+    if (wait.count() > 0)
+        io_.run_one_for(wait);
+    io_.poll();
+}
+
+void LobbyServer::stop()
+{
+    io_.stop();
+}
+
+std::size_t LobbyServer::queuedBytes() const
+{
+    std::size_t total = 0;
+    for (const auto& c : slots_)
+        if (c)
+            total += c->output.bytes();
+    return total;
+}
+
+Connection* LobbyServer::find(ConnectionId id)
+{
+    const std::uint32_t slot = slotOf(id);
+    if (slot >= slots_.size() || !slots_[slot] || slots_[slot]->id() != id)
+        return nullptr;
+    return slots_[slot].get();
+}
+
+void LobbyServer::accept()
+{
+    acceptor_.async_accept([this](const std::error_code& error, asio::ip::tcp::socket socket) {
+        if (error == asio::error::operation_aborted)
+            return;
+        if (error) {
+            acceptFailed(error);
+            return;
         }
-        const ConnectionId id = nextId_++;
-        sockets_.emplace(id, socket);
-        socket->setReadBufferSize(ReadPortion);
-        // Lobby messages are small and interactive; do not hold them back to fill packets.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        if (config_.socketSendBuffer > 0)
-            socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
-                                    config_.socketSendBuffer);
-        connect(socket, &QTcpSocket::readyRead, this, [this, id] { readFrom(id); });
-        // Queued: a socket may report its end from inside a write, which must not reach the
-        // lobby while it is still handling a message.
-        connect(
-            socket, &QTcpSocket::disconnected, this, [this, id] { lost(id); },
-            Qt::QueuedConnection);
-        connect(
-            socket, &QTcpSocket::errorOccurred, this, [this, id] { lost(id); },
-            Qt::QueuedConnection);
-        lobby_.connected(id);
-        // Bytes may have come with the connection itself.
-        if (socket->bytesAvailable() > 0)
-            readFrom(id);
+        opened(std::move(socket));
+        // Take everyone who waits now, so a crowd arriving together is answered together.
+        for (int i = 0; i < AcceptBatch; ++i) {
+            std::error_code e;
+            asio::ip::tcp::socket next = acceptor_.accept(e);
+            if (e == asio::error::would_block || e == asio::error::try_again)
+                break;
+            if (e) {
+                acceptFailed(e);
+                return;
+            }
+            opened(std::move(next));
+        }
+        accept();
+    });
+}
+
+void LobbyServer::acceptFailed(const std::error_code& error)
+{
+    if (!outOfDescriptors(error)) {
+        accept(); // the peer gave up before it was taken: nothing to wait for
+        return;
     }
+    // The waiting peer stays in the backlog; trying again now would fail again at once.
+    note("accept: " + error.message() + "; waiting for a connection to close");
+    acceptPaused_ = true;
+    acceptRetry_.expires_after(AcceptRetry);
+    acceptRetry_.async_wait([this](const std::error_code& e) {
+        if (!e)
+            resumeAccepting();
+    });
+}
+
+void LobbyServer::resumeAccepting()
+{
+    if (!acceptPaused_)
+        return;
+    acceptPaused_ = false;
+    acceptRetry_.cancel();
+    accept();
+}
+
+void LobbyServer::opened(asio::ip::tcp::socket socket)
+{
+    std::error_code error;
+    if (open_ >= maxConnections_) {
+        note("refused: too many connections");
+        socket.close(error);
+        return;
+    }
+    socket.non_blocking(true, error);
+    // Lobby messages are small and interactive; do not hold them back to fill packets.
+    socket.set_option(asio::ip::tcp::no_delay(true), error);
+    if (config_.socketSendBuffer > 0)
+        socket.set_option(asio::socket_base::send_buffer_size(config_.socketSendBuffer), error);
+
+    std::uint32_t slot;
+    if (!freeSlots_.empty()) {
+        slot = freeSlots_.back();
+        freeSlots_.pop_back();
+    } else {
+        slot = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+    }
+    if (++generation_ == 0)
+        generation_ = 1;
+    const ConnectionId id = (static_cast<ConnectionId>(generation_) << 32) | slot;
+    slots_[slot] = std::make_unique<Connection>(id, std::move(socket));
+    ++open_;
+    lobby_.connected(id);
+    readFrom(id); // a client speaks first: its bytes are often there already
+}
+
+void LobbyServer::armRead(Connection& c)
+{
+    if (c.readArmed || c.peerClosed || c.broken || c.hasInput())
+        return;
+    c.readArmed = true;
+    c.socket().async_wait(asio::socket_base::wait_read,
+                          [this, id = c.id()](const std::error_code& error) {
+                              if (error == asio::error::operation_aborted)
+                                  return;
+                              if (Connection* c = find(id)) {
+                                  c->readArmed = false;
+                                  readFrom(id);
+                              }
+                          });
 }
 
 void LobbyServer::readFrom(ConnectionId id)
 {
-    // A drop during the loop removes the socket; look it up again every round.
-    for (;;) {
-        auto it = sockets_.find(id);
-        if (it == sockets_.end() || it->second->bytesAvailable() <= 0)
-            break;
-        const QByteArray bytes = it->second->read(ReadPortion);
-        lobby_.bytesReceived(id, std::string_view(bytes.constData(), bytes.size()));
-        settle();
+    Connection& c = *find(id);
+    std::error_code error;
+    const std::size_t count = c.socket().read_some(asio::buffer(readBuffer_), error);
+    if (error == asio::error::would_block || error == asio::error::try_again) {
+        armRead(c);
+        return;
     }
+    if (error) {
+        c.peerClosed = true; // its end, or a failure: what came before still counts
+    } else if (!c.inLobby) {
+        armRead(c); // on its way out: input is read only to see the peer's end
+        return;
+    } else {
+        c.input.append(readBuffer_.data(), count);
+    }
+    if (!c.queuedToRun) {
+        c.queuedToRun = true;
+        toRun_.push_back(id);
+    }
+    schedule();
 }
 
-void LobbyServer::lost(ConnectionId id)
+void LobbyServer::armWrite(Connection& c)
 {
-    if (sockets_.count(id) == 0)
+    if (c.writeArmed || c.broken)
         return;
-    readFrom(id); // what came just before the end still counts, LOGOUT for one
-    if (sockets_.count(id) == 0)
+    c.writeArmed = true;
+    c.socket().async_wait(asio::socket_base::wait_write,
+                          [this, id = c.id()](const std::error_code& error) {
+                              if (error == asio::error::operation_aborted)
+                                  return;
+                              if (Connection* c = find(id)) {
+                                  c->writeArmed = false;
+                                  flush(*c);
+                                  settle();
+                                  schedule();
+                              }
+                          });
+}
+
+void LobbyServer::schedule()
+{
+    if (passPending_ || (toRun_.empty() && toFlush_.empty() && toSettle_.empty()))
         return;
-    forget(id, DropKind::Abort);
-    lobby_.disconnected(id);
-    settle();
+    passPending_ = true;
+    if (std::chrono::steady_clock::now() >= nextPass_) {
+        // Posted behind what the loop has ready, so others' events come first.
+        asio::post(io_, [this] { pass(); });
+        return;
+    }
+    passTimer_.expires_at(nextPass_);
+    passTimer_.async_wait([this](const std::error_code& error) {
+        if (!error)
+            pass();
+    });
+}
+
+void LobbyServer::pass()
+{
+    passPending_ = false;
+    nextPass_ = std::chrono::steady_clock::now() + PassInterval;
+    // One portion of input from each connection that has some, in turn.
+    running_.swap(toRun_);
+    for (ConnectionId id : running_) {
+        Connection* c = find(id);
+        if (!c)
+            continue;
+        c->queuedToRun = false;
+        feed(*c);
+        settle();
+    }
+    running_.clear();
+    // Then everything answered goes out, a gathered write per connection.
+    while (!toFlush_.empty()) {
+        running_.swap(toFlush_);
+        for (ConnectionId id : running_)
+            if (Connection* c = find(id)) {
+                c->queuedToFlush = false;
+                flush(*c);
+            }
+        running_.clear();
+        settle();
+    }
+    // More input, or output made since: the next pass, after the interval.
+    schedule();
+}
+
+void LobbyServer::feed(Connection& c)
+{
+    if (c.hasInput()) {
+        const std::size_t portion = std::min(FeedPortion, c.input.size() - c.inputDone);
+        if (c.inLobby) {
+            const std::string_view bytes(c.input.data() + c.inputDone, portion);
+            lobby_.bytesReceived(c.id(), bytes);
+        }
+        c.takeInput(portion);
+    }
+    if (c.hasInput() && c.inLobby) {
+        c.queuedToRun = true;
+        toRun_.push_back(c.id());
+        return;
+    }
+    c.takeInput(c.input.size() - c.inputDone);
+    if (c.peerClosed || c.broken)
+        toSettle_.push_back(c.id());
+    else
+        armRead(c);
+}
+
+void LobbyServer::flush(Connection& c)
+{
+    if (c.writeArmed || c.broken)
+        return;
+    if (!c.flush(gather_)) {
+        c.broken = true;
+        toSettle_.push_back(c.id());
+        return;
+    }
+    if (!c.output.empty()) {
+        armWrite(c);
+        return;
+    }
+    if (c.closing && !c.shutDown) {
+        // All is out: say so, and wait for the peer's end (or the grace time).
+        c.shutDown = true;
+        std::error_code error;
+        c.socket().shutdown(asio::ip::tcp::socket::shutdown_send, error);
+        armRead(c);
+    }
 }
 
 void LobbyServer::settle()
 {
-    // Dropping a slow reader tells everyone else, which may push another over its cap.
-    while (!overfull_.empty()) {
-        const ConnectionId id = overfull_.back();
-        overfull_.pop_back();
-        if (sockets_.count(id) == 0)
+    // Letting one connection go tells everyone else, which may push another over its cap.
+    while (!toSettle_.empty()) {
+        const ConnectionId id = toSettle_.back();
+        toSettle_.pop_back();
+        Connection* c = find(id);
+        if (!c)
             continue;
-        note("dropped: not reading");
-        forget(id, DropKind::Abort);
-        lobby_.disconnected(id);
+        if (c->inLobby) {
+            if (!c->overfull && !c->broken && !(c->peerClosed && !c->hasInput()))
+                continue;
+            if (c->overfull)
+                note("dropped: not reading");
+            c->inLobby = false;
+            --open_;
+            lobby_.disconnected(id);
+            destroy(*c);
+        } else if (!c->closing || c->broken || c->peerClosed) {
+            destroy(*c);
+        }
     }
 }
 
-void LobbyServer::forget(ConnectionId id, DropKind how)
+void LobbyServer::destroy(Connection& c)
 {
-    auto it = sockets_.find(id);
-    if (it == sockets_.end())
-        return;
-    QTcpSocket* socket = it->second;
-    sockets_.erase(it);
-    socket->disconnect(this);
-    if (how == DropKind::Abort) {
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(CloseGraceMs, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
+    const std::uint32_t slot = slotOf(c.id());
+    std::error_code error;
+    c.socket().close(error);
+    slots_[slot].reset();
+    freeSlots_.push_back(slot);
+    resumeAccepting(); // a descriptor is free again
+}
+
+void LobbyServer::tick()
+{
+    lobby_.tick();
+    settle();
+    schedule();
+    ticker_.expires_after(config_.pingInterval);
+    ticker_.async_wait([this](const std::error_code& error) {
+        if (!error)
+            tick();
     });
-    socket->disconnectFromHost();
 }
 
 void LobbyServer::send(ConnectionId to, std::string_view message)
 {
-    auto it = sockets_.find(to);
-    if (it == sockets_.end())
+    Connection* c = find(to);
+    if (!c || !c->inLobby || c->overfull)
         return;
-    QTcpSocket* socket = it->second;
-    const auto limit = static_cast<qint64>(outputLimit_);
-    if (socket->bytesToWrite() > limit)
-        return; // already on its way out
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(message.size()) + 1);
-    bytes.append(message.data(), static_cast<qsizetype>(message.size()));
-    bytes.append(MsgEnd);
-    socket->write(bytes);
-    if (socket->bytesToWrite() > limit)
-        overfull_.push_back(to);
+    // A broadcast is framed once: the connections after the first get the same bytes. The
+    // same line again for a connection that has it already is the next broadcast.
+    const bool again = c->output.endsWith(framer_.last());
+    c->output.push(framer_.frame(message, again));
+    if (c->output.bytes() > outputLimit_) {
+        // Over the cap only counts what the kernel refuses: offer it first.
+        if (!c->flush(gather_)) {
+            c->broken = true;
+            toSettle_.push_back(to);
+            return;
+        }
+        if (c->output.bytes() > outputLimit_) {
+            c->overfull = true;
+            c->output.clear();
+            toSettle_.push_back(to);
+            return;
+        }
+    }
+    if (!c->queuedToFlush) {
+        c->queuedToFlush = true;
+        toFlush_.push_back(to);
+        schedule();
+    }
 }
 
 void LobbyServer::drop(ConnectionId who, DropKind how)
 {
-    forget(who, how);
+    Connection* c = find(who);
+    if (!c || !c->inLobby)
+        return;
+    c->inLobby = false;
+    --open_;
+    if (how == DropKind::Abort) {
+        c->output.clear();
+        toSettle_.push_back(who);
+        return;
+    }
+    c->closing = true;
+    c->grace = std::make_unique<asio::steady_timer>(io_, CloseGrace);
+    c->grace->async_wait([this, who](const std::error_code& error) {
+        if (error)
+            return;
+        if (Connection* c = find(who))
+            destroy(*c);
+    });
+    if (!c->queuedToFlush) {
+        c->queuedToFlush = true;
+        toFlush_.push_back(who);
+    }
+    schedule();
 }
 
 void LobbyServer::note(std::string_view line)
 {
     if (log_)
         log_(line);
+}
+
+void LobbyServer::markAnswer(ConnectionId who)
+{
+    if (Connection* c = find(who))
+        c->listMark = c->output.pushed();
+}
+
+bool LobbyServer::answerPending(ConnectionId who) const
+{
+    const std::uint32_t slot = slotOf(who);
+    if (slot >= slots_.size() || !slots_[slot] || slots_[slot]->id() != who)
+        return false;
+    const Connection& c = *slots_[slot];
+    return c.output.written() < c.listMark;
 }
 
 } // namespace stonecall::server

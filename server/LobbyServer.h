@@ -1,21 +1,23 @@
 #pragma once
-// The lobby on real sockets: one thread, event-driven. Accepts connections, feeds their
-// bytes to the Lobby, writes what it answers and carries out its drops. Output to a peer
-// that does not read is capped; going over the cap drops the peer.
+// The lobby on real sockets: one thread, one event loop (epoll underneath). Accepts
+// connections, hands their bytes to the Lobby a small portion at a time, and writes what it
+// answers once per pass of the loop in gathered writes. Output a peer's kernel refuses waits
+// in a queue with a cap; going over the cap drops the peer.
 
+#include "Connection.h"
 #include "Lobby.h"
+#include "OutputQueue.h"
 
-#include <QHostAddress>
-#include <QObject>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
+#include <string>
 #include <vector>
-
-class QTcpServer;
-class QTcpSocket;
-class QTimer;
 
 namespace stonecall::server {
 
@@ -27,39 +29,80 @@ struct ServerConfig {
     int socketSendBuffer = 0; // kernel send buffer of accepted sockets; 0: the system's
 };
 
-class LobbyServer : public QObject, private Outbox {
+class LobbyServer : private Outbox {
 public:
-    explicit LobbyServer(ServerConfig config, QObject* parent = nullptr);
+    explicit LobbyServer(ServerConfig config);
     ~LobbyServer() override;
+    LobbyServer(const LobbyServer&) = delete;
+    LobbyServer& operator=(const LobbyServer&) = delete;
 
-    // Port 0 lets the system choose; port() then tells which.
-    bool listen(const QHostAddress& address = QHostAddress::Any, quint16 port = 0);
-    quint16 port() const;
-    QString errorString() const;
+    // On every address (IPv6 and IPv4) when `address` is empty; port 0 lets the system
+    // choose, and port() then tells which.
+    bool listen(const std::string& address = {}, std::uint16_t port = 0);
+    std::uint16_t port() const;
+    std::string errorString() const { return error_; }
+
+    // Runs the loop until stop(). poll() runs what is ready, waiting at most `wait` for
+    // something to happen, for a caller that drives the loop itself (tests).
+    void run();
+    void poll(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    void stop();
+    asio::io_context& context() { return io_; }
 
     const Lobby& lobby() const { return lobby_; }
+    std::size_t queuedBytes() const;
     void setLog(std::function<void(std::string_view)> log) { log_ = std::move(log); }
 
 private:
-    void acceptConnections();
+    Connection* find(ConnectionId id);
+    void accept();
+    void acceptFailed(const std::error_code& error);
+    void resumeAccepting();
+    void opened(asio::ip::tcp::socket socket);
+    void armRead(Connection& c);
     void readFrom(ConnectionId id);
-    void lost(ConnectionId id);
+    void armWrite(Connection& c);
+    void schedule();
+    void pass();
+    void feed(Connection& c);
+    void flush(Connection& c);
     void settle();
-    void forget(ConnectionId id, DropKind how);
+    void destroy(Connection& c);
+    void tick();
 
     void send(ConnectionId to, std::string_view message) override;
     void drop(ConnectionId who, DropKind how) override;
     void note(std::string_view line) override;
+    void markAnswer(ConnectionId who) override;
+    bool answerPending(ConnectionId who) const override;
 
+    asio::io_context io_;
     ServerConfig config_;
     std::size_t outputLimit_;
     std::size_t maxConnections_;
     Lobby lobby_;
-    QTcpServer* server_;
-    QTimer* ticker_;
-    std::map<ConnectionId, QTcpSocket*> sockets_;
-    std::vector<ConnectionId> overfull_;
-    ConnectionId nextId_ = 1;
+    asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer ticker_;
+    asio::steady_timer acceptRetry_;
+    asio::steady_timer passTimer_;
+    std::chrono::steady_clock::time_point nextPass_;
+    bool acceptPaused_ = false;
+    bool passPending_ = false;
+    std::string error_;
+
+    // Connections by slot; a ConnectionId carries its slot and a generation.
+    std::vector<std::unique_ptr<Connection>> slots_;
+    std::vector<std::uint32_t> freeSlots_;
+    std::uint32_t generation_ = 0;
+    std::size_t open_ = 0; // connections the lobby knows
+
+    std::vector<ConnectionId> toRun_;    // input waiting, in turn
+    std::vector<ConnectionId> toFlush_;  // output written to since the last pass
+    std::vector<ConnectionId> toSettle_; // over the cap, or found dead while writing
+    std::vector<ConnectionId> running_;  // the list a pass works through
+    Framer framer_;
+    std::vector<char> readBuffer_;
+    std::vector<asio::const_buffer> gather_;
     std::function<void(std::string_view)> log_;
 };
 

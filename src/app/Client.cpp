@@ -55,13 +55,16 @@ void Client::LoginForm_Unload()
 
 void Client::cmdLogin_Click()
 {
-    session_.MyName = platform_.login.usrNameText();
-    // A name with the field separator or control characters would break the message layout.
-    if (const auto reason = unsendableFieldReason(session_.MyName)) {
-        platform_.login.setStatusText("This user name cannot be used: " + *reason + ".");
+    const std::string name = platform_.login.usrNameText();
+    // A name with the field separator or a control character would break the message
+    // layout. It never becomes MyName, and the connection that would send MyName goes.
+    if (const auto reason = unsendableNameReason(name)) {
+        ReturnToLogin();
+        platform_.login.setStatusText(*reason);
         return;
     }
-    platform_.WSClient.Close();
+    session_.MyName = name;
+    closeServerSocket();
     platform_.WSClient.Connect(ServerHost, ServerPort);
 }
 
@@ -89,7 +92,7 @@ void Client::cmdLogout_Click()
     platform_.lobby.setVisible(false);
     platform_.login.setVisible(true);
     SendCommand("LOGOUT");
-    platform_.WSClient.Close();
+    closeServerSocket();
 }
 
 void Client::Tabs_Click(int index)
@@ -134,16 +137,21 @@ void Client::WSClient_Close()
 
 void Client::WSClient_Error(const std::string& reason)
 {
-    platform_.login.setStatusText("Cannot connect to " + ServerHost + ":" +
-                                  std::to_string(ServerPort) + ": " + reason);
+    // Where and why, short enough for the one line of the status label.
+    platform_.login.setStatusText(ServerHost + ":" + std::to_string(ServerPort) + ": " + reason);
 }
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
 {
     const std::string bytes = platform_.WSClient.GetData();
+    // Once the client has let go of the connection, the rest of the arrival belongs to it.
+    const std::uint64_t connection = closes_;
+    platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
     const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
                                            [&](std::string_view message) {
+                                               if (closes_ != connection)
+                                                   return;
                                                if (platform_.wireLog)
                                                    platform_.wireLog->received(message);
                                                if (message.empty())
@@ -151,10 +159,10 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
                                                splitFields(message, fields);
                                                dispatcher_.dispatch(fields);
                                            });
-    if (result == FeedResult::Overflow) {
+    platform_.lobby.endBurst();
+    if (result == FeedResult::Overflow && closes_ == connection) {
         ReturnToLogin();
-        platform_.login.setStatusText(
-            "The server sent an oversized message; the connection was closed.");
+        platform_.login.setStatusText(OversizedText);
     }
 }
 
@@ -167,16 +175,40 @@ void Client::ShutdownClient()
 
 void Client::SendCommand(std::string text)
 {
-    if (platform_.wireLog && platform_.WSClient.isConnected())
+    Socket& ws = platform_.WSClient;
+    if (!ws.isConnected())
+        return;
+    // A server that does not read would make the client hold its replies without end.
+    if (ws.unsentBytes() + text.size() + 1 > MaxUnsentOutput) {
+        ReturnToLogin();
+        platform_.login.setStatusText(UnsentText);
+        return;
+    }
+    if (platform_.wireLog)
         platform_.wireLog->sent(text);
-    stonecall::SendCommand(platform_.WSClient, std::move(text));
+    stonecall::SendCommand(ws, std::move(text));
 }
 
 void Client::ReturnToLogin()
 {
     platform_.lobby.setVisible(false);
-    platform_.WSClient.Close();
+    closeServerSocket();
     platform_.login.setVisible(true);
+}
+
+void Client::closeServerSocket()
+{
+    ++closes_;
+    platform_.WSClient.Close();
+}
+
+std::optional<std::string> Client::unsendableNameReason(std::string_view name)
+{
+    // The rule is the wire's; the wording is the status line's.
+    if (!unsendableFieldReason(name))
+        return std::nullopt;
+    return std::string(name.find(FieldSep) != std::string_view::npos ? NameWithSeparatorText
+                                                                     : NameWithControlText);
 }
 
 void Client::entryChanged(std::int32_t index)

@@ -13,7 +13,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace stonecall {
 
@@ -85,9 +87,24 @@ public:
 
     // A server message longer than this without its end closes the connection.
     static constexpr std::size_t MaxMessageSize = 1024 * 1024;
+    // Output the server has not taken yet; more closes the connection. The client's own
+    // messages are short, so only a server that stops reading gets near it.
+    static constexpr std::size_t MaxUnsentOutput = 1024 * 1024;
+
+    // Status texts of our own; each fits the one line of the login window's status label.
+    static constexpr const char* OversizedText = "Server message too long; closed.";
+    static constexpr const char* UnsentText = "Server not reading; closed.";
+    static constexpr const char* NameWithSeparatorText = "User name may not hold \xA4.";
+    static constexpr const char* NameWithControlText = "User name may not hold controls.";
+
+    // Why a typed user name cannot be sent, as the status label shows it; nothing when it can.
+    static std::optional<std::string> unsendableNameReason(std::string_view name);
     static constexpr const char* ClientVersion = "1";
 
 private:
+    // Every close of the server socket by the client goes through here.
+    void closeServerSocket();
+
     Platform platform_;
     Session session_;
     Dispatcher dispatcher_;
@@ -97,6 +114,7 @@ private:
     UserList userList_;
     HutList hutList_;
     bool lobbyLoaded_ = false;
+    std::uint64_t closes_ = 0; // how often the client has closed the server socket
 };
 
 } // namespace stonecall

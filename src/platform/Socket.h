@@ -22,6 +22,8 @@ public:
     // The bytes that have arrived and not been read yet, at most maxBytes of them.
     virtual std::string GetData(std::size_t maxBytes = std::numeric_limits<std::size_t>::max()) = 0;
     virtual bool isConnected() const = 0;
+    // Bytes handed to SendData that have not gone out to the system yet.
+    virtual std::size_t unsentBytes() const = 0;
     // The dotted local IPv4 address of a standing connection.
     virtual std::string LocalIP() const = 0;
     // Records the local port; nothing binds or listens on it.

@@ -13,6 +13,10 @@
 
 namespace stonecall {
 
+Dispatcher::Dispatcher(Session& session, ClientActions& client)
+    : Dispatcher(session, session.Users, client)
+{}
+
 void Dispatcher::dispatch(Fields fields)
 {
     const std::string_view keyword = fields[0];
@@ -84,7 +88,7 @@ void Dispatcher::onUser(Fields fields)
     const auto index = lenientNumber<std::int16_t>(fields[1]);
     if (!index || *index < 0)
         return;
-    UserTable& users = session_.Users;
+    UserTable& users = users_;
     users.growTo(*index);
     UserInfo& user = users.edit(static_cast<std::size_t>(*index));
     user.Name = fields[2] == "NONE" ? std::string_view() : fields[2];
@@ -97,7 +101,7 @@ void Dispatcher::onUserState(Fields fields)
 {
     if (fields.size() < 3)
         return;
-    UserTable& users = session_.Users;
+    UserTable& users = users_;
     const auto index = lenientNumber<std::int32_t>(fields[1]);
     if (!index || !users.contains(*index))
         return;
@@ -129,7 +133,6 @@ void Dispatcher::onUserState(Fields fields)
 
     UserInfo& user = users.edit(i);
     user.State = state;
-    LobbyWindow& lobby = client_.lobbyWindow();
     if (isClient) {
         user.JoinedHost = *first;
         if (second)
@@ -138,8 +141,9 @@ void Dispatcher::onUserState(Fields fields)
         user.HutSize = *first;
         user.HutPassword = fields[4];
         if (*index == me)
-            lobby.setLaunchVisible(true);
+            client_.lobbyWindow().setLaunchVisible(true);
     } else if (state == "IDLE" && *index == me) {
+        LobbyWindow& lobby = client_.lobbyWindow();
         lobby.setLaunchVisible(false);
         lobby.setExitVisible(false);
         lobby.setCreateVisible(true);
@@ -192,9 +196,9 @@ void Dispatcher::onCreateHost(Fields fields)
     if (fields.size() < 2)
         return;
     const auto index = strictNumber<std::int32_t>(fields[1]);
-    if (!index || !session_.Users.contains(*index))
+    if (!index || !users_.contains(*index))
         return;
-    session_.Users.edit(static_cast<std::size_t>(*index)).State = "HOST";
+    users_.edit(static_cast<std::size_t>(*index)).State = "HOST";
     client_.entryChanged(*index);
 }
 

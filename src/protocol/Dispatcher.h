@@ -12,12 +12,18 @@ namespace stonecall {
 
 class ClientActions;
 struct Session;
+class UserTable;
 
 using Fields = std::span<const std::string_view>;
 
 class Dispatcher {
 public:
-    Dispatcher(Session& session, ClientActions& client) : session_(session), client_(client) {}
+    Dispatcher(Session& session, ClientActions& client);
+    // Writes `users` instead of the session's table: a view can then be driven by the real
+    // messages over a table of its own.
+    Dispatcher(Session& session, UserTable& users, ClientActions& client)
+        : session_(session), users_(users), client_(client)
+    {}
 
     // fields[0] is the keyword; unknown keywords are ignored.
     void dispatch(Fields fields);
@@ -36,6 +42,7 @@ private:
     void onCreateHost(Fields fields);
 
     Session& session_;
+    UserTable& users_;
     ClientActions& client_;
 };
 

@@ -25,6 +25,36 @@ QString typable(const QString& text)
     return toQString(fromQString(lines));
 }
 
+// The bytes with every kind of line break as CR LF, as the document gives them back.
+std::string withCrLf(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size() + bytes.size() / 8);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            text += "\r\n";
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        } else {
+            text += bytes[i];
+        }
+    }
+    return text;
+}
+
+// What appending the bytes adds to the log's length: a lone CR or LF becomes CR LF.
+std::size_t logLengthOf(std::string_view bytes)
+{
+    std::size_t length = bytes.size();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        else if (bytes[i] == '\r' || bytes[i] == '\n')
+            ++length;
+    }
+    return length;
+}
+
 } // namespace
 
 ChatBox::ChatBox(QWidget* parent) : QPlainTextEdit(parent) {}
@@ -34,10 +64,20 @@ std::size_t ChatBox::logLength() const
     // characterCount() holds one separator per paragraph, the last one included; the log has
     // a CR LF between paragraphs and nothing after the last.
     const QTextDocument* doc = document();
-    return static_cast<std::size_t>(doc->characterCount() + doc->blockCount() - 2);
+    return static_cast<std::size_t>(doc->characterCount() + doc->blockCount() - 2) + pendingLength_;
 }
 
 void ChatBox::appendLog(std::string_view bytes)
+{
+    if (batchDepth_ > 0) {
+        pending_.append(bytes);
+        pendingLength_ += logLengthOf(bytes);
+        return;
+    }
+    insertLog(bytes);
+}
+
+void ChatBox::insertLog(std::string_view bytes)
 {
     QTextDocument* doc = document();
     // Like a text the program sets, an appended line is not the user's to undo; it also keeps
@@ -51,12 +91,39 @@ void ChatBox::appendLog(std::string_view bytes)
 
 void ChatBox::clearLog()
 {
-    clear();
+    pending_.clear();
+    pendingLength_ = 0;
+    if (!document()->isEmpty())
+        clear();
 }
 
 void ChatBox::moveCaretToEnd()
 {
+    if (batchDepth_ > 0) {
+        caretPending_ = true;
+        return;
+    }
     moveCursor(QTextCursor::End);
+}
+
+void ChatBox::beginBatch()
+{
+    ++batchDepth_;
+}
+
+void ChatBox::endBatch()
+{
+    if (batchDepth_ == 0 || --batchDepth_ > 0)
+        return;
+    if (!pending_.empty()) {
+        insertLog(pending_);
+        pending_.clear();
+        pendingLength_ = 0;
+    }
+    if (caretPending_) {
+        caretPending_ = false;
+        moveCursor(QTextCursor::End);
+    }
 }
 
 std::string ChatBox::logText() const
@@ -68,6 +135,7 @@ std::string ChatBox::logText() const
             text += "\r\n";
         text += fromQString(block.text());
     }
+    text += withCrLf(pending_);
     return text;
 }
 

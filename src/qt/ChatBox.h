@@ -26,10 +26,24 @@ public:
     void moveCaretToEnd();
     std::string logText() const;
 
+    // Between these the log collects what is appended and lays it out once at the end: each
+    // line of a long unbreakable run costs Qt milliseconds to lay out, and a line that a later
+    // one clears away in the same batch never needs it.
+    void beginBatch();
+    void endBatch();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    void insertLog(std::string_view bytes);
+
+    int batchDepth_ = 0;
+    std::string pending_;           // appended in this batch, not yet in the document
+    std::size_t pendingLength_ = 0; // its length as the log counts it
+    bool caretPending_ = false;
 };
 
 } // namespace stonecall

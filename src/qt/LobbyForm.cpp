@@ -4,6 +4,7 @@
 #include "qt/QtTreeView.h"
 #include "qt/Twips.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QTextCursor>
 
 #include <iterator>
+#include <limits>
 
 namespace stonecall {
 
@@ -21,6 +23,7 @@ QLabel* clickableLabel(const QString& name, const QString& text, QWidget* parent
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
     label->setCursor(Qt::PointingHandCursor);
     return label;
 }
@@ -30,9 +33,17 @@ QWidget* panel(const QString& name, QWidget* parent)
     auto* widget = new QWidget(parent);
     widget->setObjectName(name);
     widget->setAutoFillBackground(true);
-    // A panel takes the focus like any control in the focus order, by click or by Tab.
-    widget->setFocusPolicy(Qt::StrongFocus);
+    // A panel has its place in the focus order but takes no focus by click: Qt would hand it
+    // the focus of every click on a picture or label inside it, and typing would go astray.
+    widget->setFocusPolicy(Qt::TabFocus);
     return widget;
+}
+
+// A one-line box holds as much as the user types or pastes; Qt's default cap would cut a
+// long line without a sign.
+void liftLengthLimit(QLineEdit* box)
+{
+    box->setMaxLength(std::numeric_limits<int>::max());
 }
 
 } // namespace
@@ -80,12 +91,18 @@ LobbyForm::LobbyForm(QWidget* parent)
     lstHuts_->widget()->setAccessibleName(QStringLiteral("Huts"));
     placeTwips(lstHuts_->widget(), 120, 120, 1935, 8295);
     connect(lstHuts_, &QtTreeView::doubleClicked, this, &LobbyForm::lstHutsDoubleClicked);
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(lstHuts_->widget())) {
+        hutsViewport_ = area->viewport();
+        hutsViewport_->installEventFilter(this);
+    }
 
     TxChat_ = new ChatBox(FraMain_);
     TxChat_->setObjectName("TxChat");
     TxChat_->setAccessibleName(QStringLiteral("Chat"));
     TxChat_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     TxChat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab and Shift+Tab move through the window's controls; the log is no place for a tab.
+    TxChat_->setTabChangesFocus(true);
     TxChat_->viewport()->installEventFilter(this);
     placeTwips(TxChat_, 2160, 120, 8055, 8295);
 
@@ -98,6 +115,7 @@ LobbyForm::LobbyForm(QWidget* parent)
     TxOut_->setObjectName("TxOut");
     TxOut_->setAccessibleName(QStringLiteral("Chat message"));
     TxOut_->installEventFilter(this);
+    liftLengthLimit(TxOut_);
     placeTwips(TxOut_, 2160, 8520, 8055, 285);
 
     // cmdExit lies exactly under cmdCreate: only one of them can be seen and clicked.
@@ -128,16 +146,19 @@ LobbyForm::LobbyForm(QWidget* parent)
     MenuGame_->setObjectName("MenuGame");
     MenuGame_->setAccessibleName(QStringLiteral("Create hut"));
     MenuGame_->setAutoFillBackground(true);
-    MenuGame_->setFocusPolicy(Qt::StrongFocus);
+    MenuGame_->setFocusPolicy(Qt::TabFocus);
+    MenuGame_->installEventFilter(this);
     // The frame is only painted: children keep their places relative to the panel's corner.
     MenuGame_->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     placeTwips(MenuGame_, 120, 6705, 1335, 1815);
     Label1_ = new QLabel(QStringLiteral("Password:"), MenuGame_);
     Label1_->setObjectName("Label1");
+    Label1_->setTextFormat(Qt::PlainText);
     placeTwips(Label1_, 120, 120, 975, 255);
     TxPass_ = new QLineEdit(MenuGame_);
     TxPass_->setObjectName("TxPass");
     TxPass_->setAccessibleName(QStringLiteral("Hut password"));
+    liftLengthLimit(TxPass_);
     Label1_->setBuddy(TxPass_);
     placeTwips(TxPass_, 120, 360, 1095, 285);
     const int hutCountTop[3] = {1440, 1080, 720};
@@ -178,12 +199,13 @@ void LobbyForm::applySystemColours()
     QPalette own = palette();
     own.setColor(QPalette::Window, captionTextColour());
     setPalette(own);
-    // The panels show the window background and window text colours of the platform, not the
-    // lobby window's own background.
+    // The panels show the platform's background and text colours of text areas (white and
+    // black in the default palettes), not the lobby window's own background nor the grey
+    // face of buttons and dialogs. The create panel inside FraMain inherits them.
     for (QWidget* widget : {FraMain_, FraOptions_}) {
         QPalette colours = widget->palette();
-        colours.setColor(QPalette::Window, system.color(QPalette::Window));
-        colours.setColor(QPalette::WindowText, system.color(QPalette::WindowText));
+        colours.setColor(QPalette::Window, system.color(QPalette::Base));
+        colours.setColor(QPalette::WindowText, system.color(QPalette::Text));
         widget->setPalette(colours);
     }
 }
@@ -319,6 +341,21 @@ void LobbyForm::raiseFraOptions()
     FraOptions_->raise();
 }
 
+// Only the chat lines wait for the end of the arrival; the window's updates stay on, so
+// nothing but what changed is repainted, and the trees show their changes once per frame.
+void LobbyForm::beginBurst()
+{
+    if (burstDepth_++ == 0)
+        TxChat_->beginBatch();
+}
+
+void LobbyForm::endBurst()
+{
+    if (burstDepth_ == 0 || --burstDepth_ > 0)
+        return;
+    TxChat_->endBatch();
+}
+
 void LobbyForm::closeEvent(QCloseEvent* event)
 {
     event->accept();
@@ -328,18 +365,75 @@ void LobbyForm::closeEvent(QCloseEvent* event)
 
 bool LobbyForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < 3; ++i)
-            if (watched == HutCount_[i])
-                emit hutCountClicked(i);
-    } else if (event->type() == QEvent::MouseButtonPress && watched == TxChat_->viewport()) {
-        emit txChatClicked();
-    } else if (event->type() == QEvent::KeyPress && watched == TxOut_) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            emit txOutKeyPressed(13);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+        if (filterMouse(watched, static_cast<QMouseEvent*>(event)))
+            return true;
+        break;
+    case QEvent::KeyPress:
+        if (watched == TxOut_) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                emit txOutKeyPressed(13);
+        }
+        break;
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool LobbyForm::filterMouse(QObject* watched, QMouseEvent* event)
+{
+    const bool left = event->button() == Qt::LeftButton;
+    if (watched == hutsViewport_) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            hutsPressedLeft_ = left;
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            // Qt makes a double-click of two quick presses wherever the first one landed: on
+            // a label of the create panel that hid on its click, say, or with another button.
+            // Only two left presses on the list join; any other second press is a first press.
+            const bool joins = left && hutsPressedLeft_;
+            hutsPressedLeft_ = false;
+            if (!joins) {
+                QMouseEvent press(QEvent::MouseButtonPress, event->position(),
+                                  event->scenePosition(), event->globalPosition(), event->button(),
+                                  event->buttons(), event->modifiers(), event->pointingDevice());
+                QCoreApplication::sendEvent(hutsViewport_, &press);
+                return true;
+            }
+        }
+        return false;
+    }
+    if (event->type() != QEvent::MouseButtonRelease)
+        hutsPressedLeft_ = false;
+
+    // A click on a label or the chat log is a left press and a left release on it; the second
+    // press of a double-click is not a click.
+    int label = -1;
+    for (int i = 0; i < 3; ++i)
+        if (watched == HutCount_[i])
+            label = i;
+    auto* control = qobject_cast<QWidget*>(watched);
+    if (label < 0 && watched != TxChat_->viewport())
+        return false;
+    if (event->type() == QEvent::MouseButtonPress && left) {
+        clickDown_ = control;
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
+        clickDown_ = nullptr;
+    } else if (event->type() == QEvent::MouseButtonRelease && left) {
+        const bool clicked = clickDown_ == control && control->isVisible() &&
+                             control->rect().contains(event->position().toPoint());
+        clickDown_ = nullptr;
+        if (clicked && label >= 0)
+            emit hutCountClicked(label);
+        else if (clicked)
+            emit txChatClicked();
+    }
+    // The labels do nothing else with the mouse; the log places its caret and selects.
+    return label >= 0;
 }
 
 } // namespace stonecall

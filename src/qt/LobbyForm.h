@@ -57,6 +57,9 @@ public:
     void raiseLine1() override;
     void raiseFraOptions() override;
 
+    void beginBurst() override;
+    void endBurst() override;
+
     // The controls, for tests and for the window's own wiring.
     QtTreeView& lstHutsView() const { return *lstHuts_; }
     QtTreeView& LstUSersView() const { return *LstUSers_; }
@@ -99,6 +102,9 @@ protected:
 private:
     void applySystemColours();
     void setFocusOrder();
+    // Turns presses and releases into the clicks of the labels and the log, and keeps a
+    // double-click on lstHuts to two left presses on it. True when the event is used up.
+    bool filterMouse(QObject* watched, QMouseEvent* event);
 
     PictureButton* Tabs_[2];
     QFrame* Line1_;
@@ -116,6 +122,12 @@ private:
     QLabel* Label1_;
     QLineEdit* TxPass_;
     QLabel* HutCount_[3];
+    QWidget* hutsViewport_ = nullptr;
+    // The label or log that the left button went down on, until it comes up.
+    QWidget* clickDown_ = nullptr;
+    // The last press on the window's watched controls was a left press on lstHuts.
+    bool hutsPressedLeft_ = false;
+    int burstDepth_ = 0;
     bool unloading_ = false;
     bool applyingColours_ = false;
 };

@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <limits>
+
 namespace stonecall {
 
 LoginForm::LoginForm(QWidget* parent)
@@ -19,6 +21,11 @@ LoginForm::LoginForm(QWidget* parent)
     setObjectName("LoginForm");
     setWindowTitle(QStringLiteral("Login"));
     setFixedSize(twipsRect(this, 0, 0, 4620, 7080).size());
+    // The background of text areas (white in the default palettes), not the grey face of
+    // dialogs; as a role it follows a change of the platform's colours by itself. A window
+    // paints its role only when it fills its background itself.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
 
     // Created top to bottom; only the user-name box takes the focus.
     image1_ = new Picture("Image1", QStringLiteral(":/art/banner.svg"), QStringLiteral("Stonecall"),
@@ -36,16 +43,21 @@ LoginForm::LoginForm(QWidget* parent)
 
     lblError_ = new QLabel(this);
     lblError_->setObjectName("lblError");
+    // Status texts may carry what the network or the user gave; markup in them is text.
+    lblError_->setTextFormat(Qt::PlainText);
     placeTwips(lblError_, 720, 5400, 3135, 255);
 
     label1_ = new QLabel(QStringLiteral("Username:"), this);
     label1_->setObjectName("Label1");
+    label1_->setTextFormat(Qt::PlainText);
     label1_->setAlignment(Qt::AlignCenter);
     placeTwips(label1_, 1080, 5760, 2415, 255);
 
     usrName_ = new QLineEdit(this);
     usrName_->setObjectName("usrName");
     usrName_->setAccessibleName(QStringLiteral("Username"));
+    // No length limit: Qt's default cap would cut a long name without a sign.
+    usrName_->setMaxLength(std::numeric_limits<int>::max());
     label1_->setBuddy(usrName_);
     placeTwips(usrName_, 840, 6000, 2655, 285);
 
@@ -94,7 +106,12 @@ std::string LoginForm::usrNameText() const
 
 void LoginForm::setStatusText(const std::string& text)
 {
-    lblError_->setText(toQString(text));
+    // The line is narrow: whatever it cannot show stays within reach.
+    const QString status = toQString(text);
+    lblError_->setText(status);
+    // A tooltip guesses at markup; this one is always text.
+    lblError_->setToolTip(Qt::convertFromPlainText(status, Qt::WhiteSpaceNoWrap));
+    lblError_->setAccessibleDescription(status);
 }
 
 std::string LoginForm::statusText() const

@@ -1,5 +1,6 @@
 #include "qt/PictureButton.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace stonecall {
@@ -36,6 +37,14 @@ QImage PictureButton::render(Look look, qreal ratio)
     else if (look == Look::Hover)
         painter.fillRect(rect(), QColor(255, 190, 110, 40));
     return image;
+}
+
+void PictureButton::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // Qt hands the second press of a double-click over as this event alone; a button would
+    // take it for a press, and its release for a second click. The press is accepted so that
+    // it reaches nothing behind the picture either.
+    event->accept();
 }
 
 void PictureButton::paintEvent(QPaintEvent* /*event*/)

@@ -6,9 +6,9 @@
 
 namespace stonecall {
 
-// A picture that acts as a button: it reacts to mouse clicks only, never takes the keyboard
-// focus and has no default role. The picture is vector art, drawn at the screen's pixel
-// ratio so that it stays sharp at any DPI.
+// A picture that acts as a button: it reacts to mouse clicks only (a left press and release on
+// the picture), never takes the keyboard focus and has no default role. The picture is vector
+// art, drawn at the screen's pixel ratio so that it stays sharp at any DPI.
 class PictureButton final : public QAbstractButton {
     Q_OBJECT
 public:
@@ -21,6 +21,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The second press of a double-click is no second click.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     enum class Look { Normal, Hover, Down };

@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 namespace stonecall {
 
 QtSocket::QtSocket(QObject* parent) : QObject(parent)
@@ -38,6 +40,7 @@ void QtSocket::Connect(const std::string& host, int port)
         socket_.abort();
     }
     closing_ = false;
+    flushedTo_ = 0;
     // IPv4, so that the local address reads as a dotted quad.
     socket_.connectToHost(QString::fromStdString(host), static_cast<quint16>(port),
                           QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
@@ -48,9 +51,11 @@ void QtSocket::Close()
 {
     connectTimer_.stop();
     closing_ = true;
-    if (socket_.state() == QAbstractSocket::ConnectedState) {
-        // What was sent last (LOGOUT) must still reach the peer before the connection ends.
+    // What was sent last (LOGOUT) must still reach the peer before the connection ends. What
+    // the system cannot take now would wait for a peer that does not read: it is dropped.
+    if (socket_.state() == QAbstractSocket::ConnectedState)
         socket_.flush();
+    if (socket_.state() == QAbstractSocket::ConnectedState && socket_.bytesToWrite() == 0) {
         socket_.disconnectFromHost();
     } else {
         QSignalBlocker blocker(&socket_);
@@ -61,6 +66,20 @@ void QtSocket::Close()
 void QtSocket::SendData(std::string_view bytes)
 {
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    // Within one arrival the event loop does not turn, so hand over what the system takes now;
+    // what stays behind is what the server has not read. Once per FlushAbove bytes, so a peer
+    // that reads nothing costs no system call per message.
+    const qint64 unsent = socket_.bytesToWrite();
+    flushedTo_ = std::min(flushedTo_, unsent); // the event loop may have sent some since
+    if (unsent > flushedTo_ + FlushAbove) {
+        socket_.flush();
+        flushedTo_ = socket_.bytesToWrite();
+    }
+}
+
+std::size_t QtSocket::unsentBytes() const
+{
+    return static_cast<std::size_t>(socket_.bytesToWrite());
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)
@@ -94,7 +113,23 @@ void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error)
     if (error == QAbstractSocket::RemoteHostClosedError || !connectTimer_.isActive())
         return;
     connectTimer_.stop();
-    const std::string reason = socket_.errorString().toStdString();
+    const char* reason = FailedReason;
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        reason = RefusedReason;
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        reason = NotFoundReason;
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        reason = NoAnswerReason;
+        break;
+    case QAbstractSocket::NetworkError:
+        reason = NetworkReason;
+        break;
+    default:
+        break;
+    }
     socket_.abort();
     if (onError)
         onError(reason);
@@ -105,7 +140,7 @@ void QtSocket::onConnectTimeout()
     QSignalBlocker blocker(&socket_);
     socket_.abort();
     if (onError)
-        onError("no answer within " + std::to_string(ConnectTimeoutMs / 1000) + " seconds");
+        onError(NoAnswerReason);
 }
 
 } // namespace stonecall

@@ -1,6 +1,7 @@
 #include "qt/TreeModel.h"
 
 #include "qt/Charset.h"
+#include "qt/ShownText.h"
 
 #include <QBrush>
 #include <QColor>
@@ -578,7 +579,7 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
     };
     switch (role) {
     case Qt::DisplayRole:
-        return toQString(node->text);
+        return shownTreeText(node->text);
     case Qt::ForegroundRole:
         return brush(node->fore);
     case Qt::BackgroundRole:

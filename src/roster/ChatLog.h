@@ -21,8 +21,11 @@ public:
     void TxOut_KeyPress(int key);
     void TxChat_Click();
 
-    // A log longer than this, line breaks counted as CR and LF, starts afresh.
+    // A log longer than this, line breaks counted as CR and LF, starts afresh; it keeps the
+    // line that took it over the limit when that line fits by itself.
     static constexpr std::size_t MaxLogLength = 15000;
+    // What a line adds to the log's length before its own CR LF.
+    static std::size_t logLengthOf(std::string_view line);
     static constexpr int EnterKey = 13;
 
 private:

@@ -74,10 +74,7 @@ std::optional<double> lenientValue(std::string_view field)
 
 std::optional<double> strictValue(std::string_view field)
 {
-    while (!field.empty() && isWireBlank(field.front()))
-        field.remove_prefix(1);
-    while (!field.empty() && isWireBlank(field.back()))
-        field.remove_suffix(1);
+    // Blanks count like any other character that is not part of a number.
     if (field.empty() || numberPrefix(field) != field.size())
         return std::nullopt;
     return parseNumber(field);

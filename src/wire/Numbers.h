@@ -3,7 +3,7 @@
 //
 // Lenient: blanks, tabs and line feeds anywhere are ignored; the longest leading decimal
 // number (sign, digits, fraction, exponent) is taken, 0 when there is none.
-// Strict: the whole field, apart from surrounding blanks, must be such a number.
+// Strict: the whole field must be such a number; a blank anywhere makes it none.
 // Both round halves to even; a value that does not fit the wanted width is no number.
 
 #include <cstdint>

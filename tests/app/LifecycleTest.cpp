@@ -111,23 +111,34 @@ TEST_F(Lifecycle, ClosingTheLoginWindowEndsTheRun)
     EXPECT_TRUE(lobby.unloaded);
 }
 
-TEST_F(Lifecycle, UnsendableUserNameIsRefusedBeforeConnecting)
+TEST_F(Lifecycle, UnsendableUserNameNeverReachesTheWire)
 {
+    login.usrName = "Bob";
+    connect(); // the server has not answered VERSION yet
+    ws.takeSent();
+    lobby.visible = true;
     for (const std::string& name :
          {std::string("Ann\xA4LOGOUT"), std::string("A\x06"), std::string("A\nB")}) {
         login.usrName = name;
-        login.status.clear();
+        const int closesBefore = ws.closeCalls;
         client.cmdLogin_Click();
-        EXPECT_TRUE(ws.connectCalls.empty());
-        EXPECT_NE(login.status.find("cannot be used"), std::string::npos) << login.status;
+        EXPECT_EQ(ws.closeCalls, closesBefore + 1) << name;
+        EXPECT_EQ(ws.connectCalls.size(), 1u) << name;
+        EXPECT_EQ(client.session().MyName, "Bob");
+        EXPECT_EQ(login.status, name == "Ann\xA4LOGOUT" ? Client::NameWithSeparatorText
+                                                        : Client::NameWithControlText);
+        EXPECT_TRUE(login.visible);
+        EXPECT_FALSE(lobby.visible);
     }
+    receive("VERSION\xA4GOOD"); // late, on the closed connection
+    EXPECT_TRUE(ws.takeSent().empty());
 }
 
 TEST_F(Lifecycle, FailedConnectionSaysWhereAndWhy)
 {
     client.cmdLogin_Click();
-    client.WSClient_Error("Connection refused");
-    EXPECT_EQ(login.status, "Cannot connect to localhost:13511: Connection refused");
+    client.WSClient_Error("refused");
+    EXPECT_EQ(login.status, "localhost:13511: refused");
     EXPECT_TRUE(login.visible);
 }
 
@@ -143,5 +154,63 @@ TEST_F(Lifecycle, OversizedMessageClosesTheConnection)
     EXPECT_TRUE(client.session().RecvBuffer.empty());
     EXPECT_FALSE(lobby.visible);
     EXPECT_TRUE(login.visible);
-    EXPECT_NE(login.status.find("oversized"), std::string::npos);
+    EXPECT_EQ(login.status, Client::OversizedText);
+}
+
+TEST_F(Lifecycle, LoginPressWhileUsersArriveReconnectsWithoutLogoutAndKeepsTheLobby)
+{
+    login.usrName = "Ann";
+    connect();
+    receive("VERSION\xA4GOOD");
+    receive("LOGIN\xA4"
+            "3");
+    ws.takeSent();
+    ASSERT_TRUE(lobby.visible);
+    const int closesBefore = ws.closeCalls;
+    client.cmdLogin_Click();
+    EXPECT_TRUE(ws.takeSent().empty()); // no LOGOUT
+    EXPECT_EQ(ws.closeCalls, closesBefore + 1);
+    EXPECT_EQ(ws.connectCalls.size(), 2u);
+    EXPECT_TRUE(lobby.visible);
+    EXPECT_TRUE(login.visible);
+    EXPECT_EQ(login.status, "Login OK! Requesting userlist...");
+}
+
+TEST_F(Lifecycle, NothingMoreOfAnArrivalIsActedOnOnceTheClientHasClosed)
+{
+    connect();
+    ws.takeSent();
+    login.progressValue = 1;
+    ws.deliver("VERSION\xA4"
+               "BAD\x06LOGIN\xA4"
+               "3\x06PING\x06");
+    EXPECT_EQ(login.status, "Incorrect client version.");
+    EXPECT_TRUE(login.visible);
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_EQ(login.progressValue, 1);
+    EXPECT_EQ(client.session().MyIndex, 0);
+
+    // The next connection's arrivals are acted on again.
+    connect();
+    ws.takeSent();
+    receive("PING");
+    EXPECT_EQ(ws.takeSent(), Messages{"PINGREPLY"});
+}
+
+TEST_F(Lifecycle, UnsentOutputOverTheCapClosesTheConnection)
+{
+    connect();
+    ws.takeSent();
+    lobby.visible = true;
+    ws.unsent = Client::MaxUnsentOutput - 10; // PINGREPLY and its end fill it exactly
+    receive("PING");
+    EXPECT_EQ(ws.takeSent(), Messages{"PINGREPLY"});
+    ws.unsent += 10;
+    const int closesBefore = ws.closeCalls;
+    ws.deliver("PING\x06PING\x06");
+    EXPECT_TRUE(ws.takeSent().empty());
+    EXPECT_EQ(ws.closeCalls, closesBefore + 1);
+    EXPECT_FALSE(lobby.visible);
+    EXPECT_TRUE(login.visible);
+    EXPECT_EQ(login.status, Client::UnsentText);
 }

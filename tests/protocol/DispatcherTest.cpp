@@ -82,6 +82,7 @@ TEST_F(DispatcherTest, EmptyMessagesUnknownAndLowerCaseKeywordsDoNothing)
     receive("HELLO" + S + "1");
     EXPECT_TRUE(ws.takeSent().empty());
     EXPECT_EQ(login.progressValue, 1);
+    EXPECT_EQ(lobby.burstDepth, 0);
 }
 
 TEST_F(DispatcherTest, PingIsAnsweredWhateverFollows)
@@ -158,6 +159,52 @@ TEST_F(DispatcherTest, HostOfOurHutGoingIdleMakesUsLeave)
     EXPECT_TRUE(ws.takeSent().empty());
 }
 
+TEST_F(DispatcherTest, OnlyAMemberOfTheHutThatEndsLeavesIt)
+{
+    logIn(1, {{1, "Me"}, {5, "Other"}, {7, "Host"}});
+    receive("USERSTATE" + S + "5" + S + "HOST" + S + "2" + S + "NONE");
+    receive("USERSTATE" + S + "7" + S + "HOST" + S + "3" + S + "NONE");
+    receive("USERSTATE" + S + "1" + S + "CLIENT" + S + "7");
+    ws.takeSent();
+    // Another host's hut ends.
+    receive("USERSTATE" + S + "5" + S + "IDLE");
+    EXPECT_TRUE(ws.takeSent().empty());
+
+    // Hosting or playing ourselves, the host we once joined is no business of ours.
+    for (const std::string& own :
+         {std::string("HOST") + S + "2" + S + "NONE", std::string("GAMING")}) {
+        users().edit(7).State = "HOST";
+        receive("USERSTATE" + S + "1" + S + own);
+        ASSERT_EQ(user(1).JoinedHost, 7);
+        receive("USERSTATE" + S + "7" + S + "IDLE");
+        EXPECT_TRUE(ws.takeSent().empty()) << own;
+    }
+}
+
+TEST_F(DispatcherTest, StateChangesRedrawBothTreesAndCreateHostNeither)
+{
+    logIn(1, {{1, "Me"}, {2, "Bo"}, {3, "Cy"}});
+    receive("USERSTATE" + S + "3" + S + "HOST" + S + "2" + S + "NONE");
+    receive("USERSTATE" + S + "2" + S + "CLIENT" + S + "3" + S + "1");
+    EXPECT_EQ(lobby.users.parentKey("u2"), "w");
+    EXPECT_TRUE(lobby.huts.contains("c2"));
+
+    // A member who starts playing moves at once, and leaves the hut tree.
+    receive("USERSTATE" + S + "2" + S + "GAMING");
+    EXPECT_EQ(lobby.users.parentKey("u2"), "p");
+    EXPECT_FALSE(lobby.huts.contains("c2"));
+
+    // A new host, as far as the table goes; the trees wait for the next USER or USERSTATE.
+    const std::string usersBefore = lobby.users.dump(), hutsBefore = lobby.huts.dump();
+    receive("CREATEHOST" + S + "2");
+    EXPECT_EQ(user(2).State, "HOST");
+    EXPECT_EQ(lobby.users.dump(), usersBefore);
+    EXPECT_EQ(lobby.huts.dump(), hutsBefore);
+    receive("USERSTATE" + S + "1" + S + "IDLE");
+    EXPECT_EQ(lobby.users.parentKey("u2"), "w");
+    EXPECT_TRUE(lobby.huts.contains("h2"));
+}
+
 TEST_F(DispatcherTest, OwnStateDrivesTheHutButtons)
 {
     logIn(1, {{1, "Me"}, {2, "Bo"}});
@@ -209,14 +256,14 @@ TEST_F(DispatcherTest, VerifyResponses)
         {"5000", "311790000"},
         {"5794", "379703996"},    // sum exactly 32767
         {"-26973", "1767648582"}, // sum exactly -32767
-        {" 12 ", "508872"},
+        {"12", "508872"},
     };
     for (const auto& [challenge, response] : answered) {
         receive("VERIFY" + S + challenge);
         EXPECT_EQ(ws.takeSent(), Messages{"VERIFY" + S + response}) << challenge;
     }
     for (const char* challenge :
-         {"5795", "11589", "-26974", "-32768", "32767", "40000", "abc", "", "1 2"}) {
+         {"5795", "11589", "-26974", "-32768", "32767", "40000", "abc", "", "1 2", " 12 ", "12 "}) {
         receive("VERIFY" + S + challenge);
         EXPECT_TRUE(ws.takeSent().empty()) << challenge;
     }
@@ -257,9 +304,14 @@ TEST_F(DispatcherTest, MalformedMessagesChangeNothing)
     EXPECT_TRUE(ws.takeSent().empty());
 }
 
-TEST_F(DispatcherTest, RefusedVersionStillWalksTheRestOfTheArrival)
+TEST_F(DispatcherTest, OneArrivalIsOneBurst)
 {
-    ws.deliver("VERSION" + S + "NO\x06PING\x06");
-    EXPECT_EQ(login.status, "Incorrect client version.");
-    EXPECT_TRUE(ws.takeSent().empty()); // the socket is closed: the PINGREPLY goes nowhere
+    int bursts = 0;
+    ws.onDataArrival = [&, inner = ws.onDataArrival](std::size_t n) {
+        inner(n);
+        ++bursts;
+    };
+    ws.deliver("PING\x06PING\x06PING\x06");
+    EXPECT_EQ(bursts, 1);
+    EXPECT_EQ(lobby.burstDepth, 0);
 }

@@ -54,11 +54,14 @@ protected:
             config.lobby.motd = {"Welcome"};
         if (config.pingInterval == ServerConfig{}.pingInterval)
             config.pingInterval = std::chrono::milliseconds(0);
+        setWaitPump(nullptr);
         server = std::make_unique<LobbyServer>(config);
-        ASSERT_TRUE(server->listen(QHostAddress::LocalHost, 0));
+        ASSERT_TRUE(server->listen("127.0.0.1", 0));
         ASSERT_NE(server->port(), 0);
+        setWaitPump([this] { server->poll(std::chrono::milliseconds(1)); });
     }
     void SetUp() override { start(); }
+    void TearDown() override { setWaitPump(nullptr); }
 
     std::unique_ptr<ScriptedClient> client()
     {

@@ -12,6 +12,15 @@
 
 using namespace stonecall;
 
+namespace {
+std::function<void()> waitPump;
+}
+
+void setWaitPump(std::function<void()> pump)
+{
+    waitPump = std::move(pump);
+}
+
 bool waitUntil(const std::function<bool()>& condition, int deadlineMs)
 {
     const QDeadlineTimer deadline(deadlineMs);
@@ -20,7 +29,12 @@ bool waitUntil(const std::function<bool()>& condition, int deadlineMs)
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (waitPump) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            waitPump();
+        } else {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
     }
     return true;
 }

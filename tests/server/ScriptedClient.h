@@ -1,6 +1,6 @@
 #pragma once
 // A lobby client for socket tests: sends what the test says, collects every message it
-// receives, and can answer PING and VERIFY by itself. Waits spin the event loop against a
+// receives, and can answer PING and VERIFY by itself. Waits spin the event loops against a
 // deadline, so the server in the same thread keeps running.
 
 #include <QByteArray>
@@ -14,6 +14,9 @@
 
 // Runs the event loop until the condition holds or the deadline passes; no fixed sleeps.
 bool waitUntil(const std::function<bool()>& condition, int deadlineMs = 10000);
+// The server under test runs its own loop in this thread: waits drive it through `pump`,
+// which may block for a moment on the server's sockets. Empty: only Qt's loop runs.
+void setWaitPump(std::function<void()> pump);
 
 class ScriptedClient {
 public:

@@ -4,13 +4,17 @@
 // After each attack the server ends the connection and the driver presses the login button
 // again, as a user would.
 //
-//     hostile_client --port N [--attacks 4] [--max-stall-ms 1000] [--max-rss-mib 512]
+//     hostile_client --port N [--attacks 10] [--max-stall-ms 1000] [--max-line-stall-ms 250]
+//                    [--max-rss-mib 512]
 //
-// Fails (exit 1) when the loop stalls longer than the bound, memory passes its bound, the
-// first attack (a message without end) does not end in the client dropping the connection,
-// or an attack does not finish within its deadline.
+// Fails (exit 1) when the loop stalls longer than the bound (attacks 5 to 9, each one arrival
+// of long lines or a long name, have a bound of their own), memory passes its bound, the first
+// attack (a message without end) does not end in the client dropping the connection as
+// oversized, the tenth (a server that stops reading) does not end in the client dropping it
+// for its unsent output, or an attack does not finish within its deadline.
 
 #include "Memory.h"
+#include "app/Client.h"
 #include "qt/ClientApp.h"
 
 #include <QApplication>
@@ -31,13 +35,13 @@ namespace {
 
 constexpr int TickMs = 50;
 constexpr int AttackTimeoutMs = 120000;
-constexpr const char* OversizedStatus =
-    "The server sent an oversized message; the connection was closed.";
+constexpr int FirstLongLineAttack = 5, LastLongLineAttack = 9, UnreadAttack = 10;
 
 struct Options {
     int port = 0;
-    int attacks = 4;
+    int attacks = 10;
     int maxStallMs = 1000;
+    int maxLineStallMs = 250;
     int maxRssMiB = 512;
 };
 
@@ -53,6 +57,8 @@ Options parse(int argc, char** argv)
             o.attacks = value;
         else if (key == "--max-stall-ms")
             o.maxStallMs = value;
+        else if (key == "--max-line-stall-ms")
+            o.maxLineStallMs = value;
         else if (key == "--max-rss-mib")
             o.maxRssMiB = value;
     }
@@ -135,8 +141,13 @@ private:
 
         if (f.peakRssKiB > static_cast<std::size_t>(options_.maxRssMiB) * 1024)
             return fail("resident memory passed " + std::to_string(options_.maxRssMiB) + " MiB");
-        if (late > options_.maxStallMs)
-            return fail("the event loop stalled for " + std::to_string(late) + " ms");
+        const int number = attack_ + 1;
+        const int bound = number >= FirstLongLineAttack && number <= LastLongLineAttack
+                              ? options_.maxLineStallMs
+                              : options_.maxStallMs;
+        if (late > bound)
+            return fail("attack " + std::to_string(number) + ": the event loop stalled for " +
+                        std::to_string(late) + " ms");
         if (attackClock_.elapsed() > AttackTimeoutMs)
             return fail("attack " + std::to_string(attack_ + 1) + " did not end in time");
 
@@ -147,8 +158,10 @@ private:
             return;
         f.durationMs = attackClock_.elapsed();
         f.status = app_.loginForm().statusText();
-        if (attack_ == 0 && f.status != OversizedStatus)
+        if (attack_ == 0 && f.status != Client::OversizedText)
             return fail("the message without end did not close the connection as oversized");
+        if (number == UnreadAttack && f.status != Client::UnsentText)
+            return fail("the server that stopped reading was not dropped for the unsent output");
         if (++attack_ == options_.attacks) {
             tick_.stop();
             QApplication::quit();
@@ -203,7 +216,7 @@ int main(int argc, char** argv)
     const Options options = parse(argc, argv);
     if (options.port <= 0 || options.attacks < 1) {
         std::fprintf(stderr, "usage: hostile_client --port N [--attacks N] [--max-stall-ms N] "
-                             "[--max-rss-mib N]\n");
+                             "[--max-line-stall-ms N] [--max-rss-mib N]\n");
         return 2;
     }
 

@@ -10,9 +10,17 @@ client connection per attack, in order:
   3. states:  the log-in answers, then a USERSTATE for every index 0 to 32767 with random
               state words and random arguments (numbers in and out of range, text, none).
   4. random:  the log-in answers, then random bytes.
+  5. long prefix: a MSG whose prefix is 1,000,000 characters without a blank.
+  6. long public line: a PUBMSG of 1,000,000 characters without a blank.
+  7. long decoded line: a MSG whose text decodes to 500,000 characters.
+  8. long name: a USER with a 1 MB name, then that user hosting a hut.
+  9. long lines: 1 MB of PUBMSG lines that each just fit the chat log by themselves.
+ 10. unread: the log-in answers, then PING after PING while the server reads nothing more;
+              the client must close the connection once its unsent replies pass its cap.
 
-After attacks 2 to 4 it sends PING and waits for the PINGREPLY, which the client can only
-send once it has handled everything before it, then ends the connection. Prints the figures
+After attacks 2 to 9 it sends PING and waits for the PINGREPLY, which the client can only
+send once it has handled everything before it, then ends the connection. Each of attacks 5 to
+9 is at most 1 MiB, so the client takes it in one arrival. Prints the figures
 of each attack and exits 1 when the client misbehaves (keeps taking the endless message, or
 does not answer the PING in time).
 
@@ -42,11 +50,14 @@ class Peer:
     def __init__(self, conn):
         self.conn, self.messages, self.cond = conn, [], threading.Condition()
         self.closed = False
+        self.deaf = threading.Event()  # set: nothing more is read
         threading.Thread(target=self.read, daemon=True).start()
 
     def read(self):
         buf = b''
         while True:
+            if self.deaf.is_set():
+                return
             try:
                 chunk = self.conn.recv(1 << 16)
             except OSError:
@@ -170,6 +181,41 @@ def flood(peer, name, number, payload):
     return answered
 
 
+LONG = 1000 * 1000
+UNREAD_BYTES = 300 * 1000 * 1000
+
+
+def long_lines(rng):
+    def hex_text(n):
+        return bytes(rng.choices(b'0123456789ABCDEF', k=n))
+    return [
+        ('long prefix', msg(b'MSG', b'p' * LONG, b'6869')),
+        ('long public line', msg(b'PUBMSG', b'q' * (LONG // 2), b'r' * (LONG // 2))),
+        ('long decoded line', msg(b'MSG', b'Ann: ', hex_text(LONG))),
+        ('long name', msg(b'USER', b'5', b'n' * LONG, b'') +
+         msg(b'USERSTATE', b'5', b'HOST', b'4', b'NONE')),
+        ('long lines', msg(b'PUBMSG', b's' * 14998, b'') * (LONG // 15008)),
+    ]
+
+
+def unread(peer):
+    """Logs the client in, stops reading and sends PINGs; the client must let go first."""
+    log_in(peer)
+    peer.deaf.set()
+    block = msg(b'PING') * (1 << 18)
+    sent, begin = 0, time.monotonic()
+    while sent < UNREAD_BYTES:
+        part = peer.send(block)
+        sent += part
+        if part < len(block):
+            break
+    seconds = time.monotonic() - begin
+    dropped = sent < UNREAD_BYTES
+    print(f'attack 10 (unread): {sent / 1e6:.1f} MB of PING went out in {seconds:.2f} s before the '
+          f'client {"dropped the connection" if dropped else "had taken all of it"}', flush=True)
+    return dropped
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--random-mib', type=int, default=32)
@@ -178,20 +224,22 @@ def main():
     rng = random.Random(args.seed)
 
     payloads = [('users', users(rng)), ('states', states(rng)),
-                ('random', rng.randbytes(args.random_mib << 20))]
+                ('random', rng.randbytes(args.random_mib << 20))] + long_lines(rng)
 
     listener = socket.socket()
     listener.bind(('127.0.0.1', 0))
     listener.listen(4)
     print(f'hostile server listening on port {listener.getsockname()[1]}', flush=True)
     ok = True
-    for number in range(1, 5):
+    for number in range(1, 11):
         listener.settimeout(PING_TIMEOUT)
         conn, _ = listener.accept()
         peer = Peer(conn)
         try:
             if number == 1:
                 ok &= unended(peer, rng)
+            elif number == 10:
+                ok &= unread(peer)
             else:
                 name, payload = payloads[number - 2]
                 ok &= flood(peer, name, number, payload)

@@ -28,6 +28,7 @@ public:
         return data;
     }
     bool isConnected() const override { return connected; }
+    std::size_t unsentBytes() const override { return unsent; }
     std::string LocalIP() const override { return localIP; }
     void setLocalPort(int port) override { localPort = port; }
     int LocalPort() const override { return localPort; }
@@ -64,6 +65,7 @@ public:
     std::vector<std::string> connectCalls;
     std::vector<int> accepted;
     int closeCalls = 0;
+    std::size_t unsent = 0; // what the test says the system has not taken yet
     bool connected = false;
     std::string localIP = "127.0.0.1";
     int localPort = 0;

@@ -61,6 +61,8 @@ public:
     void raiseFraMain() override { raised.push_back("FraMain"); }
     void raiseLine1() override { raised.push_back("Line1"); }
     void raiseFraOptions() override { raised.push_back("FraOptions"); }
+    void beginBurst() override { ++burstDepth; }
+    void endBurst() override { --burstDepth; }
 
     bool visible = false;
     bool unloaded = false;
@@ -76,6 +78,7 @@ public:
     bool create = true;
     bool menuGame = false;
     std::vector<std::string> raised;
+    int burstDepth = 0;
 };
 
 // Records every dialog and answers input boxes from a script.

@@ -61,7 +61,10 @@ TEST(LenientNumber, ValuesOutsideTheWidthAreNoNumber)
 TEST(StrictNumber, WholeFieldMustBeANumber)
 {
     EXPECT_EQ(strictNumber<int16_t>("17"), 17);
-    EXPECT_EQ(strictNumber<int16_t>(" -17 "), -17);
+    EXPECT_EQ(strictNumber<int16_t>("-17"), -17);
+    EXPECT_EQ(strictNumber<int16_t>(" 7 "), std::nullopt);
+    EXPECT_EQ(strictNumber<int16_t>("7\t"), std::nullopt);
+    EXPECT_EQ(strictNumber<int16_t>("\n7"), std::nullopt);
     EXPECT_EQ(strictNumber<int16_t>("2.5"), 2);
     EXPECT_EQ(strictNumber<int16_t>("3.5"), 4);
     EXPECT_EQ(strictNumber<int16_t>("1e2"), 100);

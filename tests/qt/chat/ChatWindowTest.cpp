@@ -89,9 +89,20 @@ TEST_F(ChatBoxTest, LimitHoldsInTheRealBox)
     EXPECT_EQ(form.chatLength(), ChatLog::MaxLogLength);
     EXPECT_EQ(form.chatText().size(), ChatLog::MaxLogLength);
     chat.AddLog("");
-    expectConsistent("");
+    expectConsistent("\r\n");
     chat.AddLog("next");
-    expectConsistent("next\r\n");
+    expectConsistent("\r\nnext\r\n");
+
+    // A lone LF becomes CR LF in the box, so this line would take the log one past the limit.
+    chat.AddLog(std::string(ChatLog::MaxLogLength - 5 - 8 - 2, 'x'));
+    ASSERT_EQ(form.chatLength(), ChatLog::MaxLogLength - 5);
+    chat.AddLog("a\nb");
+    expectConsistent("a\r\nb\r\n");
+
+    // A line too long to keep is never laid out: the box stays empty, its one block unwrapped.
+    chat.AddLog(std::string(200000, 'w'));
+    expectConsistent("");
+    EXPECT_EQ(form.TxChat()->document()->blockCount(), 1);
 }
 
 TEST_F(ChatBoxTest, WhatTheUserTypesCountsLikeWhatTheServerSends)
@@ -195,4 +206,38 @@ TEST_F(ChatThroughTheClient, ClickInTheLogHidesTheCreatePanel)
     lobby.setMenuGameVisible(true);
     QTest::mouseClick(lobby.TxChat()->viewport(), Qt::LeftButton);
     EXPECT_FALSE(lobby.isMenuGameVisible());
+}
+
+TEST_F(ChatBoxTest, LinesOfOneArrivalEndAsTheSameLogAsLinesOneByOne)
+{
+    // Lines that cross the limit, lone breaks, a line too long to keep and short ones after.
+    std::vector<std::string> lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back(std::string(6000 + i, 'a' + i));
+    lines.push_back("b\nc\rd\r\ne");
+    lines.push_back(std::string(ChatLog::MaxLogLength + 1, 'z'));
+    lines.push_back("after");
+    lines.push_back(std::string(ChatLog::MaxLogLength - 2, 'y'));
+    lines.push_back("last\n");
+
+    LobbyForm single;
+    ChatLog singleChat{single, [](std::string) {}};
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        singleChat.AddLog(lines[n]);
+        if (n % 3 == 0)
+            form.beginBurst();
+        chat.AddLog(lines[n]);
+        // Within the arrival the box counts and reads what it has not laid out yet.
+        EXPECT_EQ(form.chatLength(), single.chatLength()) << n;
+        EXPECT_EQ(form.chatText(), single.chatText()) << n;
+        if (n % 3 != 2)
+            continue;
+        form.endBurst();
+        EXPECT_EQ(form.TxChat()->toPlainText(), single.TxChat()->toPlainText()) << n;
+        EXPECT_EQ(form.TxChat()->textCursor().position(), single.TxChat()->textCursor().position())
+            << n;
+    }
+    form.endBurst();
+    expectConsistent(single.chatText());
+    EXPECT_EQ(form.chatText(), "last\r\n\r\n");
 }

@@ -7,7 +7,9 @@
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
 #include "qt/QtTreeView.h"
+#include "wire/Encryptor.h"
 
+#include <QClipboard>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -79,30 +81,41 @@ protected:
         return {};
     }
 
-    void doubleClick(const QModelIndex& index)
+    // Two quick presses and releases of a button at one place of the list (the first click
+    // selects, the second press comes as a double-click).
+    void doubleClick(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
     {
         ASSERT_TRUE(index.isValid());
         QTreeView* view = hutView();
         const QRect rect = view->visualRect(index);
         ASSERT_FALSE(rect.isEmpty()); // shown: its hut is expanded
-        // What a mouse gives: the first click selects, the second press comes as a double-click.
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(view->viewport(), button, {}, rect.center());
     }
 
-    // Everything the client sent after logging in, once a closing BEIDLE has arrived, so
-    // that a message that should not have gone out would be seen before it.
-    Messages sentUpToExit()
+    // Everything the client sent after logging in, once the empty chat line that Enter in
+    // the chat box sends has arrived, so that a message that should not have gone out would
+    // be seen before it.
+    Messages sentSoFar()
     {
         const std::size_t before = server.messages(0).size();
-        QTest::mouseClick(lobby().cmdExit(), Qt::LeftButton);
+        QTest::keyClick(lobby().TxOut(), Qt::Key_Return);
         EXPECT_TRUE(waitFor([&] {
             const Messages all = server.messages(0);
-            return all.size() > before && all.back() == "BEIDLE";
+            return all.size() > before && all.back() == "SENDMSG" + S;
         }));
         const Messages all = server.messages(0);
         return Messages(all.begin() + 2, all.end() - 1);
+    }
+
+    // Keys as a person types them: to whatever has the focus in the window.
+    static void type(QWidget* window, const char* keys)
+    {
+        for (; *keys; ++keys)
+            QTest::keyClick(window->windowHandle(), *keys);
+    }
+    static void paste(QWidget* window)
+    {
+        QTest::keyClick(window->windowHandle(), Qt::Key_V, Qt::ControlModifier);
     }
 
     ScriptedServer server;
@@ -126,7 +139,7 @@ TEST_F(HutWindows, CreatePanelHostsWithTheTypedPassword)
     EXPECT_FALSE(lobby().MenuGame()->isVisible());
     EXPECT_FALSE(lobby().cmdCreate()->isVisible());
     EXPECT_TRUE(lobby().cmdExit()->isVisible());
-    EXPECT_EQ(sentUpToExit(), Messages{"BEHOST" + S + "4" + S + "Caf\xE9 Pw"});
+    EXPECT_EQ(sentSoFar(), Messages{"BEHOST" + S + "4" + S + "Caf\xE9 Pw"});
 }
 
 TEST_F(HutWindows, RefusedPasswordIsExplainedAndThePanelStaysOpen)
@@ -141,7 +154,7 @@ TEST_F(HutWindows, RefusedPasswordIsExplainedAndThePanelStaysOpen)
     EXPECT_TRUE(dialogs.shown()[0].text.startsWith("This password cannot be used: "));
     EXPECT_TRUE(lobby().MenuGame()->isVisible());
     EXPECT_TRUE(lobby().cmdCreate()->isVisible());
-    EXPECT_TRUE(sentUpToExit().empty());
+    EXPECT_TRUE(sentSoFar().empty());
 }
 
 TEST_F(HutWindows, LaunchShowsTheNoticeOnly)
@@ -152,7 +165,7 @@ TEST_F(HutWindows, LaunchShowsTheNoticeOnly)
     QTest::mouseClick(lobby().cmdLaunch(), Qt::LeftButton);
     EXPECT_EQ(dialogs.shown(), (std::vector<Shown>{{"Stonecall", "Wait for next version :o"}}));
     EXPECT_TRUE(lobby().cmdLaunch()->isVisible());
-    EXPECT_TRUE(sentUpToExit().empty());
+    EXPECT_TRUE(sentSoFar().empty());
 }
 
 TEST_F(HutWindows, DoubleClicksJoinAskingForThePasswordWhereThereIsOne)
@@ -173,7 +186,7 @@ TEST_F(HutWindows, DoubleClicksJoinAskingForThePasswordWhereThereIsOne)
     const Shown box{"Join Hut: Password Needed", PasswordPrompt};
     EXPECT_EQ(dialogs.shown(),
               (std::vector<Shown>{box, {"Stonecall", "Wrong password!"}, box, box}));
-    EXPECT_EQ(sentUpToExit(), (Messages{"BECLIENT" + S + "7" + S + "2", "BECLIENT" + S + "8" + S}));
+    EXPECT_EQ(sentSoFar(), (Messages{"BECLIENT" + S + "7" + S + "2", "BECLIENT" + S + "8" + S}));
 }
 
 TEST_F(HutWindows, DoubleClicksLeaveHutsExpanded)
@@ -191,7 +204,101 @@ TEST_F(HutWindows, DoubleClicksLeaveHutsExpanded)
     EXPECT_TRUE(hutView()->isExpanded(hutLine("Host1")));
     EXPECT_TRUE(lobby().lstHuts().isExpanded("h7"));
     EXPECT_TRUE(dialogs.shown().empty());
-    EXPECT_TRUE(sentUpToExit().empty());
+    EXPECT_TRUE(sentSoFar().empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(HutWindows, TheSecondPressOfADoubleClickIsNoClick)
+{
+    addHut(8, "NONE", 2);
+    // The open place is selected, so that a double-click on the list would join it.
+    QTest::mouseClick(hutView()->viewport(), Qt::LeftButton, {},
+                      hutView()->visualRect(hutLine("Host8", 0)).center());
+
+    QTest::mouseDClick(lobby().cmdCreate(), Qt::LeftButton);
+    ASSERT_TRUE(lobby().MenuGame()->isVisible()) << "opened once, not opened and closed";
+    // The panel hides on the first click; the second press lands on the list behind it.
+    QTest::mouseDClick(lobby().HutCount(0), Qt::LeftButton);
+    EXPECT_FALSE(lobby().MenuGame()->isVisible());
+    ASSERT_TRUE(lobby().cmdExit()->isVisible());
+    QTest::mouseDClick(lobby().cmdExit(), Qt::LeftButton);
+
+    EXPECT_EQ(sentSoFar(), (Messages{"BEHOST" + S + "2" + S + "NONE", "BEIDLE"}));
+}
+
+TEST_F(HutWindows, ClicksAndDoubleClicksAreOfTheLeftButtonOnTheControl)
+{
+    addHut(8, "NONE", 2);
+    const QPoint place = hutView()->visualRect(hutLine("Host8", 0)).center();
+    QTest::mouseClick(lobby().cmdCreate(), Qt::LeftButton);
+    QWidget* threePlayers = lobby().HutCount(1);
+    QTest::mouseClick(threePlayers, Qt::RightButton);
+    QTest::mouseClick(threePlayers, Qt::MiddleButton);
+    QTest::mouseDClick(threePlayers, Qt::RightButton);
+    // Pressed on the label, released far from it.
+    QTest::mousePress(threePlayers, Qt::LeftButton);
+    QTest::mouseRelease(threePlayers, Qt::LeftButton, {},
+                        threePlayers->rect().center() + QPoint(300, 0));
+    ASSERT_TRUE(lobby().MenuGame()->isVisible());
+
+    QTest::mouseDClick(hutView()->viewport(), Qt::RightButton, {}, place);
+    QTest::mouseDClick(hutView()->viewport(), Qt::MiddleButton, {}, place);
+    QTest::mouseDClick(hutView()->viewport(), Qt::LeftButton, {}, place);
+    QTest::mouseClick(threePlayers, Qt::LeftButton);
+
+    EXPECT_EQ(sentSoFar(), (Messages{"BECLIENT" + S + "8" + S, "BEHOST" + S + "3" + S + "NONE"}));
+}
+
+TEST_F(HutWindows, LongTextsAreSentWhole)
+{
+    // Longer than the 32,767 characters a Qt line box holds by default.
+    QString text;
+    for (int i = 0; i < 4000; ++i)
+        text += QStringLiteral("0123456789");
+    const std::string whole = text.toStdString() + "!";
+    QApplication::clipboard()->setText(text);
+
+    QTest::mouseClick(lobby().TxOut(), Qt::LeftButton);
+    paste(&lobby());
+    type(&lobby(), "!");
+    QTest::keyClick(lobby().windowHandle(), Qt::Key_Return);
+    QTest::mouseClick(lobby().cmdCreate(), Qt::LeftButton);
+    QTest::mouseClick(lobby().TxPass(), Qt::LeftButton);
+    paste(&lobby());
+    type(&lobby(), "!");
+    QTest::mouseClick(lobby().HutCount(0), Qt::LeftButton);
+    // The answer to a hut's password question, pasted and typed into the input box.
+    addHut(8, whole, 2);
+    ModalScript dialogs;
+    dialogs.push([](QDialog* box) {
+        paste(box);
+        type(box, "!");
+        QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+    });
+    doubleClick(hutLine("Host8", 0));
+    const Messages sent = sentSoFar();
+    // Compared whole; on a failure only the lengths are printed.
+    std::vector<std::size_t> lengths;
+    for (const std::string& message : sent)
+        lengths.push_back(message.size());
+    EXPECT_TRUE((sent == Messages{"SENDMSG" + S + EncryptText(whole),
+                                  "BEHOST" + S + "2" + S + whole, "BECLIENT" + S + "8" + S + "1"}))
+        << ::testing::PrintToString(lengths);
+
+    LoginForm& login = app.loginForm();
+    login.usrName()->clear();
+    QTest::mouseClick(login.usrName(), Qt::LeftButton);
+    paste(&login);
+    type(&login, "!");
+    QTest::mouseClick(login.cmdLogin(), Qt::LeftButton);
+    ASSERT_TRUE(server.waitForMessages(1, 1));
+    server.sendMessage(1, "VERSION" + S + "GOOD");
+    ASSERT_TRUE(server.waitForMessages(1, 2));
+    const std::string login1 = server.messages(1)[1];
+    EXPECT_TRUE(login1 == "LOGIN" + S + whole + S + "127.0.0.1") << login1.size();
 }
 
 } // namespace

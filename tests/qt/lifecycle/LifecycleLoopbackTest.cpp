@@ -4,9 +4,18 @@
 #include "ScriptedServer.h"
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
+#include "qt/QtTreeView.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace stonecall;
 using namespace stonecall::testing;
@@ -132,11 +141,109 @@ TEST_F(LoopbackLifecycle, RefusedConnectionIsReported)
     app.client().ServerPort = closedPort;
     clickLogin();
     ASSERT_TRUE(waitFor([&] { return !app.loginForm().lblError()->text().isEmpty(); }));
-    const QString status = app.loginForm().lblError()->text();
-    EXPECT_TRUE(
-        status.startsWith(QStringLiteral("Cannot connect to localhost:%1: ").arg(closedPort)))
-        << status.toStdString();
+    EXPECT_EQ(app.loginForm().lblError()->text(),
+              QStringLiteral("localhost:%1: refused").arg(closedPort));
     EXPECT_TRUE(app.loginForm().cmdLogin()->isEnabled());
+}
+
+TEST_F(LoopbackLifecycle, ConnectionAttemptWithoutAnswerGivesUpAfterTheTimeout)
+{
+    // A listener whose queue is full takes no further connection: the attempt hangs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    app.client().ServerPort = ntohs(address.sin_port);
+    app.WSClient().setConnectTimeout(50);
+    clickLogin();
+    EXPECT_TRUE(waitFor([&] { return !app.loginForm().lblError()->text().isEmpty(); }, 3000));
+    EXPECT_EQ(app.loginForm().lblError()->text(),
+              QStringLiteral("localhost:%1: no answer").arg(ntohs(address.sin_port)));
+    EXPECT_FALSE(app.WSClient().isConnected());
+    ::close(filler);
+    ::close(listener);
+}
+
+TEST_F(LoopbackLifecycle, ConnectionResetReturnsToLogin)
+{
+    connectAndCheckVersion();
+    app.lobbyForm().show();
+    app.loginForm().hide();
+    // Closing with a zero linger time resets the connection instead of ending it.
+    const linger reset{1, 0};
+    QTcpSocket* peer = server.connection(0);
+    ASSERT_EQ(::setsockopt(static_cast<int>(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                           &reset, sizeof reset),
+              0);
+    peer->abort();
+    ASSERT_TRUE(waitFor([&] { return app.loginForm().isVisible(); }));
+    EXPECT_FALSE(app.lobbyForm().isVisible());
+    EXPECT_EQ(app.loginForm().lblError()->text(), "Connected, checking version... (1)");
+}
+
+TEST_F(LoopbackLifecycle, RefusedNameIsShownInFullWithinTheStatusLine)
+{
+    connectAndCheckVersion();
+    QLineEdit* name = app.loginForm().usrName();
+    name->clear();
+    QTest::keyClicks(name, QStringLiteral("Ann¤LOGOUT"));
+    clickLogin();
+    ASSERT_TRUE(server.waitForClosed(0));
+    server.sendMessage(0, "VERSION\xA4GOOD");
+    QLabel* label = app.loginForm().lblError();
+    EXPECT_EQ(label->text(), QString::fromLatin1(Client::NameWithSeparatorText));
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), label->text());
+    EXPECT_EQ(label->accessibleDescription(), label->text());
+    EXPECT_EQ(server.messages(0), Messages{"VERSION\xA4"
+                                           "1"});
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    // Every status text of our own fits the label's one line, the widest port included.
+    const QString where =
+        QStringLiteral("%1:13511: ").arg(QString::fromStdString(app.client().ServerHost));
+    const QStringList ours = {
+        QString::fromLatin1(Client::OversizedText),
+        QString::fromLatin1(Client::UnsentText),
+        QString::fromLatin1(Client::NameWithSeparatorText),
+        QString::fromLatin1(Client::NameWithControlText),
+        where + QtSocket::RefusedReason,
+        where + QtSocket::NotFoundReason,
+        where + QtSocket::NoAnswerReason,
+        where + QtSocket::NetworkReason,
+        where + QtSocket::FailedReason,
+    };
+    const QFontMetrics metrics = label->fontMetrics();
+    for (const QString& text : ours)
+        EXPECT_LE(metrics.horizontalAdvance(text), label->contentsRect().width())
+            << text.toStdString() << ": " << metrics.horizontalAdvance(text) << " px";
+}
+
+TEST_F(LoopbackLifecycle, AnAbsurdlyLongNameIsCutOnItsRowsOnly)
+{
+    connectAndCheckVersion();
+    const std::string name(300000, 'n');
+    server.sendMessage(0, "LOGIN\xA4"
+                          "1");
+    server.sendMessage(0, "USER\xA4"
+                          "2\xA4" +
+                              name + "\xA4");
+    server.sendMessage(0, "USERSTATE\xA4"
+                          "2\xA4HOST\xA4"
+                          "2\xA4NONE");
+    QtTreeView& users = app.lobbyForm().LstUSersView();
+    QtTreeView& huts = app.lobbyForm().lstHutsView();
+    ASSERT_TRUE(waitFor([&] { return huts.contains("h2"); }));
+    const QString shown = QString(255, QLatin1Char('n')) + QChar(0x2026);
+    EXPECT_EQ(users.indexOf("u2").data().toString(), shown);
+    EXPECT_EQ(huts.indexOf("h2").data().toString(), shown);
+    EXPECT_EQ(users.text("u2"), name); // the tree keeps the whole text
 }
 
 TEST_F(LoopbackLifecycle, EnterInTheNameBoxDoesNotLogIn)

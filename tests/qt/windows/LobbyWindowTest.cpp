@@ -118,30 +118,53 @@ TEST_F(LobbyWindow, ShownCreatePanelCoversTheLowerHutList)
         EXPECT_TRUE(seen(form.HutCount(i)));
 }
 
-TEST_F(LobbyWindow, FocusStartsOnTheMainPanelAndFollowsTheOrder)
+TEST_F(LobbyWindow, TabAndShiftTabGoRoundTheFocusOrder)
 {
     EXPECT_EQ(form.focusWidget(), form.FraMain());
+    // Where the focus goes after each press of a key, as the window receives it.
+    const auto presses = [this](Qt::Key key, int count) {
+        const Qt::KeyboardModifiers shift =
+            key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier;
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            QTest::keyClick(form.windowHandle(), key, shift);
+            names.push_back(form.focusWidget()->objectName().toStdString());
+        }
+        return names;
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(presses(Qt::Key_Tab, 6),
+              (Names{"TxChat", "lstHuts", "TxOut", "LstUSers", "FraOptions", "FraMain"}));
     form.setMenuGameVisible(true);
-    const QWidget* expected[] = {form.FraMain(),
-                                 form.TxChat(),
-                                 form.lstHutsView().widget(),
-                                 form.TxOut(),
-                                 form.LstUSersView().widget(),
-                                 form.FraOptions(),
-                                 form.MenuGame(),
-                                 form.TxPass()};
-    std::vector<std::string> order;
-    QWidget* widget = form.FraMain();
-    do {
-        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(&form) && widget != &form)
-            order.push_back(widget->objectName().toStdString());
-        widget = widget->nextInFocusChain();
-    } while (widget != form.FraMain());
-    std::vector<std::string> wanted;
-    for (const QWidget* w : expected)
-        wanted.push_back(w->objectName().toStdString());
-    // Views may add focusable parts of their own (scroll bars never take the focus here).
-    EXPECT_EQ(order, wanted);
+    EXPECT_EQ(presses(Qt::Key_Tab, 8), (Names{"TxChat", "lstHuts", "TxOut", "LstUSers",
+                                              "FraOptions", "MenuGame", "TxPass", "FraMain"}));
+    EXPECT_EQ(presses(Qt::Key_Backtab, 8), (Names{"TxPass", "MenuGame", "FraOptions", "LstUSers",
+                                                  "TxOut", "lstHuts", "TxChat", "FraMain"}));
+    EXPECT_EQ(form.chatText(), "") << "no tab went into the log";
+}
+
+TEST_F(LobbyWindow, ClicksOnPicturesAndLabelsLeaveTheFocusWhereItWas)
+{
+    form.setMenuGameVisible(true);
+    form.setLaunchVisible(true);
+    const auto type = [this](const char* keys) {
+        for (; *keys; ++keys)
+            QTest::keyClick(form.windowHandle(), *keys);
+    };
+    QTest::mouseClick(form.TxOut(), Qt::LeftButton);
+    type("ab");
+    for (QWidget* control :
+         {static_cast<QWidget*>(form.cmdCreate()), static_cast<QWidget*>(form.cmdLaunch()),
+          static_cast<QWidget*>(form.cmdLogout()), static_cast<QWidget*>(form.HutCount(0)),
+          static_cast<QWidget*>(form.HutCount(1)), static_cast<QWidget*>(form.HutCount(2)),
+          static_cast<QWidget*>(form.Label1()), static_cast<QWidget*>(form.Tabs(1))}) {
+        QTest::mousePress(control, Qt::LeftButton);
+        QTest::mouseRelease(control, Qt::LeftButton);
+    }
+    form.setCreateVisible(false);
+    QTest::mouseClick(form.cmdExit(), Qt::LeftButton);
+    type("cd");
+    EXPECT_EQ(form.TxOut()->text(), "abcd");
 }
 
 TEST_F(LobbyWindow, PicturesAreClickOnlyButtonsWithNamesAndTheirSizes)
@@ -194,23 +217,27 @@ TEST_F(LobbyWindow, TabClicksCarryTheirIndex)
 TEST_F(LobbyWindow, ColoursComeFromThePlatform)
 {
     const QPalette system = QApplication::palette();
+    ASSERT_NE(system.color(QPalette::Base), system.color(QPalette::Window))
+        << "the test tells a text area's background from a button face";
     EXPECT_EQ(LobbyForm::captionTextColour(),
               system.color(QPalette::Active, QPalette::HighlightedText));
     const QImage shown = picture(&form);
     EXPECT_EQ(shown.pixelColor(2, 2), LobbyForm::captionTextColour())
         << "the window's own background";
-    EXPECT_EQ(shown.pixelColor(400, 635), system.color(QPalette::Window)) << "the main panel";
-    EXPECT_EQ(form.FraOptions()->palette().color(QPalette::Window), system.color(QPalette::Window));
-    EXPECT_EQ(form.FraMain()->palette().color(QPalette::WindowText),
-              system.color(QPalette::WindowText));
-    EXPECT_EQ(form.MenuGame()->palette().color(QPalette::Window), system.color(QPalette::Window));
+    // The panels have the background and text colours of text areas.
+    EXPECT_EQ(shown.pixelColor(400, 635), system.color(QPalette::Base)) << "the main panel";
+    EXPECT_EQ(form.FraOptions()->palette().color(QPalette::Window), system.color(QPalette::Base));
+    EXPECT_EQ(form.FraMain()->palette().color(QPalette::WindowText), system.color(QPalette::Text));
+    form.setMenuGameVisible(true);
+    EXPECT_EQ(picture(form.MenuGame()).pixelColor(4, 60), system.color(QPalette::Base))
+        << "the create panel between its labels";
 }
 
 TEST_F(LobbyWindow, FollowsAChangeOfTheSystemColours)
 {
     const QPalette before = QApplication::palette();
     QPalette changed = before;
-    changed.setColor(QPalette::Window, QColor(10, 80, 30));
+    changed.setColor(QPalette::Base, QColor(10, 80, 30));
     changed.setColor(QPalette::HighlightedText, QColor(200, 200, 40));
     QApplication::setPalette(changed);
     QCoreApplication::processEvents();

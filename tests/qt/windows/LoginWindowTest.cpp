@@ -4,7 +4,7 @@
 #include "qt/LoginForm.h"
 #include "qt/Twips.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSvgRenderer>
@@ -59,7 +59,7 @@ TEST_F(LoginWindow, HasACloseButtonOnlyAndOpensCentred)
     EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form.windowTitle(), "Login");
-    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    const QPoint centre = QApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((form.frameGeometry().center() - centre).manhattanLength(), 1);
 }
 
@@ -98,6 +98,10 @@ TEST_F(LoginWindow, TheLoginPictureIsAClickOnlyButton)
     QSignalSpy login(&form, &LoginForm::cmdLoginClicked);
     QTest::mouseClick(form.cmdLogin(), Qt::LeftButton);
     EXPECT_EQ(login.count(), 1);
+    QTest::mouseDClick(form.cmdLogin(), Qt::LeftButton);
+    EXPECT_EQ(login.count(), 2) << "the second press of a double-click is no click";
+    QTest::mouseClick(form.cmdLogin(), Qt::RightButton);
+    EXPECT_EQ(login.count(), 2);
     EXPECT_EQ(form.focusWidget(), form.usrName())
         << "a click on a picture leaves the focus where it was";
     EXPECT_EQ(form.cmdLogin()->focusPolicy(), Qt::NoFocus);
@@ -117,10 +121,20 @@ TEST_F(LoginWindow, PicturesHaveTheirPixelSizes)
     EXPECT_NE(banner.pixelColor(151, 300), background);
 }
 
-TEST_F(LoginWindow, UsesTheWindowBackgroundColour)
+TEST_F(LoginWindow, UsesTheBackgroundOfTextAreasAndFollowsItsChange)
 {
-    EXPECT_EQ(picture(&form).pixelColor(2, 460),
-              QGuiApplication::palette().color(QPalette::Window));
+    const QPalette before = QApplication::palette();
+    ASSERT_NE(before.color(QPalette::Base), before.color(QPalette::Window))
+        << "the test tells a text area's background from a dialog's face";
+    EXPECT_EQ(picture(&form).pixelColor(2, 460), before.color(QPalette::Base));
+    QPalette changed = before;
+    changed.setColor(QPalette::Base, QColor(10, 80, 30));
+    QApplication::setPalette(changed);
+    QCoreApplication::processEvents();
+    const QColor shown = picture(&form).pixelColor(2, 460);
+    QApplication::setPalette(before);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown, QColor(10, 80, 30));
 }
 
 } // namespace

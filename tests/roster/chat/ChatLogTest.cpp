@@ -33,21 +33,34 @@ TEST_F(ChatLogTest, LinesEndWithCrLfAfterWhateverTheBoxHolds)
     EXPECT_EQ(lobby.chat, "Ann: hello\r\ntyped by the user\r\ntwo\r\nlines\r\n");
 }
 
-TEST_F(ChatLogTest, LogIsKeptUpToExactlyTheLimitAndEmptiedPastIt)
+TEST_F(ChatLogTest, PastTheLimitTheLogStartsAfreshWithTheNewestLineWhenItFitsAlone)
 {
     const std::string filler(ChatLog::MaxLogLength - 12, 'x');
     chat.AddLog(filler);              // filler + CR LF
     chat.AddLog(std::string(8, 'y')); // reaches 15000 exactly
     EXPECT_EQ(lobby.chat, filler + "\r\n" + std::string(8, 'y') + "\r\n");
-    chat.AddLog(""); // 15002: the new line goes with the rest
-    EXPECT_EQ(lobby.chat, "");
+    chat.AddLog(""); // 15002: the log is emptied and holds the newest line alone
+    EXPECT_EQ(lobby.chat, "\r\n");
     chat.AddLog("fresh");
-    EXPECT_EQ(lobby.chat, "fresh\r\n");
+    EXPECT_EQ(lobby.chat, "\r\nfresh\r\n");
 
+    // The length counts from the kept line: a line of exactly the limit fits alone, and the
+    // next one starts afresh again.
     lobby.chat = std::string(ChatLog::MaxLogLength - 2, 'x');
-    chat.AddLog("a"); // 15001
+    const std::string full(ChatLog::MaxLogLength - 2, 'z');
+    chat.AddLog(full);
+    EXPECT_EQ(lobby.chat, full + "\r\n");
+    chat.AddLog("a");
+    EXPECT_EQ(lobby.chat, "a\r\n");
+
+    // A line over the limit by itself leaves the log empty and never reaches the box; lone
+    // breaks count as CR LF, as the box shows them.
+    lobby.chat = "kept";
+    lobby.caretAtEnd = false;
+    chat.AddLog(std::string(ChatLog::MaxLogLength - 1, 'z'));
     EXPECT_EQ(lobby.chat, "");
-    chat.AddLog(std::string(ChatLog::MaxLogLength, 'z')); // too long on its own
+    EXPECT_FALSE(lobby.caretAtEnd);
+    chat.AddLog(std::string(ChatLog::MaxLogLength - 3, 'z') + "\n");
     EXPECT_EQ(lobby.chat, "");
 }
 

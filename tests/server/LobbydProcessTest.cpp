@@ -1,0 +1,469 @@
+// The real stonecall-lobbyd in its own process, with limits set on it from outside, against
+// crowds of plain loopback sockets: running out of file descriptors, and hostile bursts from
+// one user while everyone else reads promptly.
+
+#include "wire/Wire.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace stonecall;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
+std::string msg(std::string_view keyword, std::initializer_list<std::string_view> fields = {})
+{
+    return makeCommand(keyword, fields) + MsgEnd;
+}
+
+// stonecall-lobbyd started with the given options, and optionally with a low limit on open
+// files (soft and hard, so the server cannot raise it).
+class Lobbyd {
+public:
+    explicit Lobbyd(const std::vector<std::string>& options, rlim_t openFiles = 0)
+    {
+        char logName[] = "/tmp/lobbyd-test-XXXXXX";
+        const int logFd = mkstemp(logName);
+        logPath_ = logName;
+        int out[2];
+        if (logFd < 0 || pipe(out) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (openFiles) {
+                const struct rlimit limit = {openFiles, openFiles};
+                setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            dup2(out[1], STDOUT_FILENO);
+            dup2(logFd, STDERR_FILENO);
+            close(out[0]);
+            close(out[1]);
+            close(logFd);
+            std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0"};
+            args.insert(args.end(), options.begin(), options.end());
+            std::vector<char*> argv;
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(STONECALL_LOBBYD, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(logFd);
+        std::string text;
+        char buffer[256];
+        pollfd p{out[0], POLLIN, 0};
+        while (text.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(out[0]);
+        const auto at = text.find("listening on port ");
+        if (at != std::string::npos)
+            port_ = std::atoi(text.c_str() + at + 18);
+    }
+    ~Lobbyd()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        unlink(logPath_.c_str());
+    }
+    int port() const { return port_; }
+    std::string log() const
+    {
+        std::ifstream file(logPath_);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    // Processor time the server has used, user and system.
+    double cpuSeconds() const
+    {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
+        std::string line;
+        std::getline(file, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long user = 0, system = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14)
+                user = std::stoull(field);
+            if (i == 15)
+                system = std::stoull(field);
+        }
+        return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    // A line of /proc/PID/status in KiB (VmRSS, VmHWM).
+    long memoryKiB(const std::string& key) const
+    {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(file, line))
+            if (line.rfind(key + ":", 0) == 0)
+                return std::atol(line.c_str() + key.size() + 1);
+        return -1;
+    }
+    // The heap in use, from the status line SIGUSR1 asks for.
+    long heapInUseKiB() const
+    {
+        const std::size_t before = log().size();
+        kill(pid_, SIGUSR1);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline) {
+            const std::string text = log().substr(before);
+            const auto at = text.find("heap in use ");
+            if (at != std::string::npos)
+                return std::atol(text.c_str() + at + 12);
+            usleep(10000);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string logPath_;
+};
+
+// Plain sockets that read whatever comes, all on one poll loop.
+class Crowd {
+public:
+    struct Peer {
+        int fd = -1;
+        std::string partial;
+        std::vector<std::string> inbox; // kept only when the peer records
+        bool record = false;
+        bool closed = false;
+        std::size_t messages = 0;
+    };
+    using OnMessage = std::function<void(std::size_t, std::string_view)>;
+
+    explicit Crowd(int port) : port_(port) {}
+    ~Crowd()
+    {
+        for (Peer& p : peers_)
+            if (p.fd >= 0)
+                close(p.fd);
+    }
+    std::size_t open(const std::string& hello = {})
+    {
+        Peer p;
+        p.fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int one = 1;
+        setsockopt(p.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (connect(p.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            p.closed = true;
+        fcntl(p.fd, F_SETFL, O_NONBLOCK);
+        peers_.push_back(std::move(p));
+        if (!hello.empty())
+            send(peers_.size() - 1, hello);
+        return peers_.size() - 1;
+    }
+    void send(std::size_t i, const std::string& bytes)
+    {
+        std::size_t done = 0;
+        while (done < bytes.size() && !peers_[i].closed) {
+            const ssize_t n =
+                ::send(peers_[i].fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (errno == EAGAIN)
+                pump(1);
+            else
+                peers_[i].closed = true;
+        }
+    }
+    void shut(std::size_t i)
+    {
+        close(peers_[i].fd);
+        peers_[i].fd = -1;
+        peers_[i].closed = true;
+    }
+    Peer& operator[](std::size_t i) { return peers_[i]; }
+    std::size_t size() const { return peers_.size(); }
+    void onMessage(OnMessage handler) { onMessage_ = std::move(handler); }
+
+    // Reads from every peer for at most `ms` (readers marked `deaf` are skipped).
+    void pump(int ms, const std::vector<bool>* deaf = nullptr)
+    {
+        fds_.clear();
+        index_.clear();
+        for (std::size_t i = 0; i < peers_.size(); ++i) {
+            if (peers_[i].closed || (deaf && (*deaf)[i]))
+                continue;
+            fds_.push_back({peers_[i].fd, POLLIN, 0});
+            index_.push_back(i);
+        }
+        if (poll(fds_.data(), fds_.size(), ms) <= 0)
+            return;
+        for (std::size_t k = 0; k < fds_.size(); ++k) {
+            if (!fds_[k].revents)
+                continue;
+            Peer& p = peers_[index_[k]];
+            for (;;) {
+                const ssize_t n = read(p.fd, buffer_, sizeof buffer_);
+                if (n == 0 || (n < 0 && errno != EAGAIN)) {
+                    p.closed = true;
+                    break;
+                }
+                if (n < 0)
+                    break;
+                p.partial.append(buffer_, static_cast<std::size_t>(n));
+                std::size_t start = 0, end;
+                while ((end = p.partial.find(MsgEnd, start)) != std::string::npos) {
+                    const std::string_view message(p.partial.data() + start, end - start);
+                    ++p.messages;
+                    if (p.record)
+                        p.inbox.emplace_back(message);
+                    if (onMessage_)
+                        onMessage_(index_[k], message);
+                    start = end + 1;
+                }
+                p.partial.erase(0, start);
+            }
+        }
+    }
+    // Pumps until the condition holds; false at the deadline.
+    bool until(const std::function<bool()>& condition, int seconds = 30,
+               const std::vector<bool>* deaf = nullptr)
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+        while (!condition()) {
+            if (Clock::now() > deadline)
+                return false;
+            pump(10, deaf);
+        }
+        return true;
+    }
+
+private:
+    int port_;
+    std::vector<Peer> peers_;
+    std::vector<pollfd> fds_;
+    std::vector<std::size_t> index_;
+    OnMessage onMessage_;
+    char buffer_[65536];
+};
+
+std::string hello(const std::string& name)
+{
+    return msg("VERSION", {"1"}) + msg("LOGIN", {name, "127.0.0.1"});
+}
+
+// Logs `count` users in, all at once so the server answers them together, and reads until
+// everyone has heard of the last of them.
+void logIn(Crowd& crowd, int count, const std::string& prefix)
+{
+    std::size_t loggedIn = 0, heardLast = 0;
+    const std::string last = makeCommand("USERSTATE", {std::to_string(count), "IDLE"});
+    crowd.onMessage([&](std::size_t, std::string_view m) {
+        if (m.rfind("LOGIN\xA4", 0) == 0)
+            ++loggedIn;
+        else if (m == last)
+            ++heardLast;
+    });
+    for (int i = 0; i < count; ++i)
+        crowd.open(hello(prefix + std::to_string(i)));
+    const auto size = static_cast<std::size_t>(count);
+    ASSERT_TRUE(crowd.until([&] { return loggedIn == size && heardLast + 1 == size; }, 120));
+    crowd.onMessage(nullptr);
+}
+
+TEST(Lobbyd, OutOfDescriptorsWaitsWithoutSpinningAndAcceptsAgain)
+{
+    if (Sanitized)
+        GTEST_SKIP() << "the vptr check misfires when no descriptor is free";
+    Lobbyd server({"--ping-interval", "0", "--max-users", "200"}, 40);
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    std::vector<bool> answered;
+    std::size_t answers = 0;
+    crowd.onMessage([&](std::size_t i, std::string_view m) {
+        if (m == makeCommand("VERSION", {"GOOD"}) && !answered[i]) {
+            answered[i] = true;
+            ++answers;
+        }
+    });
+    const auto openOne = [&] {
+        answered.push_back(false);
+        crowd.open(msg("VERSION", {"1"}));
+    };
+    for (int i = 0; i < 60; ++i)
+        openOne();
+    // Served until the descriptors run out; the rest wait in the backlog.
+    std::size_t settled = 0;
+    for (int round = 0; round < 300 && (answers == 0 || answers != settled); ++round) {
+        settled = answers;
+        crowd.until([] { return false; }, 0);
+        const auto until = Clock::now() + std::chrono::milliseconds(300);
+        while (Clock::now() < until)
+            crowd.pump(10);
+    }
+    ASSERT_GT(answers, 10u);
+    ASSERT_LT(answers, 60u);
+    const std::size_t first = answers;
+
+    // Nothing to do but wait: the server must not spin on the failing accept.
+    const double before = server.cpuSeconds();
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < until)
+        crowd.pump(50);
+    EXPECT_LT(server.cpuSeconds() - before, 0.1);
+    EXPECT_EQ(answers, first);
+
+    // Each connection that closes lets one that waits in.
+    std::size_t closed = 0;
+    for (std::size_t i = 0; i < crowd.size() && closed < 10; ++i)
+        if (answered[i]) {
+            crowd.shut(i);
+            ++closed;
+        }
+    // At once, not at the next retry (seconds away): the server must see the closing.
+    EXPECT_TRUE(crowd.until([&] { return answers >= first + 10; }, 3)) << answers - first;
+
+    // Everyone gone: newcomers are served at once, again and again.
+    for (std::size_t i = 0; i < crowd.size(); ++i)
+        if (!crowd[i].closed)
+            crowd.shut(i);
+    const std::size_t now = answers;
+    for (int i = 0; i < 20; ++i)
+        openOne();
+    EXPECT_TRUE(crowd.until([&] { return answers == now + 20; }, 10)) << answers - now;
+    EXPECT_NE(server.log().find("hard limit 40"), std::string::npos) << server.log();
+}
+
+TEST(Lobbyd, EmptyChatBurstDropsNoPromptReaderAndMemoryComesBack)
+{
+    Lobbyd server({"--ping-interval", "0"});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    const int readers = Sanitized ? 50 : 400;
+    logIn(crowd, readers, "reader");
+    // The longest name makes the longest line: 72 bytes to everyone for 9 bytes sent.
+    const std::size_t attacker = crowd.open(hello(std::string(64, 'a')));
+    const std::vector<bool> deaf = [&] {
+        std::vector<bool> d(crowd.size(), false);
+        d[attacker] = true;
+        return d;
+    }();
+    // Everyone has heard of the attacker before the burst.
+    std::size_t heard = 0;
+    crowd.onMessage([&](std::size_t, std::string_view m) {
+        if (m.rfind("USERSTATE\xA4" + std::to_string(readers + 1) + "\xA4", 0) == 0)
+            ++heard;
+    });
+    ASSERT_TRUE(crowd.until([&] { return heard == static_cast<std::size_t>(readers); }, 60, &deaf));
+    const long idleHeap = server.heapInUseKiB();
+
+    // 3,700 empty chat lines in one write: each a message to everyone.
+    constexpr std::size_t Lines = 3700;
+    std::vector<std::size_t> lines(crowd.size(), 0);
+    crowd.onMessage([&](std::size_t i, std::string_view m) {
+        if (m.rfind("MSG\xA4", 0) == 0)
+            ++lines[i];
+    });
+    std::string burst;
+    for (std::size_t i = 0; i < Lines; ++i)
+        burst += msg("SENDMSG", {""});
+    crowd.send(attacker, burst);
+    const auto allRead = [&] {
+        for (int i = 0; i < readers; ++i)
+            if (lines[i] < Lines && !crowd[i].closed)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(crowd.until(allRead, 120, &deaf));
+    for (int i = 0; i < readers; ++i) {
+        ASSERT_FALSE(crowd[i].closed) << "reader " << i << " dropped after " << lines[i];
+        ASSERT_EQ(lines[i], Lines) << "reader " << i;
+    }
+    if (!Sanitized) {
+        EXPECT_LT(server.memoryKiB("VmHWM"), 64 * 1024);
+        // Nothing is left queued: the heap goes back to what it was before the burst.
+        EXPECT_LT(server.heapInUseKiB(), idleHeap + 1024) << "before the burst: " << idleHeap;
+    }
+}
+
+TEST(Lobbyd, UserListBurstKeepsOthersAnswered)
+{
+    if (Sanitized)
+        GTEST_SKIP() << "a round-trip bound means nothing in a sanitizer build";
+    constexpr int Users = 2000;
+    // A socket each in this process too: raise the soft limit as the server does.
+    struct rlimit files = {};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < Users + 100)
+        GTEST_SKIP() << "this process may open only " << files.rlim_cur << " files";
+    Lobbyd server({"--ping-interval", "0", "--max-users", "2100"});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    logIn(crowd, Users, "u");
+    const std::size_t attacker = 0, polite = 1;
+
+    // A request only its sender hears of: an idle user asking to be idle.
+    bool answered = false;
+    crowd.onMessage([&](std::size_t i, std::string_view m) {
+        if (i == polite && m.rfind("USERSTATE\xA4", 0) == 0)
+            answered = true;
+    });
+    std::string burst;
+    for (int i = 0; i < 5400; ++i)
+        burst += msg("GETUSERLIST");
+    crowd.send(attacker, burst);
+    std::chrono::microseconds worst{0};
+    for (int round = 0; round < 40; ++round) {
+        answered = false;
+        const auto sent = Clock::now();
+        crowd.send(polite, msg("BEIDLE"));
+        ASSERT_TRUE(crowd.until([&] { return answered; }, 10));
+        worst = std::max(
+            worst, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent));
+        crowd.pump(5);
+    }
+    EXPECT_LT(worst.count(), 50000);
+    EXPECT_FALSE(crowd[attacker].closed);
+}
+
+} // namespace
