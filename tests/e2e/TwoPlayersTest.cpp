@@ -68,6 +68,7 @@ struct Player {
 // Double-clicks a node of a real hut tree the way a mouse does.
 void doubleClickHutNode(Player& player, const std::string& key)
 {
+    player.lobby().lstHutsView().settle(); // what the end of the frame would show
     auto* view = qobject_cast<QTreeView*>(player.lobby().lstHutsView().widget());
     QAbstractItemModel* model = view->model();
     const std::string parent = player.huts().parentKey(key);
