@@ -7,6 +7,7 @@
 // Run: build/bench/bench_e2e [--quick] [--only=login-once|login-100|login-10|steady-100|
 //      steady-full|ping]
 
+#include "LobbyStreams.h"
 #include "qt/ClientApp.h"
 #include "wire/Encryptor.h"
 
@@ -31,11 +32,10 @@
 #include <vector>
 
 using namespace stonecall;
+using namespace stonecall::bench;
 
 namespace {
 
-const std::string S = "\xA4";
-const std::string E = "\x06";
 constexpr std::size_t Segment = 1448;
 
 double threadCpuMs()
@@ -59,38 +59,6 @@ void sleepUntil(double ms)
     at.tv_nsec = static_cast<long>((ms - static_cast<double>(at.tv_sec) * 1e3) * 1e6);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != 0) {
     }
-}
-
-std::string userName(int i)
-{
-    return "Player_" + std::to_string((i * 7919) % 100003);
-}
-
-// What the server sends after the client's LOGIN: the reply, the user list, every user's
-// state (every tenth a host of a 4-player hut, the next two its members, every seventh
-// playing), ENDUSERS, 20 lines of the day, and a PING whose reply marks the end.
-std::string loginStream(int users)
-{
-    std::string stream = "LOGIN" + S + "1" + E;
-    stream += "USER" + S + "0" + S + "NONE" + S + E;
-    for (int i = 1; i <= users; ++i)
-        stream += "USER" + S + std::to_string(i) + S + userName(i) + S + E;
-    for (int i = 1; i <= users; ++i) {
-        stream += "USERSTATE" + S + std::to_string(i) + S;
-        if (i % 10 == 0)
-            stream += "HOST" + S + "4" + S + (i % 20 == 0 ? "NONE" : "pw") + E;
-        else if (i % 10 <= 2 && i > 10)
-            stream += "CLIENT" + S + std::to_string(i - i % 10) + S + std::to_string(i % 10) + E;
-        else if (i % 7 == 0)
-            stream += "GAMING" + E;
-        else
-            stream += "IDLE" + E;
-    }
-    stream += "ENDUSERS" + E;
-    for (int line = 0; line < 20; ++line)
-        stream += "MOTDLINE" + S +
-                  EncryptText("Line " + std::to_string(line) + " of the message of the day") + E;
-    return stream;
 }
 
 // One message of lobby life: games start and end, users join and leave huts, users leave
