@@ -44,6 +44,19 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     }
 }
 
+void Lobby::setMaxUsers(int maxUsers)
+{
+    config_.maxUsers = std::clamp(maxUsers, 1, MaxUsersLimit);
+}
+
+std::string_view Lobby::userName(ConnectionId id) const
+{
+    const auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.phase != Phase::LoggedIn)
+        return {};
+    return users_[it->second.index].name;
+}
+
 void Lobby::connected(ConnectionId id)
 {
     if (id != 0)
@@ -66,7 +79,7 @@ void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
     if (it == connections_.end())
         return;
     if (result == FeedResult::Overflow) {
-        outbox_.note("dropped: message too long");
+        outbox_.note(id, LogLevel::Warning, "dropped: message too long");
         release(id, DropKind::Abort);
         return;
     }
@@ -137,7 +150,7 @@ void Lobby::tick()
             outbox_.send(id, makeCommand("VERIFY", {number(challenge)}));
     }
     for (ConnectionId id : overdue) {
-        outbox_.note("dropped: no answer");
+        outbox_.note(id, LogLevel::Info, "dropped: no answer");
         release(id, DropKind::Abort);
     }
 }
@@ -165,7 +178,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     else if (names_.size() >= static_cast<std::size_t>(config_.maxUsers))
         refusal = "refused: lobby full";
     if (refusal) {
-        outbox_.note(refusal);
+        outbox_.note(id, LogLevel::Info, std::string(refusal) + ": \"" + std::string(name) + "\"");
         release(id, DropKind::Close);
         return;
     }
@@ -179,7 +192,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     c.phase = Phase::LoggedIn;
     c.index = index;
 
-    outbox_.note("login " + number(index) + " " + user.name);
+    outbox_.note(id, LogLevel::Info, "logged in as user " + number(index));
     outbox_.send(id, makeCommand("LOGIN", {number(index)}));
     broadcast(makeCommand("USER", {number(index), user.name, ""}), index);
     broadcast(stateMessage(index), index);
@@ -190,7 +203,7 @@ void Lobby::onVerify(ConnectionId id, Connection& c, const std::vector<std::stri
     if (!c.expectedAnswer)
         return; // nothing asked: a late or repeated answer does no harm
     if (field(fields, 1) != c.expectedAnswer) {
-        outbox_.note("dropped: wrong verification");
+        outbox_.note(id, LogLevel::Warning, "dropped: wrong verification");
         release(id, DropKind::Abort);
         return;
     }
@@ -328,8 +341,10 @@ void Lobby::release(ConnectionId id, std::optional<DropKind> how)
 void Lobby::removeUser(std::int16_t index)
 {
     User& user = users_[index];
+    // Its connection is already gone from the lobby, so the line names the user itself.
+    outbox_.note(user.connection, LogLevel::Info,
+                 "left: \"" + user.name + "\", user " + number(index));
     user.connection = 0; // hears nothing of its own departure
-    outbox_.note("leave " + number(index) + " " + user.name);
     if (user.state != State::Idle) {
         // Clients redraw huts only on a state change, so a hut or place must be cleared by one
         // before the entry is freed.

@@ -3,6 +3,8 @@
 // in, and everything the lobby says or decides goes out through an Outbox, so the whole
 // protocol can be driven by a test or a fuzzer.
 
+#include "LogLevel.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -30,8 +32,9 @@ public:
     virtual void send(ConnectionId to, std::string_view message) = 0;
     // The lobby has let go of the connection and sends nothing more to it.
     virtual void drop(ConnectionId who, DropKind how) = 0;
-    // A line for the operator's log.
-    virtual void note(std::string_view) {}
+    // An event for the operator's log, about one connection (0: about none); the transport
+    // adds who that is (address, user name).
+    virtual void note(ConnectionId, LogLevel, std::string_view) {}
     // Keeps one request from being answered again and again while its answer still waits
     // for a reader: the lobby marks the end of a large answer, and a transport that still
     // holds output up to the mark says so.
@@ -65,6 +68,14 @@ public:
     void disconnected(ConnectionId id);
     // One ping interval has passed: pings, challenges and the drops they decide.
     void tick();
+
+    // A new message of the day and user limit (the configuration reloaded): log-ins from now
+    // on see them; nobody already in is sent away.
+    void setMotd(std::vector<std::string> motd) { config_.motd = std::move(motd); }
+    void setMaxUsers(int maxUsers);
+
+    // The name of the user on a connection, empty before log-in.
+    std::string_view userName(ConnectionId id) const;
 
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
