@@ -15,6 +15,9 @@ namespace stonecall::server {
 
 namespace {
 
+// Far more than any real configuration; a mistaken path to a large file is refused.
+constexpr std::size_t MaxConfigBytes = 64 * 1024;
+
 struct NumberRange {
     long low, high;
 };
@@ -47,16 +50,25 @@ std::optional<long> number(const std::string& text, NumberRange range)
 // The file's settings as option values; a message on failure.
 std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing)
 {
-    FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
         if (mayBeMissing && errno == ENOENT)
             return OptionValues{};
         return path + ": " + std::strerror(errno);
     }
-    std::fclose(probe);
+    // Read here rather than by the parser, so that a folder or an unreadable file is an
+    // error and not an empty configuration.
+    std::string text(MaxConfigBytes + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    const int readError = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (readError)
+        return path + ": " + std::strerror(readError);
+    if (text.size() > MaxConfigBytes)
+        return path + ": larger than " + std::to_string(MaxConfigBytes) + " bytes";
     toml::table table;
     try {
-        table = toml::parse_file(path);
+        table = toml::parse(text, path);
     } catch (const toml::parse_error& error) {
         const auto& where = error.source().begin;
         return path + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " +

@@ -583,6 +583,10 @@ TEST(Lobbyd, FaultyConfigurationAtStartIsAClearErrorWithStatus2)
     const auto [status, err] = runToEnd({"--config", path});
     EXPECT_EQ(status, 2);
     EXPECT_NE(err.find(path + ": No such file or directory"), std::string::npos) << err;
+    // Nor is a folder an empty configuration.
+    const auto [folderStatus, folderErr] = runToEnd({"--config", "/tmp"});
+    EXPECT_EQ(folderStatus, 2);
+    EXPECT_NE(folderErr.find("/tmp: Is a directory"), std::string::npos) << folderErr;
 }
 
 TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
