@@ -652,3 +652,16 @@ TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
               crowd[ann].inbox.end());
     unlink(motd.c_str());
 }
+
+TEST(Lobbyd, UnderSystemdLinesCarryAPriorityAndNoTimeOfTheirOwn)
+{
+    // The variable systemd sets for a service whose output goes to the journal.
+    setenv("JOURNAL_STREAM", "8:12345", 1);
+    Lobbyd server({"--ping-interval", "0"});
+    unsetenv("JOURNAL_STREAM");
+    ASSERT_NE(server.port(), 0);
+    EXPECT_TRUE(server.logged("\n<6>listening on every address port ")) << server.log();
+    std::istringstream lines(server.log());
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("<6>", 0) == 0 || line.rfind("<4>", 0) == 0) << line;
+}
