@@ -3,7 +3,9 @@
 
 #include "FuzzCheck.h"
 #include "Lobby.h"
+#include "Notices.h"
 #include "Rules.h"
+#include "wire/CharClass.h"
 #include "wire/Verify.h"
 #include "wire/Wire.h"
 
@@ -73,6 +75,11 @@ inline bool isWellFormedServerMessage(std::string_view message)
                f[2].size() <= 2 * MaxChatCharacters;
     if (keyword == "VERIFY")
         return n == 2 && isPlainNumber(f[1], MinChallenge, MaxChallenge);
+    if (keyword == "PUBMSG")
+        return n == 3 && f[1] == NoticeSender && !f[2].empty() &&
+               std::none_of(f[2].begin(), f[2].end(), [](char c) {
+                   return stonecall::isInvisibleCode(static_cast<unsigned char>(c));
+               });
     return n == 1 && (keyword == "ENDUSERS" || keyword == "PING");
 }
 

@@ -30,6 +30,8 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{0, 86400};
     if (name == "max-users")
         return NumberRange{1, MaxUsersLimit};
+    if (name == "chat-rate")
+        return NumberRange{0, 1000};
     return std::nullopt;
 }
 
@@ -130,6 +132,12 @@ const std::vector<OptionInfo>& optionInfos()
         {"ping-interval", "seconds", "Seconds between pings; 0 turns pings off (default 30).",
          true},
         {"max-users", "count", "Most users logged in at once, 1 to 32767 (default 1000).", true},
+        {"chat-rate", "lines",
+         "Chat lines per second a user may send beyond a burst of 8; 0 turns the limit off "
+         "(default 1).",
+         true},
+        {"state-dir", "folder",
+         "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
         {"log-level", "level",
          "Least important events logged: error, warning, info or debug (default info).", true},
     };
@@ -164,7 +172,7 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         const NumberRange range = *numberRange(name);
         return number(it->second, range);
     };
-    for (const char* name : {"port", "ping-interval", "max-users"}) {
+    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -174,6 +182,10 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
     settings.port = static_cast<std::uint16_t>(*numberOf("port", 13511));
     settings.server.pingInterval = std::chrono::seconds(*numberOf("ping-interval", 30));
     settings.server.lobby.maxUsers = static_cast<int>(*numberOf("max-users", 1000));
+    settings.server.lobby.limits.chatLinesPerSecond =
+        static_cast<double>(*numberOf("chat-rate", 1));
+    if (const auto it = values.find("state-dir"); it != values.end())
+        settings.server.lobby.stateFolder = it->second;
 
     if (const auto it = values.find("bind"); it != values.end()) {
         std::error_code error;

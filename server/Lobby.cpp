@@ -1,6 +1,8 @@
 #include "Lobby.h"
 
+#include "Notices.h"
 #include "Rules.h"
+#include "wire/CharClass.h"
 #include "wire/Encryptor.h"
 #include "wire/Framer.h"
 #include "wire/Numbers.h"
@@ -8,6 +10,9 @@
 #include "wire/Wire.h"
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace stonecall::server {
@@ -17,6 +22,14 @@ namespace {
 // Ticks a connection may take to log in, and ticks a ping or challenge may stay unanswered.
 constexpr int LoginTicks = 2;
 constexpr int AnswerTicks = 2;
+
+constexpr auto LoginWindow = std::chrono::minutes(1);
+constexpr const char* HighestIndexFile = "highest-index";
+
+bool isLoopback(std::string_view address)
+{
+    return address == "::1" || address.starts_with("127.") || address.starts_with("::ffff:127.");
+}
 
 std::string number(long value)
 {
@@ -36,6 +49,12 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     : config_(std::move(config)), outbox_(outbox), users_(1)
 {
     config_.maxUsers = std::clamp(config_.maxUsers, 1, MaxUsersLimit);
+    config_.limits.maxNameLength = std::min(config_.limits.maxNameLength, MaxNameLength);
+    for (const std::string& name : config_.limits.reservedNames)
+        reserved_.insert(nameKey(name));
+    if (!config_.clock)
+        config_.clock = [] { return std::chrono::steady_clock::now(); };
+    loadState();
     if (!config_.challenge) {
         config_.challenge = [engine = std::mt19937(std::random_device{}())]() mutable {
             std::uniform_int_distribution<int> pick(MinChallenge, MaxChallenge);
@@ -57,10 +76,25 @@ std::string_view Lobby::userName(ConnectionId id) const
     return users_[it->second.index].name;
 }
 
-void Lobby::connected(ConnectionId id)
+void Lobby::connected(ConnectionId id, std::string_view address)
 {
-    if (id != 0)
-        connections_.try_emplace(id);
+    if (id == 0 || connections_.count(id) != 0)
+        return;
+    const int perAddress = config_.limits.connectionsPerAddress;
+    if (perAddress > 0 && limited(address)) {
+        auto it = openPerAddress_.find(address);
+        if (it != openPerAddress_.end() && it->second >= perAddress) {
+            outbox_.note(id, LogLevel::Warning, "refused: too many connections from this address");
+            outbox_.drop(id, DropKind::Close);
+            return;
+        }
+    }
+    Connection& c = connections_[id];
+    c.address = std::string(address);
+    c.chatTokens = config_.limits.chatBurst;
+    c.chatRefilled = config_.clock();
+    if (!address.empty())
+        ++openPerAddress_[c.address];
 }
 
 void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
@@ -149,6 +183,14 @@ void Lobby::tick()
         if (c.expectedAnswer)
             outbox_.send(id, makeCommand("VERIFY", {number(challenge)}));
     }
+    // Log-in times older than the window count no more.
+    const auto now = config_.clock();
+    for (auto it = loginsPerAddress_.begin(); it != loginsPerAddress_.end();) {
+        auto& times = it->second;
+        while (!times.empty() && now - times.front() >= LoginWindow)
+            times.pop_front();
+        it = times.empty() ? loginsPerAddress_.erase(it) : std::next(it);
+    }
     for (ConnectionId id : overdue) {
         outbox_.note(id, LogLevel::Info, "dropped: no answer");
         release(id, DropKind::Abort);
@@ -171,8 +213,12 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     const std::string_view name = fields.size() >= 2 ? fields[1] : std::string_view();
     std::string key = nameKey(name);
     const char* refusal = nullptr;
-    if (!acceptableName(name))
+    if (!loginAllowed(c.address))
+        refusal = "refused: too many log-ins from this address";
+    else if (!acceptableName(name) || name.size() > config_.limits.maxNameLength)
         refusal = "refused: unusable name";
+    else if (reserved_.count(key) != 0)
+        refusal = "refused: reserved name";
     else if (names_.count(key) != 0)
         refusal = "refused: name in use";
     else if (names_.size() >= static_cast<std::size_t>(config_.maxUsers))
@@ -192,6 +238,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     c.phase = Phase::LoggedIn;
     c.index = index;
 
+    saveHighestIndex();
     outbox_.note(id, LogLevel::Info, "logged in as user " + number(index));
     outbox_.send(id, makeCommand("LOGIN", {number(index)}));
     broadcast(makeCommand("USER", {number(index), user.name, ""}), index);
@@ -236,7 +283,9 @@ void Lobby::sendUserList(std::int16_t me)
         return;
     // Up to the highest index ever handed out, not only the highest in use: a client that
     // logs in again still holds the entries of its last visit and must see them freed.
-    for (std::size_t i = 0; i < users_.size(); ++i) {
+    // An earlier run's indexes count too: the client kept them across the restart.
+    const std::size_t end = std::max<std::size_t>(users_.size(), earlierHighestIndex_ + 1u);
+    for (std::size_t i = 0; i < end; ++i) {
         const bool taken = isUser(static_cast<long>(i));
         sendTo(me, makeCommand("USER", {number(static_cast<long>(i)),
                                         taken ? std::string_view(users_[i].name) : "NONE", ""}));
@@ -258,10 +307,32 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
 {
     if (fields.size() < 2)
         return;
-    const std::optional<std::string> text = relayableChat(fields[1]);
-    if (!text)
+    Connection& c = connections_[users_[me].connection];
+    if (!takeChatToken(c)) {
+        ++c.chatRefused;
+        if (c.chatRefused == 1) {
+            notify(me, notice::ChatFlood);
+            outbox_.note(users_[me].connection, LogLevel::Warning,
+                         "chat over the rate: not relayed");
+        }
+        const int limit = config_.limits.floodDisconnectAfter;
+        if (limit > 0 && c.chatRefused >= limit) {
+            notify(me, notice::FloodDisconnect);
+            outbox_.note(users_[me].connection, LogLevel::Warning, "dropped: flooding the chat");
+            release(users_[me].connection, DropKind::Close);
+        }
         return;
-    broadcast(makeCommand("MSG", {users_[me].name + ": ", *text}));
+    }
+    c.chatRefused = 0;
+    const std::optional<Chat> chat = relayableChat(fields[1]);
+    if (!chat)
+        return;
+    if (chat->cut) {
+        notify(me, notice::ChatCut);
+        outbox_.note(users_[me].connection, LogLevel::Info,
+                     "chat line cut to its first characters");
+    }
+    broadcast(makeCommand("MSG", {users_[me].name + ": ", chat->encoded}));
 }
 
 void Lobby::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
@@ -269,9 +340,17 @@ void Lobby::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
     User& user = users_[me];
     const std::optional<std::int32_t> size = field(fields, 1);
     const std::string_view given = fields.size() >= 3 ? fields[2] : std::string_view();
-    if (user.state == State::Host || !size || *size < 2 || *size > 4 ||
-        given.size() > MaxPasswordLength)
+    if (user.state == State::Host || !size || *size < 2 || *size > 4)
         return;
+    if (!acceptablePassword(given)) {
+        // The asking client shows Exit until it hears its state again.
+        const bool tooLong = given.size() > MaxPasswordLength;
+        notify(me, tooLong ? notice::PasswordTooLong : notice::PasswordUnusable);
+        sendTo(me, stateMessage(me));
+        outbox_.note(user.connection, LogLevel::Info,
+                     tooLong ? "hut refused: password too long" : "hut refused: unusable password");
+        return;
+    }
     if (user.state == State::Client)
         leaveHut(me); // asking for a hut of one's own is the way out of another
     user.state = State::Host;
@@ -288,8 +367,11 @@ void Lobby::beClient(std::int16_t me, const std::vector<std::string_view>& field
     if (users_[me].state != State::Idle || !host || *host == me || !isUser(*host))
         return;
     User& hut = users_[*host];
-    if (hut.state != State::Host)
+    if (hut.state != State::Host) {
+        notify(me, notice::HutGone);
+        sendTo(me, stateMessage(me));
         return;
+    }
     int place = field(fields, 2).value_or(0);
     if (place < 1 || place >= hut.hutSize || hut.places[place] != 0) {
         place = 0;
@@ -297,8 +379,13 @@ void Lobby::beClient(std::int16_t me, const std::vector<std::string_view>& field
             if (hut.places[p] == 0)
                 place = p;
     }
-    if (place == 0)
-        return; // full
+    if (place == 0) {
+        notify(me, notice::HutFull);
+        sendTo(me, stateMessage(me));
+        outbox_.note(users_[me].connection, LogLevel::Info,
+                     "join refused: hut " + number(*host) + " full");
+        return;
+    }
     hut.places[place] = me;
     User& user = users_[me];
     user.state = State::Client;
@@ -332,6 +419,9 @@ void Lobby::release(ConnectionId id, std::optional<DropKind> how)
         return;
     const Connection c = std::move(it->second);
     connections_.erase(it);
+    if (auto open = openPerAddress_.find(c.address); open != openPerAddress_.end())
+        if (--open->second <= 0)
+            openPerAddress_.erase(open);
     if (how)
         outbox_.drop(id, *how);
     if (c.phase == Phase::LoggedIn)
@@ -427,6 +517,109 @@ bool Lobby::isUser(long index) const
 {
     return index >= 1 && index < static_cast<long>(users_.size()) &&
            users_[static_cast<std::size_t>(index)].connection != 0;
+}
+
+} // namespace stonecall::server
+
+namespace stonecall::server {
+
+void Lobby::announce(std::string_view text)
+{
+    std::string clean;
+    for (const char c : text.substr(0, MaxChatCharacters)) {
+        const bool unfit = isInvisibleCode(static_cast<unsigned char>(c)) || c == FieldSep;
+        clean += unfit ? ' ' : c;
+    }
+    if (clean.find_first_not_of(' ') == std::string::npos)
+        return;
+    outbox_.note(0, LogLevel::Info, "notice to all: " + clean);
+    broadcast(makeCommand("PUBMSG", {NoticeSender, clean}));
+}
+
+void Lobby::notify(std::int16_t index, std::string_view text)
+{
+    sendTo(index, makeCommand("PUBMSG", {NoticeSender, text}));
+}
+
+bool Lobby::limited(std::string_view address) const
+{
+    return !address.empty() && (config_.limits.limitLoopback || !isLoopback(address));
+}
+
+bool Lobby::loginAllowed(const std::string& address)
+{
+    const int perMinute = config_.limits.loginsPerAddressPerMinute;
+    if (perMinute <= 0 || !limited(address))
+        return true;
+    const auto now = config_.clock();
+    auto& times = loginsPerAddress_[address];
+    while (!times.empty() && now - times.front() >= LoginWindow)
+        times.pop_front();
+    if (times.size() >= static_cast<std::size_t>(perMinute))
+        return false;
+    times.push_back(now);
+    return true;
+}
+
+bool Lobby::takeChatToken(Connection& c)
+{
+    const LobbyLimits& limits = config_.limits;
+    if (limits.chatLinesPerSecond <= 0)
+        return true;
+    const auto now = config_.clock();
+    const double seconds = std::chrono::duration<double>(now - c.chatRefilled).count();
+    c.chatRefilled = now;
+    c.chatTokens =
+        std::min<double>(limits.chatBurst, c.chatTokens + seconds * limits.chatLinesPerSecond);
+    if (c.chatTokens < 1.0)
+        return false;
+    c.chatTokens -= 1.0;
+    return true;
+}
+
+void Lobby::loadState()
+{
+    if (config_.stateFolder.empty())
+        return;
+    std::ifstream in(std::filesystem::path(config_.stateFolder) / HighestIndexFile);
+    std::string text;
+    if (in && std::getline(in, text)) {
+        const auto value = strictNumber<std::int32_t>(text);
+        if (value && *value >= 1 && *value <= MaxUsersLimit)
+            earlierHighestIndex_ = static_cast<std::int16_t>(*value);
+        else
+            outbox_.note(0, LogLevel::Warning,
+                         "state: ignoring an unreadable " + std::string(HighestIndexFile));
+    }
+    savedHighestIndex_ = earlierHighestIndex_;
+}
+
+void Lobby::saveHighestIndex()
+{
+    const auto highest = static_cast<std::int16_t>(users_.size() - 1);
+    if (config_.stateFolder.empty() || highest <= savedHighestIndex_)
+        return;
+    // Written aside and renamed, so a crash never leaves half a number.
+    const std::filesystem::path folder(config_.stateFolder);
+    const std::filesystem::path target = folder / HighestIndexFile;
+    const std::filesystem::path aside = folder / (std::string(HighestIndexFile) + ".new");
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    {
+        std::ofstream out(aside, std::ios::trunc);
+        out << highest << '\n';
+        if (!out.flush()) {
+            outbox_.note(0, LogLevel::Warning, "state: cannot write " + aside.string());
+            return;
+        }
+    }
+    std::filesystem::rename(aside, target, error);
+    if (error) {
+        outbox_.note(0, LogLevel::Warning,
+                     "state: cannot write " + target.string() + ": " + error.message());
+        return;
+    }
+    savedHighestIndex_ = highest;
 }
 
 } // namespace stonecall::server

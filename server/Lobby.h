@@ -3,10 +3,13 @@
 // in, and everything the lobby says or decides goes out through an Outbox, so the whole
 // protocol can be driven by a test or a fuzzer.
 
+#include "LobbyLimits.h"
 #include "LogLevel.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -53,13 +56,19 @@ struct LobbyConfig {
     int verifyEveryTicks = 10;
     // Draws a challenge; empty: uniformly at random from the range the client can answer.
     std::function<std::int16_t()> challenge;
+    LobbyLimits limits;
+    // A folder where the lobby keeps what must outlive a restart; empty: nothing is kept.
+    std::string stateFolder;
+    // The time for rate limits; empty: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class Lobby {
 public:
     Lobby(LobbyConfig config, Outbox& outbox);
 
-    void connected(ConnectionId id);
+    // A new connection from `address` (empty when unknown, as in tests).
+    void connected(ConnectionId id, std::string_view address = {});
     // Raw bytes of a connection, framed here; a message longer than MaxMessageLength drops it.
     void bytesReceived(ConnectionId id, std::string_view bytes);
     // One message already cut into fields (keyword first).
@@ -68,11 +77,15 @@ public:
     void disconnected(ConnectionId id);
     // One ping interval has passed: pings, challenges and the drops they decide.
     void tick();
+    // A notice from the operator to every user (shutdown, broadcast): codes that cannot
+    // travel or be seen become blanks, and an empty text sends nothing.
+    void announce(std::string_view text);
 
     // A new message of the day and user limit (the configuration reloaded): log-ins from now
     // on see them; nobody already in is sent away.
     void setMotd(std::vector<std::string> motd) { config_.motd = std::move(motd); }
     void setMaxUsers(int maxUsers);
+    void setLimits(LobbyLimits limits) { config_.limits = std::move(limits); }
 
     // The name of the user on a connection, empty before log-in.
     std::string_view userName(ConnectionId id) const;
@@ -92,6 +105,10 @@ public:
         int loggedInTicks = 0;
         std::optional<std::int32_t> expectedAnswer;
         int challengeAge = 0;
+        std::string address;
+        double chatTokens = 0;
+        std::chrono::steady_clock::time_point chatRefilled{};
+        int chatRefused = 0; // lines refused since the last one relayed
     };
 
     struct User {
@@ -129,6 +146,13 @@ private:
     void closeHut(std::int16_t host);
     std::int16_t allocateIndex();
 
+    void notify(std::int16_t index, std::string_view text);
+    bool limited(std::string_view address) const;
+    bool loginAllowed(const std::string& address);
+    bool takeChatToken(Connection& c);
+    void loadState();
+    void saveHighestIndex();
+
     std::string stateMessage(std::int16_t index) const;
     void sendTo(std::int16_t index, std::string_view message);
     void broadcast(std::string_view message, std::int16_t except = 0);
@@ -140,6 +164,12 @@ private:
     std::vector<User> users_;             // entries 0 to the highest index handed out
     std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
     std::unordered_set<std::string> names_;
+    std::unordered_set<std::string> reserved_; // name keys
+    std::map<std::string, int, std::less<>> openPerAddress_;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> loginsPerAddress_;
+    // Indexes up to this one were handed out by an earlier run; user lists free them.
+    std::int16_t earlierHighestIndex_ = 0;
+    std::int16_t savedHighestIndex_ = 0;
 };
 
 } // namespace stonecall::server

@@ -130,6 +130,7 @@ void LobbyServer::reconfigure(const ServerConfig& config)
 {
     lobby_.setMotd(config.lobby.motd);
     lobby_.setMaxUsers(config.lobby.maxUsers);
+    lobby_.setLimits(config.lobby.limits);
     config_.lobby.maxUsers = lobby_.config().maxUsers;
     maxConnections_ = static_cast<std::size_t>(config_.lobby.maxUsers) + PendingConnections;
     if (!config_.outputLimit)
@@ -266,7 +267,12 @@ void LobbyServer::opened(asio::ip::tcp::socket socket)
     slots_[slot] = std::make_unique<Connection>(id, std::move(socket));
     ++open_;
     note(id, LogLevel::Debug, "connected");
-    lobby_.connected(id);
+    // The peer's address, for the lobby's limits per address and its log lines.
+    const asio::ip::tcp::endpoint peer = slots_[slot]->socket().remote_endpoint(error);
+    asio::ip::address address = peer.address();
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    lobby_.connected(id, error ? std::string() : address.to_string());
     readFrom(id); // a client speaks first: its bytes are often there already
 }
 

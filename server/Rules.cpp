@@ -21,31 +21,90 @@ bool isHexDigit(char c)
     return hexValue(c) >= 0;
 }
 
+bool hasInvisible(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return isInvisibleCode(static_cast<unsigned char>(c)); });
+}
+
+bool acceptableCharacters(std::string_view text)
+{
+    if (text.empty())
+        return true;
+    if (unsendableFieldReason(text) || hasInvisible(text))
+        return false;
+    return !isBlankShown(text.front()) && !isBlankShown(text.back());
+}
+
+// Windows-1252 letters to lower case: ASCII, the Latin-1 range and the three pairs above 0x80.
+unsigned char foldCase(unsigned char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c + 0x20);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<unsigned char>(c + 0x20);
+    if (c == 0x8A || c == 0x8C || c == 0x8E)
+        return static_cast<unsigned char>(c + 0x10);
+    if (c == 0x9F)
+        return 0xFF;
+    return c;
+}
+
 } // namespace
 
 bool acceptableName(std::string_view name)
 {
-    if (name.empty() || name.size() > MaxNameLength || name == "NONE")
+    if (name.empty() || name.size() > MaxNameLength || name == "NONE" || name.front() == '*')
         return false;
-    if (unsendableFieldReason(name))
-        return false;
-    return !std::all_of(name.begin(), name.end(), isBlankShown);
+    return acceptableCharacters(name);
+}
+
+bool acceptablePassword(std::string_view password)
+{
+    return password.size() <= MaxPasswordLength && acceptableCharacters(password);
 }
 
 std::string nameKey(std::string_view name)
 {
-    return spacedName(name);
+    std::string key;
+    for (const char c : spacedName(name)) {
+        if (isBlankShown(c)) {
+            if (!key.empty() && key.back() != ' ')
+                key += ' ';
+            continue;
+        }
+        key += static_cast<char>(foldCase(static_cast<unsigned char>(c)));
+    }
+    while (!key.empty() && key.back() == ' ')
+        key.pop_back();
+    return key;
 }
 
-std::optional<std::string> relayableChat(std::string_view encoded)
+std::optional<Chat> relayableChat(std::string_view encoded)
 {
     if (encoded.size() % 2 != 0 || !std::all_of(encoded.begin(), encoded.end(), isHexDigit))
         return std::nullopt;
-    encoded = encoded.substr(0, 2 * MaxChatCharacters);
     const std::string plain = DecryptText(encoded);
-    if (plain.find_first_of("\r\n") != std::string::npos)
-        return std::nullopt;
-    return std::string(encoded);
+    std::string clean;
+    clean.reserve(plain.size());
+    for (const char c : plain) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool blank =
+            c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || u == 0xA0;
+        if (blank) {
+            if (clean.empty() || clean.back() != ' ')
+                clean += ' ';
+        } else if (!isInvisibleCode(u)) {
+            clean += c;
+        }
+    }
+    Chat chat;
+    if (clean.size() > MaxChatCharacters) {
+        clean.resize(MaxChatCharacters);
+        chat.cut = true;
+    }
+    chat.encoded = EncryptText(clean);
+    return chat;
 }
 
 } // namespace stonecall::server

@@ -136,11 +136,14 @@ void reload(LobbyServer& server, Log& log, Settings& settings, const OptionValue
         ", ping-interval " +
         std::to_string(
             std::chrono::duration_cast<std::chrono::seconds>(fresh.server.pingInterval).count()) +
-        ", log-level " + Log::nameOf(fresh.logLevel);
-    if (fresh.bind != settings.bind || fresh.port != settings.port) {
-        line += "; bind and port take effect at the next start";
+        ", log-level " + Log::nameOf(fresh.logLevel) + ", chat-rate " +
+        std::to_string(static_cast<int>(fresh.server.lobby.limits.chatLinesPerSecond));
+    if (fresh.bind != settings.bind || fresh.port != settings.port ||
+        fresh.server.lobby.stateFolder != settings.server.lobby.stateFolder) {
+        line += "; bind, port and state-dir take effect at the next start";
         fresh.bind = settings.bind;
         fresh.port = settings.port;
+        fresh.server.lobby.stateFolder = settings.server.lobby.stateFolder;
     }
     settings = std::move(fresh);
     log.write(LogLevel::Info, line);

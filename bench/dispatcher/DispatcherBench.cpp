@@ -7,6 +7,7 @@
 #include "qt/LoginForm.h"
 #include "qt/QtApplication.h"
 #include "qt/QtDialogs.h"
+#include "qt/QtTreeView.h"
 #include "wire/Encryptor.h"
 
 #include <QApplication>
@@ -63,10 +64,13 @@ struct Lobby {
         client.cmdLogin_Click();
         ws.raiseConnect();
     }
+    // One arrival, and the end of the frame after it: the trees tell their views.
     void feed(const std::string& bytes)
     {
         ws.deliver(bytes);
         ws.sent.clear();
+        lobby.lstHutsView().settle();
+        lobby.LstUSersView().settle();
     }
 
     LoginForm login;

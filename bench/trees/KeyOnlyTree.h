@@ -4,7 +4,6 @@
 // benchmark over it shows what the builders themselves cost per message.
 
 #include "platform/TreeView.h"
-#include "qt/KeyIndex.h"
 
 #include <functional>
 #include <string>
@@ -28,7 +27,7 @@ public:
             return;
         auto* node =
             new Node{std::string(key), std::string(text), parent, parent->children.size(), {}};
-        nodes.insert(node);
+        nodes.emplace(std::string_view(node->key), node);
         parent->children.push_back(node);
     }
     void remove(std::string_view key) override
@@ -86,7 +85,11 @@ private:
         std::size_t place = 0;
         std::vector<Node*> children;
     };
-    Node* find(std::string_view key) const { return nodes.find(key); }
+    Node* find(std::string_view key) const
+    {
+        const auto found = nodes.find(key);
+        return found == nodes.end() ? nullptr : found->second;
+    }
     void erase(Node* node)
     {
         while (!node->children.empty())
@@ -95,12 +98,12 @@ private:
         siblings[node->place] = siblings.back();
         siblings[node->place]->place = node->place;
         siblings.pop_back();
-        nodes.erase(node->key);
+        nodes.erase(std::string_view(node->key));
         delete node;
     }
 
     Node root;
-    KeyIndex<Node> nodes;
+    std::unordered_map<std::string_view, Node*> nodes;
 };
 
 } // namespace stonecall::bench

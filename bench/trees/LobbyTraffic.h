@@ -15,15 +15,18 @@ inline std::string userName(int i)
     return "Player_" + std::to_string((i * 7919) % 100003);
 }
 
-// Where the trees are updated after each message, as the dispatcher does.
+// Where the trees are told of the entry a message changed and updated, as the dispatcher
+// does.
 struct Updates {
+    std::function<void(std::int32_t)> changed;
     std::function<void()> UpdateUserList;
     std::function<void()> ConstructHuts;
+    void entryChanged(std::int32_t index) const { changed(index); }
 };
 
 inline void user(UserTable& users, const Updates& updates, int i, const std::string& name)
 {
-    applyUser(users, i, name, "");
+    applyUser(users, i, name, "", updates);
     updates.UpdateUserList();
 }
 
@@ -31,7 +34,7 @@ inline void userState(UserTable& users, const Updates& updates, int i, const std
                       std::optional<std::int32_t> fourth = {},
                       std::optional<std::string> fifth = {})
 {
-    applyUserState(users, i, state, fourth, std::move(fifth));
+    applyUserState(users, i, state, fourth, std::move(fifth), updates);
     updates.UpdateUserList();
     updates.ConstructHuts();
 }

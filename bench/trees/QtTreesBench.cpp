@@ -1,6 +1,6 @@
 // The two trees in real Qt widgets (run with QT_QPA_PLATFORM=offscreen): a whole log-in in
-// one arrival, and arrivals of one message each in a full lobby. Each arrival is bracketed
-// the way the lobby window brackets it, and the widgets lay out and paint at its end.
+// one arrival, and arrivals of one message each in a full lobby. The views are told of each
+// arrival's changes at its end, as the end of a frame would, and lay out and paint then.
 
 #include "LobbyTraffic.h"
 #include "huts/HutList.h"
@@ -28,15 +28,10 @@ struct QtLobby {
         window.show();
         QCoreApplication::processEvents();
     }
-    void beginArrival()
-    {
-        hutTree.beginUpdate();
-        userTree.beginUpdate();
-    }
     void endArrival()
     {
-        userTree.endUpdate();
-        hutTree.endUpdate();
+        userTree.settle();
+        hutTree.settle();
     }
 
     QWidget window;
@@ -45,7 +40,11 @@ struct QtLobby {
     UserTable users;
     UserList list{users, userTree};
     HutList huts{users, hutTree};
-    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+    bench::Updates updates{[this](std::int32_t i) {
+                               list.entryChanged(i);
+                               huts.entryChanged(i);
+                           },
+                           [this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
 };
 
 // Processor time of this thread: the machine may be shared, and waiting is not our cost.
@@ -65,7 +64,6 @@ void BM_QtLogin(benchmark::State& state)
         auto lobby = std::make_unique<QtLobby>();
         state.ResumeTiming();
         double start = cpuMs();
-        lobby->beginArrival();
         bench::loginUsers(lobby->users, lobby->updates, count);
         naming += cpuMs() - start;
         start = cpuMs();
@@ -96,13 +94,11 @@ template <void (bench::Traffic::*next)()> void oneMessageArrivals(benchmark::Sta
 {
     const int count = static_cast<int>(state.range(0));
     QtLobby lobby;
-    lobby.beginArrival();
     bench::login(lobby.users, lobby.updates, count);
     lobby.endArrival();
     QCoreApplication::processEvents();
     bench::Traffic traffic(lobby.users, lobby.updates, count);
     for (auto _ : state) {
-        lobby.beginArrival();
         (traffic.*next)();
         lobby.endArrival();
         QCoreApplication::processEvents();

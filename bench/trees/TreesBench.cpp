@@ -22,7 +22,11 @@ template <typename Tree> struct Lobby {
     Tree hutTree;
     UserList list{users, userTree};
     HutList huts{users, hutTree};
-    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+    bench::Updates updates{[this](std::int32_t i) {
+                               list.entryChanged(i);
+                               huts.entryChanged(i);
+                           },
+                           [this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
 };
 
 template <typename Tree> void BM_User(benchmark::State& state)
@@ -78,7 +82,8 @@ struct LiteralLobby {
     FakeTreeView hutTree;
     LiteralUserList list{users, userTree};
     LiteralHutList huts{users, hutTree};
-    bench::Updates updates{[this] { list.UpdateUserList(); }, [this] { huts.ConstructHuts(); }};
+    bench::Updates updates{[](std::int32_t) {}, [this] { list.UpdateUserList(); },
+                           [this] { huts.ConstructHuts(); }};
 };
 
 void BM_LiteralUser(benchmark::State& state)

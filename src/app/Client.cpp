@@ -74,6 +74,8 @@ void Client::LobbyForm_Load()
         return;
     lobbyLoaded_ = true;
     session_.Users = UserTable();
+    userList_.tableReplaced();
+    hutList_.tableReplaced();
     platform_.lobby.setCaption(std::string(AppTitle) + " v. " + std::to_string(VersionMajor) + "." +
                                std::to_string(VersionMinor) + "." +
                                std::to_string(VersionRevision) + " - Fernhollow");
@@ -207,6 +209,12 @@ std::optional<std::string> Client::unsendableNameReason(std::string_view name)
         return std::nullopt;
     return std::string(name.find(FieldSep) != std::string_view::npos ? NameWithSeparatorText
                                                                      : NameWithControlText);
+}
+
+void Client::entryChanged(std::int32_t index)
+{
+    userList_.entryChanged(index);
+    hutList_.entryChanged(index);
 }
 
 void Client::UpdateUserList()

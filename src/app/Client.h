@@ -71,6 +71,7 @@ public:
     // ClientActions
     void SendCommand(std::string text) override;
     void ReturnToLogin() override;
+    void entryChanged(std::int32_t index) override;
     void UpdateUserList() override;
     void ConstructHuts() override;
     void AddLog(std::string_view line) override;

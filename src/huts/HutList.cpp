@@ -20,15 +20,22 @@ std::string hutKey(std::int32_t host)
 
 } // namespace
 
-HutList::HutList(UserTable& users, TreeView& lstHuts)
-    : users(users), tree(lstHuts), tracker(users.track())
+HutList::HutList(UserTable& users, TreeView& lstHuts) : users(users), tree(lstHuts)
 {
     tree.setUserCollapsible(false);
 }
 
-HutList::~HutList()
+void HutList::entryChanged(std::int32_t index)
 {
-    users.untrack(tracker);
+    if (index < 0 || index > MaxIndex)
+        return;
+    const auto i = static_cast<std::size_t>(index);
+    if (changed.size() <= i)
+        changed.resize(std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    if (!changed[i]) {
+        changed[i] = true;
+        changes.push_back(index);
+    }
 }
 
 HutList::Role HutList::roleOf(std::int32_t index) const
@@ -104,7 +111,7 @@ void HutList::build(std::int32_t host, Hut& hut)
         for (std::int32_t member : members[static_cast<std::size_t>(host)]) {
             ++count;
             if (users[static_cast<std::size_t>(member)].Slot == 0)
-                users.editBy(tracker, static_cast<std::size_t>(member)).Slot = count;
+                users.edit(static_cast<std::size_t>(member)).Slot = count;
             // A later member with the same place takes it over.
             place[users[static_cast<std::size_t>(member)].Slot] = member;
             if (count == std::int32_t(MaxPlaces))
@@ -211,14 +218,16 @@ template <typename Hut> bool sameKeys(const Hut& a, const Hut& b)
 
 void HutList::ConstructHuts()
 {
-    users.takeChanges(tracker, changes);
+    for (std::int32_t i : changes)
+        changed[static_cast<std::size_t>(i)] = false;
     // The first call, or a tree changed behind our back, starts from an empty tree.
-    if (afresh || changes.all || tree.count() != shownNodes) {
+    if (afresh || tree.count() != shownNodes) {
         startAfresh();
     } else {
-        for (std::int32_t i : changes.indexes)
+        for (std::int32_t i : changes)
             takeRole(i);
     }
+    changes.clear();
     std::sort(dirtyHosts.begin(), dirtyHosts.end());
     dirtyHosts.erase(std::unique(dirtyHosts.begin(), dirtyHosts.end()), dirtyHosts.end());
     if (wanted.size() < dirtyHosts.size())

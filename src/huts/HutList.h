@@ -5,8 +5,8 @@
 // "CLIENT" whose JoinedHost names it, taken in table order, at most three; a member without
 // a place is given the next place number, which stays in the table.
 //
-// Each call rebuilds only the huts whose host or members were edited since the last call,
-// and leaves the tree and the places exactly as building everything afresh would.
+// Each call rebuilds only the huts whose host or members were reported changed since the
+// last call, and leaves the tree and the places exactly as building everything afresh would.
 
 #include "platform/TreeView.h"
 #include "session/UserTable.h"
@@ -24,10 +24,13 @@ namespace stonecall {
 class HutList {
 public:
     HutList(UserTable& users, TreeView& lstHuts);
-    ~HutList();
     HutList(const HutList&) = delete;
     HutList& operator=(const HutList&) = delete;
 
+    // The entry was written; the next call looks at it again.
+    void entryChanged(std::int32_t index);
+    // Every entry may have changed; the next call starts afresh.
+    void tableReplaced() { afresh = true; }
     void ConstructHuts();
 
 private:
@@ -37,7 +40,6 @@ private:
     struct Role {
         bool host = false;
         std::int32_t memberOf = -1;
-        friend bool operator==(const Role&, const Role&) = default;
     };
     struct PlaceLine {
         std::string key;
@@ -71,8 +73,9 @@ private:
 
     UserTable& users;
     TreeView& tree;
-    UserTable::Tracker tracker;
-    TableChanges changes;
+    // Entries reported changed since the last call, each once.
+    std::vector<std::int32_t> changes;
+    std::vector<bool> changed;
     bool afresh = true;
     // By entry index.
     std::vector<Role> roles;

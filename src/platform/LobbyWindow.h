@@ -53,8 +53,8 @@ public:
     virtual void raiseLine1() = 0;
     virtual void raiseFraOptions() = 0;
 
-    // Brackets the messages of one arrival, so that the window can hold back repaints and
-    // apply tree changes in one go.
+    // Brackets the messages of one arrival, so that the window can apply its chat lines in
+    // one go. The trees show their changes at the end of the frame by themselves.
     virtual void beginBurst() = 0;
     virtual void endBurst() = 0;
 };

@@ -93,6 +93,7 @@ void Dispatcher::onUser(Fields fields)
     UserInfo& user = users.edit(static_cast<std::size_t>(*index));
     user.Name = fields[2] == "NONE" ? std::string_view() : fields[2];
     user.Extra = fields[3];
+    client_.entryChanged(*index);
     client_.UpdateUserList();
 }
 
@@ -147,6 +148,7 @@ void Dispatcher::onUserState(Fields fields)
         lobby.setExitVisible(false);
         lobby.setCreateVisible(true);
     }
+    client_.entryChanged(*index);
     client_.UpdateUserList();
     client_.ConstructHuts();
 }
@@ -197,6 +199,7 @@ void Dispatcher::onCreateHost(Fields fields)
     if (!index || !users_.contains(*index))
         return;
     users_.edit(static_cast<std::size_t>(*index)).State = "HOST";
+    client_.entryChanged(*index);
 }
 
 } // namespace stonecall

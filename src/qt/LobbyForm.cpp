@@ -341,14 +341,12 @@ void LobbyForm::raiseFraOptions()
     FraOptions_->raise();
 }
 
+// Only the chat lines wait for the end of the arrival; the window's updates stay on, so
+// nothing but what changed is repainted, and the trees show their changes once per frame.
 void LobbyForm::beginBurst()
 {
-    if (burstDepth_++ > 0)
-        return;
-    setUpdatesEnabled(false);
-    lstHuts_->beginUpdate();
-    LstUSers_->beginUpdate();
-    TxChat_->beginBatch();
+    if (burstDepth_++ == 0)
+        TxChat_->beginBatch();
 }
 
 void LobbyForm::endBurst()
@@ -356,9 +354,6 @@ void LobbyForm::endBurst()
     if (burstDepth_ == 0 || --burstDepth_ > 0)
         return;
     TxChat_->endBatch();
-    LstUSers_->endUpdate();
-    lstHuts_->endUpdate();
-    setUpdatesEnabled(true);
 }
 
 void LobbyForm::closeEvent(QCloseEvent* event)

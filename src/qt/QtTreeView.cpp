@@ -2,6 +2,7 @@
 
 #include <QTreeView>
 
+#include <algorithm>
 #include <functional>
 
 namespace stonecall {
@@ -53,6 +54,8 @@ QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(t
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setModel(model);
+    frame.setSingleShot(true);
+    connect(&frame, &QTimer::timeout, this, [this] { settle(); });
     followView();
 }
 
@@ -80,28 +83,38 @@ void QtTreeView::followView()
                 if (!busy)
                     current = index.isValid() ? model->nodeOf(index) : nullptr;
             });
-    // A node set expanded before it had children opens once they come.
-    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
-        if (parent.isValid() && model->nodeOf(parent)->expanded && !tree->isExpanded(parent))
-            tree->expand(parent);
-    });
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { restoreView(); });
+    model->pending = [this] {
+        if (frame.isActive())
+            return;
+        const qint64 since = sinceSettled.isValid() ? sinceSettled.elapsed() : BusyGapMs;
+        frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
+    };
+    // A node set expanded before it had children, or before it was shown, opens once they are.
+    model->shownExpanded = [this](TreeModel::Node* node) {
+        const QModelIndex index = model->indexOf(node);
+        if (!tree->isExpanded(index))
+            tree->expand(index);
+    };
     model->aboutToRemove = [this](TreeModel::Node* node) {
         if (!within(current, node))
             return;
         current = nullptr;
-        if (!model->isResetting())
-            tree->selectionModel()->clear();
+        tree->selectionModel()->clear();
     };
 }
 
-void QtTreeView::restoreView()
+void QtTreeView::settle()
 {
+    frame.stop();
+    sinceSettled.start();
     Busy busy(*this);
-    model->forEachExpanded([this](TreeModel::Node* node) { tree->expand(model->indexOf(node)); });
-    if (current)
-        tree->selectionModel()->setCurrentIndex(model->indexOf(current),
-                                                QItemSelectionModel::ClearAndSelect);
+    model->settle();
+    // A current node that moved to a new place is current there too.
+    if (current) {
+        const QModelIndex index = model->indexOf(current);
+        if (index.isValid() && tree->currentIndex() != index)
+            tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
 }
 
 QWidget* QtTreeView::widget() const
@@ -114,29 +127,20 @@ QTreeView* QtTreeView::view() const
     return tree;
 }
 
-QModelIndex QtTreeView::indexOf(std::string_view key) const
+QModelIndex QtTreeView::indexOf(std::string_view key)
 {
+    if (model->hasPending())
+        settle();
     TreeModel::Node* node = model->find(key);
     return node ? model->indexOf(node) : QModelIndex();
-}
-
-void QtTreeView::beginUpdate()
-{
-    model->beginBatch();
-}
-
-void QtTreeView::endUpdate()
-{
-    Busy busy(*this);
-    model->endBatch();
 }
 
 void QtTreeView::clear()
 {
     Busy busy(*this);
+    frame.stop();
     current = nullptr;
-    if (!model->isResetting())
-        tree->selectionModel()->clear();
+    tree->selectionModel()->clear();
     model->clear();
 }
 
@@ -235,7 +239,8 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
     if (!node)
         return;
     model->setExpandedFlag(node, expanded);
-    if (!model->isResetting()) {
+    // A node the view has not been shown yet opens when it is.
+    if (model->isShown(node)) {
         Busy busy(*this);
         tree->setExpanded(model->indexOf(node), expanded);
     }

@@ -1,16 +1,19 @@
 #pragma once
 // The tree view over a QTreeView and a model of our own, nodes found by key.
 //
-// The lobby window brackets the messages of one arrival with beginUpdate() and endUpdate():
-// a few changes reach the view one by one, a log-in's thousands are applied to the model
-// alone and shown with one reset at the end. Expanded nodes and the current node survive
-// such a reset.
+// Changes are answered for at once but shown at most once per frame: the first change after
+// the view was last told starts a frame's wait, and then everything changed meanwhile
+// reaches the view together, only the rows that changed. While changes keep coming, the view
+// is told at most ten times a second, since each time it lays out all its rows again.
+// Expanded nodes and the current node stay so.
 
 #include "platform/TreeView.h"
 #include "qt/TreeModel.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 class QTreeView;
 class QWidget;
@@ -25,11 +28,16 @@ public:
 
     QWidget* widget() const;
     QTreeView* view() const;
-    // Where the node stands in the view's model; invalid for an unknown key.
-    QModelIndex indexOf(std::string_view key) const;
-    // Nestable; changes in between may be shown only at the outermost end.
-    void beginUpdate();
-    void endUpdate();
+    // Where the node stands in the view's model, once pending changes are shown; invalid
+    // for an unknown key.
+    QModelIndex indexOf(std::string_view key);
+    // Shows the pending changes now rather than at the end of the frame.
+    void settle();
+
+    // How long changes wait to be shown together, and at least how long after the last time
+    // while they keep coming.
+    static constexpr int FrameMs = 16;
+    static constexpr int BusyGapMs = 100;
 
     void clear() override;
     void insert(std::string_view parentKey, std::string_view beforeKey, std::string_view key,
@@ -59,10 +67,11 @@ private:
     struct Busy;
 
     void followView();
-    void restoreView();
 
     TreeModel* model;
     QPointer<QTreeView> tree;
+    QTimer frame;
+    QElapsedTimer sinceSettled;
     // The node the user last made current; kept here so that it outlives a reset.
     TreeModel::Node* current = nullptr;
     // Inside one of our own changes the view's signals echo what we did; they are ignored.

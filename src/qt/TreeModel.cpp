@@ -5,142 +5,72 @@
 
 #include <QBrush>
 #include <QColor>
-#include <QLocale>
 
 #include <algorithm>
-#include <cstdint>
 
 namespace stonecall {
 
 namespace {
 
-// Changes a batch signals one by one before it falls back to one reset at its end: enough for
-// what one ordinary server message does to a tree, far fewer than a log-in brings.
-constexpr int ChangesBeforeReset = 48;
+// Up to this many separate runs of rows a parent tells the view run by run; changes scattered
+// wider reach it as one layout change of that parent, which costs the view no more than one
+// run does and spares a signal per place.
+constexpr std::size_t MaxRuns = 8;
 
-int compareBytes(std::string_view a, std::string_view b)
+struct Run {
+    std::size_t first;
+    std::size_t count;
+};
+
+bool insideRemoved(const TreeModel::Node* node)
 {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
+    for (; node; node = node->parent) {
+        if (node->dead)
+            return true;
     }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    return false;
+}
+
+int depthOf(const TreeModel::Node* node)
+{
+    int depth = 0;
+    for (; node->parent; node = node->parent)
+        ++depth;
+    return depth;
 }
 
 } // namespace
 
 TreeModel::Node::~Node()
 {
-    for (Node* child : children)
+    for (Node* child = first; child;) {
+        Node* next = child->next;
         delete child;
+        child = next;
+    }
 }
 
 TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
 {
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // The C locale collates by case-folded code units, which a table per byte gives without
-    // making a QString of either text.
-    foldOnly = collator.locale().language() == QLocale::C;
-    for (int code = 0; code < 256; ++code) {
-        const char byte = static_cast<char>(code);
-        const char16_t unit = toQString(std::string_view(&byte, 1)).at(0).unicode();
-        foldedUnit[static_cast<std::size_t>(code)] =
-            static_cast<char16_t>(QChar::toCaseFolded(char32_t(unit)));
-    }
+    root_->inView = true;
 }
 
 TreeModel::~TreeModel()
 {
     for (Node* node : graveyard)
         delete node;
+    for (Node* node : buried)
+        delete node;
     delete root_;
-}
-
-void TreeModel::takeText(Node* node, std::string_view text) const
-{
-    node->text = text;
-    node->sortKey.reset();
-}
-
-int TreeModel::compareFolded(std::string_view a, std::string_view b) const
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t x = foldedUnit[static_cast<unsigned char>(a[i])];
-        const char16_t y = foldedUnit[static_cast<unsigned char>(b[i])];
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-bool TreeModel::less(const Node* a, const Node* b) const
-{
-    int order = 0;
-    if (foldOnly) {
-        order = compareFolded(a->text, b->text);
-    } else {
-        if (!a->sortKey)
-            a->sortKey = collator.sortKey(toQString(a->text));
-        if (!b->sortKey)
-            b->sortKey = collator.sortKey(toQString(b->text));
-        order = a->sortKey->compare(*b->sortKey);
-    }
-    if (order == 0)
-        order = compareBytes(a->text, b->text);
-    if (order == 0)
-        order = compareBytes(a->key, b->key);
-    return order < 0;
-}
-
-void TreeModel::sortChildren(std::vector<Node*>& children) const
-{
-    const auto byText = [this](const Node* a, const Node* b) { return less(a, b); };
-    if (!foldOnly) {
-        std::sort(children.begin(), children.end(), byText);
-        return;
-    }
-    // Thousands of nodes sort fast when the first folded characters travel with each
-    // pointer; only equal beginnings look at the nodes themselves.
-    struct Entry {
-        std::array<std::uint64_t, 3> head;
-        Node* node;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(children.size());
-    for (Node* node : children) {
-        Entry entry{{0, 0, 0}, node};
-        const std::size_t n = std::min<std::size_t>(node->text.size(), 12);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t unit = foldedUnit[static_cast<unsigned char>(node->text[i])];
-            entry.head[i / 4] |= unit << (48 - 16 * (i % 4));
-        }
-        entries.push_back(entry);
-    }
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        return byText(a.node, b.node);
-    });
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        children[i] = entries[i].node;
-}
-
-void TreeModel::listAppend(Node* parent, Node* child)
-{
-    child->prev = parent->last;
-    child->next = nullptr;
-    (parent->last ? parent->last->next : parent->first) = child;
-    parent->last = child;
 }
 
 void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
 {
     if (!before) {
-        listAppend(parent, child);
+        child->prev = parent->last;
+        child->next = nullptr;
+        (parent->last ? parent->last->next : parent->first) = child;
+        parent->last = child;
         return;
     }
     child->next = before;
@@ -156,28 +86,38 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     child->prev = child->next = nullptr;
 }
 
-void TreeModel::renumber(Node* parent, std::size_t from) const
-{
-    for (std::size_t i = from; i < parent->children.size(); ++i)
-        parent->children[i]->row = static_cast<int>(i);
-}
-
 TreeModel::Node* TreeModel::find(std::string_view key) const
 {
-    return byKey.find(key);
+    const auto found = byKey.find(key);
+    return found == byKey.end() ? nullptr : found->second;
 }
 
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 {
-    settle(parent);
-    return parent->children;
+    std::vector<Node*> nodes;
+    nodes.reserve(parent->live);
+    for (Node* child = parent->first; child; child = child->next)
+        nodes.push_back(child);
+    if (parent->sorted)
+        order.sort(nodes);
+    return nodes;
+}
+
+void TreeModel::renumber(Node* parent)
+{
+    for (std::size_t i = 0; i < parent->shown.size(); ++i)
+        parent->shown[i]->row = static_cast<int>(i);
+    parent->staleRows = false;
 }
 
 QModelIndex TreeModel::indexOf(Node* node) const
 {
-    if (!node || node == root_ || node->dead)
+    if (!node || node == root_ || !node->inView)
         return {};
-    settle(node->parent);
+    // Rows are numbered when first asked for after a change, which is seldom: the view walks
+    // rows by number and asks only parents for theirs.
+    if (node->parent->staleRows)
+        renumber(node->parent);
     return createIndex(node->row, 0, node);
 }
 
@@ -188,196 +128,100 @@ TreeModel::Node* TreeModel::nodeOf(const QModelIndex& index) const
     return static_cast<Node*>(index.internalPointer());
 }
 
-void TreeModel::forEachExpanded(const std::function<void(Node*)>& visit) const
-{
-    for (Node* node : expandedNodes) {
-        if (!node->children.empty())
-            visit(node);
-    }
-}
-
 void TreeModel::setExpandedFlag(Node* node, bool expanded)
 {
-    if (node == root_ || node->expanded == expanded)
-        return;
-    node->expanded = expanded;
-    if (expanded)
-        expandedNodes.insert(node);
-    else
-        expandedNodes.erase(node);
+    if (node != root_)
+        node->expanded = expanded;
 }
 
-void TreeModel::gainChild(Node* parent)
+bool TreeModel::isShown(const Node* node) const
 {
-    if (parent->live++ == 0 && parent != root_)
-        parents.insert(parent);
-}
-
-void TreeModel::loseChild(Node* parent)
-{
-    if (--parent->live == 0)
-        parents.erase(parent);
-}
-
-void TreeModel::beginBatch()
-{
-    ++batchDepth;
-}
-
-void TreeModel::endBatch()
-{
-    if (batchDepth == 0 || --batchDepth > 0)
-        return;
-    batchChanges = 0;
-    if (resetting) {
-        settleAll();
-        resetting = false;
-        endResetModel();
+    for (; node != root_; node = node->parent) {
+        if (!node->inView)
+            return false;
     }
+    return true;
 }
 
-void TreeModel::noteChange()
+void TreeModel::notePending()
 {
-    if (batchDepth > 0 && !resetting && ++batchChanges > ChangesBeforeReset) {
-        beginResetModel();
-        resetting = true;
-    }
+    if (!hasPending() && pending)
+        pending();
 }
 
 void TreeModel::markDirty(Node* node)
 {
     if (!node->dirty) {
+        notePending();
         node->dirty = true;
         dirtyNodes.push_back(node);
     }
 }
 
-void TreeModel::settle(Node* node) const
+void TreeModel::markChanged(Node* node)
 {
-    // Only the quiet part of a batch leaves nodes unsettled; the view lays out every row
-    // after each change, and this spares it a look into each node.
-    if (resetting && node->dirty)
-        putInOrder(node);
+    // A node the view has not been shown yet is read afresh when it is.
+    if (!node->changed && node->inView) {
+        notePending();
+        node->changed = true;
+        changedNodes.push_back(node);
+    }
 }
 
-void TreeModel::putInOrder(Node* node) const
+void TreeModel::queue(Node* parent, Node* child)
 {
-    std::vector<Node*> order;
-    order.reserve(node->live);
-    if (node->sorted) {
-        // The order comes from sorting, so the children are read in storage order, which lets
-        // the processor fetch many at once instead of following the list node by node.
-        for (Node* child : node->children)
-            (child->dead ? graveyard : order).push_back(child);
-        sortChildren(order);
-        node->first = node->last = nullptr;
-        for (Node* child : order)
-            listAppend(node, child);
-    } else {
-        for (Node* child = node->first; child; child = child->next)
-            order.push_back(child);
-        for (Node* child : node->children) {
-            if (child->dead)
-                graveyard.push_back(child);
-        }
+    if (!child->queued) {
+        child->queued = true;
+        parent->incoming.push_back(child);
     }
-    node->children = std::move(order);
-    renumber(node, 0);
-    node->dirty = false;
-}
-
-void TreeModel::settleAll()
-{
-    // Nothing is freed before every dirty node has been looked at, so a dirty node inside a
-    // removed subtree is still there to be recognised and skipped.
-    for (Node* node : dirtyNodes) {
-        bool alive = true;
-        for (const Node* n = node; n && alive; n = n->parent)
-            alive = !n->dead;
-        if (alive)
-            settle(node);
-    }
-    dirtyNodes.clear();
-    for (Node* node : graveyard)
-        delete node;
-    graveyard.clear();
+    markDirty(parent);
 }
 
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(std::string_view(node->key));
-    if (node->expanded)
-        expandedNodes.erase(node);
-    if (node->live > 0)
-        parents.erase(node);
-    for (Node* child : node->children) {
-        if (!child->dead)
-            dropKeys(child);
-    }
+    for (Node* child = node->first; child; child = child->next)
+        dropKeys(child);
 }
 
 void TreeModel::clear()
 {
-    if (!resetting)
-        beginResetModel();
-    for (Node* child : root_->children) {
-        if (resetting) {
-            child->dead = true;
-            graveyard.push_back(child);
-        } else {
-            delete child;
-        }
+    beginResetModel();
+    for (Node* node : graveyard)
+        delete node;
+    graveyard.clear();
+    for (Node* node : buried)
+        delete node;
+    buried.clear();
+    for (Node* child = root_->first; child;) {
+        Node* next = child->next;
+        delete child;
+        child = next;
     }
-    root_->children.clear();
     root_->first = root_->last = nullptr;
     root_->live = 0;
+    root_->shown.clear();
+    root_->incoming.clear();
+    root_->outgoing.clear();
     root_->dirty = false;
-    std::erase(dirtyNodes, root_);
+    dirtyNodes.clear();
+    changedNodes.clear();
     byKey.clear();
-    expandedNodes.clear();
     parents.clear();
-    if (!resetting)
-        endResetModel();
+    endResetModel();
 }
 
 TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
                                    std::string_view text)
 {
-    noteChange();
     auto* node = new Node;
     node->key = key;
-    takeText(node, text);
+    node->text = text;
     node->parent = parent;
-    byKey.insert(node);
-
-    if (resetting) {
-        const bool appended = !before && !parent->sorted;
-        parent->children.push_back(node);
-        gainChild(parent);
-        listInsertBefore(parent, node, parent->sorted ? nullptr : before);
-        if (appended && !parent->dirty)
-            node->row = static_cast<int>(parent->children.size() - 1);
-        else
-            markDirty(parent);
-        return node;
-    }
-
-    std::vector<Node*>& siblings = parent->children;
-    std::size_t row = siblings.size();
-    if (parent->sorted) {
-        row = static_cast<std::size_t>(
-            std::lower_bound(siblings.begin(), siblings.end(), node,
-                             [this](const Node* a, const Node* b) { return less(a, b); }) -
-            siblings.begin());
-    } else if (before) {
-        row = static_cast<std::size_t>(before->row);
-    }
-    beginInsertRows(indexOf(parent), static_cast<int>(row), static_cast<int>(row));
-    listInsertBefore(parent, node, row < siblings.size() ? siblings[row] : nullptr);
-    siblings.insert(siblings.begin() + static_cast<long>(row), node);
-    gainChild(parent);
-    renumber(parent, row);
-    endInsertRows();
+    byKey.emplace(std::string_view(node->key), node);
+    listInsertBefore(parent, node, parent->sorted ? nullptr : before);
+    ++parent->live;
+    queue(parent, node);
     return node;
 }
 
@@ -385,129 +229,311 @@ void TreeModel::remove(Node* node)
 {
     if (aboutToRemove)
         aboutToRemove(node);
-    noteChange();
     Node* parent = node->parent;
-    if (resetting) {
-        dropKeys(node);
-        node->dead = true;
-        listUnlink(parent, node);
-        loseChild(parent);
-        markDirty(parent);
-        return;
-    }
-    const int row = node->row;
-    beginRemoveRows(indexOf(parent), row, row);
-    listUnlink(parent, node);
-    parent->children.erase(parent->children.begin() + row);
-    loseChild(parent);
-    renumber(parent, static_cast<std::size_t>(row));
-    endRemoveRows();
-    // The view may look into the leaving nodes until it has been told they are gone.
     dropKeys(node);
-    delete node;
+    listUnlink(parent, node);
+    --parent->live;
+    node->dead = true;
+    // Settling frees it, once the view has let go.
+    if (node->inView) {
+        leave(node);
+        markDirty(parent);
+    } else {
+        notePending();
+    }
+    graveyard.push_back(node);
 }
 
 void TreeModel::setText(Node* node, std::string_view text)
 {
-    noteChange();
-    takeText(node, text);
-    Node* parent = node->parent;
-    if (resetting) {
-        if (parent->sorted)
-            markDirty(parent);
-        return;
+    node->text = text;
+    node->sortKey.reset();
+    markChanged(node);
+    if (node->parent->sorted && node->inView) {
+        node->moved = true;
+        leave(node);
+        queue(node->parent, node);
     }
-    const QModelIndex changed = indexOf(node);
-    if (parent->sorted) {
-        // The node's new place among its siblings, which stay in order around it.
-        const std::vector<Node*>& siblings = parent->children;
-        const auto from = static_cast<std::size_t>(node->row);
-        const auto byText = [this](const Node* a, const Node* b) { return less(a, b); };
-        std::size_t to = from;
-        if (from > 0 && less(node, siblings[from - 1])) {
-            to = static_cast<std::size_t>(
-                std::lower_bound(siblings.begin(), siblings.begin() + static_cast<long>(from), node,
-                                 byText) -
-                siblings.begin());
-        } else if (from + 1 < siblings.size() && less(siblings[from + 1], node)) {
-            to = static_cast<std::size_t>(
-                     std::lower_bound(siblings.begin() + static_cast<long>(from) + 1,
-                                      siblings.end(), node, byText) -
-                     siblings.begin()) -
-                 1;
-        }
-        if (to != from) {
-            const QModelIndex parentIndex = indexOf(parent);
-            const int destination = static_cast<int>(to > from ? to + 1 : to);
-            beginMoveRows(parentIndex, static_cast<int>(from), static_cast<int>(from), parentIndex,
-                          destination);
-            std::vector<Node*>& moving = parent->children;
-            listUnlink(parent, node);
-            if (to > from)
-                std::rotate(moving.begin() + static_cast<long>(from),
-                            moving.begin() + static_cast<long>(from) + 1,
-                            moving.begin() + static_cast<long>(to) + 1);
-            else
-                std::rotate(moving.begin() + static_cast<long>(to),
-                            moving.begin() + static_cast<long>(from),
-                            moving.begin() + static_cast<long>(from) + 1);
-            listInsertBefore(parent, node, to + 1 < moving.size() ? moving[to + 1] : nullptr);
-            renumber(parent, std::min(from, to));
-            endMoveRows();
-            const QModelIndex moved = indexOf(node);
-            emit dataChanged(moved, moved, {Qt::DisplayRole});
-            return;
-        }
-    }
-    emit dataChanged(changed, changed, {Qt::DisplayRole});
 }
 
 void TreeModel::setColours(Node* node, Rgb fore, Rgb back)
 {
-    noteChange();
     node->fore = fore;
     node->back = back;
-    if (!resetting) {
-        const QModelIndex changed = indexOf(node);
-        emit dataChanged(changed, changed, {Qt::ForegroundRole, Qt::BackgroundRole});
-    }
+    markChanged(node);
 }
 
 void TreeModel::setSorted(Node* node, bool sorted)
 {
     if (node->sorted == sorted)
         return;
-    node->sorted = sorted;
-    if (!sorted || node->live < 2)
+    if (!sorted) {
+        // The children stay where sorting put them; later ones come after them.
+        for (Node* child : children(node)) {
+            listUnlink(node, child);
+            listInsertBefore(node, child, nullptr);
+        }
+        node->sorted = false;
         return;
-    noteChange();
-    if (resetting)
-        markDirty(node);
-    else
-        resortNow(node);
+    }
+    node->sorted = true;
+    if (node->shown.size() < 2)
+        return;
+    for (Node* child : node->shown) {
+        if (!child->dead) {
+            child->moved = true;
+            leave(child);
+            queue(node, child);
+        }
+    }
 }
 
-void TreeModel::resortNow(Node* parent)
+void TreeModel::settle()
 {
-    const QModelIndex parentIndex = indexOf(parent);
-    emit layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)});
-    const QModelIndexList before = persistentIndexList();
-    putInOrder(parent);
-    for (const QModelIndex& index : before) {
-        Node* node = nodeOf(index);
-        if (node->parent == parent)
-            changePersistentIndex(index, createIndex(node->row, 0, node));
+    // Deepest first, so that a node's children are in place before the node itself is shown.
+    std::vector<Node*> nodes;
+    nodes.swap(dirtyNodes);
+    std::vector<std::pair<int, Node*>> byDepth;
+    byDepth.reserve(nodes.size());
+    for (Node* node : nodes) {
+        node->dirty = false;
+        if (!insideRemoved(node))
+            byDepth.emplace_back(-depthOf(node), node);
     }
-    emit layoutChanged({QPersistentModelIndex(parentIndex)});
+    std::stable_sort(byDepth.begin(), byDepth.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [depth, node] : byDepth)
+        settleNode(node);
+
+    std::vector<Node*> changed;
+    changed.swap(changedNodes);
+    for (Node* node : changed) {
+        // A node shown at a new place has been read afresh there.
+        if (!node->changed)
+            continue;
+        node->changed = false;
+        if (!insideRemoved(node) && isShown(node)) {
+            const QModelIndex index = indexOf(node);
+            emit dataChanged(index, index);
+        }
+    }
+
+    // What was removed a settle ago has left the view for good.
+    for (Node* node : buried)
+        delete node;
+    buried.clear();
+    buried.swap(graveyard);
+}
+
+struct TreeModel::Plan {
+    std::vector<Node*> all;
+    std::vector<Run> leaving;
+    std::vector<Run> arriving;
+};
+
+namespace {
+
+void addRow(std::vector<Run>& runs, std::size_t row)
+{
+    if (!runs.empty() && runs.back().first + runs.back().count == row)
+        ++runs.back().count;
+    else
+        runs.push_back(Run{row, 1});
+}
+
+} // namespace
+
+void TreeModel::leave(Node* child)
+{
+    if (!child->leaving) {
+        child->leaving = true;
+        child->parent->outgoing.push_back(child);
+    }
+}
+
+TreeModel::Plan TreeModel::plan(Node* parent)
+{
+    Plan plan;
+    std::vector<Node*> incoming;
+    for (Node* child : parent->incoming) {
+        child->queued = false;
+        if (!child->dead && (!child->inView || child->moved))
+            incoming.push_back(child);
+    }
+    parent->incoming.clear();
+
+    // The rows that leave, found by pointer, so that the nodes that stay are not touched.
+    std::vector<Node*> survivors;
+    if (parent->outgoing.empty()) {
+        survivors = parent->shown;
+    } else {
+        std::unordered_set<const Node*> outgoing(parent->outgoing.begin(), parent->outgoing.end());
+        for (Node* child : parent->outgoing)
+            child->leaving = false;
+        parent->outgoing.clear();
+        survivors.reserve(parent->shown.size());
+        for (std::size_t row = 0; row < parent->shown.size(); ++row) {
+            Node* child = parent->shown[row];
+            if (outgoing.contains(child))
+                addRow(plan.leaving, row);
+            else
+                survivors.push_back(child);
+        }
+    }
+
+    plan.all.reserve(survivors.size() + incoming.size());
+    if (!parent->sorted) {
+        // The list holds the order; survivors keep theirs within it.
+        for (Node* child = parent->first; child; child = child->next) {
+            if (!child->inView || child->moved)
+                addRow(plan.arriving, plan.all.size());
+            plan.all.push_back(child);
+        }
+        return plan;
+    }
+    // Survivors are in order already; each newcomer finds its place among them, by search
+    // when they are few, by one pass over the survivors when they are many.
+    order.sort(incoming);
+    const auto less = [this](const Node* a, const Node* b) { return order.less(a, b); };
+    const bool few = incoming.size() * 32 < survivors.size();
+    auto from = survivors.begin();
+    for (Node* child : incoming) {
+        auto at = from;
+        if (few) {
+            at = std::lower_bound(from, survivors.end(), child, less);
+        } else {
+            while (at != survivors.end() && less(*at, child))
+                ++at;
+        }
+        plan.all.insert(plan.all.end(), from, at);
+        addRow(plan.arriving, plan.all.size());
+        plan.all.push_back(child);
+        from = at;
+    }
+    plan.all.insert(plan.all.end(), from, survivors.end());
+    return plan;
+}
+
+void TreeModel::settleNode(Node* parent)
+{
+    Plan planned = plan(parent);
+    std::vector<Node*>& all = planned.all;
+
+    if (!isShown(parent)) {
+        // Nothing of it is shown yet: the view will see it whole when its ancestor comes.
+        for (Node* child : parent->shown)
+            child->inView = false;
+        for (Node* child : all) {
+            child->inView = true;
+            child->moved = false;
+        }
+        parent->shown = std::move(all);
+        parent->staleRows = true;
+        noteParent(parent);
+        return;
+    }
+
+    const std::vector<Run>& leaving = planned.leaving;
+    const std::vector<Run>& arriving = planned.arriving;
+    if (leaving.empty() && arriving.empty())
+        return;
+
+    const QModelIndex parentIndex = indexOf(parent);
+    const QList<QPersistentModelIndex> layoutParents =
+        parent == root_ ? QList<QPersistentModelIndex>()
+                        : QList{QPersistentModelIndex(parentIndex)};
+    std::vector<Node*> newcomers;
+    for (const Run& run : arriving) {
+        for (std::size_t i = run.first; i < run.first + run.count; ++i)
+            newcomers.push_back(all[i]);
+    }
+
+    if (leaving.size() + arriving.size() <= MaxRuns) {
+        for (auto run = leaving.rbegin(); run != leaving.rend(); ++run) {
+            beginRemoveRows(parentIndex, static_cast<int>(run->first),
+                            static_cast<int>(run->first + run->count - 1));
+            const auto begin = parent->shown.begin() + static_cast<long>(run->first);
+            for (auto it = begin; it != begin + static_cast<long>(run->count); ++it)
+                (*it)->inView = false;
+            parent->shown.erase(begin, begin + static_cast<long>(run->count));
+            parent->staleRows = true;
+            noteParent(parent);
+            endRemoveRows();
+        }
+        for (const Run& run : arriving) {
+            beginInsertRows(parentIndex, static_cast<int>(run.first),
+                            static_cast<int>(run.first + run.count - 1));
+            const auto begin = all.begin() + static_cast<long>(run.first);
+            for (auto it = begin; it != begin + static_cast<long>(run.count); ++it) {
+                (*it)->inView = true;
+                (*it)->moved = false;
+            }
+            parent->shown.insert(parent->shown.begin() + static_cast<long>(run.first), begin,
+                                 begin + static_cast<long>(run.count));
+            parent->staleRows = true;
+            noteParent(parent);
+            endInsertRows();
+        }
+    } else {
+        emit layoutAboutToBeChanged(layoutParents);
+        for (Node* child : parent->shown)
+            child->inView = false;
+        for (Node* child : all) {
+            child->inView = true;
+            child->moved = false;
+        }
+        parent->shown = std::move(all);
+        renumber(parent);
+        noteParent(parent);
+        const QModelIndexList persistent = persistentIndexList();
+        for (const QModelIndex& index : persistent) {
+            Node* node = nodeOf(index);
+            // The child of this parent that the index lies under, if any.
+            Node* child = node;
+            while (child->parent && child->parent != parent)
+                child = child->parent;
+            if (!child->parent)
+                continue;
+            if (child->dead || !child->inView)
+                changePersistentIndex(index, QModelIndex());
+            else if (node == child)
+                changePersistentIndex(index, createIndex(node->row, 0, node));
+        }
+        emit layoutChanged(layoutParents);
+    }
+
+    if (parent != root_ && parent->expanded && !parent->shown.empty() && shownExpanded)
+        shownExpanded(parent);
+    for (Node* child : newcomers) {
+        child->changed = false;
+        nowShown(child);
+    }
+}
+
+void TreeModel::nowShown(Node* node)
+{
+    if (node->shown.empty())
+        return;
+    if (node->expanded && shownExpanded)
+        shownExpanded(node);
+    for (Node* child : node->shown)
+        nowShown(child);
+}
+
+void TreeModel::noteParent(Node* parent)
+{
+    if (parent->shown.empty())
+        parents.erase(parent);
+    else
+        parents.insert(parent);
 }
 
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const
 {
-    Node* node = nodeOf(parent);
-    settle(node);
-    if (column != 0 || row < 0 || row >= static_cast<int>(node->children.size()))
+    const Node* node = nodeOf(parent);
+    if (column != 0 || row < 0 || row >= static_cast<int>(node->shown.size()))
         return {};
-    return createIndex(row, 0, node->children[static_cast<std::size_t>(row)]);
+    return createIndex(row, 0, node->shown[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex TreeModel::parent(const QModelIndex& child) const
@@ -524,9 +550,7 @@ int TreeModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.column() > 0)
         return 0;
-    Node* node = nodeOf(parent);
-    settle(node);
-    return static_cast<int>(node->children.size());
+    return static_cast<int>(nodeOf(parent)->shown.size());
 }
 
 int TreeModel::columnCount(const QModelIndex&) const
@@ -539,7 +563,7 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const
     // The view asks this of every row it lays out; the answer comes without touching the
     // row's node.
     if (!parent.isValid())
-        return root_->live > 0;
+        return !root_->shown.empty();
     return parent.column() == 0 && parents.contains(nodeOf(parent));
 }
 

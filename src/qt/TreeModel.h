@@ -1,25 +1,23 @@
 #pragma once
 // The nodes behind a QtTreeView: a one-column item model found by key.
 //
-// Each change is signalled to the view as it happens (insert, remove, move, data), except
-// inside a batch: after a handful of changes the model stops signalling, applies further
-// changes to its own storage only (appending and marking parents for sorting, leaving removed
-// nodes in place until the end), and at the end of the outermost batch puts every parent in
-// order once and signals a single reset. A log-in of thousands of users then costs one sort
-// per group instead of one view update per user.
+// Changes take effect in the model's own storage at once, so every question the core asks is
+// answered from the current tree. The view hears of them only when the changes are settled,
+// at most once per frame: then each parent with changed children merges its surviving
+// children, already in order, with the few new or moved ones, and tells the view with ranged
+// row signals, or, when the changes are scattered over many places, with one layout change
+// of that parent. Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
-#include "qt/KeyIndex.h"
+#include "qt/TreeOrder.h"
 
 #include <QAbstractItemModel>
-#include <QCollator>
-#include <QString>
 
-#include <array>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -27,32 +25,39 @@ namespace stonecall {
 
 class TreeModel final : public QAbstractItemModel {
 public:
-    // The first fields are what putting thousands of children in order reads and writes
-    // for each of them; they lie together.
     struct Node {
-        std::string text;
-        // The live children as a list: in display order for an unsorted parent at all
-        // times, in any order for a sorted parent while dirty.
-        Node* prev = nullptr;
-        Node* next = nullptr;
-        int row = 0;
-        bool dead = false;
-        bool dirty = false;
-        bool sorted = false;
-        bool expanded = false;
-        Node* parent = nullptr;
-
         std::string key;
-        // Owned. In display order with valid rows unless `dirty`; then they may include dead
-        // nodes and, under a sorted parent, stand in any order.
-        std::vector<Node*> children;
-        std::size_t live = 0;
+        std::string text;
+        Node* parent = nullptr;
+        // The children the view knows of, in the order it shows them; `row` is the place in
+        // the parent's list.
+        std::vector<Node*> shown;
+        int row = 0;
+        bool staleRows = false; // the rows of `shown` need numbering
+        // Children that are new, or whose text moved them, since the last settle; and those
+        // the view has that are removed or moved.
+        std::vector<Node*> incoming;
+        std::vector<Node*> outgoing;
+        bool queued = false;
+        bool leaving = false;
+        // The live children in the order they were placed (owned); a sorted parent sorts
+        // them when it settles.
         Node* first = nullptr;
         Node* last = nullptr;
+        Node* prev = nullptr;
+        Node* next = nullptr;
+        std::size_t live = 0;
+        bool inView = false; // in the parent's `shown`
+        bool dead = false;   // removed: only the view still has it
+        bool moved = false;  // its text changed under a sorted parent
+        bool changed = false;
+        bool dirty = false; // has children to settle
+        bool sorted = false;
+        bool expanded = false;
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
-        mutable std::optional<QCollatorSortKey> sortKey; // made when first needed
+        mutable std::optional<QCollatorSortKey> sortKey;
 
         Node() = default;
         Node(const Node&) = delete;
@@ -63,19 +68,14 @@ public:
     explicit TreeModel(QObject* parent = nullptr);
     ~TreeModel() override;
 
-    void beginBatch();
-    void endBatch();
-    // Between the reset's start and the end of the batch: the view must not be asked.
-    bool isResetting() const { return resetting; }
-
     Node* root() const { return root_; }
     Node* find(std::string_view key) const;
     std::size_t count() const { return byKey.size(); }
-    // Live children in display order.
+    // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
+    // Where the view has the node; invalid while it has not been told of it.
     QModelIndex indexOf(Node* node) const;
     Node* nodeOf(const QModelIndex& index) const;
-    void forEachExpanded(const std::function<void(Node*)>& visit) const;
     void setExpandedFlag(Node* node, bool expanded);
 
     void clear();
@@ -87,8 +87,18 @@ public:
     void setColours(Node* node, Rgb fore, Rgb back);
     void setSorted(Node* node, bool sorted);
 
+    // Whether the view knows of the node: it and all its ancestors have been settled.
+    bool isShown(const Node* node) const;
+    bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
+    // Tells the view of every change since the last time.
+    void settle();
+
+    // Told once when the first change after a settle is made.
+    std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
+    // Told of each node the view has just been shown whose expanded flag is set.
+    std::function<void(Node*)> shownExpanded;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -99,40 +109,35 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    void takeText(Node* node, std::string_view text) const;
-    int compareFolded(std::string_view a, std::string_view b) const;
-    bool less(const Node* a, const Node* b) const;
-    void sortChildren(std::vector<Node*>& children) const;
-    // Counts a change and, deep inside a batch, switches to the quiet mode.
-    void noteChange();
+    void notePending();
     void markDirty(Node* node);
-    void gainChild(Node* parent);
-    void loseChild(Node* parent);
-    // Brings the children of a dirty node in order; dead ones wait in the graveyard.
-    void settle(Node* node) const;
-    void putInOrder(Node* node) const;
-    void settleAll();
+    void markChanged(Node* node);
+    // The child is new or must find a new place among its siblings.
+    void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
-    void renumber(Node* parent, std::size_t from) const;
-    void resortNow(Node* parent);
-    static void listAppend(Node* parent, Node* child);
+    struct Plan;
+    // The live children in the order they are to be shown, and the runs of rows that leave
+    // and arrive on the way there; touches only the nodes that changed, unless many did.
+    Plan plan(Node* parent);
+    void leave(Node* child);
+    void settleNode(Node* parent);
+    void nowShown(Node* node);
+    void noteParent(Node* parent);
+    static void renumber(Node* parent);
     static void listInsertBefore(Node* parent, Node* child, Node* before);
     static void listUnlink(Node* parent, Node* child);
 
     Node* root_;
-    KeyIndex<Node> byKey;
-    QCollator collator;
-    bool foldOnly;
-    // Each byte's character folded to its case-insensitive form, for the C locale.
-    std::array<char16_t, 256> foldedUnit;
-    int batchDepth = 0;
-    int batchChanges = 0;
-    bool resetting = false;
-    mutable std::vector<Node*> dirtyNodes;
-    mutable std::vector<Node*> graveyard;
-    // The live nodes whose expanded flag is set, and those that have children.
-    std::unordered_set<Node*> expandedNodes;
-    std::unordered_set<Node*> parents;
+    std::unordered_map<std::string_view, Node*> byKey;
+    TreeOrder order;
+    std::vector<Node*> dirtyNodes;
+    std::vector<Node*> changedNodes;
+    // Removed nodes the view may still ask about until it has been told they are gone.
+    std::vector<Node*> graveyard;
+    // Those the view was told of at the last settle; freed at the next.
+    std::vector<Node*> buried;
+    // The nodes that have live children, for the view's frequent question.
+    std::unordered_set<const Node*> parents;
 };
 
 } // namespace stonecall

@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::string_view WaitingKey = "w";
 constexpr std::string_view PlayingKey = "p";
+// No entry lies beyond this index.
+constexpr std::int32_t MaxIndex = 32767;
 
 std::string userKey(std::int32_t index)
 {
@@ -19,13 +21,19 @@ std::string userKey(std::int32_t index)
 
 } // namespace
 
-UserList::UserList(UserTable& users, TreeView& LstUSers)
-    : users(users), tree(LstUSers), tracker(users.track())
-{}
+UserList::UserList(const UserTable& users, TreeView& LstUSers) : users(users), tree(LstUSers) {}
 
-UserList::~UserList()
+void UserList::entryChanged(std::int32_t index)
 {
-    users.untrack(tracker);
+    if (index < 0 || index > MaxIndex)
+        return;
+    const auto i = static_cast<std::size_t>(index);
+    if (shown.size() <= i)
+        shown.resize(std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    if (!shown[i].changed) {
+        shown[i].changed = true;
+        changes.push_back(index);
+    }
 }
 
 void UserList::CreateUserList()
@@ -47,8 +55,11 @@ void UserList::UpdateUserList()
 {
     if (tree.count() == 0)
         CreateUserList();
-    users.takeChanges(tracker, changes);
-    if (changes.all || refreshAll) {
+    for (std::int32_t i : changes) {
+        if (static_cast<std::size_t>(i) < shown.size())
+            shown[static_cast<std::size_t>(i)].changed = false;
+    }
+    if (refreshAll) {
         // A table assigned as a whole may hold fewer entries than are listed.
         for (std::size_t i = static_cast<std::size_t>(users.MaxUserIndex()) + 1; i < shown.size();
              ++i) {
@@ -61,9 +72,10 @@ void UserList::UpdateUserList()
         for (std::int32_t i = 0; i <= users.MaxUserIndex(); ++i)
             refresh(i);
     } else {
-        for (std::int32_t i : changes.indexes)
+        for (std::int32_t i : changes)
             refresh(i);
     }
+    changes.clear();
     refreshAll = false;
     if (waitingCount != shownWaiting) {
         tree.setText(WaitingKey, numbered("Waiting: ", waitingCount));
@@ -90,7 +102,7 @@ void UserList::refresh(std::int32_t index)
     if (now.listed && (!listed || now.playing != playing)) {
         tree.remove(userKey(index));
         --(now.playing ? playingCount : waitingCount);
-        now = Shown{};
+        now.listed = false;
     }
     if (!listed)
         return;
@@ -106,7 +118,9 @@ void UserList::refresh(std::int32_t index)
     tree.add(playing ? PlayingKey : WaitingKey, key, text);
     tree.setColours(key, Black, White);
     ++(playing ? playingCount : waitingCount);
-    now = Shown{true, playing, std::move(text)};
+    now.listed = true;
+    now.playing = playing;
+    now.text = std::move(text);
 }
 
 } // namespace stonecall

@@ -1,8 +1,8 @@
 #pragma once
 // The user tree LstUSers: every user with a name under the group "w" (waiting) or "p"
 // (playing), each group's text counting its users. Updates patch only the entries that
-// were edited since the last update, and leave the tree exactly as a full walk of the
-// table would.
+// were reported changed since the last update, and leave the tree exactly as a full walk of
+// the table would.
 
 #include "platform/TreeView.h"
 #include "session/UserTable.h"
@@ -14,13 +14,16 @@ namespace stonecall {
 
 class UserList {
 public:
-    UserList(UserTable& users, TreeView& LstUSers);
-    ~UserList();
+    UserList(const UserTable& users, TreeView& LstUSers);
     UserList(const UserList&) = delete;
     UserList& operator=(const UserList&) = delete;
 
     // Empties the tree and makes the two group nodes "chatting" and "playing".
     void CreateUserList();
+    // The entry was written; the next update looks at it again.
+    void entryChanged(std::int32_t index);
+    // Every entry may have changed; the next update walks the whole table.
+    void tableReplaced() { refreshAll = true; }
     // Brings the tree in line with the table; makes the groups first if the tree is empty.
     void UpdateUserList();
 
@@ -28,15 +31,15 @@ private:
     struct Shown {
         bool listed = false;
         bool playing = false;
+        bool changed = false; // in `changes`
         std::string text;
     };
 
     void refresh(std::int32_t index);
 
-    UserTable& users;
+    const UserTable& users;
     TreeView& tree;
-    UserTable::Tracker tracker;
-    TableChanges changes;
+    std::vector<std::int32_t> changes;
     std::vector<Shown> shown;
     bool refreshAll = true;
     int waitingCount = 0;

@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <gtest/gtest.h>
 #include <memory>
@@ -19,10 +20,10 @@ namespace {
 
 class LobbyServerProcess {
 public:
-    LobbyServerProcess()
+    explicit LobbyServerProcess(const QStringList& more = {})
     {
         process_.setProgram(QStringLiteral(STONECALL_LOBBYD));
-        process_.setArguments({"--port", "0", "--ping-interval", "0"});
+        process_.setArguments(QStringList{"--port", "0", "--ping-interval", "0"} + more);
         process_.start();
         const QRegularExpression listening(QStringLiteral("listening on port (\\d+)"));
         waitFor([&] {
@@ -67,6 +68,7 @@ struct Player {
 // Double-clicks a node of a real hut tree the way a mouse does.
 void doubleClickHutNode(Player& player, const std::string& key)
 {
+    player.lobby().lstHutsView().settle(); // what the end of the frame would show
     auto* view = qobject_cast<QTreeView*>(player.lobby().lstHutsView().widget());
     QAbstractItemModel* model = view->model();
     const std::string parent = player.huts().parentKey(key);
@@ -146,4 +148,57 @@ TEST(TwoPlayers, MeetHostJoinChatAndLeave)
     EXPECT_EQ(ann.users().text("w"), "Waiting: 1");
     ASSERT_TRUE(waitFor([&] { return !ann.huts().contains("c" + b); }));
     EXPECT_EQ(ann.huts().childCount(hut), 2u);
+}
+
+TEST(TwoPlayers, RefusedHutIsExplainedInTheLogAndTheButtonsComeBack)
+{
+    LobbyServerProcess server;
+    ASSERT_NE(server.port(), 0) << "the lobby server did not start";
+    Player ann("Ann", server.port());
+    ASSERT_TRUE(waitFor([&] { return ann.inLobby(); }));
+
+    QTest::mouseClick(ann.lobby().cmdCreate(), Qt::LeftButton);
+    QTest::keyClicks(ann.lobby().TxPass(), QString(70, QLatin1Char('p')));
+    QTest::mouseClick(ann.lobby().HutCount(1), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return ann.lobby().chatText().find(
+                   "*lobby*: Hut not opened: the password is longer than 64 characters.\r\n") !=
+               std::string::npos;
+    }));
+    ASSERT_TRUE(waitFor([&] { return ann.lobby().cmdCreate()->isVisible(); }));
+    EXPECT_FALSE(ann.lobby().cmdLaunch()->isVisible());
+    EXPECT_TRUE(ann.huts().childKeys("").empty());
+}
+
+TEST(TwoPlayers, LoggingInAgainAfterARestartShowsNoGhosts)
+{
+    QTemporaryDir state;
+    ASSERT_TRUE(state.isValid());
+    auto server = std::make_unique<LobbyServerProcess>(QStringList{"--state-dir", state.path()});
+    ASSERT_NE(server->port(), 0) << "the lobby server did not start";
+    Player ann("Ann", server->port());
+    ASSERT_TRUE(waitFor([&] { return ann.inLobby(); }));
+    Player bob("Bob", server->port());
+    ASSERT_TRUE(waitFor([&] { return bob.inLobby(); }));
+    Player cid("Cid", server->port());
+    ASSERT_TRUE(waitFor([&] { return cid.inLobby(); }));
+    QTest::mouseClick(cid.lobby().cmdCreate(), Qt::LeftButton);
+    QTest::mouseClick(cid.lobby().HutCount(1), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return ann.users().text("w") == "Waiting: 3" && ann.huts().childKeys("").size() == 1;
+    })) << ann.users().text("w")
+        << " " << ann.users().text("p") << " " << ann.huts().childKeys("").size();
+
+    // The server goes down and comes back; only Ann returns, and she comes back first.
+    server.reset();
+    ASSERT_TRUE(waitFor([&] { return !ann.inLobby() && !cid.inLobby(); }));
+    server = std::make_unique<LobbyServerProcess>(QStringList{"--state-dir", state.path()});
+    ASSERT_NE(server->port(), 0) << "the lobby server did not start again";
+    ann.app.client().ServerPort = server->port();
+    QTest::mouseClick(ann.app.loginForm().cmdLogin(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return ann.inLobby(); }));
+    ASSERT_TRUE(waitFor([&] { return ann.users().text("w") == "Waiting: 1"; }))
+        << ann.users().text("w");
+    EXPECT_TRUE(ann.huts().childKeys("").empty());
+    EXPECT_EQ(ann.users().text("p"), "Playing: 0");
 }

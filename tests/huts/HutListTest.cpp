@@ -11,15 +11,15 @@ namespace {
 
 class HutListTest : public testing::Test {
 protected:
-    void user(long index, std::string_view name) { applyUser(users, index, name, ""); }
+    void user(long index, std::string_view name) { applyUser(users, index, name, "", huts); }
     void host(long index, std::int32_t size, std::string password = "NONE")
     {
-        applyUserState(users, index, "HOST", size, std::move(password));
+        applyUserState(users, index, "HOST", size, std::move(password), huts);
     }
     void client(long index, std::int32_t joined, std::optional<std::int32_t> slot = {})
     {
         applyUserState(users, index, "CLIENT", joined,
-                       slot ? std::optional(std::to_string(*slot)) : std::nullopt);
+                       slot ? std::optional(std::to_string(*slot)) : std::nullopt, huts);
     }
     // A member whose place is already known, as set by an earlier message.
     void member(long index, std::string_view name, std::int32_t joined, std::int32_t slot)
@@ -75,7 +75,7 @@ TEST_F(HutListTest, OnlyNamedUsersInTheExactStatesTakePart)
     huts.ConstructHuts();
     EXPECT_EQ(tree.count(), 0u) << "members without a host show nothing";
 
-    applyUserState(users, 2, "host", 3, "NONE");
+    applyUserState(users, 2, "host", 3, "NONE", huts);
     huts.ConstructHuts();
     EXPECT_EQ(tree.count(), 0u);
 
@@ -114,7 +114,7 @@ TEST_F(HutListTest, HutsStandInOrderOfTheHostsIndex)
     }
     EXPECT_EQ(tree.childKeys(""), (std::vector<std::string>{"h4", "h6", "h9"}));
 
-    applyUserState(users, 6, "IDLE");
+    applyUserState(users, 6, "IDLE", {}, {}, huts);
     huts.ConstructHuts();
     EXPECT_EQ(tree.childKeys(""), (std::vector<std::string>{"h4", "h9"}));
     EXPECT_TRUE(tree.isExpanded("h4"));
@@ -152,7 +152,7 @@ TEST_F(HutListTest, FourthMemberIsNeitherShownNorGivenAPlace)
     EXPECT_EQ(users[5].Slot, 0);
 
     // Once an earlier member leaves, the fourth is looked at and gets the count as place.
-    applyUserState(users, 3, "IDLE");
+    applyUserState(users, 3, "IDLE", {}, {}, huts);
     huts.ConstructHuts();
     EXPECT_EQ(users[5].Slot, 3);
     EXPECT_EQ(tree.childKeys("h1"), (std::vector<std::string>{"c2", "empty1-2", "c5"}));
@@ -205,9 +205,9 @@ TEST_F(HutListTest, UserMessagesAloneDoNotRebuildButAreSeenByTheNextCall)
     host(7, 2);
     huts.ConstructHuts();
     user(7, "NONE");
-    applyCreateHost(users, 7); // no name: still no host
+    applyCreateHost(users, 7, huts); // no name: still no host
     user(9, "Cy");
-    applyCreateHost(users, 9);
+    applyCreateHost(users, 9, huts);
     EXPECT_TRUE(tree.contains("h7"));
 
     huts.ConstructHuts();
@@ -221,7 +221,7 @@ TEST_F(HutListTest, HostGoingIdleRemovesTheHutAndMembersKeepTheirPlaces)
     host(1, 3);
     member(2, "Ann", 1, 0);
     huts.ConstructHuts();
-    applyUserState(users, 1, "IDLE");
+    applyUserState(users, 1, "IDLE", {}, {}, huts);
     huts.ConstructHuts();
     EXPECT_EQ(tree.count(), 0u);
     EXPECT_EQ(users[2].Slot, 1);

@@ -23,19 +23,33 @@ struct Client {
 
 class Lobby {
 public:
-    explicit Lobby(std::uint32_t seed) : random(seed), indexes(4 + pick(13)) {}
+    // Few user numbers, so that numbers, hosts and places collide often; or, in a wide lobby,
+    // numbers past 64 huts and across 64-bit word boundaries, where everyone is named first.
+    Lobby(std::uint32_t seed, bool wide)
+        : random(seed), indexes(wide ? 130 + pick(70) : 4 + pick(13)), unnamed(wide ? 0 : -1)
+    {}
 
     // One message into both clients; returns a line describing it.
     std::string step()
     {
-        const int kind = pick(100);
-        const long index = pick(indexes + 1) - 1; // -1 is in no table
+        int kind = pick(100);
+        long index = pick(indexes + 1) - 1; // -1 is in no table
+        bool host = false;
+        if (unnamed >= 0 && unnamed <= indexes) {
+            kind = 0;
+            index = unnamed++;
+        } else if (unnamed >= 0 && kind < 30) {
+            // A wide lobby is mostly state changes, many of them new hosts.
+            kind = 40;
+            host = true;
+        }
         if (kind < 40) {
             static const char* names[] = {"NONE", "Ann", "ann", "Bob", "Old_Fox", "Old Fox",
                                           "_",    "zed", "ANN", "b_b", "Cy"};
-            const std::string name = names[pick(std::size(names))];
-            for (Client* c : {&fast, &literal})
-                applyUser(c->users, index, name, "x");
+            const std::string name =
+                names[kind == 0 ? 1 + pick(std::size(names) - 1) : pick(std::size(names))];
+            applyUser(fast.users, index, name, "x", fastUsers, fastHuts);
+            applyUser(literal.users, index, name, "x");
             fastUsers.UpdateUserList();
             literalUsers.UpdateUserList();
             return "USER " + std::to_string(index) + " " + name;
@@ -43,7 +57,7 @@ public:
         if (kind < 95) {
             static const char* states[] = {"HOST", "HOST",   "CLIENT", "CLIENT", "CLIENT",
                                            "IDLE", "GAMING", "host",   ""};
-            const std::string state = states[pick(std::size(states))];
+            const std::string state = host ? "HOST" : states[pick(std::size(states))];
             std::optional<std::int32_t> fourth = pick(indexes + 3) - 2;
             std::optional<std::string> fifth;
             if (state == "HOST") {
@@ -53,8 +67,8 @@ public:
                 static const int slots[] = {0, 0, 1, 2, 3, 3, 4, -1, 9};
                 fifth = std::to_string(slots[pick(std::size(slots))]);
             }
-            for (Client* c : {&fast, &literal})
-                applyUserState(c->users, index, state, fourth, fifth);
+            applyUserState(fast.users, index, state, fourth, fifth, fastUsers, fastHuts);
+            applyUserState(literal.users, index, state, fourth, fifth);
             fastUsers.UpdateUserList();
             fastHuts.ConstructHuts();
             literalUsers.UpdateUserList();
@@ -63,8 +77,8 @@ public:
                    std::to_string(*fourth) + " " + fifth.value_or("-");
         }
         if (kind < 99) {
-            for (Client* c : {&fast, &literal})
-                applyCreateHost(c->users, index);
+            applyCreateHost(fast.users, index, fastUsers, fastHuts);
+            applyCreateHost(literal.users, index);
             return "CREATEHOST " + std::to_string(index);
         }
         fastUsers.CreateUserList();
@@ -96,8 +110,9 @@ private:
     int pick(std::size_t n) { return static_cast<int>(random() % n); }
 
     std::mt19937 random;
-    // Few user numbers, so that numbers, hosts and places collide often.
     int indexes;
+    // In a wide lobby, the next user to be named before anything else happens.
+    long unnamed;
     Client fast;
     Client literal;
     UserList fastUsers{fast.users, fast.userTree};
@@ -110,10 +125,11 @@ private:
 
 TEST(TreesAgainstLiteral, RandomMessageSequencesGiveTheSameTreesAndPlaces)
 {
-    for (std::uint32_t seed = 1; seed <= 2500; ++seed) {
-        Lobby lobby(seed);
+    for (std::uint32_t seed = 1; seed <= 2520; ++seed) {
+        const bool wide = seed > 2500;
+        Lobby lobby(seed, wide);
         std::string history;
-        for (int n = 0; n < 80; ++n) {
+        for (int n = 0; n < (wide ? 600 : 80); ++n) {
             history += lobby.step() + "\n";
             ASSERT_TRUE(lobby.same()) << "seed " << seed << " after\n" << history;
         }

@@ -12,13 +12,13 @@ class UserListTest : public testing::Test {
 protected:
     void user(long index, std::string_view name)
     {
-        applyUser(users, index, name, "extra");
+        applyUser(users, index, name, "extra", list);
         list.UpdateUserList();
     }
     void state(long index, std::string_view word, std::optional<std::int32_t> fourth = {},
                std::optional<std::string> fifth = {})
     {
-        applyUserState(users, index, word, fourth, std::move(fifth));
+        applyUserState(users, index, word, fourth, std::move(fifth), list);
         list.UpdateUserList();
     }
 
@@ -56,10 +56,12 @@ TEST_F(UserListTest, NamesShowBlanksForUnderscoresAndTheRemarkUnlessItSaysNothin
     user(2, "Old_Fox");
     for (const char* silent : {"back", "none", ""}) {
         users.edit(2).Remark = silent;
+        list.entryChanged(2);
         list.UpdateUserList();
         EXPECT_EQ(tree.text("u2"), "Old Fox") << silent;
     }
     users.edit(2).Remark = "Back";
+    list.entryChanged(2);
     list.UpdateUserList();
     EXPECT_EQ(tree.text("u2"), "Old Fox (Back)");
 }
@@ -130,7 +132,7 @@ TEST_F(UserListTest, CreateHostChangesTheEntryButNotTheTreeUntilTheNextUpdate)
 {
     user(3, "Ann");
     state(3, "GAMING");
-    applyCreateHost(users, 3);
+    applyCreateHost(users, 3, list);
     EXPECT_EQ(users[3].State, "HOST");
     EXPECT_EQ(tree.parentKey("u3"), "p");
 

@@ -183,9 +183,14 @@ TEST_F(LobbyServerTest, HutRulesSeenByEveryClient)
     // Place 2 is taken: cid gets the other one.
     EXPECT_EQ(afterLine(*cid, "cid", {msg("BECLIENT", {"1", "2"})}), everyone({member(3, 1, 1)}));
 
-    // Refused with silence: a full hut, a non-host, one's own hut, a member elsewhere.
+    // A full hut and a non-host: only the asker is told, and its buttons reset by its state.
+    Heard danTold = nothing;
+    const std::string danIdle = state(4, "IDLE");
+    danTold[3] = {msg("PUBMSG", {"*lobby*: ", "Hut not joined: it is full."}), danIdle,
+                  msg("PUBMSG", {"*lobby*: ", "Hut not joined: it is no longer open."}), danIdle};
     EXPECT_EQ(afterLine(*dan, "dan", {msg("BECLIENT", {"1", ""}), msg("BECLIENT", {"2", ""})}),
-              nothing);
+              danTold);
+    // Refused with silence: one's own hut, a member elsewhere (clients do not ask for these).
     EXPECT_EQ(afterLine(*ann, "ann", {msg("BECLIENT", {"1", ""})}), nothing);
     const std::string danHosts = msg("USERSTATE", {"4", "HOST", "2", "NONE"});
     EXPECT_EQ(afterLine(*dan, "dan", {msg("BEHOST", {"2", "NONE"})}), everyone({danHosts}));
@@ -256,6 +261,7 @@ TEST_F(LobbyServerTest, PeerThatDoesNotReadIsDroppedWhileOthersGoOn)
     ServerConfig config;
     config.outputLimit = 16 * 1024;
     config.socketSendBuffer = 4096;
+    config.lobby.limits.chatLinesPerSecond = 0; // ann's lines only fill the silent peer's queue
     start(config);
     auto ann = loggedIn("ann", 1);
     SilentPeer slow(server->port(), "slow");

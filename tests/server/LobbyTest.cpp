@@ -56,6 +56,10 @@ std::string user(int index, std::string_view name)
 {
     return msg("USER", {std::to_string(index), name, ""});
 }
+std::string notice(std::string_view text)
+{
+    return msg("PUBMSG", {"*lobby*: ", text});
+}
 
 constexpr std::int16_t Challenge = 100;
 
@@ -229,15 +233,25 @@ TEST_F(LobbyTest, ChatGoesToEveryoneWithTheSendersName)
     EXPECT_THAT(out.take(1), ElementsAre(line));
     EXPECT_THAT(out.take(2), ElementsAre(line));
 
+    // Too long: cut, and the sender told so.
     const std::string longText(600, 'z');
+    clear();
     send(1, msg("SENDMSG", {EncryptText(longText)}));
-    EXPECT_THAT(out.take(2),
-                ElementsAre(msg("MSG", {"ann: ", EncryptText(longText.substr(0, 512))})));
+    const std::string cut = msg("MSG", {"ann: ", EncryptText(longText.substr(0, 512))});
+    EXPECT_THAT(out.take(2), ElementsAre(cut));
+    EXPECT_THAT(out.take(1), ElementsAre(notice("Your line was too long: only its first 512 "
+                                                "characters were sent."),
+                                         cut));
 
     send(1, "SENDMSG");
     send(1, msg("SENDMSG", {"XYZ"}));
-    send(1, msg("SENDMSG", {EncryptText("two\r\nlines")}));
     EXPECT_THAT(out.take(2), IsEmpty());
+    // A line break cannot start a line of its own, nor can a wrap of blanks or a form feed.
+    send(1, msg("SENDMSG", {EncryptText("two\r\nlines")}));
+    send(1, msg("SENDMSG", {EncryptText("hi" + std::string(120, ' ') + "bob: my pw is x\f")}));
+    EXPECT_THAT(out.take(2),
+                ElementsAre(msg("MSG", {"ann: ", EncryptText("two lines")}),
+                            msg("MSG", {"ann: ", EncryptText("hi bob: my pw is x ")})));
 }
 
 TEST_F(LobbyTest, HostingAHut)
@@ -260,8 +274,19 @@ TEST_F(LobbyTest, HostingAHut)
     clear();
     for (const char* count : {"1", "5", "x", "", "2.5e9"})
         send(4, msg("BEHOST", {count, "NONE"}));
-    send(4, msg("BEHOST", {"2", std::string(MaxPasswordLength + 1, 'p')}));
     send(4, "BEHOST");
+    EXPECT_THAT(out.take(4), IsEmpty());
+    // A password the lobby will not pass on: the asker hears why, and its state resets the
+    // buttons it changed while waiting; nobody else hears anything.
+    send(4, msg("BEHOST", {"2", std::string(MaxPasswordLength + 1, 'p')}));
+    send(4, msg("BEHOST", {"3", "\x01"}));
+    send(4, msg("BEHOST", {"3", "pw "}));
+    const std::string unusable = notice("Hut not opened: the password holds blanks at its ends "
+                                        "or characters that cannot be sent.");
+    EXPECT_THAT(out.take(4),
+                ElementsAre(notice("Hut not opened: the password is longer than 64 characters."),
+                            state(4, "IDLE"), unusable, state(4, "IDLE"), unusable,
+                            state(4, "IDLE")));
     EXPECT_THAT(out.take(1), IsEmpty());
 
     send(4, "BEHOST\xA4"
@@ -269,7 +294,7 @@ TEST_F(LobbyTest, HostingAHut)
     EXPECT_THAT(out.take(1), ElementsAre(host(4, 2)));
 }
 
-TEST_F(LobbyTest, JoiningTakesTheAskedOrFirstFreePlaceAndRefusesSilently)
+TEST_F(LobbyTest, JoiningTakesTheAskedOrFirstFreePlaceAndTellsWhyNot)
 {
     for (ConnectionId id = 1; id <= 6; ++id)
         login(id, "u" + std::to_string(id));
@@ -281,9 +306,16 @@ TEST_F(LobbyTest, JoiningTakesTheAskedOrFirstFreePlaceAndRefusesSilently)
     send(3, msg("BECLIENT", {"1", ""}));  // open choice: the first free
     send(4, msg("BECLIENT", {"1", "2"})); // taken meanwhile: the first free
     EXPECT_THAT(out.take(5), ElementsAre(member(2, 1, 2), member(3, 1, 1), member(4, 1, 3)));
+    clear();
 
+    // Full or not a hut: the asker is told, and its buttons reset by its own state.
     send(5, msg("BECLIENT", {"1", ""})); // full
     send(5, msg("BECLIENT", {"2", ""})); // not a host
+    EXPECT_THAT(out.take(5),
+                ElementsAre(notice("Hut not joined: it is full."), state(5, "IDLE"),
+                            notice("Hut not joined: it is no longer open."), state(5, "IDLE")));
+    EXPECT_THAT(out.take(1), IsEmpty());
+    // What no client asks for is ignored.
     send(5, msg("BECLIENT", {"9", ""})); // nobody
     send(5, msg("BECLIENT", {"0", ""}));
     send(5, msg("BECLIENT", {"x", ""}));

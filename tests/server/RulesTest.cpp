@@ -8,12 +8,12 @@
 using namespace stonecall;
 using namespace stonecall::server;
 
-TEST(ServerRules, NamesThatClientsCanShowAndTellApart)
+TEST(ServerRules, NamesThatCannotPoseAsSomeoneElse)
 {
     EXPECT_TRUE(acceptableName("ann"));
     EXPECT_TRUE(acceptableName("Old_Fox"));
     EXPECT_TRUE(acceptableName("none")); // only the exact word marks a free entry
-    EXPECT_TRUE(acceptableName(" x "));
+    EXPECT_TRUE(acceptableName("x y"));
     EXPECT_TRUE(acceptableName("J\xF6rg")); // Windows-1252 letters are fine
     EXPECT_TRUE(acceptableName(std::string(MaxNameLength, 'a')));
 
@@ -25,25 +25,61 @@ TEST(ServerRules, NamesThatClientsCanShowAndTellApart)
     EXPECT_FALSE(acceptableName("a\x81")); // no glyph in Windows-1252
     EXPECT_FALSE(acceptableName("__ _"));  // shown as nothing but blanks
     EXPECT_FALSE(acceptableName(std::string(MaxNameLength + 1, 'a')));
+    // Posing as another: blanks at the ends, codes nobody sees, the lobby's own sender.
+    EXPECT_FALSE(acceptableName("Alice "));
+    EXPECT_FALSE(acceptableName(" Alice"));
+    EXPECT_FALSE(acceptableName("Alice_"));
+    EXPECT_FALSE(acceptableName("Alice\xA0"));
+    EXPECT_FALSE(acceptableName("Ali\xAD"
+                                "ce")); // soft hyphen
+    EXPECT_FALSE(acceptableName("Al\xA0ice"));
+    EXPECT_FALSE(acceptableName("*lobby*"));
 
+    // Taken is judged on what a reader sees: case, "_" and runs of blanks fold.
     EXPECT_EQ(nameKey("Old_Fox"), nameKey("Old Fox"));
-    EXPECT_NE(nameKey("ann"), nameKey("Ann"));
+    EXPECT_EQ(nameKey("ann"), nameKey("Ann"));
+    EXPECT_EQ(nameKey("Old  Fox"), nameKey("old_fox"));
+    EXPECT_EQ(nameKey("J\xD6RG"), nameKey("j\xF6rg"));
+    EXPECT_NE(nameKey("ann"), nameKey("anna"));
+
+    // Passwords: the same characters as names, empty allowed.
+    EXPECT_TRUE(acceptablePassword(""));
+    EXPECT_TRUE(acceptablePassword("hunter2"));
+    EXPECT_FALSE(acceptablePassword("3\x01"));
+    EXPECT_FALSE(acceptablePassword("a\r\n"));
+    EXPECT_FALSE(acceptablePassword("pass "));
+    EXPECT_FALSE(acceptablePassword(std::string(MaxPasswordLength + 1, 'a')));
 }
 
-TEST(ServerRules, ChatIsRelayedAsItCameWithinLimits)
+namespace {
+std::optional<std::string> relayed(std::string_view encoded)
 {
-    EXPECT_EQ(relayableChat(EncryptText("hello")), EncryptText("hello"));
-    EXPECT_EQ(relayableChat(""), "");
-    EXPECT_EQ(relayableChat("b1aeb5b5b8"), "b1aeb5b5b8"); // lower case kept as it came
+    const auto chat = relayableChat(encoded);
+    return chat ? std::optional(DecryptText(chat->encoded)) : std::nullopt;
+}
+} // namespace
+
+TEST(ServerRules, ChatIsCleanedOfWhatCouldPoseAsAnotherLine)
+{
+    EXPECT_EQ(relayed(EncryptText("hello")), "hello");
+    EXPECT_EQ(relayed(""), "");
+    EXPECT_EQ(relayed("b1aeb5b5b8"), DecryptText("b1aeb5b5b8")); // lower case read the same
 
     const std::string longLine(MaxChatCharacters + 10, 'x');
-    EXPECT_EQ(relayableChat(EncryptText(longLine)),
-              EncryptText(longLine.substr(0, MaxChatCharacters)));
+    EXPECT_EQ(relayed(EncryptText(longLine)), longLine.substr(0, MaxChatCharacters));
+    EXPECT_TRUE(relayableChat(EncryptText(longLine))->cut);
+    EXPECT_FALSE(relayableChat(EncryptText(longLine.substr(0, MaxChatCharacters)))->cut);
 
-    EXPECT_EQ(relayableChat("ABC"), std::nullopt);  // odd length
-    EXPECT_EQ(relayableChat("ZZ00"), std::nullopt); // not hexadecimal
-    EXPECT_EQ(relayableChat(EncryptText("a\r\nhost: fake line")), std::nullopt);
-    EXPECT_EQ(relayableChat(EncryptText("a\nb")), std::nullopt);
+    EXPECT_EQ(relayed("ABC"), std::nullopt);  // odd length
+    EXPECT_EQ(relayed("ZZ00"), std::nullopt); // not hexadecimal
+    // A wrap made of blanks, line breaks, a form feed, codes nobody sees.
+    EXPECT_EQ(relayed(EncryptText("hi" + std::string(120, ' ') + "Alice: my password")),
+              "hi Alice: my password");
+    EXPECT_EQ(relayed(EncryptText("a\r\nhost: fake line")), "a host: fake line");
+    EXPECT_EQ(relayed(EncryptText("a\fb\t\xA0 c")), "a b c");
+    EXPECT_EQ(relayed(EncryptText("a\xAD\x01\x7F\x81"
+                                  "b")),
+              "ab");
 }
 
 TEST(ServerMotd, FileTextBecomesLines)

@@ -64,7 +64,6 @@ FakeTreeView::Node* FakeTreeView::findParent(std::string_view key) const
 void FakeTreeView::clear()
 {
     root.placed.clear();
-    root.ordered.clear();
     byKey.clear();
     added.clear();
     addedOrderStale = true;
@@ -74,23 +73,15 @@ void FakeTreeView::clear()
 void FakeTreeView::link(Node* parent, Node* child, Node* before)
 {
     child->parent = parent;
-    if (parent->sorted) {
-        child->orderedAt = parent->ordered.insert(child).first;
-        return;
-    }
     auto at = parent->placed.end();
-    if (before && before->parent == parent)
+    if (before && before->parent == parent && !parent->sorted)
         at = before->placedAt;
     child->placedAt = parent->placed.insert(at, child);
 }
 
 void FakeTreeView::unlink(Node* child)
 {
-    Node* parent = child->parent;
-    if (parent->sorted)
-        parent->ordered.erase(child->orderedAt);
-    else
-        parent->placed.erase(child->placedAt);
+    child->parent->placed.erase(child->placedAt);
 }
 
 void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
@@ -150,13 +141,8 @@ void FakeTreeView::setText(std::string_view key, std::string_view text)
     Node* node = find(key);
     if (!node)
         return;
-    const bool resort = node->parent->sorted;
-    if (resort)
-        unlink(node);
     node->text = text;
     node->folded = foldAscii(text);
-    if (resort)
-        link(node->parent, node, nullptr);
 }
 
 std::optional<int> FakeTreeView::tag(std::string_view key) const
@@ -182,14 +168,15 @@ std::size_t FakeTreeView::childCount(std::string_view key) const
     const Node* node = findParent(key);
     if (!node)
         return 0;
-    return node->sorted ? node->ordered.size() : node->placed.size();
+    return node->placed.size();
 }
 
 std::vector<const FakeTreeView::Node*> FakeTreeView::children(const Node* node) const
 {
+    std::vector<const Node*> kids(node->placed.begin(), node->placed.end());
     if (node->sorted)
-        return {node->ordered.begin(), node->ordered.end()};
-    return {node->placed.begin(), node->placed.end()};
+        std::sort(kids.begin(), kids.end(), ByText{});
+    return kids;
 }
 
 std::vector<std::string> FakeTreeView::childKeys(std::string_view parentKey) const
@@ -227,9 +214,9 @@ void FakeTreeView::setSorted(std::string_view key, bool sorted)
     Node* node = findParent(key);
     if (!node || node->sorted == sorted)
         return;
+    // Switched off, the children stay in the order sorting gave them.
     const std::vector<const Node*> kids = children(node);
     node->placed.clear();
-    node->ordered.clear();
     node->sorted = sorted;
     for (const Node* child : kids)
         link(node, const_cast<Node*>(child), nullptr);

@@ -1,8 +1,10 @@
 #pragma once
-// An in-memory tree for core tests and benchmarks. Sorted children compare by their texts
+// An in-memory tree for core tests and benchmarks. It keeps children in the order they were
+// placed and sorts them only when asked for them: sorted children compare by their texts
 // with the letters A to Z folded to a to z, byte by byte as unsigned codes, then by the exact
 // text, then by the key; for ASCII texts that is the order the Qt tree gives in the C locale.
-// Every operation costs O(log n) or less, so it can stand in for the real tree at full size.
+// Every change costs O(1) beyond finding the key, so it can stand in for the real tree at
+// full size.
 //
 // Besides the tree interface it numbers the nodes from 1 in the order they were added
 // (closing the gap when a node goes), lets a test select a node as the user would, and
@@ -13,7 +15,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -78,10 +79,8 @@ private:
         bool expanded = false;
         bool sorted = false;
         Node* parent = nullptr;
-        std::list<Node*> placed;         // children while not sorted
-        std::set<Node*, ByText> ordered; // children while sorted
+        std::list<Node*> placed; // children in the order placed
         std::list<Node*>::iterator placedAt;
-        std::set<Node*, ByText>::iterator orderedAt;
         std::list<std::unique_ptr<Node>>::iterator addedAt;
     };
     struct KeyHash {

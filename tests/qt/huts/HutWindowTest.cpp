@@ -71,6 +71,7 @@ protected:
     // The hut line with this text, or its place line in the given row.
     QModelIndex hutLine(const QString& text, int placeRow = -1)
     {
+        lobby().lstHutsView().settle(); // what the end of the frame would show
         QAbstractItemModel* model = hutView()->model();
         for (int row = 0; row < model->rowCount(); ++row) {
             const QModelIndex hut = model->index(row, 0);

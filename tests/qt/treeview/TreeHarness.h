@@ -1,14 +1,12 @@
 #pragma once
 // The two trees the contract runs against, behind one face: the in-memory fake and the Qt
-// tree, the latter also driven from inside a batch that has already given up signalling
-// each change.
+// tree, whose view is told of changes only when a click needs it.
 
 #include "FakeTreeView.h"
 #include "qt/QtTreeView.h"
 
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
@@ -53,40 +51,11 @@ public:
     QtTreeView qt;
 };
 
-// Runs everything inside a batch that has gone quiet, the way a log-in's burst does; a click
-// needs the view, so it ends the batch first and starts a new one after.
-class QuietBatchHarness final : public QtHarness {
-public:
-    QuietBatchHarness() { startQuietBatch(); }
-    ~QuietBatchHarness() override { qt.endUpdate(); }
-    void click(std::string_view key) override
-    {
-        qt.endUpdate();
-        QtHarness::click(key);
-        startQuietBatch();
-    }
-
-private:
-    void startQuietBatch()
-    {
-        QSignalSpy quiet(qt.view()->model(), &QAbstractItemModel::modelAboutToBeReset);
-        qt.beginUpdate();
-        for (int i = 0; i < 60; ++i) {
-            qt.add("", "-", "");
-            qt.remove("-");
-        }
-        if (quiet.count() != 1)
-            ADD_FAILURE() << "the batch still signals each change";
-    }
-};
-
 inline std::unique_ptr<TreeHarness> makeHarness(const std::string& kind)
 {
     if (kind == "fake")
         return std::make_unique<FakeHarness>();
-    if (kind == "qt")
-        return std::make_unique<QtHarness>();
-    return std::make_unique<QuietBatchHarness>();
+    return std::make_unique<QtHarness>();
 }
 
 } // namespace stonecall

@@ -203,4 +203,4 @@ TEST_P(TreeContract, ClearEmptiesTheTreeForNewNodes)
     EXPECT_EQ(t.childKeys(""), (Keys{"a1"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Trees, TreeContract, testing::Values("fake", "qt", "qtQuietBatch"));
+INSTANTIATE_TEST_SUITE_P(Trees, TreeContract, testing::Values("fake", "qt"));

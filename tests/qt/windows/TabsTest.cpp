@@ -29,6 +29,9 @@ protected:
         form.LstUSers().add("w", "u1", "Ann");
         form.setOutText("typed");
         form.setLaunchVisible(true);
+        // What the end of the frame shows, before any picture is taken.
+        form.lstHutsView().settle();
+        form.LstUSersView().settle();
     }
 
     bool mainPanelSeen() const

@@ -1,0 +1,25 @@
+#pragma once
+// The lobby's own lines to players. They travel as PUBMSG, which clients show as they stand;
+// the sender starts with '*', which no user name may, so nobody can pose as the lobby.
+
+#include <string_view>
+
+namespace stonecall::server {
+
+inline constexpr std::string_view NoticeSender = "*lobby*: ";
+
+namespace notice {
+inline constexpr std::string_view PasswordTooLong =
+    "Hut not opened: the password is longer than 64 characters.";
+inline constexpr std::string_view PasswordUnusable =
+    "Hut not opened: the password holds blanks at its ends or characters that cannot be sent.";
+inline constexpr std::string_view HutFull = "Hut not joined: it is full.";
+inline constexpr std::string_view HutGone = "Hut not joined: it is no longer open.";
+inline constexpr std::string_view ChatCut = "Your line was too long: only its first 512 "
+                                            "characters were sent.";
+inline constexpr std::string_view ChatFlood =
+    "You are sending too fast: your lines are not being relayed. Slow down or be disconnected.";
+inline constexpr std::string_view FloodDisconnect = "Disconnected for flooding the chat.";
+} // namespace notice
+
+} // namespace stonecall::server
