@@ -30,8 +30,12 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{0, 86400};
     if (name == "max-users")
         return NumberRange{1, MaxUsersLimit};
-    if (name == "chat-rate")
-        return NumberRange{0, 1000};
+    if (name == "chat-rate" || name == "chat-burst")
+        return NumberRange{name == "chat-rate" ? 0 : 1, 1000};
+    if (name == "flood-disconnect" || name == "logins-per-minute")
+        return NumberRange{0, 100000};
+    if (name == "connections-per-address")
+        return NumberRange{0, MaxUsersLimit};
     return std::nullopt;
 }
 
@@ -133,9 +137,17 @@ const std::vector<OptionInfo>& optionInfos()
          true},
         {"max-users", "count", "Most users logged in at once, 1 to 32767 (default 1000).", true},
         {"chat-rate", "lines",
-         "Chat lines per second a user may send beyond a burst of 8; 0 turns the limit off "
+         "Chat lines per second a user may send beyond the burst; 0 turns the limit off "
          "(default 1).",
          true},
+        {"chat-burst", "lines", "Chat lines a user may send at once, 1 to 1000 (default 8).", true},
+        {"flood-disconnect", "lines",
+         "Chat lines refused in a row that end the connection; 0: never (default 30).", true},
+        {"connections-per-address", "count",
+         "Connections open at once from one address, loopback aside; 0: no limit (default 8).",
+         true},
+        {"logins-per-minute", "count",
+         "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"state-dir", "folder",
          "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
         {"log-level", "level",
@@ -172,7 +184,8 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         const NumberRange range = *numberRange(name);
         return number(it->second, range);
     };
-    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate"}) {
+    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate", "chat-burst",
+                             "flood-disconnect", "connections-per-address", "logins-per-minute"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -182,8 +195,15 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
     settings.port = static_cast<std::uint16_t>(*numberOf("port", 13511));
     settings.server.pingInterval = std::chrono::seconds(*numberOf("ping-interval", 30));
     settings.server.lobby.maxUsers = static_cast<int>(*numberOf("max-users", 1000));
-    settings.server.lobby.limits.chatLinesPerSecond =
-        static_cast<double>(*numberOf("chat-rate", 1));
+    LobbyLimits& limits = settings.server.lobby.limits;
+    limits.chatLinesPerSecond = static_cast<double>(*numberOf("chat-rate", 1));
+    limits.chatBurst = static_cast<int>(*numberOf("chat-burst", limits.chatBurst));
+    limits.floodDisconnectAfter =
+        static_cast<int>(*numberOf("flood-disconnect", limits.floodDisconnectAfter));
+    limits.connectionsPerAddress =
+        static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
+    limits.loginsPerAddressPerMinute =
+        static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
     if (const auto it = values.find("state-dir"); it != values.end())
         settings.server.lobby.stateFolder = it->second;
 

@@ -609,13 +609,13 @@ void Lobby::saveHighestIndex()
         std::ofstream out(aside, std::ios::trunc);
         out << highest << '\n';
         if (!out.flush()) {
-            outbox_.note(0, LogLevel::Warning, "state: cannot write " + aside.string());
+            outbox_.note(0, LogLevel::Error, "state: cannot write " + aside.string());
             return;
         }
     }
     std::filesystem::rename(aside, target, error);
     if (error) {
-        outbox_.note(0, LogLevel::Warning,
+        outbox_.note(0, LogLevel::Error,
                      "state: cannot write " + target.string() + ": " + error.message());
         return;
     }

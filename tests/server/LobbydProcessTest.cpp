@@ -566,6 +566,7 @@ TEST(Lobbyd, FaultyConfigurationAtStartIsAClearErrorWithStatus2)
         {"port = 0\n[lobby\n", path + ":2:"},
         {"colour = \"red\"\n", path + ":1: unknown setting 'colour'"},
         {"max-users = 0\n", path + ": max-users takes a whole number from 1 to 32767"},
+        {"chat-burst = 0\n", path + ": chat-burst takes a whole number from 1 to 1000"},
         {"ping-interval = \"often\"\n", path + ":1: ping-interval takes a whole number"},
         {"log-level = \"loud\"\n", "log-level is one of error, warning, info, debug"},
         {"bind = \"lobby.invalid\"\n", "'lobby.invalid' is not an IPv4 or IPv6 address"},
@@ -619,11 +620,11 @@ TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
     EXPECT_EQ(crowd[ann].inbox.back(), motdLine("first"));
 
     writeFile(motd, "second\n");
-    writeFile(server.configPath(), configuration("max-users = 2\n"));
+    writeFile(server.configPath(), configuration("max-users = 2\nchat-rate = 3\n"));
     std::size_t from = server.log().size();
     server.signal(SIGHUP);
     EXPECT_TRUE(server.logged("reloaded: 1 lines of message of the day, max-users 2, "
-                              "ping-interval 0, log-level info",
+                              "ping-interval 0, log-level info, chat-rate 3",
                               from))
         << server.log();
     const std::size_t bob = enter("bob");
