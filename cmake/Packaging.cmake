@@ -1,68 +1,98 @@
-# Installing like a desktop program (cmake --install) and the Debian package (cpack).
-# Included at the end of the top-level CMakeLists.txt, once every target exists.
+# Installing like a desktop program (cmake --install) and the Debian packages (cpack): one
+# build makes two, `stonecall` (the client, component "client") and `stonecall-lobbyd` (the
+# server, component "server", which needs no Qt). Included at the end of the top-level
+# CMakeLists.txt, once every target exists.
 
 include(GNUInstallDirs)
 
 set(STONECALL_PACKAGE_MAINTAINER "Stonecall maintainers <maintainers@stonecall.invalid>"
-    CACHE STRING "Maintainer field of the Debian package")
+    CACHE STRING "Maintainer field of the Debian packages")
 
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(man_dir ${PROJECT_BINARY_DIR}/man)
 
 # Manual pages carry the version; they are installed gzip'd as Debian wants them.
-function(stonecall_man_page name)
+function(stonecall_man_page name component)
     configure_file(${packaging_dir}/${name}.1.in ${man_dir}/${name}.1 @ONLY)
     add_custom_command(OUTPUT ${man_dir}/${name}.1.gz
         COMMAND sh -c "gzip -9n < \"$0\" > \"$1\"" ${man_dir}/${name}.1 ${man_dir}/${name}.1.gz
         DEPENDS ${man_dir}/${name}.1 VERBATIM)
     add_custom_target(${name}_man ALL DEPENDS ${man_dir}/${name}.1.gz)
-    install(FILES ${man_dir}/${name}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${man_dir}/${name}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT ${component})
 endfunction()
 
-install(TARGETS stonecall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${packaging_dir}/stonecall.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Each package's copyright file (machine-readable format) in its documentation folder; the
+# server's also names the library compiled into it.
+function(stonecall_copyright package component)
+    set(STONECALL_COPYRIGHT_MORE "")
+    foreach(extra ${ARGN})
+        file(READ ${packaging_dir}/${extra} text)
+        string(APPEND STONECALL_COPYRIGHT_MORE "${text}")
+    endforeach()
+    configure_file(${packaging_dir}/copyright.in ${PROJECT_BINARY_DIR}/doc/${package}/copyright
+        @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/doc/${package}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endfunction()
+
+install(TARGETS stonecall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
+install(FILES ${packaging_dir}/stonecall.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+    COMPONENT client)
 install(FILES ${PROJECT_SOURCE_DIR}/src/qt/art/stonecall-icon.svg
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME stonecall.svg)
-stonecall_man_page(stonecall)
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME stonecall.svg
+    COMPONENT client)
+stonecall_man_page(stonecall client)
+stonecall_copyright(stonecall client)
+set(CPACK_COMPONENTS_ALL client)
 
 if(TARGET stonecall-lobbyd)
-    install(TARGETS stonecall-lobbyd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    stonecall_man_page(stonecall-lobbyd)
+    install(TARGETS stonecall-lobbyd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+    stonecall_man_page(stonecall-lobbyd server)
+    stonecall_copyright(stonecall-lobbyd server copyright-asio)
     # The unit names the installed program, whose path is only known at install time
     # (cpack installs under /usr, a plain cmake --install under the configured prefix).
     set(unit ${PROJECT_BINARY_DIR}/packaging/stonecall-lobbyd.service)
     install(CODE "
         set(STONECALL_LOBBYD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stonecall-lobbyd\")
-        configure_file(\"${packaging_dir}/stonecall-lobbyd.service.in\" \"${unit}\" @ONLY)")
-    install(FILES ${unit} DESTINATION lib/systemd/system)
+        configure_file(\"${packaging_dir}/stonecall-lobbyd.service.in\" \"${unit}\" @ONLY)"
+        COMPONENT server)
+    install(FILES ${unit} DESTINATION lib/systemd/system COMPONENT server)
+    list(APPEND CPACK_COMPONENTS_ALL server)
 endif()
 
-# The Debian package: dependencies come from the libraries the programs link
-# (dpkg-shlibdeps), the file name is stonecall_<version>_<arch>.deb.
+# The Debian packages: dependencies come from the libraries each program links
+# (dpkg-shlibdeps), the file names are <package>_<version>_<arch>.deb.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME stonecall)
 set(CPACK_PACKAGE_VENDOR "Stonecall")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Log in to a lobby server, see who is waiting and who is playing, chat in the public\n"
-    "channel, and host, leave or join huts: game rooms for 2 to 4 players, optionally\n"
-    "with a password.\n"
-    "The package also holds stonecall-lobbyd, the lobby server, with a systemd unit that\n"
-    "is not enabled.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-if(NOT TARGET stonecall-lobbyd)
-    string(REGEX REPLACE "\nThe package also.*" "" CPACK_PACKAGE_DESCRIPTION
-        "${CPACK_PACKAGE_DESCRIPTION}")
-endif()
 set(CPACK_PACKAGE_CONTACT "${STONECALL_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${STONECALL_PACKAGE_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME stonecall)
+set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION games)
 # Added to what dpkg-shlibdeps finds: Qt draws the SVG artwork and icon through plugins,
 # which no program links.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4)")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4)")
+set(CPACK_COMPONENT_CLIENT_DESCRIPTION
+    "${PROJECT_DESCRIPTION}\n"
+    "Log in to a lobby server, see who is waiting and who is playing, chat in the public\n"
+    "channel, and host, leave or join huts: game rooms for 2 to 4 players, optionally\n"
+    "with a password.")
+string(JOIN "" CPACK_COMPONENT_CLIENT_DESCRIPTION ${CPACK_COMPONENT_CLIENT_DESCRIPTION})
+
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME stonecall-lobbyd)
+set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+set(CPACK_COMPONENT_SERVER_DESCRIPTION
+    "Lobby server for the Stonecall client\n"
+    "Keeps the list of users and their huts, relays the public chat and sends the\n"
+    "message of the day. Reads /etc/stonecall/lobbyd.conf; comes with a systemd unit\n"
+    "that is not enabled. Needs no graphical libraries.")
+string(JOIN "" CPACK_COMPONENT_SERVER_DESCRIPTION ${CPACK_COMPONENT_SERVER_DESCRIPTION})
 include(CPack)

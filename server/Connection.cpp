@@ -13,8 +13,22 @@ constexpr std::size_t KeptInput = 1024;
 
 } // namespace
 
+std::string peerName(const asio::ip::tcp::socket& socket)
+{
+    std::error_code error;
+    const auto endpoint = socket.remote_endpoint(error);
+    if (error)
+        return "(unknown peer)";
+    asio::ip::address address = endpoint.address();
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    const std::string port = std::to_string(endpoint.port());
+    return address.is_v6() ? "[" + address.to_string() + "]:" + port
+                           : address.to_string() + ":" + port;
+}
+
 Connection::Connection(ConnectionId id, asio::ip::tcp::socket socket)
-    : id_(id), socket_(std::move(socket))
+    : id_(id), socket_(std::move(socket)), peer_(peerName(socket_))
 {}
 
 void Connection::takeInput(std::size_t count)

@@ -15,11 +15,16 @@
 
 namespace stonecall::server {
 
+// A peer's address and port for the log: IPv4 as such also when it came in on an IPv6 socket.
+std::string peerName(const asio::ip::tcp::socket& socket);
+
 class Connection {
 public:
     Connection(ConnectionId id, asio::ip::tcp::socket socket);
 
     ConnectionId id() const { return id_; }
+    // The peer's address and port as the log shows it.
+    const std::string& peer() const { return peer_; }
     asio::ip::tcp::socket& socket() { return socket_; }
 
     // Unhandled input: bytes read from the socket that the lobby has not had yet.
@@ -50,6 +55,7 @@ public:
 private:
     ConnectionId id_;
     asio::ip::tcp::socket socket_;
+    std::string peer_;
 };
 
 } // namespace stonecall::server

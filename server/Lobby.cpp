@@ -45,17 +45,6 @@ std::optional<std::int32_t> field(const std::vector<std::string_view>& fields, s
 
 } // namespace
 
-void Outbox::log(LogLevel, const PeerInfo& peer, std::string_view what)
-{
-    std::string line;
-    if (!peer.address.empty())
-        line.append(peer.address).append(" ");
-    if (!peer.name.empty())
-        line.append("'").append(peer.name).append("' ");
-    line.append(what);
-    note(line);
-}
-
 Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     : config_(std::move(config)), outbox_(outbox), users_(1)
 {
@@ -74,6 +63,19 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     }
 }
 
+void Lobby::setMaxUsers(int maxUsers)
+{
+    config_.maxUsers = std::clamp(maxUsers, 1, MaxUsersLimit);
+}
+
+std::string_view Lobby::userName(ConnectionId id) const
+{
+    const auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.phase != Phase::LoggedIn)
+        return {};
+    return users_[it->second.index].name;
+}
+
 void Lobby::connected(ConnectionId id, std::string_view address)
 {
     if (id == 0 || connections_.count(id) != 0)
@@ -82,8 +84,7 @@ void Lobby::connected(ConnectionId id, std::string_view address)
     if (perAddress > 0 && limited(address)) {
         auto it = openPerAddress_.find(address);
         if (it != openPerAddress_.end() && it->second >= perAddress) {
-            outbox_.log(LogLevel::Warning, PeerInfo{id, address, {}},
-                        "refused: too many connections from this address");
+            outbox_.note(id, LogLevel::Warning, "refused: too many connections from this address");
             outbox_.drop(id, DropKind::Close);
             return;
         }
@@ -112,7 +113,7 @@ void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
     if (it == connections_.end())
         return;
     if (result == FeedResult::Overflow) {
-        log(LogLevel::Warning, id, "dropped: message too long");
+        outbox_.note(id, LogLevel::Warning, "dropped: message too long");
         release(id, DropKind::Abort);
         return;
     }
@@ -191,7 +192,7 @@ void Lobby::tick()
         it = times.empty() ? loginsPerAddress_.erase(it) : std::next(it);
     }
     for (ConnectionId id : overdue) {
-        log(LogLevel::Info, id, "dropped: no answer");
+        outbox_.note(id, LogLevel::Info, "dropped: no answer");
         release(id, DropKind::Abort);
     }
 }
@@ -223,9 +224,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     else if (names_.size() >= static_cast<std::size_t>(config_.maxUsers))
         refusal = "refused: lobby full";
     if (refusal) {
-        // A name that cannot be shown is not written as it came: it may hold control codes.
-        const std::string shown = acceptableName(name) ? std::string(name) : std::string();
-        outbox_.log(LogLevel::Info, PeerInfo{id, c.address, shown}, refusal);
+        outbox_.note(id, LogLevel::Info, std::string(refusal) + ": \"" + std::string(name) + "\"");
         release(id, DropKind::Close);
         return;
     }
@@ -240,7 +239,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     c.index = index;
 
     saveHighestIndex();
-    log(LogLevel::Info, id, "login as " + number(index));
+    outbox_.note(id, LogLevel::Info, "logged in as user " + number(index));
     outbox_.send(id, makeCommand("LOGIN", {number(index)}));
     broadcast(makeCommand("USER", {number(index), user.name, ""}), index);
     broadcast(stateMessage(index), index);
@@ -251,7 +250,7 @@ void Lobby::onVerify(ConnectionId id, Connection& c, const std::vector<std::stri
     if (!c.expectedAnswer)
         return; // nothing asked: a late or repeated answer does no harm
     if (field(fields, 1) != c.expectedAnswer) {
-        log(LogLevel::Warning, id, "dropped: wrong verification");
+        outbox_.note(id, LogLevel::Warning, "dropped: wrong verification");
         release(id, DropKind::Abort);
         return;
     }
@@ -313,12 +312,13 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
         ++c.chatRefused;
         if (c.chatRefused == 1) {
             notify(me, notice::ChatFlood);
-            log(LogLevel::Warning, users_[me].connection, "chat over the rate: not relayed");
+            outbox_.note(users_[me].connection, LogLevel::Warning,
+                         "chat over the rate: not relayed");
         }
         const int limit = config_.limits.floodDisconnectAfter;
         if (limit > 0 && c.chatRefused >= limit) {
             notify(me, notice::FloodDisconnect);
-            log(LogLevel::Warning, users_[me].connection, "dropped: flooding the chat");
+            outbox_.note(users_[me].connection, LogLevel::Warning, "dropped: flooding the chat");
             release(users_[me].connection, DropKind::Close);
         }
         return;
@@ -329,7 +329,8 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
         return;
     if (chat->cut) {
         notify(me, notice::ChatCut);
-        log(LogLevel::Info, users_[me].connection, "chat line cut to its first characters");
+        outbox_.note(users_[me].connection, LogLevel::Info,
+                     "chat line cut to its first characters");
     }
     broadcast(makeCommand("MSG", {users_[me].name + ": ", chat->encoded}));
 }
@@ -346,8 +347,8 @@ void Lobby::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
         const bool tooLong = given.size() > MaxPasswordLength;
         notify(me, tooLong ? notice::PasswordTooLong : notice::PasswordUnusable);
         sendTo(me, stateMessage(me));
-        log(LogLevel::Info, user.connection,
-            tooLong ? "hut refused: password too long" : "hut refused: unusable password");
+        outbox_.note(user.connection, LogLevel::Info,
+                     tooLong ? "hut refused: password too long" : "hut refused: unusable password");
         return;
     }
     if (user.state == State::Client)
@@ -381,7 +382,8 @@ void Lobby::beClient(std::int16_t me, const std::vector<std::string_view>& field
     if (place == 0) {
         notify(me, notice::HutFull);
         sendTo(me, stateMessage(me));
-        log(LogLevel::Info, users_[me].connection, "join refused: hut " + number(*host) + " full");
+        outbox_.note(users_[me].connection, LogLevel::Info,
+                     "join refused: hut " + number(*host) + " full");
         return;
     }
     hut.places[place] = me;
@@ -429,8 +431,10 @@ void Lobby::release(ConnectionId id, std::optional<DropKind> how)
 void Lobby::removeUser(std::int16_t index)
 {
     User& user = users_[index];
+    // Its connection is already gone from the lobby, so the line names the user itself.
+    outbox_.note(user.connection, LogLevel::Info,
+                 "left: \"" + user.name + "\", user " + number(index));
     user.connection = 0; // hears nothing of its own departure
-    outbox_.log(LogLevel::Info, PeerInfo{0, {}, user.name}, "leave " + number(index));
     if (user.state != State::Idle) {
         // Clients redraw huts only on a state change, so a hut or place must be cleared by one
         // before the entry is freed.
@@ -528,24 +532,13 @@ void Lobby::announce(std::string_view text)
     }
     if (clean.find_first_not_of(' ') == std::string::npos)
         return;
-    log(LogLevel::Info, 0, "notice to all: " + clean);
+    outbox_.note(0, LogLevel::Info, "notice to all: " + clean);
     broadcast(makeCommand("PUBMSG", {NoticeSender, clean}));
 }
 
 void Lobby::notify(std::int16_t index, std::string_view text)
 {
     sendTo(index, makeCommand("PUBMSG", {NoticeSender, text}));
-}
-
-void Lobby::log(LogLevel level, ConnectionId id, std::string_view what)
-{
-    PeerInfo peer{id, {}, {}};
-    if (auto it = connections_.find(id); it != connections_.end()) {
-        peer.address = it->second.address;
-        if (it->second.phase == Phase::LoggedIn)
-            peer.name = users_[it->second.index].name;
-    }
-    outbox_.log(level, peer, what);
 }
 
 bool Lobby::limited(std::string_view address) const
@@ -595,7 +588,8 @@ void Lobby::loadState()
         if (value && *value >= 1 && *value <= MaxUsersLimit)
             earlierHighestIndex_ = static_cast<std::int16_t>(*value);
         else
-            outbox_.note("state: ignoring an unreadable " + std::string(HighestIndexFile));
+            outbox_.note(0, LogLevel::Warning,
+                         "state: ignoring an unreadable " + std::string(HighestIndexFile));
     }
     savedHighestIndex_ = earlierHighestIndex_;
 }
@@ -615,13 +609,14 @@ void Lobby::saveHighestIndex()
         std::ofstream out(aside, std::ios::trunc);
         out << highest << '\n';
         if (!out.flush()) {
-            outbox_.note("state: cannot write " + aside.string());
+            outbox_.note(0, LogLevel::Error, "state: cannot write " + aside.string());
             return;
         }
     }
     std::filesystem::rename(aside, target, error);
     if (error) {
-        outbox_.note("state: cannot write " + target.string() + ": " + error.message());
+        outbox_.note(0, LogLevel::Error,
+                     "state: cannot write " + target.string() + ": " + error.message());
         return;
     }
     savedHighestIndex_ = highest;

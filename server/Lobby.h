@@ -4,6 +4,7 @@
 // protocol can be driven by a test or a fuzzer.
 
 #include "LobbyLimits.h"
+#include "LogLevel.h"
 
 #include <array>
 #include <chrono>
@@ -22,15 +23,6 @@ namespace stonecall::server {
 
 using ConnectionId = std::uint64_t; // 0 is never a connection
 
-enum class LogLevel { Debug, Info, Warning };
-
-// Who a log line is about; address and name are empty where not known.
-struct PeerInfo {
-    ConnectionId id = 0;
-    std::string_view address;
-    std::string_view name;
-};
-
 enum class DropKind {
     Close, // after what was already sent has gone out (a refusal the client should read)
     Abort, // at once, pending output discarded (misbehaving or dead peers)
@@ -43,10 +35,9 @@ public:
     virtual void send(ConnectionId to, std::string_view message) = 0;
     // The lobby has let go of the connection and sends nothing more to it.
     virtual void drop(ConnectionId who, DropKind how) = 0;
-    // A line for the operator's log.
-    virtual void note(std::string_view) {}
-    // One event for the operator's log about one peer; by default a plain line through note().
-    virtual void log(LogLevel level, const PeerInfo& peer, std::string_view what);
+    // An event for the operator's log, about one connection (0: about none); the transport
+    // adds who that is (address, user name).
+    virtual void note(ConnectionId, LogLevel, std::string_view) {}
     // Keeps one request from being answered again and again while its answer still waits
     // for a reader: the lobby marks the end of a large answer, and a transport that still
     // holds output up to the mark says so.
@@ -89,6 +80,15 @@ public:
     // A notice from the operator to every user (shutdown, broadcast): codes that cannot
     // travel or be seen become blanks, and an empty text sends nothing.
     void announce(std::string_view text);
+
+    // A new message of the day and user limit (the configuration reloaded): log-ins from now
+    // on see them; nobody already in is sent away.
+    void setMotd(std::vector<std::string> motd) { config_.motd = std::move(motd); }
+    void setMaxUsers(int maxUsers);
+    void setLimits(LobbyLimits limits) { config_.limits = std::move(limits); }
+
+    // The name of the user on a connection, empty before log-in.
+    std::string_view userName(ConnectionId id) const;
 
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
@@ -147,7 +147,6 @@ private:
     std::int16_t allocateIndex();
 
     void notify(std::int16_t index, std::string_view text);
-    void log(LogLevel level, ConnectionId id, std::string_view what);
     bool limited(std::string_view address) const;
     bool loginAllowed(const std::string& address);
     bool takeChatToken(Connection& c);

@@ -111,14 +111,36 @@ bool LobbyServer::listen(const std::string& address, std::uint16_t port)
     std::error_code error;
     acceptor_.non_blocking(true, error);
     accept();
-    if (config_.pingInterval.count() > 0) {
-        ticker_.expires_after(config_.pingInterval);
-        ticker_.async_wait([this](const std::error_code& error) {
-            if (!error)
-                tick();
-        });
-    }
+    armTicker();
     return true;
+}
+
+void LobbyServer::armTicker()
+{
+    if (config_.pingInterval.count() <= 0)
+        return;
+    ticker_.expires_after(config_.pingInterval);
+    ticker_.async_wait([this](const std::error_code& error) {
+        if (!error)
+            tick();
+    });
+}
+
+void LobbyServer::reconfigure(const ServerConfig& config)
+{
+    lobby_.setMotd(config.lobby.motd);
+    lobby_.setMaxUsers(config.lobby.maxUsers);
+    lobby_.setLimits(config.lobby.limits);
+    config_.lobby.maxUsers = lobby_.config().maxUsers;
+    maxConnections_ = static_cast<std::size_t>(config_.lobby.maxUsers) + PendingConnections;
+    if (!config_.outputLimit)
+        outputLimit_ = derivedOutputLimit(config_.lobby.maxUsers);
+    if (config.pingInterval != config_.pingInterval) {
+        config_.pingInterval = config.pingInterval;
+        ticker_.cancel(); // the next ping after the new interval, or none
+        if (acceptor_.is_open())
+            armTicker();
+    }
 }
 
 std::uint16_t LobbyServer::port() const
@@ -197,7 +219,8 @@ void LobbyServer::acceptFailed(const std::error_code& error)
         return;
     }
     // The waiting peer stays in the backlog; trying again now would fail again at once.
-    note("accept: " + error.message() + "; waiting for a connection to close");
+    note(0, LogLevel::Warning,
+         "accept: " + error.message() + "; waiting for a connection to close");
     acceptPaused_ = true;
     acceptRetry_.expires_after(AcceptRetry);
     acceptRetry_.async_wait([this](const std::error_code& e) {
@@ -219,7 +242,8 @@ void LobbyServer::opened(asio::ip::tcp::socket socket)
 {
     std::error_code error;
     if (open_ >= maxConnections_) {
-        note("refused: too many connections");
+        if (log_ && log_->enabled(LogLevel::Warning))
+            log_->write(LogLevel::Warning, peerName(socket) + " refused: too many connections");
         socket.close(error);
         return;
     }
@@ -242,6 +266,7 @@ void LobbyServer::opened(asio::ip::tcp::socket socket)
     const ConnectionId id = (static_cast<ConnectionId>(generation_) << 32) | slot;
     slots_[slot] = std::make_unique<Connection>(id, std::move(socket));
     ++open_;
+    note(id, LogLevel::Debug, "connected");
     // The peer's address, for the lobby's limits per address and its log lines.
     const asio::ip::tcp::endpoint peer = slots_[slot]->socket().remote_endpoint(error);
     asio::ip::address address = peer.address();
@@ -413,7 +438,9 @@ void LobbyServer::settle()
             if (!c->overfull && !c->broken && !(c->peerClosed && !c->hasInput()))
                 continue;
             if (c->overfull)
-                note("dropped: not reading");
+                note(id, LogLevel::Info, "dropped: not reading");
+            else
+                note(id, LogLevel::Debug, "connection closed");
             c->inLobby = false;
             --open_;
             lobby_.disconnected(id);
@@ -439,11 +466,7 @@ void LobbyServer::tick()
     lobby_.tick();
     settle();
     schedule();
-    ticker_.expires_after(config_.pingInterval);
-    ticker_.async_wait([this](const std::error_code& error) {
-        if (!error)
-            tick();
-    });
+    armTicker();
 }
 
 void LobbyServer::send(ConnectionId to, std::string_view message)
@@ -503,10 +526,22 @@ void LobbyServer::drop(ConnectionId who, DropKind how)
     schedule();
 }
 
-void LobbyServer::note(std::string_view line)
+void LobbyServer::note(ConnectionId who, LogLevel level, std::string_view what)
 {
-    if (log_)
-        log_(line);
+    if (!log_ || !log_->enabled(level))
+        return;
+    std::string line;
+    if (const Connection* c = who ? find(who) : nullptr) {
+        line = c->peer();
+        if (const std::string_view name = lobby_.userName(who); !name.empty()) {
+            line += " user \"";
+            line += name;
+            line += '"';
+        }
+        line += ' ';
+    }
+    line += what;
+    log_->write(level, line);
 }
 
 void LobbyServer::markAnswer(ConnectionId who)

@@ -6,6 +6,7 @@
 
 #include "Connection.h"
 #include "Lobby.h"
+#include "Log.h"
 #include "OutputQueue.h"
 
 #include <asio/io_context.hpp>
@@ -49,9 +50,14 @@ public:
     void stop();
     asio::io_context& context() { return io_; }
 
+    // Takes a reloaded configuration without dropping anyone: the message of the day, the
+    // user limit and the ping interval. The address and port stay as they are.
+    void reconfigure(const ServerConfig& config);
+
     const Lobby& lobby() const { return lobby_; }
     std::size_t queuedBytes() const;
-    void setLog(std::function<void(std::string_view)> log) { log_ = std::move(log); }
+    // Where events go, each line naming the peer's address and user; none: no log.
+    void setLog(Log* log) { log_ = log; }
 
 private:
     Connection* find(ConnectionId id);
@@ -69,10 +75,11 @@ private:
     void settle();
     void destroy(Connection& c);
     void tick();
+    void armTicker();
 
     void send(ConnectionId to, std::string_view message) override;
     void drop(ConnectionId who, DropKind how) override;
-    void note(std::string_view line) override;
+    void note(ConnectionId who, LogLevel level, std::string_view what) override;
     void markAnswer(ConnectionId who) override;
     bool answerPending(ConnectionId who) const override;
 
@@ -103,7 +110,7 @@ private:
     Framer framer_;
     std::vector<char> readBuffer_;
     std::vector<asio::const_buffer> gather_;
-    std::function<void(std::string_view)> log_;
+    Log* log_ = nullptr;
 };
 
 } // namespace stonecall::server

@@ -6,7 +6,7 @@ std::vector<std::string> defaultMotd()
 {
     return {
         "Welcome to the Stonecall lobby!",
-        "Open a hut with the hut button, or double-click an empty place to join one.",
+        "Open a hut with Create, or double-click an empty place to join one.",
         "Be kind in the chat.",
     };
 }

@@ -1,7 +1,8 @@
 // stonecall-lobbyd: the lobby server the Stonecall client logs in to.
 
+#include "Config.h"
 #include "LobbyServer.h"
-#include "Motd.h"
+#include "Log.h"
 #include "OpenFiles.h"
 
 #include <asio/signal_set.hpp>
@@ -15,53 +16,36 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 using namespace stonecall::server;
 
 namespace {
 
-struct Option {
-    const char* name;
-    const char* value; // the value's name in the help
-    const char* help;
-};
-
-constexpr Option Options[] = {
-    {"port", "port",
-     "TCP port to listen on, on every address; 0 picks a free one (default 13511)."},
-    {"motd", "file",
-     "Message of the day: a text file, one line per line shown (default: a short greeting)."},
-    {"ping-interval", "seconds", "Seconds between pings; 0 turns pings off (default 30)."},
-    {"max-users", "count", "Most users logged in at once, 1 to 32767 (default 1000)."},
-    {"chat-rate", "lines",
-     "Chat lines per second a user may send beyond a burst of 8; 0 "
-     "turns the limit off (default 1)."},
-    {"state-dir", "folder", "Folder for what outlives a restart (default: none, nothing kept)."},
-};
-
 void printHelp()
 {
     std::printf("Usage: stonecall-lobbyd [options]\n"
                 "Lobby server for the Stonecall client. SIGTERM or SIGINT stops it; SIGUSR1 "
-                "logs a status line (users, connections, memory).\n\n"
+                "logs a status line (users, connections, memory); SIGHUP reloads the "
+                "configuration file and the message of the day.\n\n"
                 "Options:\n"
                 "  -h, --help                  Displays help on commandline options.\n"
-                "  --help-all                  Displays the same help.\n");
-    for (const Option& option : Options) {
+                "  --help-all                  Displays the same help.\n"
+                "  -v, --version               Displays version information.\n");
+    for (const OptionInfo& option : optionInfos()) {
         const std::string left = std::string("--") + option.name + " <" + option.value + ">";
         std::printf("  %-26s  %s\n", left.c_str(), option.help);
     }
 }
 
 // The options given, by name; nothing when the command line cannot be read (said on stderr)
-// or help was asked for (exitCode says which).
-std::optional<std::map<std::string, std::string>> parse(int argc, char** argv, int& exitCode)
+// or help or the version was asked for (exitCode says which).
+std::optional<OptionValues> parse(int argc, char** argv, int& exitCode)
 {
-    std::map<std::string, std::string> values;
+    OptionValues values;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") {
@@ -77,6 +61,11 @@ std::optional<std::map<std::string, std::string>> parse(int argc, char** argv, i
             exitCode = 0;
             return std::nullopt;
         }
+        if (arg == "-v" || arg == "--version") {
+            std::printf("stonecall-lobbyd %s\n", STONECALL_VERSION);
+            exitCode = 0;
+            return std::nullopt;
+        }
         if (arg.size() < 2 || arg[0] != '-') {
             std::fprintf(stderr, "stonecall-lobbyd: unexpected argument %s\n", argv[i]);
             exitCode = 2;
@@ -89,7 +78,7 @@ std::optional<std::map<std::string, std::string>> parse(int argc, char** argv, i
             name = name.substr(0, equals);
         }
         bool known = false;
-        for (const Option& option : Options)
+        for (const OptionInfo& option : optionInfos())
             known = known || (arg.rfind("--", 0) == 0 && name == option.name);
         if (!known) {
             std::fprintf(stderr, "Unknown option '%.*s'.\n", static_cast<int>(name.size()),
@@ -108,27 +97,6 @@ std::optional<std::map<std::string, std::string>> parse(int argc, char** argv, i
         values[std::string(name)] = *value;
     }
     return values;
-}
-
-std::optional<long> numberOption(const std::map<std::string, std::string>& values,
-                                 const std::string& name, long fallback, long low, long high)
-{
-    const auto it = values.find(name);
-    if (it == values.end())
-        return fallback;
-    const std::string& text = it->second;
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    // Blanks around the number are allowed, as before; nothing else is.
-    while (end && *end == ' ')
-        ++end;
-    if (text.empty() || errno != 0 || !end || *end != '\0' || value < low || value > high) {
-        std::fprintf(stderr, "stonecall-lobbyd: --%s takes a whole number from %ld to %ld\n",
-                     name.c_str(), low, high);
-        return std::nullopt;
-    }
-    return value;
 }
 
 // The operator's view of the server's load and memory.
@@ -150,7 +118,38 @@ std::string statusLine(const LobbyServer& server)
            std::to_string(resident * sysconf(_SC_PAGESIZE) / 1024) + " KiB";
 }
 
-void log(std::string_view line)
+// SIGHUP: the file and the message of the day read again; the command line still wins. What
+// cannot change while running (address, port) waits for a restart, and the log says so.
+void reload(LobbyServer& server, Log& log, Settings& settings, const OptionValues& commandLine)
+{
+    auto loaded = loadSettings(commandLine);
+    if (const auto* error = std::get_if<std::string>(&loaded)) {
+        log.write(LogLevel::Error, "reload refused, the configuration stays as it was: " + *error);
+        return;
+    }
+    Settings fresh = std::move(std::get<Settings>(loaded));
+    server.reconfigure(fresh.server);
+    log.setLevel(fresh.logLevel);
+    std::string line =
+        "reloaded: " + std::to_string(fresh.server.lobby.motd.size()) +
+        " lines of message of the day, max-users " + std::to_string(fresh.server.lobby.maxUsers) +
+        ", ping-interval " +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(fresh.server.pingInterval).count()) +
+        ", log-level " + Log::nameOf(fresh.logLevel) + ", chat-rate " +
+        std::to_string(static_cast<int>(fresh.server.lobby.limits.chatLinesPerSecond));
+    if (fresh.bind != settings.bind || fresh.port != settings.port ||
+        fresh.server.lobby.stateFolder != settings.server.lobby.stateFolder) {
+        line += "; bind, port and state-dir take effect at the next start";
+        fresh.bind = settings.bind;
+        fresh.port = settings.port;
+        fresh.server.lobby.stateFolder = settings.server.lobby.stateFolder;
+    }
+    settings = std::move(fresh);
+    log.write(LogLevel::Info, line);
+}
+
+void writeLine(std::string_view line)
 {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
@@ -160,72 +159,66 @@ void log(std::string_view line)
 int main(int argc, char** argv)
 {
     int exitCode = 0;
-    const auto values = parse(argc, argv, exitCode);
-    if (!values)
+    const auto commandLine = parse(argc, argv, exitCode);
+    if (!commandLine)
         return exitCode;
 
-    const auto port = numberOption(*values, "port", 13511, 0, 65535);
-    const auto ping = numberOption(*values, "ping-interval", 30, 0, 86400);
-    const auto maxUsers = numberOption(*values, "max-users", 1000, 1, MaxUsersLimit);
-    const auto chatRate = numberOption(*values, "chat-rate", 1, 0, 1000);
-    if (!port || !ping || !maxUsers || !chatRate)
+    auto loaded = loadSettings(*commandLine);
+    if (const auto* error = std::get_if<std::string>(&loaded)) {
+        std::fprintf(stderr, "stonecall-lobbyd: %s\n", error->c_str());
         return 2;
-
-    ServerConfig config;
-    config.pingInterval = std::chrono::seconds(*ping);
-    config.lobby.maxUsers = static_cast<int>(*maxUsers);
-    config.lobby.motd = defaultMotd();
-    config.lobby.limits.chatLinesPerSecond = static_cast<double>(*chatRate);
-    if (const auto state = values->find("state-dir"); state != values->end())
-        config.lobby.stateFolder = state->second;
-    if (const auto motd = values->find("motd"); motd != values->end()) {
-        FILE* file = std::fopen(motd->second.c_str(), "rb");
-        if (!file) {
-            std::fprintf(stderr, "stonecall-lobbyd: cannot read %s: %s\n", motd->second.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-        // Read no more than the longest message of the day can use.
-        std::string text(MaxMotdLines * (MaxMotdLineLength + 2), '\0');
-        text.resize(std::fread(text.data(), 1, text.size(), file));
-        const bool failed = std::ferror(file) != 0;
-        std::fclose(file);
-        if (failed) {
-            std::fprintf(stderr, "stonecall-lobbyd: cannot read %s\n", motd->second.c_str());
-            return 1;
-        }
-        config.lobby.motd = motdFromText(text);
     }
+    Settings settings = std::move(std::get<Settings>(loaded));
+
+    Log log(writeLine);
+    // The journal stamps every line itself and reads the level from a prefix.
+    log.setJournal(std::getenv("JOURNAL_STREAM") != nullptr);
+    log.setLevel(settings.logLevel);
 
     std::signal(SIGPIPE, SIG_IGN); // a peer gone mid-write is handled as a lost connection
     // A descriptor for each user, for those still logging in, and a few of the server's own.
-    log(raiseOpenFileLimit(static_cast<std::size_t>(*maxUsers) + 64 + 16));
+    log.write(
+        LogLevel::Info,
+        raiseOpenFileLimit(static_cast<std::size_t>(settings.server.lobby.maxUsers) + 64 + 16));
 
-    LobbyServer server(config);
-    server.setLog(log);
+    LobbyServer server(settings.server);
+    server.setLog(&log);
     // SIGTERM and SIGINT end the loop, so the server closes its sockets and frees what it
-    // holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a status line.
+    // holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a status line;
+    // SIGHUP reloads the settings, keeping the old ones when the new ones are wrong.
     asio::signal_set signals(server.context(), SIGTERM, SIGINT, SIGUSR1);
+    signals.add(SIGHUP);
     std::function<void(const std::error_code&, int)> onSignal = [&](const std::error_code& error,
                                                                     int number) {
         if (error)
             return;
-        if (number != SIGUSR1) {
+        if (number == SIGTERM || number == SIGINT) {
+            log.write(LogLevel::Info, number == SIGTERM ? "stopping: SIGTERM" : "stopping: SIGINT");
             server.stop();
             return;
         }
-        log(statusLine(server));
+        if (number == SIGUSR1)
+            log.write(LogLevel::Info, statusLine(server));
+        else
+            reload(server, log, settings, *commandLine);
         signals.async_wait(onSignal);
     };
     signals.async_wait(onSignal);
 
-    if (!server.listen({}, static_cast<std::uint16_t>(*port))) {
-        std::fprintf(stderr, "stonecall-lobbyd: cannot listen on port %ld: %s\n", *port,
-                     server.errorString().c_str());
+    if (!server.listen(settings.bind, settings.port)) {
+        std::fprintf(stderr, "stonecall-lobbyd: cannot listen on %s port %u: %s\n",
+                     settings.bind.empty() ? "every address" : settings.bind.c_str(),
+                     static_cast<unsigned>(settings.port), server.errorString().c_str());
         return 1;
     }
     std::printf("stonecall-lobbyd listening on port %u\n", static_cast<unsigned>(server.port()));
     std::fflush(stdout);
+    log.write(LogLevel::Info,
+              "listening on " +
+                  (settings.bind.empty() ? std::string("every address") : settings.bind) +
+                  " port " + std::to_string(server.port()) +
+                  (settings.configPath.empty() ? std::string(", no configuration file")
+                                               : ", configuration " + settings.configPath));
     server.run();
     return 0;
 }

@@ -57,7 +57,7 @@ class ServerLog:
 
     def pump(self):
         for line in self.server.stderr:
-            if line.startswith(b'status:'):
+            if b'status: ' in line:  # after the time and level, outside the journal
                 self.lines.put(line.decode())
             else:
                 self.tail.append(line.decode(errors='replace'))

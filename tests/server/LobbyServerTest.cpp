@@ -15,12 +15,14 @@
 #include <unistd.h>
 
 #include <memory>
+#include <regex>
 
 using namespace stonecall;
 using namespace stonecall::server;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Optional;
+using testing::SizeIs;
 
 namespace {
 
@@ -343,3 +345,72 @@ TEST_F(LobbyServerTest, ManyClientsSeeTheSameLobby)
 }
 
 } // namespace
+
+namespace {
+
+// Lines a server logs, as the journal would get them (no time stamp, the priority first).
+struct LogLines {
+    Log log{[this](std::string_view line) { lines.emplace_back(line); }};
+    std::vector<std::string> lines;
+    LogLines() { log.setJournal(true); }
+    // The lines matching a pattern.
+    std::vector<std::string> matching(const std::string& pattern) const
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : lines)
+            if (std::regex_match(line, std::regex(pattern)))
+                found.push_back(line);
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(LobbyServerTest, LogLinesNameThePeerAndTheUser)
+{
+    ServerConfig config;
+    config.pingInterval = std::chrono::milliseconds(100);
+    config.lobby.verifyEveryTicks = 0;
+    start(config);
+    LogLines log;
+    server->setLog(&log.log);
+    const std::string peer = R"(127\.0\.0\.1:\d+)";
+
+    auto ann = client();
+    ann->answerAutomatically(true);
+    ASSERT_EQ(ann->logIn("ann"), 1);
+    EXPECT_THAT(log.matching("<6>" + peer + R"( user "ann" logged in as user 1)"), SizeIs(1));
+
+    // A refused name is named, and a name's codes cannot break the line.
+    for (const std::string name : {"ann", "a\nz"}) {
+        auto twin = client();
+        twin->send(msg("VERSION", {"1"}));
+        twin->send(msg("LOGIN", {name, "127.0.0.1"}));
+        EXPECT_TRUE(twin->waitClosed());
+    }
+    EXPECT_THAT(log.matching("<6>" + peer + R"( refused: name in use: "ann")"), SizeIs(1));
+    EXPECT_THAT(log.matching("<6>" + peer + R"( refused: unusable name: "a\\x0az")"), SizeIs(1));
+
+    // Who stopped answering, and who left.
+    auto bob = client();
+    bob->answerAutomatically(true);
+    ASSERT_EQ(bob->logIn("bob"), 2);
+    bob->answerAutomatically(false);
+    EXPECT_TRUE(bob->waitClosed());
+    EXPECT_THAT(log.matching("<6>" + peer + R"( user "bob" dropped: no answer)"), SizeIs(1));
+    EXPECT_THAT(log.matching("<6>" + peer + R"( left: "bob", user 2)"), SizeIs(1));
+    // Connections coming and going are debug lines, below the default level.
+    EXPECT_THAT(log.matching(".*connect.*"), IsEmpty());
+    for (const std::string& line : log.lines)
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+
+    // Outside the journal a line carries its own time and level.
+    Log plain([&](std::string_view line) { log.lines.emplace_back(line); });
+    plain.setLevel(LogLevel::Warning);
+    plain.write(LogLevel::Info, "not shown");
+    plain.write(LogLevel::Warning, "shown");
+    EXPECT_TRUE(std::regex_match(
+        log.lines.back(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z warning: shown)")))
+        << log.lines.back();
+    EXPECT_THAT(log.matching(".*not shown"), IsEmpty());
+}

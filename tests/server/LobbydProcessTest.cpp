@@ -1,7 +1,9 @@
 // The real stonecall-lobbyd in its own process, with limits set on it from outside, against
-// crowds of plain loopback sockets: running out of file descriptors, and hostile bursts from
-// one user while everyone else reads promptly.
+// crowds of plain loopback sockets: running out of file descriptors, hostile bursts from
+// one user while everyone else reads promptly, and its configuration file read at start and
+// on SIGHUP.
 
+#include "wire/Encryptor.h"
 #include "wire/Wire.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,12 +51,30 @@ std::string msg(std::string_view keyword, std::initializer_list<std::string_view
     return makeCommand(keyword, fields) + MsgEnd;
 }
 
-// stonecall-lobbyd started with the given options, and optionally with a low limit on open
-// files (soft and hard, so the server cannot raise it).
+void writeFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string tempPath(const char* stem)
+{
+    std::string name = std::string("/tmp/") + stem + "-XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd >= 0)
+        close(fd);
+    return name;
+}
+
+// stonecall-lobbyd started with the given options and a configuration file of its own (so
+// the machine's never counts), and optionally with a low limit on open files (soft and hard,
+// so the server cannot raise it).
 class Lobbyd {
 public:
-    explicit Lobbyd(const std::vector<std::string>& options, rlim_t openFiles = 0)
+    explicit Lobbyd(const std::vector<std::string>& options, rlim_t openFiles = 0,
+                    const std::string& configuration = {})
+        : configPath_(tempPath("lobbyd-test-conf"))
     {
+        writeFile(configPath_, configuration);
         char logName[] = "/tmp/lobbyd-test-XXXXXX";
         const int logFd = mkstemp(logName);
         logPath_ = logName;
@@ -71,7 +92,7 @@ public:
             close(out[0]);
             close(out[1]);
             close(logFd);
-            std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0"};
+            std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0", "--config", configPath_};
             args.insert(args.end(), options.begin(), options.end());
             std::vector<char*> argv;
             for (std::string& arg : args)
@@ -103,8 +124,23 @@ public:
             waitpid(pid_, nullptr, 0);
         }
         unlink(logPath_.c_str());
+        unlink(configPath_.c_str());
     }
     int port() const { return port_; }
+    const std::string& configPath() const { return configPath_; }
+    void signal(int number) const { kill(pid_, number); }
+    // Waits for a log line holding `text` after the first `from` bytes of the log.
+    bool logged(const std::string& text, std::size_t from = 0) const
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline) {
+            const std::string all = log();
+            if (all.size() > from && all.find(text, from) != std::string::npos)
+                return true;
+            usleep(10000);
+        }
+        return false;
+    }
     std::string log() const
     {
         std::ifstream file(logPath_);
@@ -158,6 +194,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string configPath_;
     std::string logPath_;
 };
 
@@ -468,3 +505,165 @@ TEST(Lobbyd, UserListBurstKeepsOthersAnswered)
 }
 
 } // namespace
+
+namespace {
+
+// stonecall-lobbyd run to its end with the given arguments: its exit status (-1 when it had
+// to be killed) and what it wrote to standard error.
+std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments)
+{
+    int err[2];
+    if (pipe(err) != 0)
+        return {-1, "no pipe"};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        close(err[0]);
+        close(err[1]);
+        std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0"};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(STONECALL_LOBBYD, argv.data());
+        _exit(127);
+    }
+    close(err[1]);
+    std::string text;
+    char buffer[256];
+    pollfd p{err[0], POLLIN, 0};
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline && poll(&p, 1, 100) >= 0) {
+        if (!p.revents)
+            continue;
+        const ssize_t n = read(err[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(err[0]);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL); // still running: it took the configuration
+            waitpid(pid, &status, 0);
+            return {-1, text};
+        }
+        usleep(10000);
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+} // namespace
+
+TEST(Lobbyd, FaultyConfigurationAtStartIsAClearErrorWithStatus2)
+{
+    const std::string path = tempPath("lobbyd-test-conf");
+    const std::pair<std::string, std::string> cases[] = {
+        {"port = 0\n[lobby\n", path + ":2:"},
+        {"colour = \"red\"\n", path + ":1: unknown setting 'colour'"},
+        {"max-users = 0\n", path + ": max-users takes a whole number from 1 to 32767"},
+        {"chat-burst = 0\n", path + ": chat-burst takes a whole number from 1 to 1000"},
+        {"ping-interval = \"often\"\n", path + ":1: ping-interval takes a whole number"},
+        {"log-level = \"loud\"\n", "log-level is one of error, warning, info, debug"},
+        {"bind = \"lobby.invalid\"\n", "'lobby.invalid' is not an IPv4 or IPv6 address"},
+        {"motd = \"/nonexistent/motd\"\n", "cannot read /nonexistent/motd"},
+    };
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text);
+        writeFile(path, text);
+        const auto [status, err] = runToEnd({"--config", path});
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(err.find("stonecall-lobbyd: "), std::string::npos) << err;
+        EXPECT_NE(err.find(message), std::string::npos) << err;
+    }
+    // A file named on the command line must be there (the default one may be missing).
+    unlink(path.c_str());
+    const auto [status, err] = runToEnd({"--config", path});
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find(path + ": No such file or directory"), std::string::npos) << err;
+    // Nor is a folder an empty configuration.
+    const auto [folderStatus, folderErr] = runToEnd({"--config", "/tmp"});
+    EXPECT_EQ(folderStatus, 2);
+    EXPECT_NE(folderErr.find("/tmp: Is a directory"), std::string::npos) << folderErr;
+}
+
+TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
+{
+    const std::string motd = tempPath("lobbyd-test-motd");
+    writeFile(motd, "first\n");
+    const auto configuration = [&](const std::string& more) {
+        return "motd = \"" + motd + "\"\nping-interval = 5\n" + more;
+    };
+    // The command line's ping interval wins over the file's, at start and at reloads.
+    Lobbyd server({"--ping-interval", "0"}, 0, configuration("max-users = 5\n"));
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    // A user logged in and asking for the message of the day: what it was told, or that the
+    // server closed the connection.
+    const auto enter = [&](const std::string& name) {
+        const std::size_t i = crowd.open(hello(name) + msg("MOTD"));
+        crowd[i].record = true;
+        crowd.until([&] {
+            return crowd[i].closed ||
+                   (!crowd[i].inbox.empty() && crowd[i].inbox.back().rfind("MOTDLINE", 0) == 0);
+        });
+        return i;
+    };
+    const auto motdLine = [](const std::string& text) {
+        return makeCommand("MOTDLINE", {EncryptText(text)});
+    };
+    const std::size_t ann = enter("ann");
+    EXPECT_EQ(crowd[ann].inbox.back(), motdLine("first"));
+
+    writeFile(motd, "second\n");
+    writeFile(server.configPath(), configuration("max-users = 2\nchat-rate = 3\n"));
+    std::size_t from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("reloaded: 1 lines of message of the day, max-users 2, "
+                              "ping-interval 0, log-level info, chat-rate 3",
+                              from))
+        << server.log();
+    const std::size_t bob = enter("bob");
+    EXPECT_EQ(crowd[bob].inbox.back(), motdLine("second"));
+    EXPECT_TRUE(crowd[enter("carl")].closed) << "over the new user limit";
+
+    // A faulty file leaves everything as it was, the message of the day included.
+    writeFile(motd, "third\n");
+    writeFile(server.configPath(), configuration("max-users = \"many\"\n"));
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("error: reload refused, the configuration stays as it was: " +
+                                  server.configPath() + ":3: max-users takes a whole number",
+                              from))
+        << server.log();
+    crowd.send(bob, msg("LOGOUT"));
+    EXPECT_TRUE(crowd.until([&] { return crowd[bob].closed; }));
+    const std::size_t dave = enter("dave");
+    EXPECT_EQ(crowd[dave].inbox.back(), motdLine("second"));
+    EXPECT_TRUE(crowd[enter("eve")].closed) << "the user limit stays 2";
+
+    // Nobody was dropped by the reloads: ann heard of everyone who came in.
+    crowd.pump(50);
+    EXPECT_FALSE(crowd[ann].closed);
+    EXPECT_NE(std::find(crowd[ann].inbox.begin(), crowd[ann].inbox.end(),
+                        makeCommand("USER", {"2", "dave", ""})),
+              crowd[ann].inbox.end());
+    unlink(motd.c_str());
+}
+
+TEST(Lobbyd, UnderSystemdLinesCarryAPriorityAndNoTimeOfTheirOwn)
+{
+    // The variable systemd sets for a service whose output goes to the journal.
+    setenv("JOURNAL_STREAM", "8:12345", 1);
+    Lobbyd server({"--ping-interval", "0"});
+    unsetenv("JOURNAL_STREAM");
+    ASSERT_NE(server.port(), 0);
+    EXPECT_TRUE(server.logged("\n<6>listening on every address port ")) << server.log();
+    std::istringstream lines(server.log());
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("<6>", 0) == 0 || line.rfind("<4>", 0) == 0) << line;
+}

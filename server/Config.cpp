@@ -1,0 +1,233 @@
+#include "Config.h"
+
+#include "Log.h"
+#include "Motd.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace stonecall::server {
+
+namespace {
+
+// Far more than any real configuration; a mistaken path to a large file is refused.
+constexpr std::size_t MaxConfigBytes = 64 * 1024;
+
+struct NumberRange {
+    long low, high;
+};
+
+std::optional<NumberRange> numberRange(std::string_view name)
+{
+    if (name == "port")
+        return NumberRange{0, 65535};
+    if (name == "ping-interval")
+        return NumberRange{0, 86400};
+    if (name == "max-users")
+        return NumberRange{1, MaxUsersLimit};
+    if (name == "chat-rate" || name == "chat-burst")
+        return NumberRange{name == "chat-rate" ? 0 : 1, 1000};
+    if (name == "flood-disconnect" || name == "logins-per-minute")
+        return NumberRange{0, 100000};
+    if (name == "connections-per-address")
+        return NumberRange{0, MaxUsersLimit};
+    return std::nullopt;
+}
+
+std::optional<long> number(const std::string& text, NumberRange range)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    // Blanks after the number are allowed, as they always were; nothing else is.
+    while (end && *end == ' ')
+        ++end;
+    if (text.empty() || errno != 0 || !end || *end != '\0' || value < range.low ||
+        value > range.high)
+        return std::nullopt;
+    return value;
+}
+
+// The file's settings as option values; a message on failure.
+std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        if (mayBeMissing && errno == ENOENT)
+            return OptionValues{};
+        return path + ": " + std::strerror(errno);
+    }
+    // Read here rather than by the parser, so that a folder or an unreadable file is an
+    // error and not an empty configuration.
+    std::string text(MaxConfigBytes + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    const int readError = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (readError)
+        return path + ": " + std::strerror(readError);
+    if (text.size() > MaxConfigBytes)
+        return path + ": larger than " + std::to_string(MaxConfigBytes) + " bytes";
+    toml::table table;
+    try {
+        table = toml::parse(text, path);
+    } catch (const toml::parse_error& error) {
+        const auto& where = error.source().begin;
+        return path + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " +
+               std::string(error.description());
+    }
+    OptionValues values;
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        const auto& infos = optionInfos();
+        const auto info = std::find_if(infos.begin(), infos.end(), [&](const OptionInfo& o) {
+            return o.inFile && name == o.name;
+        });
+        const std::string where = path + ":" + std::to_string(key.source().begin.line) + ": ";
+        if (info == infos.end())
+            return where + "unknown setting '" + name + "'";
+        if (numberRange(name)) {
+            if (!node.is_integer())
+                return where + name + " takes a whole number";
+            values[name] = std::to_string(node.as_integer()->get());
+        } else {
+            if (!node.is_string())
+                return where + name + " takes a text in quotes";
+            values[name] = node.as_string()->get();
+        }
+    }
+    return values;
+}
+
+std::variant<std::vector<std::string>, std::string> readMotd(const std::string& path)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return "cannot read " + path + ": " + std::strerror(errno);
+    // Read no more than the longest message of the day can use.
+    std::string text(MaxMotdLines * (MaxMotdLineLength + 2), '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return "cannot read " + path;
+    return motdFromText(text);
+}
+
+} // namespace
+
+const std::vector<OptionInfo>& optionInfos()
+{
+    static const std::vector<OptionInfo> infos = {
+        {"config", "file",
+         "Configuration file (default /etc/stonecall/lobbyd.conf, which may be missing); "
+         "options given here win over it.",
+         false},
+        {"bind", "address", "Address to listen on (default: every address, IPv6 and IPv4).", true},
+        {"port", "port", "TCP port to listen on; 0 picks a free one (default 13511).", true},
+        {"motd", "file",
+         "Message of the day: a text file, one line per line shown (default: a short "
+         "greeting).",
+         true},
+        {"ping-interval", "seconds", "Seconds between pings; 0 turns pings off (default 30).",
+         true},
+        {"max-users", "count", "Most users logged in at once, 1 to 32767 (default 1000).", true},
+        {"chat-rate", "lines",
+         "Chat lines per second a user may send beyond the burst; 0 turns the limit off "
+         "(default 1).",
+         true},
+        {"chat-burst", "lines", "Chat lines a user may send at once, 1 to 1000 (default 8).", true},
+        {"flood-disconnect", "lines",
+         "Chat lines refused in a row that end the connection; 0: never (default 30).", true},
+        {"connections-per-address", "count",
+         "Connections open at once from one address, loopback aside; 0: no limit (default 8).",
+         true},
+        {"logins-per-minute", "count",
+         "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
+        {"state-dir", "folder",
+         "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
+        {"log-level", "level",
+         "Least important events logged: error, warning, info or debug (default info).", true},
+    };
+    return infos;
+}
+
+std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine)
+{
+    Settings settings;
+    OptionValues values;
+    const auto given = commandLine.find("config");
+    settings.configPath = given != commandLine.end() ? given->second : DefaultConfigPath;
+    if (!settings.configPath.empty()) {
+        auto file = readFile(settings.configPath, given == commandLine.end());
+        if (auto* error = std::get_if<std::string>(&file))
+            return *error;
+        values = std::move(std::get<OptionValues>(file));
+    }
+    // What the file says, with the command line over it.
+    std::map<std::string, std::string> origin;
+    for (const auto& [name, value] : values)
+        origin[name] = settings.configPath + ": " + name;
+    for (const auto& [name, value] : commandLine) {
+        values[name] = value;
+        origin[name] = "--" + name;
+    }
+
+    const auto numberOf = [&](const std::string& name, long fallback) -> std::optional<long> {
+        const auto it = values.find(name);
+        if (it == values.end())
+            return fallback;
+        const NumberRange range = *numberRange(name);
+        return number(it->second, range);
+    };
+    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate", "chat-burst",
+                             "flood-disconnect", "connections-per-address", "logins-per-minute"}) {
+        if (!numberOf(name, 0)) {
+            const NumberRange range = *numberRange(name);
+            return origin[name] + " takes a whole number from " + std::to_string(range.low) +
+                   " to " + std::to_string(range.high);
+        }
+    }
+    settings.port = static_cast<std::uint16_t>(*numberOf("port", 13511));
+    settings.server.pingInterval = std::chrono::seconds(*numberOf("ping-interval", 30));
+    settings.server.lobby.maxUsers = static_cast<int>(*numberOf("max-users", 1000));
+    LobbyLimits& limits = settings.server.lobby.limits;
+    limits.chatLinesPerSecond = static_cast<double>(*numberOf("chat-rate", 1));
+    limits.chatBurst = static_cast<int>(*numberOf("chat-burst", limits.chatBurst));
+    limits.floodDisconnectAfter =
+        static_cast<int>(*numberOf("flood-disconnect", limits.floodDisconnectAfter));
+    limits.connectionsPerAddress =
+        static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
+    limits.loginsPerAddressPerMinute =
+        static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
+    if (const auto it = values.find("state-dir"); it != values.end())
+        settings.server.lobby.stateFolder = it->second;
+
+    if (const auto it = values.find("bind"); it != values.end()) {
+        std::error_code error;
+        asio::ip::make_address(it->second, error);
+        if (error)
+            return origin["bind"] + ": '" + it->second + "' is not an IPv4 or IPv6 address";
+        settings.bind = it->second;
+    }
+    if (const auto it = values.find("log-level"); it != values.end()) {
+        const auto level = Log::levelNamed(it->second);
+        if (!level)
+            return origin["log-level"] + " is one of error, warning, info, debug";
+        settings.logLevel = *level;
+    }
+    settings.server.lobby.motd = defaultMotd();
+    if (const auto it = values.find("motd"); it != values.end()) {
+        auto motd = readMotd(it->second);
+        if (auto* error = std::get_if<std::string>(&motd))
+            return *error;
+        settings.server.lobby.motd = std::move(std::get<std::vector<std::string>>(motd));
+    }
+    return settings;
+}
+
+} // namespace stonecall::server
