@@ -34,6 +34,18 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// In a child process: becomes stonecall-lobbyd on a free port with the given arguments.
+[[noreturn]] void execLobbyd(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {STONECALL_LOBBYD, "--port", "0"});
+    std::vector<char*> argv;
+    for (std::string& arg : arguments)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(STONECALL_LOBBYD, argv.data());
+    _exit(127);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool Sanitized = true;
 #elif defined(__has_feature)
@@ -92,14 +104,9 @@ public:
             close(out[0]);
             close(out[1]);
             close(logFd);
-            std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0", "--config", configPath_};
+            std::vector<std::string> args{"--config", configPath_};
             args.insert(args.end(), options.begin(), options.end());
-            std::vector<char*> argv;
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(STONECALL_LOBBYD, argv.data());
-            _exit(127);
+            execLobbyd(std::move(args));
         }
         close(out[1]);
         close(logFd);
@@ -522,14 +529,7 @@ std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments)
         dup2(null, STDOUT_FILENO);
         close(err[0]);
         close(err[1]);
-        std::vector<std::string> args{STONECALL_LOBBYD, "--port", "0"};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(STONECALL_LOBBYD, argv.data());
-        _exit(127);
+        execLobbyd(arguments);
     }
     close(err[1]);
     std::string text;
