@@ -3,6 +3,7 @@
 
 #include "FakeTreeView.h"
 #include "RosterMessages.h"
+#include "TreeHarness.h"
 #include "huts/HutList.h"
 #include "qt/QtTreeView.h"
 #include "roster/Numbered.h"
@@ -30,34 +31,6 @@ std::string describe(const TreeView& tree, const std::string& parent = {}, int d
         if (tree.isExpanded(key))
             out += " expanded";
         out += "\n" + describe(tree, key, depth + 1);
-    }
-    return out;
-}
-
-// The texts as the view's model shows them, and which nodes it opens.
-std::string describeView(const QtTreeView& qt, const QModelIndex& parent = {}, int depth = 0)
-{
-    const QAbstractItemModel& model = *qt.view()->model();
-    std::string out;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        const QModelIndex index = model.index(row, 0, parent);
-        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
-               index.data().toString().toStdString();
-        if (qt.view()->isExpanded(index) && model.rowCount(index) > 0)
-            out += " open";
-        out += "\n" + describeView(qt, index, depth + 1);
-    }
-    return out;
-}
-
-std::string describeView(const TreeView& tree, const std::string& parent = {}, int depth = 0)
-{
-    std::string out;
-    for (const std::string& key : tree.childKeys(parent)) {
-        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + tree.text(key);
-        if (tree.isExpanded(key) && tree.childCount(key) > 0)
-            out += " open";
-        out += "\n" + describeView(tree, key, depth + 1);
     }
     return out;
 }
@@ -117,8 +90,8 @@ TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
                 continue;
             qtUsers.settle();
             qtHuts.settle();
-            ASSERT_EQ(describeView(qtUsers), describeView(fakeUsers)) << "seed " << seed;
-            ASSERT_EQ(describeView(qtHuts), describeView(fakeHuts)) << "seed " << seed;
+            ASSERT_EQ(describeView(qtUsers), describeTexts(fakeUsers)) << "seed " << seed;
+            ASSERT_EQ(describeView(qtHuts), describeTexts(fakeHuts)) << "seed " << seed;
         }
     }
 }

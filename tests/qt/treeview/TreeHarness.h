@@ -58,4 +58,35 @@ inline std::unique_ptr<TreeHarness> makeHarness(const std::string& kind)
     return std::make_unique<QtHarness>();
 }
 
+// The same tree as the view's model holds it: rows, texts and which nodes the view opens.
+inline std::string describeView(const QtTreeView& qt, const QModelIndex& parent = {}, int depth = 0)
+{
+    const QAbstractItemModel& model = *qt.view()->model();
+    std::string out;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
+               index.data().toString().toStdString();
+        if (model.parent(index) != parent)
+            out += " wrong parent";
+        if (qt.view()->isExpanded(index) && model.rowCount(index) > 0)
+            out += " open";
+        out += "\n" + describeView(qt, index, depth + 1);
+    }
+    return out;
+}
+
+inline std::string describeTexts(const TreeView& tree, const std::string& parent = {},
+                                 int depth = 0)
+{
+    std::string out;
+    for (const std::string& key : tree.childKeys(parent)) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + tree.text(key);
+        if (tree.isExpanded(key) && tree.childCount(key) > 0)
+            out += " open";
+        out += "\n" + describeTexts(tree, key, depth + 1);
+    }
+    return out;
+}
+
 } // namespace stonecall
