@@ -8,22 +8,6 @@
 
 namespace stonecall {
 
-namespace {
-
-int compareBytes(std::string_view a, std::string_view b)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-} // namespace
-
 TreeOrder::TreeOrder()
 {
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -62,10 +46,11 @@ bool TreeOrder::less(Item a, Item b) const
             b.sortKey = collator.sortKey(toQString(b.text));
         order = a.sortKey->compare(*b.sortKey);
     }
+    // Ties: the exact bytes (compare takes them as unsigned codes), then the key.
     if (order == 0)
-        order = compareBytes(a.text, b.text);
+        order = std::string_view(a.text).compare(b.text);
     if (order == 0)
-        order = compareBytes(a.key, b.key);
+        order = std::string_view(a.key).compare(b.key);
     return order < 0;
 }
 

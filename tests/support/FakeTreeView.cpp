@@ -16,18 +16,6 @@ std::string foldAscii(std::string_view text)
     return folded;
 }
 
-int compareBytes(std::string_view a, std::string_view b)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 std::string colourText(const std::optional<Rgb>& colour)
 {
     if (!colour)
@@ -40,11 +28,11 @@ std::string colourText(const std::optional<Rgb>& colour)
 
 bool FakeTreeView::ByText::operator()(const Node* a, const Node* b) const
 {
-    if (int c = compareBytes(a->folded, b->folded))
+    if (int c = std::string_view(a->folded).compare(b->folded))
         return c < 0;
-    if (int c = compareBytes(a->text, b->text))
+    if (int c = std::string_view(a->text).compare(b->text))
         return c < 0;
-    return compareBytes(a->key, b->key) < 0;
+    return std::string_view(a->key).compare(b->key) < 0;
 }
 
 FakeTreeView::FakeTreeView() = default;
