@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace stonecall::server {
 
 namespace {
@@ -23,6 +27,17 @@ constexpr std::size_t FeedPortion = 1024;
 // answered together: a connection then gets one write for many messages (a lobby filling up
 // costs far fewer system calls). An idle server answers at once.
 constexpr auto PassInterval = std::chrono::milliseconds(1);
+// While a pass answers requests (a lobby filling up), broadcasts to everyone else wait for a
+// round: each reader then gets one write for the log-ins of many passes, where it would get
+// one per pass. A round is due this long after its oldest broadcast: twice what the last
+// round took, so rounds take at most a third of the time, within these bounds. A pass that
+// answered nothing (a chat line in a quiet lobby) writes everything at once.
+constexpr auto MinRoundDelay = std::chrono::milliseconds(1);
+constexpr auto MaxRoundDelay = std::chrono::milliseconds(100);
+// After this long without a pass, memory freed since the last burst goes back to the system
+// (the allocator keeps freed pages otherwise).
+constexpr auto TrimDelay = std::chrono::seconds(1);
+constexpr std::uint64_t TrimAfterBytes = 4 * 1024 * 1024;
 // Connections taken from the backlog at a time before others get their turn.
 constexpr int AcceptBatch = 256;
 // A peer that does not take its last bytes after a refusal is cut off after this time.
@@ -61,7 +76,7 @@ LobbyServer::LobbyServer(ServerConfig config)
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
       lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
-      passTimer_(io_), framer_(MsgEnd), readBuffer_(ReadSize)
+      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), readBuffer_(ReadSize)
 {}
 
 LobbyServer::~LobbyServer()
@@ -336,25 +351,44 @@ void LobbyServer::armWrite(Connection& c)
 
 void LobbyServer::schedule()
 {
-    if (passPending_ || (toRun_.empty() && toFlush_.empty() && toSettle_.empty()))
+    using Clock = std::chrono::steady_clock;
+    const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty();
+    if (!work && toLater_.empty())
+        return;
+    // Broadcasts alone wait for their round; anything else for the pass interval.
+    const Clock::time_point due =
+        work ? nextPass_ : std::max(nextPass_, laterSince_ + roundDelay());
+    if (passPending_ && due >= passAt_)
         return;
     passPending_ = true;
-    if (std::chrono::steady_clock::now() >= nextPass_) {
+    const Clock::time_point now = Clock::now();
+    if (now >= due) {
+        passAt_ = now;
+        passTimer_.cancel();
         // Posted behind what the loop has ready, so others' events come first.
         asio::post(io_, [this] { pass(); });
         return;
     }
-    passTimer_.expires_at(nextPass_);
+    passAt_ = due;
+    passTimer_.expires_at(due); // replaces a later wait
     passTimer_.async_wait([this](const std::error_code& error) {
         if (!error)
             pass();
     });
 }
 
+std::chrono::steady_clock::duration LobbyServer::roundDelay() const
+{
+    return std::clamp<std::chrono::steady_clock::duration>(2 * roundCost_, MinRoundDelay,
+                                                           MaxRoundDelay);
+}
+
 void LobbyServer::pass()
 {
+    using Clock = std::chrono::steady_clock;
     passPending_ = false;
-    nextPass_ = std::chrono::steady_clock::now() + PassInterval;
+    nextPass_ = Clock::now() + PassInterval;
+    answered_ = false;
     // One portion of input from each connection that has some, in turn.
     running_.swap(toRun_);
     for (ConnectionId id : running_) {
@@ -362,11 +396,16 @@ void LobbyServer::pass()
         if (!c)
             continue;
         c->queuedToRun = false;
+        feeding_ = id;
         feed(*c);
+        feeding_ = 0;
+        if (answerFrame_ != 0)
+            answered_ = true;
+        answerFrame_ = 0;
         settle();
     }
     running_.clear();
-    // Then everything answered goes out, a gathered write per connection.
+    // Then the answers go out, a gathered write per connection.
     while (!toFlush_.empty()) {
         running_.swap(toFlush_);
         for (ConnectionId id : running_)
@@ -377,8 +416,44 @@ void LobbyServer::pass()
         running_.clear();
         settle();
     }
+    // Broadcasts too, unless requests are being answered and their round is not due yet.
+    if (!toLater_.empty() && (!answered_ || Clock::now() >= laterSince_ + roundDelay()))
+        flushRound();
     // More input, or output made since: the next pass, after the interval.
     schedule();
+    trimLater();
+}
+
+void LobbyServer::flushRound()
+{
+    const auto start = std::chrono::steady_clock::now();
+    // Letting a connection go here tells everyone, which queues more for this round.
+    while (!toLater_.empty()) {
+        running_.swap(toLater_);
+        for (ConnectionId id : running_)
+            if (Connection* c = find(id)) {
+                c->queuedLater = false;
+                flush(*c);
+            }
+        running_.clear();
+        settle();
+    }
+    roundCost_ = std::chrono::steady_clock::now() - start;
+}
+
+void LobbyServer::trimLater()
+{
+#if defined(__GLIBC__)
+    if (framer_.framedBytes() - trimmedAt_ < TrimAfterBytes)
+        return;
+    trimTimer_.expires_after(TrimDelay); // from the last pass
+    trimTimer_.async_wait([this](const std::error_code& error) {
+        if (error)
+            return;
+        trimmedAt_ = framer_.framedBytes();
+        malloc_trim(0);
+    });
+#endif
 }
 
 void LobbyServer::feed(Connection& c)
@@ -407,7 +482,7 @@ void LobbyServer::flush(Connection& c)
 {
     if (c.writeArmed || c.broken)
         return;
-    if (!c.flush(gather_)) {
+    if (!c.flush()) {
         c.broken = true;
         toSettle_.push_back(c.id());
         return;
@@ -477,10 +552,17 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
     const bool again = c->output.endsWith(framer_.last());
+    const std::uint64_t framed = framer_.serial();
     c->output.push(framer_.frame(message, again));
+    if (to == feeding_) {
+        if (framer_.serial() != framed)
+            answerFrame_ = framer_.serial();
+    } else if (answerFrame_ == framer_.serial()) {
+        answerFrame_ = 0; // the same message to others: a broadcast, not an answer
+    }
     if (c->output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c->flush(gather_)) {
+        if (!c->flush()) {
             c->broken = true;
             toSettle_.push_back(to);
             return;
@@ -492,11 +574,21 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
             return;
         }
     }
-    if (!c->queuedToFlush) {
+    if (c->queuedToFlush)
+        return;
+    if (to == feeding_) {
+        // An answer to the connection's own request goes out at the end of this pass.
         c->queuedToFlush = true;
         toFlush_.push_back(to);
-        schedule();
+    } else if (!c->queuedLater) {
+        c->queuedLater = true;
+        if (toLater_.empty())
+            laterSince_ = std::chrono::steady_clock::now();
+        toLater_.push_back(to);
+    } else {
+        return;
     }
+    schedule();
 }
 
 void LobbyServer::drop(ConnectionId who, DropKind how)

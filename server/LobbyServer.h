@@ -72,6 +72,9 @@ private:
     void pass();
     void feed(Connection& c);
     void flush(Connection& c);
+    void flushRound();
+    std::chrono::steady_clock::duration roundDelay() const;
+    void trimLater();
     void settle();
     void destroy(Connection& c);
     void tick();
@@ -92,7 +95,16 @@ private:
     asio::steady_timer ticker_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer passTimer_;
+    asio::steady_timer trimTimer_;
     std::chrono::steady_clock::time_point nextPass_;
+    std::chrono::steady_clock::time_point passAt_; // when the pass under way is due
+    // Broadcasts wait for a round while requests are being answered (see pass()).
+    std::chrono::steady_clock::time_point laterSince_; // the oldest broadcast waiting
+    std::chrono::steady_clock::duration roundCost_{};  // how long the last round took
+    ConnectionId feeding_ = 0;                         // whose input the lobby is handling
+    std::uint64_t answerFrame_ = 0;                    // the framer's serial of an answer to it
+    bool answered_ = false;                            // this pass answered a request
+    std::uint64_t trimmedAt_ = 0;                      // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
     std::string error_;
@@ -104,12 +116,12 @@ private:
     std::size_t open_ = 0; // connections the lobby knows
 
     std::vector<ConnectionId> toRun_;    // input waiting, in turn
-    std::vector<ConnectionId> toFlush_;  // output written to since the last pass
+    std::vector<ConnectionId> toFlush_;  // answers (and closes) written since the last pass
+    std::vector<ConnectionId> toLater_;  // broadcasts, for the next round
     std::vector<ConnectionId> toSettle_; // over the cap, or found dead while writing
     std::vector<ConnectionId> running_;  // the list a pass works through
     Framer framer_;
     std::vector<char> readBuffer_;
-    std::vector<asio::const_buffer> gather_;
     Log* log_ = nullptr;
 };
 

@@ -11,8 +11,9 @@ namespace {
 // Large enough that a burst of chat lines or a user list shares few blocks, small enough
 // that a block kept alive by one slow reader costs little.
 constexpr std::size_t BlockSize = 16 * 1024;
-// A queue that grew this large during a burst gives its memory back once empty.
-constexpr std::size_t KeptSlices = 64;
+// An empty queue keeps room for this many slices; more is given back, since an idle lobby
+// of thousands would otherwise keep what each queue grew to during the last burst.
+constexpr std::size_t KeptSlices = 2;
 
 } // namespace
 
@@ -52,6 +53,8 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
     at[message.size()] = terminator_;
     last_ = Slice(current_, current_->used_, static_cast<std::uint32_t>(size));
     current_->used_ += static_cast<std::uint32_t>(size);
+    ++serial_;
+    framedBytes_ += size;
     return last_;
 }
 

@@ -99,9 +99,15 @@ public:
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
     const Slice& last() const { return last_; }
+    // Counts the messages framed anew: tells a fresh frame from a repeat of the last.
+    std::uint64_t serial() const { return serial_; }
+    // Bytes framed in all.
+    std::uint64_t framedBytes() const { return framedBytes_; }
 
 private:
     char terminator_;
+    std::uint64_t serial_ = 0;
+    std::uint64_t framedBytes_ = 0;
     Block* current_ = nullptr;
     Slice last_;
 };
