@@ -33,11 +33,13 @@ constexpr auto PassInterval = std::chrono::milliseconds(1);
 // round took, so rounds take at most a third of the time, within these bounds. A pass that
 // answered nothing (a chat line in a quiet lobby) writes everything at once.
 constexpr auto MinRoundDelay = std::chrono::milliseconds(1);
-constexpr auto MaxRoundDelay = std::chrono::milliseconds(100);
+constexpr auto MaxRoundDelay = std::chrono::milliseconds(1000);
+constexpr int RoundDelayFactor = 4;
 // After this long without a pass, memory freed since the last burst goes back to the system
 // (the allocator keeps freed pages otherwise).
 constexpr auto TrimDelay = std::chrono::seconds(1);
 constexpr std::uint64_t TrimAfterBytes = 4 * 1024 * 1024;
+constexpr std::uint64_t RoundTrimAfterBytes = 16 * 1024 * 1024;
 // Connections taken from the backlog at a time before others get their turn.
 constexpr int AcceptBatch = 256;
 // A peer that does not take its last bytes after a refusal is cut off after this time.
@@ -76,7 +78,7 @@ LobbyServer::LobbyServer(ServerConfig config)
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
       lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
-      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), readBuffer_(ReadSize)
+      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd), readBuffer_(ReadSize)
 {}
 
 LobbyServer::~LobbyServer()
@@ -379,8 +381,8 @@ void LobbyServer::schedule()
 
 std::chrono::steady_clock::duration LobbyServer::roundDelay() const
 {
-    return std::clamp<std::chrono::steady_clock::duration>(2 * roundCost_, MinRoundDelay,
-                                                           MaxRoundDelay);
+    return std::clamp<std::chrono::steady_clock::duration>(RoundDelayFactor * roundCost_,
+                                                           MinRoundDelay, MaxRoundDelay);
 }
 
 void LobbyServer::pass()
@@ -389,6 +391,7 @@ void LobbyServer::pass()
     passPending_ = false;
     nextPass_ = Clock::now() + PassInterval;
     answered_ = false;
+    bool fed = false;
     // One portion of input from each connection that has some, in turn.
     running_.swap(toRun_);
     for (ConnectionId id : running_) {
@@ -397,11 +400,12 @@ void LobbyServer::pass()
             continue;
         c->queuedToRun = false;
         feeding_ = id;
+        fed = true;
         feed(*c);
         feeding_ = 0;
-        if (answerFrame_ != 0)
+        if (answerPending_)
             answered_ = true;
-        answerFrame_ = 0;
+        answerPending_ = false;
         settle();
     }
     running_.clear();
@@ -417,7 +421,7 @@ void LobbyServer::pass()
         settle();
     }
     // Broadcasts too, unless requests are being answered and their round is not due yet.
-    if (!toLater_.empty() && (!answered_ || Clock::now() >= laterSince_ + roundDelay()))
+    if (!toLater_.empty() && ((fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
         flushRound();
     // More input, or output made since: the next pass, after the interval.
     schedule();
@@ -439,20 +443,30 @@ void LobbyServer::flushRound()
         settle();
     }
     roundCost_ = std::chrono::steady_clock::now() - start;
+    trimNow(false);
 }
 
 void LobbyServer::trimLater()
 {
-#if defined(__GLIBC__)
-    if (framer_.framedBytes() - trimmedAt_ < TrimAfterBytes)
+    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ < TrimAfterBytes)
         return;
     trimTimer_.expires_after(TrimDelay); // from the last pass
     trimTimer_.async_wait([this](const std::error_code& error) {
-        if (error)
-            return;
-        trimmedAt_ = framer_.framedBytes();
-        malloc_trim(0);
+        if (!error)
+            trimNow(true);
     });
+}
+
+void LobbyServer::trimNow(bool idle)
+{
+    // A round writes out what many log-ins framed: a good moment to give back what they
+    // used, since the allocator keeps freed pages that lie between live objects.
+    const std::uint64_t framed = framer_.framedBytes() + answers_.framedBytes();
+    if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
+        return;
+    trimmedAt_ = framed;
+#if defined(__GLIBC__)
+    malloc_trim(0);
 #endif
 }
 
@@ -551,14 +565,19 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
         return;
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
-    const bool again = c->output.endsWith(framer_.last());
-    const std::uint64_t framed = framer_.serial();
-    c->output.push(framer_.frame(message, again));
-    if (to == feeding_) {
-        if (framer_.serial() != framed)
-            answerFrame_ = framer_.serial();
-    } else if (answerFrame_ == framer_.serial()) {
-        answerFrame_ = 0; // the same message to others: a broadcast, not an answer
+    if (to != feeding_) {
+        if (answerPending_) {
+            // What went to the connection whose input is handled was an answer, unless the
+            // same message goes to others too (its own copy of a broadcast).
+            answered_ = answered_ || !answers_.holdsLast(message);
+            answerPending_ = false;
+        }
+        c->output.push(framer_.frame(message, c->output.endsWith(framer_.last())));
+    } else if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+        c->output.push(framer_.last()); // its own copy of what the others got
+    } else {
+        answerPending_ = true;
+        c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
     }
     if (c->output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.

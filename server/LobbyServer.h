@@ -75,6 +75,7 @@ private:
     void flushRound();
     std::chrono::steady_clock::duration roundDelay() const;
     void trimLater();
+    void trimNow(bool idle);
     void settle();
     void destroy(Connection& c);
     void tick();
@@ -102,9 +103,10 @@ private:
     std::chrono::steady_clock::time_point laterSince_; // the oldest broadcast waiting
     std::chrono::steady_clock::duration roundCost_{};  // how long the last round took
     ConnectionId feeding_ = 0;                         // whose input the lobby is handling
-    std::uint64_t answerFrame_ = 0;                    // the framer's serial of an answer to it
-    bool answered_ = false;                            // this pass answered a request
-    std::uint64_t trimmedAt_ = 0;                      // framed bytes at the last return of memory
+    bool answerPending_ = false; // it got a message that may be an answer                    // the
+                                 // framer's serial of an answer to it
+    bool answered_ = false;      // this pass answered a request
+    std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
     std::string error_;
@@ -120,7 +122,10 @@ private:
     std::vector<ConnectionId> toLater_;  // broadcasts, for the next round
     std::vector<ConnectionId> toSettle_; // over the cap, or found dead while writing
     std::vector<ConnectionId> running_;  // the list a pass works through
+    // Broadcasts and answers are framed apart: the blocks of a user list then go as soon as
+    // it is written, not when the last reader of a broadcast framed beside it is.
     Framer framer_;
+    Framer answers_;
     std::vector<char> readBuffer_;
     Log* log_ = nullptr;
 };

@@ -40,8 +40,7 @@ Framer::~Framer()
 const Slice& Framer::frame(std::string_view message, bool fresh)
 {
     const std::size_t size = message.size() + 1;
-    if (!fresh && last_.size() == size &&
-        std::memcmp(last_.data(), message.data(), message.size()) == 0)
+    if (!fresh && holdsLast(message))
         return last_;
     if (!current_ || current_->room() < size) {
         if (current_)
@@ -53,7 +52,6 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
     at[message.size()] = terminator_;
     last_ = Slice(current_, current_->used_, static_cast<std::uint32_t>(size));
     current_->used_ += static_cast<std::uint32_t>(size);
-    ++serial_;
     framedBytes_ += size;
     return last_;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -99,14 +100,17 @@ public:
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
     const Slice& last() const { return last_; }
-    // Counts the messages framed anew: tells a fresh frame from a repeat of the last.
-    std::uint64_t serial() const { return serial_; }
+    // The last message framed is `message`.
+    bool holdsLast(std::string_view message) const
+    {
+        return last_.size() == message.size() + 1 &&
+               std::memcmp(last_.data(), message.data(), message.size()) == 0;
+    }
     // Bytes framed in all.
     std::uint64_t framedBytes() const { return framedBytes_; }
 
 private:
     char terminator_;
-    std::uint64_t serial_ = 0;
     std::uint64_t framedBytes_ = 0;
     Block* current_ = nullptr;
     Slice last_;
