@@ -11,9 +11,6 @@ namespace {
 // Large enough that a burst of chat lines or a user list shares few blocks, small enough
 // that a block kept alive by one slow reader costs little.
 constexpr std::size_t BlockSize = 16 * 1024;
-// An empty queue keeps room for this many slices; more is given back, since an idle lobby
-// of thousands would otherwise keep what each queue grew to during the last burst.
-constexpr std::size_t KeptSlices = 2;
 
 } // namespace
 
@@ -60,7 +57,22 @@ void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
     pushed_ += slice.size();
-    if (slices_.size() > head_ && slices_.back().continuedBy(slice)) {
+    if (slices_.empty()) {
+        if (!single_.held()) {
+            single_ = slice;
+            return;
+        }
+        if (single_.continuedBy(slice)) {
+            single_.extend(slice.size());
+            return;
+        }
+        slices_.reserve(4);
+        slices_.push_back(std::move(single_));
+        single_ = Slice();
+        slices_.push_back(slice);
+        return;
+    }
+    if (slices_.back().continuedBy(slice)) {
         slices_.back().extend(slice.size());
         return;
     }
@@ -70,6 +82,12 @@ void OutputQueue::push(const Slice& slice)
 void OutputQueue::consume(std::size_t count)
 {
     bytes_ -= count;
+    if (slices_.empty()) {
+        single_.consume(count);
+        if (single_.size() == 0)
+            single_ = Slice();
+        return;
+    }
     while (count > 0) {
         Slice& front = slices_[head_];
         if (count < front.size()) {
@@ -81,10 +99,8 @@ void OutputQueue::consume(std::size_t count)
         ++head_;
     }
     if (head_ == slices_.size()) {
-        if (slices_.capacity() > KeptSlices)
-            std::vector<Slice>().swap(slices_);
-        else
-            slices_.clear();
+        // Back to one slice or none: an idle lobby of thousands keeps no room.
+        std::vector<Slice>().swap(slices_);
         head_ = 0;
     } else if (head_ > 1024 && head_ * 2 > slices_.size()) {
         slices_.erase(slices_.begin(), slices_.begin() + static_cast<std::ptrdiff_t>(head_));
@@ -94,6 +110,7 @@ void OutputQueue::consume(std::size_t count)
 
 void OutputQueue::clear()
 {
+    single_ = Slice();
     std::vector<Slice>().swap(slices_);
     head_ = 0;
     bytes_ = 0;
