@@ -49,6 +49,20 @@ void Connection::takeInput(std::size_t count)
         input.clear();
 }
 
+long Connection::writeNow(const Slice& slice)
+{
+    for (;;) {
+        const ssize_t written = ::send(socket_.native_handle(), slice.data(), slice.size(),
+                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written >= 0)
+            return static_cast<long>(written);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
 bool Connection::flush()
 {
     // Straight to the kernel rather than through asio's write: the socket is non-blocking and

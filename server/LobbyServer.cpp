@@ -391,6 +391,7 @@ void LobbyServer::pass()
     passPending_ = false;
     nextPass_ = Clock::now() + PassInterval;
     answered_ = false;
+    ++passes_;
     bool fed = false;
     // One portion of input from each connection that has some, in turn.
     running_.swap(toRun_);
@@ -572,7 +573,28 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
             answered_ = answered_ || !answers_.holdsLast(message);
             answerPending_ = false;
         }
-        c->output.push(framer_.frame(message, c->output.endsWith(framer_.last())));
+        const Slice& slice = framer_.frame(message, c->output.endsWith(framer_.last()));
+        // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to
+        // each reader as the lobby sends it, as long as nothing waits before it: the first
+        // reader need not wait for the last one's copy to be queued, and the queue is skipped.
+        // Once per reader and pass, so a burst of lines still shares one write per pass.
+        if (feeding_ != 0 && !answered_ && toLater_.empty() && c->output.empty() &&
+            !c->writeArmed && !c->broken && c->wroteInPass != passes_) {
+            c->wroteInPass = passes_;
+            const long written = c->writeNow(slice);
+            if (written < 0) {
+                c->broken = true;
+                toSettle_.push_back(to);
+                return;
+            }
+            if (static_cast<std::size_t>(written) == slice.size())
+                return;
+            Slice rest = slice;
+            rest.consume(static_cast<std::size_t>(written));
+            c->output.push(rest);
+        } else {
+            c->output.push(slice);
+        }
     } else if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
         c->output.push(framer_.last()); // its own copy of what the others got
     } else {

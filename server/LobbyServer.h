@@ -105,7 +105,8 @@ private:
     ConnectionId feeding_ = 0;                         // whose input the lobby is handling
     bool answerPending_ = false; // it got a message that may be an answer                    // the
                                  // framer's serial of an answer to it
-    bool answered_ = false;      // this pass answered a request
+    bool answered_ = false;
+    std::uint64_t passes_ = 0;    // this pass answered a request
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
