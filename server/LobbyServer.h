@@ -1,8 +1,9 @@
 #pragma once
 // The lobby on real sockets: one thread, one event loop (epoll underneath). Accepts
-// connections, hands their bytes to the Lobby a small portion at a time, and writes what it
-// answers once per pass of the loop in gathered writes. Output a peer's kernel refuses waits
-// in a queue with a cap; going over the cap drops the peer.
+// connections, hands their bytes to the Lobby a small portion at a time, and writes answers
+// once per pass of the loop in gathered writes. Broadcasts made while requests are answered
+// wait for a round, so a lobby filling up costs each reader one write for many log-ins.
+// Output a peer's kernel refuses waits in a queue with a cap; going over the cap drops the peer.
 
 #include "Connection.h"
 #include "Lobby.h"
