@@ -34,6 +34,8 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{name == "chat-rate" ? 0 : 1, 1000};
     if (name == "flood-disconnect" || name == "logins-per-minute")
         return NumberRange{0, 100000};
+    if (name == "shutdown-notice")
+        return NumberRange{0, 60};
     if (name == "connections-per-address")
         return NumberRange{0, MaxUsersLimit};
     return std::nullopt;
@@ -150,6 +152,14 @@ const std::vector<OptionInfo>& optionInfos()
          "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"state-dir", "folder",
          "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
+        {"control-socket", "path",
+         "The operator's control socket for stonecall-lobbyctl (default: control in "
+         "$RUNTIME_DIRECTORY when systemd sets it, else none; empty: none); read at start.",
+         true},
+        {"shutdown-notice", "seconds",
+         "Seconds from telling the players the lobby closes to closing it, on SIGTERM or "
+         "SIGINT, 0 to 60 (default 5).",
+         true},
         {"log-level", "level",
          "Least important events logged: error, warning, info or debug (default info).", true},
     };
@@ -184,8 +194,9 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         const NumberRange range = *numberRange(name);
         return number(it->second, range);
     };
-    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate", "chat-burst",
-                             "flood-disconnect", "connections-per-address", "logins-per-minute"}) {
+    for (const char* name :
+         {"port", "ping-interval", "max-users", "chat-rate", "chat-burst", "flood-disconnect",
+          "connections-per-address", "logins-per-minute", "shutdown-notice"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -206,6 +217,14 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
     if (const auto it = values.find("state-dir"); it != values.end())
         settings.server.lobby.stateFolder = it->second;
+    settings.shutdownNotice = static_cast<int>(*numberOf("shutdown-notice", 5));
+    if (const auto it = values.find("control-socket"); it != values.end()) {
+        settings.controlSocket = it->second;
+    } else if (const char* runtime = std::getenv("RUNTIME_DIRECTORY"); runtime && *runtime) {
+        // systemd's RuntimeDirectory=: a folder of the service's own, gone when it stops.
+        const std::string folder(runtime);
+        settings.controlSocket = folder.substr(0, folder.find(':')) + "/control";
+    }
 
     if (const auto it = values.find("bind"); it != values.end()) {
         std::error_code error;
