@@ -288,7 +288,8 @@ std::string Control::execute(std::string_view line)
     if (command == "mute") {
         const auto muted = lobby_.mute(target, length);
         if (!muted)
-            return error("no user named " + inQuotes(target) + " is logged in");
+            return error("no user named " + inQuotes(target) +
+                         " is logged in (or the most mutes at once are in force)");
         return ok("muted " + inQuotes(muted->name) + " (" + muted->address + ")" +
                   (length ? " for " + std::to_string(length->count()) + " s"
                           : std::string(" until unmuted")));

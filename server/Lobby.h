@@ -109,7 +109,8 @@ public:
     bool unban(BanKind kind, std::string_view target, std::string& notKept);
     std::vector<Ban> bans() { return bans_.list(config_.wallClock()); }
     // A muted user's chat lines are not relayed; the user is told at once, and on a later
-    // connection at the first line. Nothing when nobody by that name is logged in.
+    // connection at the first line. Nothing when nobody by that name is logged in (or the
+    // mutes in force are as many as can be).
     std::optional<Affected> mute(std::string_view name, std::optional<std::chrono::seconds> length);
     bool unmute(std::string_view name);
     bool muted(std::string_view name);
