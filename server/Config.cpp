@@ -151,7 +151,9 @@ const std::vector<OptionInfo>& optionInfos()
         {"logins-per-minute", "count",
          "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"state-dir", "folder",
-         "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
+         "Folder for what outlives a restart, the bans among it (default: $STATE_DIRECTORY "
+         "when systemd sets it, else none, nothing kept); read at start.",
+         true},
         {"control-socket", "path",
          "The operator's control socket for stonecall-lobbyctl (default: control in "
          "$RUNTIME_DIRECTORY when systemd sets it, else none; empty: none); read at start.",
@@ -215,15 +217,24 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
     limits.loginsPerAddressPerMinute =
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
+    // systemd names the folders of StateDirectory= and RuntimeDirectory= in the environment
+    // (several separated by ':'); under the packaged service they are the defaults.
+    const auto systemdFolder = [](const char* variable) -> std::string {
+        const char* value = std::getenv(variable);
+        if (!value || !*value)
+            return {};
+        const std::string folders(value);
+        return folders.substr(0, folders.find(':'));
+    };
     if (const auto it = values.find("state-dir"); it != values.end())
         settings.server.lobby.stateFolder = it->second;
+    else
+        settings.server.lobby.stateFolder = systemdFolder("STATE_DIRECTORY");
     settings.shutdownNotice = static_cast<int>(*numberOf("shutdown-notice", 5));
     if (const auto it = values.find("control-socket"); it != values.end()) {
         settings.controlSocket = it->second;
-    } else if (const char* runtime = std::getenv("RUNTIME_DIRECTORY"); runtime && *runtime) {
-        // systemd's RuntimeDirectory=: a folder of the service's own, gone when it stops.
-        const std::string folder(runtime);
-        settings.controlSocket = folder.substr(0, folder.find(':')) + "/control";
+    } else if (const std::string runtime = systemdFolder("RUNTIME_DIRECTORY"); !runtime.empty()) {
+        settings.controlSocket = runtime + "/control";
     }
 
     if (const auto it = values.find("bind"); it != values.end()) {

@@ -689,6 +689,7 @@ public:
             std::system(("rm -rf '" + path_ + "'").c_str());
     }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
 
 private:
     std::string path_;
@@ -872,7 +873,12 @@ TEST(Lobbyd, BansOutliveARestart)
         EXPECT_EQ(lobbyctl(control, {"ban", "Bob"}).first, 0);
         EXPECT_EQ(lobbyctl(control, {"ban", "10.1.2.3", "--for", "1h"}).first, 0);
     }
-    Lobbyd second(options);
+    // The next run as the packaged service starts it: the folders from systemd's variables.
+    setenv("STATE_DIRECTORY", (folder / "state").c_str(), 1);
+    setenv("RUNTIME_DIRECTORY", folder.path().c_str(), 1);
+    Lobbyd second({"--ping-interval", "0"});
+    unsetenv("STATE_DIRECTORY");
+    unsetenv("RUNTIME_DIRECTORY");
     ASSERT_NE(second.port(), 0);
     Crowd crowd(second.port());
     EXPECT_TRUE(refused(crowd, "bob"));
