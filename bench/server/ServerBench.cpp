@@ -171,6 +171,8 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
                 "--max-users",
                 std::to_string(maxUsers),
                 "--ping-interval",
+                "0",
+                "--shutdown-notice", // stopped with clients still in: no notice to wait for
                 "0"};
     else
         argv = {options.reference, "--port", std::to_string(port)};
