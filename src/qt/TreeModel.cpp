@@ -319,8 +319,10 @@ void TreeModel::settle()
     }
 
     // What was removed a settle ago has left the view for good.
-    for (Node* node : buried)
+    for (Node* node : buried) {
+        forget(node);
         delete node;
+    }
     buried.clear();
     buried.swap(graveyard);
 }
@@ -502,22 +504,15 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    if (parent != root_ && parent->expanded && !parent->shown.empty() && shownExpanded)
-        shownExpanded(parent);
-    for (Node* child : newcomers) {
+    for (Node* child : newcomers)
         child->changed = false;
-        nowShown(child);
-    }
 }
 
-void TreeModel::nowShown(Node* node)
+void TreeModel::forget(Node* node)
 {
-    if (node->shown.empty())
-        return;
-    if (node->expanded && shownExpanded)
-        shownExpanded(node);
-    for (Node* child : node->shown)
-        nowShown(child);
+    parents.erase(node);
+    for (Node* child = node->first; child; child = child->next)
+        forget(child);
 }
 
 void TreeModel::noteParent(Node* parent)

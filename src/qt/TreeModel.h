@@ -97,8 +97,8 @@ public:
     std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
-    // Told of each node the view has just been shown whose expanded flag is set.
-    std::function<void(Node*)> shownExpanded;
+    // The nodes with children the view knows of: the only ones whose rows can open.
+    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -121,7 +121,7 @@ private:
     Plan plan(Node* parent);
     void leave(Node* child);
     void settleNode(Node* parent);
-    void nowShown(Node* node);
+    void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
     static void listInsertBefore(Node* parent, Node* child, Node* before);

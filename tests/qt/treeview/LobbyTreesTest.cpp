@@ -10,7 +10,6 @@
 #include "roster/UserList.h"
 
 #include <QAbstractItemModelTester>
-#include <QTreeView>
 
 #include <gtest/gtest.h>
 

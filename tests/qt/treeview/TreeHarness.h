@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
-#include <QTreeView>
 
 #include <memory>
 #include <string>
