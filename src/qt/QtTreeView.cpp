@@ -72,7 +72,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
                         std::string_view key, std::string_view text)
 {
     TreeModel::Node* parent = parentKey.empty() ? model->root() : model->find(parentKey);
-    if (!parent || key.empty() || model->find(key))
+    if (!parent || key.empty())
         return;
     TreeModel::Node* before = beforeKey.empty() ? nullptr : model->find(beforeKey);
     if (before && before->parent != parent)

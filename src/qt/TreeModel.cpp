@@ -214,11 +214,15 @@ void TreeModel::clear()
 TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
                                    std::string_view text)
 {
+    // One look-up both checks the key and files the node under it.
     auto* node = new Node;
     node->key = key;
+    if (!byKey.try_emplace(std::string_view(node->key), node).second) {
+        delete node;
+        return nullptr;
+    }
     node->text = text;
     node->parent = parent;
-    byKey.emplace(std::string_view(node->key), node);
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->live;
     queue(parent, node);

@@ -79,8 +79,8 @@ public:
     void setExpandedFlag(Node* node, bool expanded);
 
     void clear();
-    // The caller has checked that parent is live, the key new and non-empty; `before`, when
-    // given, is a live child of parent.
+    // The caller has checked that parent is live and the key non-empty; `before`, when given,
+    // is a live child of parent. A key already in the tree adds nothing (null).
     Node* insert(Node* parent, Node* before, std::string_view key, std::string_view text);
     void remove(Node* node);
     void setText(Node* node, std::string_view text);
