@@ -14,7 +14,7 @@
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
-#include <unordered_map>
+#include <functional>
 
 namespace stonecall {
 
@@ -106,16 +106,24 @@ void RowView::layOut() const
         return;
     stale = false;
     runs.clear();
-    // The open nodes in sight under each parent, in row order.
-    std::unordered_map<const Node*, std::vector<std::pair<int, const Node*>>> open;
-    for (const Node* node : model_->nodesWithRows()) {
-        if (node != model_->root() && node->expanded && node->inView && !node->dead) {
-            const int row = model_->indexOf(const_cast<Node*>(node)).row();
-            open[node->parent].emplace_back(row, node);
+    // The open nodes, by parent and then in row order.
+    struct Open {
+        const Node* parent;
+        int row;
+        const Node* node;
+        bool operator<(const Open& other) const
+        {
+            if (parent != other.parent)
+                return std::less<const Node*>()(parent, other.parent);
+            return row < other.row;
         }
+    };
+    std::vector<Open> open;
+    for (const Node* node : model_->nodesWithRows()) {
+        if (node != model_->root() && node->expanded && node->inView && !node->dead)
+            open.push_back(Open{node->parent, model_->indexOf(node).row(), node});
     }
-    for (auto& [parent, children] : open)
-        std::sort(children.begin(), children.end());
+    std::sort(open.begin(), open.end());
     int next = 0;
     const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
         int from = 0;
@@ -125,12 +133,11 @@ void RowView::layOut() const
                 next += end - from;
             }
         };
-        if (const auto found = open.find(parent); found != open.end()) {
-            for (const auto& [row, child] : found->second) {
-                add(row + 1);
-                from = row + 1;
-                self(self, child, depth + 1);
-            }
+        const auto first = std::lower_bound(open.begin(), open.end(), Open{parent, -1, nullptr});
+        for (auto at = first; at != open.end() && at->parent == parent; ++at) {
+            add(at->row + 1);
+            from = at->row + 1;
+            self(self, at->node, depth + 1);
         }
         add(static_cast<int>(parent->shown.size()));
     };
@@ -160,7 +167,7 @@ int RowView::rowOf(const Node* node) const
     if (!node)
         return -1;
     layOut();
-    const QModelIndex index = model_->indexOf(const_cast<Node*>(node));
+    const QModelIndex index = model_->indexOf(node);
     if (!index.isValid())
         return -1;
     const int place = index.row();

@@ -110,7 +110,7 @@ void TreeModel::renumber(Node* parent)
     parent->staleRows = false;
 }
 
-QModelIndex TreeModel::indexOf(Node* node) const
+QModelIndex TreeModel::indexOf(const Node* node) const
 {
     if (!node || node == root_ || !node->inView)
         return {};

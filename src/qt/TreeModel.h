@@ -74,7 +74,7 @@ public:
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
     // Where the view has the node; invalid while it has not been told of it.
-    QModelIndex indexOf(Node* node) const;
+    QModelIndex indexOf(const Node* node) const;
     Node* nodeOf(const QModelIndex& index) const;
     void setExpandedFlag(Node* node, bool expanded);
 
