@@ -222,6 +222,12 @@ QRect RowView::visualRect(const QModelIndex& index) const
     return QRect(x, y, viewport()->width() - x, rowHeight);
 }
 
+QModelIndex RowView::indexAt(const QPoint& point) const
+{
+    const int row = rowAtY(point.y());
+    return row < 0 ? QModelIndex() : model_->indexOf(rowAt(row).node);
+}
+
 void RowView::scrollTo(const QModelIndex& index)
 {
     const int row = rowOf(model_->nodeOf(index));

@@ -27,6 +27,8 @@ public:
     // Where the node's row is in the viewport; empty when it is not in an open place.
     QRect visualRect(const QModelIndex& index) const;
     void scrollTo(const QModelIndex& index);
+    // The node whose row is at the point of the viewport; invalid below the rows.
+    QModelIndex indexAt(const QPoint& point) const;
 
     TreeModel::Node* currentNode() const { return current; }
     void setCurrentNode(TreeModel::Node* node);

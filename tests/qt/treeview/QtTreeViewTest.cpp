@@ -112,6 +112,8 @@ TEST(QtTreeView, RandomEditsSettledAtRandomPointsMatchTheFakeAndKeepTheModelSoun
             qt.settle();
             ASSERT_EQ(describeView(qt), describeTexts(fake))
                 << "seed " << seed << " round " << round;
+            ASSERT_EQ(describeRows(qt), describeOpenRows(fake))
+                << "seed " << seed << " round " << round;
         }
     }
 }
