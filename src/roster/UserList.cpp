@@ -28,8 +28,11 @@ void UserList::entryChanged(std::int32_t index)
     if (index < 0 || index > MaxIndex)
         return;
     const auto i = static_cast<std::size_t>(index);
-    if (shown.size() <= i)
+    if (shown.size() <= i) {
+        // Room for every entry at once: growing one USER at a time would move the texts.
+        shown.reserve(UserTable::MaxEntries);
         shown.resize(std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    }
     if (!shown[i].changed) {
         shown[i].changed = true;
         changes.push_back(index);
@@ -91,8 +94,10 @@ void UserList::refresh(std::int32_t index)
 {
     if (!users.contains(index))
         return;
-    if (shown.size() <= static_cast<std::size_t>(index))
+    if (shown.size() <= static_cast<std::size_t>(index)) {
+        shown.reserve(UserTable::MaxEntries);
         shown.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+    }
     const UserInfo& user = users[static_cast<std::size_t>(index)];
     Shown& now = shown[static_cast<std::size_t>(index)];
     const bool listed = !user.Name.empty();

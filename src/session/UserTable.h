@@ -25,7 +25,16 @@ struct UserInfo {
 // readers: whoever edits an entry tells the trees which one (the dispatcher does, per message).
 class UserTable {
 public:
-    UserTable() : Users(1) {}
+    // Indexes are 16-bit: no table holds more entries than this.
+    static constexpr std::size_t MaxEntries = 32768;
+
+    // The room for every possible entry is taken at once (only the pages in use are touched),
+    // so a user list that enlarges the table one entry per USER never moves the entries.
+    UserTable()
+    {
+        Users.reserve(MaxEntries);
+        Users.resize(1);
+    }
 
     std::int16_t MaxUserIndex() const { return static_cast<std::int16_t>(Users.size() - 1); }
     bool contains(long index) const
