@@ -57,8 +57,9 @@ void HutList::takeRole(std::int32_t index)
     if (!users.contains(index))
         return;
     if (roles.size() <= static_cast<std::size_t>(index)) {
-        roles.reserve(UserTable::MaxEntries);
-        roles.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        const std::size_t entries = static_cast<std::size_t>(users.MaxUserIndex()) + 1;
+        roles.reserve(UserTable::roomFor(entries));
+        roles.resize(entries);
     }
     Role& was = roles[static_cast<std::size_t>(index)];
     const Role now = roleOf(index);
@@ -73,9 +74,10 @@ void HutList::takeRole(std::int32_t index)
         if (was.memberOf >= 0)
             members[static_cast<std::size_t>(was.memberOf)].erase(index);
         if (now.memberOf >= 0) {
-            if (members.size() <= static_cast<std::size_t>(now.memberOf)) {
-                members.reserve(UserTable::MaxEntries);
-                members.resize(static_cast<std::size_t>(now.memberOf) + 1);
+            const auto host = static_cast<std::size_t>(now.memberOf);
+            if (members.size() <= host) {
+                members.reserve(UserTable::roomFor(host + 1));
+                members.resize(host + 1);
             }
             members[static_cast<std::size_t>(now.memberOf)].insert(index);
         }
@@ -144,9 +146,10 @@ void HutList::build(std::int32_t host, Hut& hut)
 HutList::Hut& HutList::shownHut(std::int32_t host)
 {
     if (shown.size() <= static_cast<std::size_t>(host)) {
-        shown.reserve(UserTable::MaxEntries);
-        shown.resize(std::max<std::size_t>(static_cast<std::size_t>(host) + 1,
-                                           static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+        const std::size_t entries = std::max<std::size_t>(
+            static_cast<std::size_t>(host) + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
     }
     std::unique_ptr<Hut>& hut = shown[static_cast<std::size_t>(host)];
     if (!hut)

@@ -29,9 +29,10 @@ void UserList::entryChanged(std::int32_t index)
         return;
     const auto i = static_cast<std::size_t>(index);
     if (shown.size() <= i) {
-        // Room for every entry at once: growing one USER at a time would move the texts.
-        shown.reserve(UserTable::MaxEntries);
-        shown.resize(std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+        const std::size_t entries =
+            std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
     }
     if (!shown[i].changed) {
         shown[i].changed = true;
@@ -95,8 +96,9 @@ void UserList::refresh(std::int32_t index)
     if (!users.contains(index))
         return;
     if (shown.size() <= static_cast<std::size_t>(index)) {
-        shown.reserve(UserTable::MaxEntries);
-        shown.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        const std::size_t entries = static_cast<std::size_t>(users.MaxUserIndex()) + 1;
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
     }
     const UserInfo& user = users[static_cast<std::size_t>(index)];
     Shown& now = shown[static_cast<std::size_t>(index)];
