@@ -47,8 +47,10 @@ stonecall_copyright(stonecall client)
 set(CPACK_COMPONENTS_ALL client)
 
 if(TARGET stonecall-lobbyd)
-    install(TARGETS stonecall-lobbyd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+    install(TARGETS stonecall-lobbyd stonecall-lobbyctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT server)
     stonecall_man_page(stonecall-lobbyd server)
+    stonecall_man_page(stonecall-lobbyctl server)
     stonecall_copyright(stonecall-lobbyd server copyright-asio)
     # The unit names the installed program, whose path is only known at install time
     # (cpack installs under /usr, a plain cmake --install under the configured prefix).
@@ -93,6 +95,7 @@ set(CPACK_COMPONENT_SERVER_DESCRIPTION
     "Lobby server for the Stonecall client\n"
     "Keeps the list of users and their huts, relays the public chat and sends the\n"
     "message of the day. Reads /etc/stonecall/lobbyd.conf; comes with a systemd unit\n"
-    "that is not enabled. Needs no graphical libraries.")
+    "that is not enabled, and with stonecall-lobbyctl, the operator's tool to kick,\n"
+    "ban and mute users and send notices. Needs no graphical libraries.")
 string(JOIN "" CPACK_COMPONENT_SERVER_DESCRIPTION ${CPACK_COMPONENT_SERVER_DESCRIPTION})
 include(CPack)

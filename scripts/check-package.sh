@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the built Debian packages: control fields, dependencies, the file list, the files
 # themselves; that the installed client, unpacked into a scratch root, opens its login window;
-# and that the lobby server's package needs no Qt and its manual page and --help agree.
+# and that the lobby server's package needs no Qt and its programs' manual pages and --help agree.
 # Usage: scripts/check-package.sh build/stonecall_<version>_<arch>.deb \
 #            [build/stonecall-lobbyd_<version>_<arch>.deb]
 set -euo pipefail
@@ -162,8 +162,10 @@ cmp -s "$client_root/usr/share/icons/hicolor/scalable/apps/stonecall.svg" src/qt
     fail "the icon is not the windows' icon artwork"
 
 if $with_server; then
-    check_package "$server_deb" stonecall-lobbyd net "./usr/bin/stonecall-lobbyd
+    check_package "$server_deb" stonecall-lobbyd net "./usr/bin/stonecall-lobbyctl
+./usr/bin/stonecall-lobbyd
 ./usr/lib/systemd/system/stonecall-lobbyd.service
+./usr/share/man/man1/stonecall-lobbyctl.1.gz
 ./usr/share/man/man1/stonecall-lobbyd.1.gz"
     server_root=$root/stonecall-lobbyd
     # A headless machine gets no graphical libraries with the server.
@@ -185,24 +187,34 @@ if $with_server; then
         sed "s|^ExecStart=/|ExecStart=$server_root/|" "$unit" >"$root/unit/stonecall-lobbyd.service"
         systemd-analyze verify --man=no "$root/unit/stonecall-lobbyd.service" || fail "unit does not verify"
     fi
-    # The manual page and the program agree on the options; the page lists the signals and
-    # the configuration file; the program tells its version.
-    help=$("$server_root/usr/bin/stonecall-lobbyd" --help)
+    grep -qx 'RuntimeDirectory=stonecall-lobbyd' "$unit" || fail "unit has no runtime folder for the control socket"
+    grep -qE '^TimeoutStopSec=(6[5-9]|[7-9][0-9]|[1-9][0-9]{2,})$' "$unit" ||
+        fail "unit's TimeoutStopSec does not cover the longest shutdown notice (60 s)"
+    # Each program's manual page and its --help agree on the options; the server's page lists
+    # the signals, the configuration file and the control tool; both tell their version.
+    same_options() {
+        local program=$1 help man page option
+        help=$("$server_root/usr/bin/$program" --help)
+        man=$(zcat "$server_root/usr/share/man/man1/$program.1.gz")
+        page=$(sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p' <<<"$man")
+        for option in $(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u); do
+            grep -qF -- "${option//-/\\-}" <<<"$page" || fail "$program --help shows $option, the manual page does not"
+        done
+        for option in $(grep -oE -- '\\-\\-[a-z][a-z\\-]+' <<<"$page" | sed 's/\\//g' | sort -u); do
+            grep -qF -- "$option" <<<"$help" || fail "the manual page of $program shows $option, --help does not"
+        done
+        [ "$("$server_root/usr/bin/$program" --version)" = "$program $version" ] ||
+            fail "$program --version: $("$server_root/usr/bin/$program" --version)"
+    }
+    same_options stonecall-lobbyd
+    same_options stonecall-lobbyctl
     man=$(zcat "$server_root/usr/share/man/man1/stonecall-lobbyd.1.gz")
-    page=$(sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p' <<<"$man")
-    for option in $(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u); do
-        grep -qF -- "${option//-/\\-}" <<<"$page" || fail "--help shows $option, the manual page does not"
-    done
-    for option in $(grep -oE -- '\\-\\-[a-z][a-z\\-]+' <<<"$page" | sed 's/\\//g' | sort -u); do
-        grep -qF -- "$option" <<<"$help" || fail "the manual page shows $option, --help does not"
-    done
     signals=$(sed -n '/^\.SH SIGNALS/,/^\.SH [^S]/p' <<<"$man")
     for signal in SIGTERM SIGINT SIGUSR1 SIGHUP; do
         grep -q "$signal" <<<"$signals" || fail "the manual page's SIGNALS section lacks $signal"
     done
+    grep -qF 'stonecall\-lobbyctl' <<<"$man" || fail "the server's manual page does not name its control tool"
     grep -qF '/etc/stonecall/lobbyd.conf' <<<"$man" || fail "the manual page does not name the configuration file"
-    [ "$("$server_root/usr/bin/stonecall-lobbyd" --version)" = "stonecall-lobbyd $version" ] ||
-        fail "stonecall-lobbyd --version: $("$server_root/usr/bin/stonecall-lobbyd" --version)"
 fi
 
 echo "== the installed client starts"

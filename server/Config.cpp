@@ -34,6 +34,8 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{name == "chat-rate" ? 0 : 1, 1000};
     if (name == "flood-disconnect" || name == "logins-per-minute")
         return NumberRange{0, 100000};
+    if (name == "shutdown-notice")
+        return NumberRange{0, 60};
     if (name == "connections-per-address")
         return NumberRange{0, MaxUsersLimit};
     return std::nullopt;
@@ -149,7 +151,17 @@ const std::vector<OptionInfo>& optionInfos()
         {"logins-per-minute", "count",
          "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"state-dir", "folder",
-         "Folder for what outlives a restart (default: none, nothing kept); read at start.", true},
+         "Folder for what outlives a restart, the bans among it (default: $STATE_DIRECTORY "
+         "when systemd sets it, else none, nothing kept); read at start.",
+         true},
+        {"control-socket", "path",
+         "The operator's control socket for stonecall-lobbyctl (default: control in "
+         "$RUNTIME_DIRECTORY when systemd sets it, else none; empty: none); read at start.",
+         true},
+        {"shutdown-notice", "seconds",
+         "Seconds from telling the players the lobby closes to closing it, on SIGTERM or "
+         "SIGINT, 0 to 60 (default 5).",
+         true},
         {"log-level", "level",
          "Least important events logged: error, warning, info or debug (default info).", true},
     };
@@ -184,8 +196,9 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         const NumberRange range = *numberRange(name);
         return number(it->second, range);
     };
-    for (const char* name : {"port", "ping-interval", "max-users", "chat-rate", "chat-burst",
-                             "flood-disconnect", "connections-per-address", "logins-per-minute"}) {
+    for (const char* name :
+         {"port", "ping-interval", "max-users", "chat-rate", "chat-burst", "flood-disconnect",
+          "connections-per-address", "logins-per-minute", "shutdown-notice"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -204,8 +217,25 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
     limits.loginsPerAddressPerMinute =
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
+    // systemd names the folders of StateDirectory= and RuntimeDirectory= in the environment
+    // (several separated by ':'); under the packaged service they are the defaults.
+    const auto systemdFolder = [](const char* variable) -> std::string {
+        const char* value = std::getenv(variable);
+        if (!value || !*value)
+            return {};
+        const std::string folders(value);
+        return folders.substr(0, folders.find(':'));
+    };
     if (const auto it = values.find("state-dir"); it != values.end())
         settings.server.lobby.stateFolder = it->second;
+    else
+        settings.server.lobby.stateFolder = systemdFolder("STATE_DIRECTORY");
+    settings.shutdownNotice = static_cast<int>(*numberOf("shutdown-notice", 5));
+    if (const auto it = values.find("control-socket"); it != values.end()) {
+        settings.controlSocket = it->second;
+    } else if (const std::string runtime = systemdFolder("RUNTIME_DIRECTORY"); !runtime.empty()) {
+        settings.controlSocket = runtime + "/control";
+    }
 
     if (const auto it = values.find("bind"); it != values.end()) {
         std::error_code error;

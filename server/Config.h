@@ -33,6 +33,8 @@ struct Settings {
     std::string bind;       // empty: every address
     std::uint16_t port = 13511;
     LogLevel logLevel = LogLevel::Info;
+    std::string controlSocket; // empty: none
+    int shutdownNotice = 5;    // seconds between the players' notice and the end
     ServerConfig server;
 };
 

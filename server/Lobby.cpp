@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <utility>
 
 namespace stonecall::server {
 
@@ -25,6 +26,9 @@ constexpr int AnswerTicks = 2;
 
 constexpr auto LoginWindow = std::chrono::minutes(1);
 constexpr const char* HighestIndexFile = "highest-index";
+constexpr const char* BansFile = "bans";
+// Mutes are few and the operator's; the bound keeps a runaway script from filling memory.
+constexpr std::size_t MaxMutes = 10000;
 
 bool isLoopback(std::string_view address)
 {
@@ -34,6 +38,23 @@ bool isLoopback(std::string_view address)
 std::string number(long value)
 {
     return std::to_string(value);
+}
+
+// A length as players read it: " for 10 minutes".
+std::string spokenLength(std::optional<std::chrono::seconds> length)
+{
+    if (!length)
+        return {};
+    const long long seconds = length->count();
+    const std::pair<long long, const char*> units[] = {
+        {86400, "day"}, {3600, "hour"}, {60, "minute"}, {1, "second"}};
+    for (const auto& [size, unit] : units) {
+        if (seconds % size == 0 || size == 1) {
+            const long long count = seconds / size;
+            return " for " + std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
+        }
+    }
+    return {};
 }
 
 std::optional<std::int32_t> field(const std::vector<std::string_view>& fields, std::size_t at)
@@ -54,6 +75,8 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
         reserved_.insert(nameKey(name));
     if (!config_.clock)
         config_.clock = [] { return std::chrono::steady_clock::now(); };
+    if (!config_.wallClock)
+        config_.wallClock = [] { return WallClock::now(); };
     loadState();
     if (!config_.challenge) {
         config_.challenge = [engine = std::mt19937(std::random_device{}())]() mutable {
@@ -213,10 +236,15 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     const std::string_view name = fields.size() >= 2 ? fields[1] : std::string_view();
     std::string key = nameKey(name);
     const char* refusal = nullptr;
+    const auto now = config_.wallClock();
     if (!loginAllowed(c.address))
         refusal = "refused: too many log-ins from this address";
+    else if (!c.address.empty() && bans_.find(BanKind::Address, c.address, now))
+        refusal = "refused: banned address";
     else if (!acceptableName(name) || name.size() > config_.limits.maxNameLength)
         refusal = "refused: unusable name";
+    else if (bans_.find(BanKind::Name, name, now))
+        refusal = "refused: banned name";
     else if (reserved_.count(key) != 0)
         refusal = "refused: reserved name";
     else if (names_.count(key) != 0)
@@ -324,6 +352,12 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
         return;
     }
     c.chatRefused = 0;
+    if (muted(users_[me].name)) {
+        if (!std::exchange(c.toldMuted, true))
+            notify(me, std::string(notice::Muted) + std::string(notice::MutedWhy));
+        outbox_.note(users_[me].connection, LogLevel::Debug, "chat while muted: not relayed");
+        return;
+    }
     const std::optional<Chat> chat = relayableChat(fields[1]);
     if (!chat)
         return;
@@ -577,10 +611,156 @@ bool Lobby::takeChatToken(Connection& c)
     return true;
 }
 
+std::int16_t Lobby::findUser(std::string_view name) const
+{
+    const std::string key = nameKey(name);
+    for (std::size_t i = 1; i < users_.size(); ++i)
+        if (users_[i].connection != 0 && nameKey(users_[i].name) == key)
+            return static_cast<std::int16_t>(i);
+    return 0;
+}
+
+Lobby::Affected Lobby::sendAway(std::int16_t index, std::string_view notice, std::string_view why)
+{
+    const ConnectionId id = users_[index].connection;
+    Affected affected{users_[index].name, connections_.at(id).address};
+    notify(index, notice);
+    outbox_.note(id, LogLevel::Info, why);
+    release(id, DropKind::Close);
+    return affected;
+}
+
+std::optional<Lobby::Affected> Lobby::kick(std::string_view name)
+{
+    const std::int16_t index = findUser(name);
+    if (index == 0)
+        return std::nullopt;
+    return sendAway(index, notice::Kicked, "kicked by the operator");
+}
+
+Lobby::BanResult Lobby::ban(BanKind kind, std::string_view target,
+                            std::optional<std::chrono::seconds> length)
+{
+    BanResult result;
+    Ban entry{kind, std::string(target), std::nullopt};
+    if (length)
+        entry.until = config_.wallClock() + *length;
+    if (!bans_.add(entry)) {
+        result.full = true;
+        return result;
+    }
+    const std::string what =
+        kind == BanKind::Name ? "name \"" + entry.target + "\"" : "address " + entry.target;
+    outbox_.note(0, LogLevel::Info,
+                 "operator: banned " + what +
+                     (entry.until ? " until " + utcText(*entry.until) : " until lifted"));
+    result.notKept = saveBans();
+    const std::string told = std::string(notice::Banned) + spokenLength(length) + ".";
+    const std::string why = "dropped: banned " +
+                            std::string(kind == BanKind::Name ? "name" : "address") +
+                            " by the operator";
+    if (kind == BanKind::Name) {
+        if (const std::int16_t index = findUser(target))
+            result.dropped.push_back(sendAway(index, told, why));
+        return result;
+    }
+    for (std::size_t i = 1; i < users_.size(); ++i) {
+        const ConnectionId id = users_[i].connection;
+        if (id != 0 && connections_[id].address == target)
+            result.dropped.push_back(sendAway(static_cast<std::int16_t>(i), told, why));
+    }
+    return result;
+}
+
+bool Lobby::unban(BanKind kind, std::string_view target, std::string& notKept)
+{
+    if (!bans_.remove(kind, target))
+        return false;
+    outbox_.note(0, LogLevel::Info,
+                 "operator: lifted the ban on " + (kind == BanKind::Name
+                                                       ? "name \"" + std::string(target) + "\""
+                                                       : "address " + std::string(target)));
+    notKept = saveBans();
+    return true;
+}
+
+std::optional<Lobby::Affected> Lobby::mute(std::string_view name,
+                                           std::optional<std::chrono::seconds> length)
+{
+    const std::int16_t index = findUser(name);
+    if (index == 0)
+        return std::nullopt;
+    const auto now = config_.clock();
+    std::erase_if(mutes_, [&](const auto& entry) { return entry.second && *entry.second <= now; });
+    std::string key = nameKey(users_[index].name);
+    if (mutes_.size() >= MaxMutes && mutes_.count(key) == 0)
+        return std::nullopt;
+    mutes_[std::move(key)] = length ? std::optional(now + *length)
+                                    : std::optional<std::chrono::steady_clock::time_point>();
+    const ConnectionId id = users_[index].connection;
+    Connection& c = connections_[id];
+    c.toldMuted = true;
+    notify(index,
+           std::string(notice::Muted) + spokenLength(length) + std::string(notice::MutedWhy));
+    outbox_.note(id, LogLevel::Info,
+                 "muted by the operator" +
+                     (length ? " for " + std::to_string(length->count()) + " s" : std::string()));
+    return Affected{users_[index].name, c.address};
+}
+
+bool Lobby::unmute(std::string_view name)
+{
+    const std::string key = nameKey(name);
+    const auto it = mutes_.find(key);
+    if (it == mutes_.end())
+        return false;
+    const bool inForce = !it->second || *it->second > config_.clock();
+    mutes_.erase(it);
+    if (!inForce)
+        return false;
+    const std::int16_t index = findUser(name);
+    if (index != 0) {
+        connections_[users_[index].connection].toldMuted = false;
+        notify(index, notice::Unmuted);
+    }
+    outbox_.note(index ? users_[index].connection : 0, LogLevel::Info,
+                 index ? std::string("unmuted by the operator")
+                       : "operator: unmuted \"" + std::string(name) + "\"");
+    return true;
+}
+
+bool Lobby::muted(std::string_view name)
+{
+    const auto it = mutes_.find(nameKey(name));
+    if (it == mutes_.end())
+        return false;
+    if (it->second && *it->second <= config_.clock()) {
+        mutes_.erase(it);
+        return false;
+    }
+    return true;
+}
+
+std::string Lobby::saveBans()
+{
+    if (config_.stateFolder.empty())
+        return "no state-dir";
+    const auto error = bans_.save(std::filesystem::path(config_.stateFolder) / BansFile);
+    if (!error)
+        return {};
+    outbox_.note(0, LogLevel::Error, "state: " + *error);
+    return *error;
+}
+
 void Lobby::loadState()
 {
     if (config_.stateFolder.empty())
         return;
+    const int unreadable =
+        bans_.load(std::filesystem::path(config_.stateFolder) / BansFile, config_.wallClock());
+    if (unreadable > 0)
+        outbox_.note(0, LogLevel::Warning,
+                     "state: ignoring " + number(unreadable) + " unreadable lines of " + BansFile);
     std::ifstream in(std::filesystem::path(config_.stateFolder) / HighestIndexFile);
     std::string text;
     if (in && std::getline(in, text)) {

@@ -3,6 +3,7 @@
 // in, and everything the lobby says or decides goes out through an Outbox, so the whole
 // protocol can be driven by a test or a fuzzer.
 
+#include "BanList.h"
 #include "LobbyLimits.h"
 #include "LogLevel.h"
 
@@ -59,8 +60,10 @@ struct LobbyConfig {
     LobbyLimits limits;
     // A folder where the lobby keeps what must outlive a restart; empty: nothing is kept.
     std::string stateFolder;
-    // The time for rate limits; empty: the steady clock.
+    // The time for rate limits and mutes; empty: the steady clock.
     std::function<std::chrono::steady_clock::time_point()> clock;
+    // The time for bans, which outlive a restart; empty: the system clock.
+    std::function<WallClock::time_point()> wallClock;
 };
 
 class Lobby {
@@ -87,6 +90,31 @@ public:
     void setMaxUsers(int maxUsers);
     void setLimits(LobbyLimits limits) { config_.limits = std::move(limits); }
 
+    // The operator's moderation (through the control socket). Names are matched as log-ins
+    // match them: after folding case and blanks. A user sent away is told why first.
+    struct Affected {
+        std::string name;
+        std::string address;
+    };
+    // Nothing when nobody by that name is logged in.
+    std::optional<Affected> kick(std::string_view name);
+    struct BanResult {
+        bool full = false;             // the list has no room: nothing changed
+        std::vector<Affected> dropped; // logged-in users it sent away
+        std::string notKept;           // why it does not outlive a restart, when it does not
+    };
+    BanResult ban(BanKind kind, std::string_view target,
+                  std::optional<std::chrono::seconds> length);
+    // False when there was no such ban; `notKept` as for ban().
+    bool unban(BanKind kind, std::string_view target, std::string& notKept);
+    std::vector<Ban> bans() { return bans_.list(config_.wallClock()); }
+    // A muted user's chat lines are not relayed; the user is told at once, and on a later
+    // connection at the first line. Nothing when nobody by that name is logged in (or the
+    // mutes in force are as many as can be).
+    std::optional<Affected> mute(std::string_view name, std::optional<std::chrono::seconds> length);
+    bool unmute(std::string_view name);
+    bool muted(std::string_view name);
+
     // The name of the user on a connection, empty before log-in.
     std::string_view userName(ConnectionId id) const;
 
@@ -109,6 +137,7 @@ public:
         double chatTokens = 0;
         std::chrono::steady_clock::time_point chatRefilled{};
         int chatRefused = 0; // lines refused since the last one relayed
+        bool toldMuted = false;
     };
 
     struct User {
@@ -147,6 +176,9 @@ private:
     std::int16_t allocateIndex();
 
     void notify(std::int16_t index, std::string_view text);
+    Affected sendAway(std::int16_t index, std::string_view notice, std::string_view why);
+    std::int16_t findUser(std::string_view name) const;
+    std::string saveBans();
     bool limited(std::string_view address) const;
     bool loginAllowed(const std::string& address);
     bool takeChatToken(Connection& c);
@@ -170,6 +202,9 @@ private:
     // Indexes up to this one were handed out by an earlier run; user lists free them.
     std::int16_t earlierHighestIndex_ = 0;
     std::int16_t savedHighestIndex_ = 0;
+    BanList bans_;
+    // Muted name keys, each until a time or until lifted.
+    std::map<std::string, std::optional<std::chrono::steady_clock::time_point>> mutes_;
 };
 
 } // namespace stonecall::server

@@ -56,6 +56,9 @@ public:
     void reconfigure(const ServerConfig& config);
 
     const Lobby& lobby() const { return lobby_; }
+    // For the operator's commands and notices, run on this loop; what they send goes out at
+    // the next pass.
+    Lobby& lobby() { return lobby_; }
     std::size_t queuedBytes() const;
     // Where events go, each line naming the peer's address and user; none: no log.
     void setLog(Log* log) { log_ = log; }

@@ -20,6 +20,12 @@ inline constexpr std::string_view ChatCut = "Your line was too long: only its fi
 inline constexpr std::string_view ChatFlood =
     "You are sending too fast: your lines are not being relayed. Slow down or be disconnected.";
 inline constexpr std::string_view FloodDisconnect = "Disconnected for flooding the chat.";
+// The operator's actions; the length of a ban or a mute, where it has one, is added.
+inline constexpr std::string_view Kicked = "You were disconnected by the operator.";
+inline constexpr std::string_view Banned = "You are banned from this lobby";
+inline constexpr std::string_view Muted = "You are muted by the operator";
+inline constexpr std::string_view MutedWhy = ": your chat lines are not relayed.";
+inline constexpr std::string_view Unmuted = "You may chat again: the operator lifted your mute.";
 } // namespace notice
 
 } // namespace stonecall::server

@@ -1,11 +1,14 @@
 // stonecall-lobbyd: the lobby server the Stonecall client logs in to.
 
 #include "Config.h"
+#include "Control.h"
+#include "ControlSocket.h"
 #include "LobbyServer.h"
 #include "Log.h"
 #include "OpenFiles.h"
 
 #include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <malloc.h>
 #include <unistd.h>
@@ -28,9 +31,11 @@ namespace {
 void printHelp()
 {
     std::printf("Usage: stonecall-lobbyd [options]\n"
-                "Lobby server for the Stonecall client. SIGTERM or SIGINT stops it; SIGUSR1 "
-                "logs a status line (users, connections, memory); SIGHUP reloads the "
-                "configuration file and the message of the day.\n\n"
+                "Lobby server for the Stonecall client. SIGTERM or SIGINT tells the players and "
+                "stops it after shutdown-notice seconds (a second one at once); SIGUSR1 logs a "
+                "status line (users, connections, memory); SIGHUP reloads the configuration file "
+                "and the message of the day. Operators kick, ban, mute and send notices with "
+                "stonecall-lobbyctl through the control socket.\n\n"
                 "Options:\n"
                 "  -h, --help                  Displays help on commandline options.\n"
                 "  --help-all                  Displays the same help.\n"
@@ -137,13 +142,16 @@ void reload(LobbyServer& server, Log& log, Settings& settings, const OptionValue
         std::to_string(
             std::chrono::duration_cast<std::chrono::seconds>(fresh.server.pingInterval).count()) +
         ", log-level " + Log::nameOf(fresh.logLevel) + ", chat-rate " +
-        std::to_string(static_cast<int>(fresh.server.lobby.limits.chatLinesPerSecond));
+        std::to_string(static_cast<int>(fresh.server.lobby.limits.chatLinesPerSecond)) +
+        ", shutdown-notice " + std::to_string(fresh.shutdownNotice);
     if (fresh.bind != settings.bind || fresh.port != settings.port ||
-        fresh.server.lobby.stateFolder != settings.server.lobby.stateFolder) {
-        line += "; bind, port and state-dir take effect at the next start";
+        fresh.server.lobby.stateFolder != settings.server.lobby.stateFolder ||
+        fresh.controlSocket != settings.controlSocket) {
+        line += "; bind, port, state-dir and control-socket take effect at the next start";
         fresh.bind = settings.bind;
         fresh.port = settings.port;
         fresh.server.lobby.stateFolder = settings.server.lobby.stateFolder;
+        fresh.controlSocket = settings.controlSocket;
     }
     settings = std::move(fresh);
     log.write(LogLevel::Info, line);
@@ -183,18 +191,41 @@ int main(int argc, char** argv)
 
     LobbyServer server(settings.server);
     server.setLog(&log);
-    // SIGTERM and SIGINT end the loop, so the server closes its sockets and frees what it
-    // holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a status line;
-    // SIGHUP reloads the settings, keeping the old ones when the new ones are wrong.
+    // SIGTERM and SIGINT tell the players and end the loop after the notice's time (at once
+    // with nobody to tell, or at a second signal), so the server closes its sockets and frees
+    // what it holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a
+    // status line; SIGHUP reloads the settings, keeping the old ones when the new ones are
+    // wrong.
     asio::signal_set signals(server.context(), SIGTERM, SIGINT, SIGUSR1);
     signals.add(SIGHUP);
+    asio::steady_timer closing(server.context());
+    bool stopping = false;
     std::function<void(const std::error_code&, int)> onSignal = [&](const std::error_code& error,
                                                                     int number) {
         if (error)
             return;
         if (number == SIGTERM || number == SIGINT) {
-            log.write(LogLevel::Info, number == SIGTERM ? "stopping: SIGTERM" : "stopping: SIGINT");
-            server.stop();
+            const std::string name = number == SIGTERM ? "SIGTERM" : "SIGINT";
+            const int seconds = settings.shutdownNotice;
+            if (stopping || seconds <= 0 || server.lobby().userCount() == 0) {
+                log.write(LogLevel::Info,
+                          "stopping: " + name + (stopping ? " again, closing at once" : ""));
+                server.stop();
+                return;
+            }
+            stopping = true;
+            const std::string in =
+                std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+            log.write(LogLevel::Info, "stopping: " + name + "; closing in " + in);
+            server.lobby().announce("The lobby is closing in " + in + ".");
+            closing.expires_after(std::chrono::seconds(seconds));
+            closing.async_wait([&](const std::error_code& e) {
+                if (e)
+                    return;
+                log.write(LogLevel::Info, "stopping now");
+                server.stop();
+            });
+            signals.async_wait(onSignal);
             return;
         }
         if (number == SIGUSR1)
@@ -210,6 +241,18 @@ int main(int argc, char** argv)
                      settings.bind.empty() ? "every address" : settings.bind.c_str(),
                      static_cast<unsigned>(settings.port), server.errorString().c_str());
         return 1;
+    }
+    // The operator's commands, on the same loop as the lobby.
+    Control control(server.lobby());
+    ControlSocket controlSocket(server.context(), control, &log);
+    if (!settings.controlSocket.empty()) {
+        if (const auto error = controlSocket.open(settings.controlSocket)) {
+            std::fprintf(stderr, "stonecall-lobbyd: control socket %s\n", error->c_str());
+            return 1;
+        }
+        log.write(LogLevel::Info, "control socket " + settings.controlSocket);
+    } else {
+        log.write(LogLevel::Info, "no control socket (control-socket not set)");
     }
     std::printf("stonecall-lobbyd listening on port %u\n", static_cast<unsigned>(server.port()));
     std::fflush(stdout);

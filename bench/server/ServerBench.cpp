@@ -168,7 +168,9 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
         argv = {options.lobbyd, "--port", std::to_string(port), "--max-users",
                 std::to_string(maxUsers), "--ping-interval", "0",
                 // One client sends every line: the chat limit would refuse all but a few.
-                "--chat-rate", "0"};
+                "--chat-rate", "0",
+                // Stopped with clients still in: no notice to wait for.
+                "--shutdown-notice", "0"};
     else
         argv = {options.reference, "--port", std::to_string(port)};
     const char* label = lobby ? "stonecall-lobbyd" : "reference";

@@ -8,7 +8,6 @@
 #include "roster/UserList.h"
 
 #include <QApplication>
-#include <QTreeView>
 #include <QWidget>
 #include <benchmark/benchmark.h>
 

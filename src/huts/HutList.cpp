@@ -56,8 +56,11 @@ void HutList::takeRole(std::int32_t index)
 {
     if (!users.contains(index))
         return;
-    if (roles.size() <= static_cast<std::size_t>(index))
-        roles.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+    if (roles.size() <= static_cast<std::size_t>(index)) {
+        const std::size_t entries = static_cast<std::size_t>(users.MaxUserIndex()) + 1;
+        roles.reserve(UserTable::roomFor(entries));
+        roles.resize(entries);
+    }
     Role& was = roles[static_cast<std::size_t>(index)];
     const Role now = roleOf(index);
     // An edited host or member may change what its hut shows even when its role stays.
@@ -71,8 +74,11 @@ void HutList::takeRole(std::int32_t index)
         if (was.memberOf >= 0)
             members[static_cast<std::size_t>(was.memberOf)].erase(index);
         if (now.memberOf >= 0) {
-            if (members.size() <= static_cast<std::size_t>(now.memberOf))
-                members.resize(static_cast<std::size_t>(now.memberOf) + 1);
+            const auto host = static_cast<std::size_t>(now.memberOf);
+            if (members.size() <= host) {
+                members.reserve(UserTable::roomFor(host + 1));
+                members.resize(host + 1);
+            }
             members[static_cast<std::size_t>(now.memberOf)].insert(index);
         }
     }
@@ -139,9 +145,12 @@ void HutList::build(std::int32_t host, Hut& hut)
 
 HutList::Hut& HutList::shownHut(std::int32_t host)
 {
-    if (shown.size() <= static_cast<std::size_t>(host))
-        shown.resize(std::max<std::size_t>(static_cast<std::size_t>(host) + 1,
-                                           static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    if (shown.size() <= static_cast<std::size_t>(host)) {
+        const std::size_t entries = std::max<std::size_t>(
+            static_cast<std::size_t>(host) + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
+    }
     std::unique_ptr<Hut>& hut = shown[static_cast<std::size_t>(host)];
     if (!hut)
         hut = std::make_unique<Hut>();

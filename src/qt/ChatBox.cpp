@@ -2,12 +2,18 @@
 
 #include "qt/Charset.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace stonecall {
 
@@ -80,13 +86,37 @@ void ChatBox::appendLog(std::string_view bytes)
 void ChatBox::insertLog(std::string_view bytes)
 {
     QTextDocument* doc = document();
+    QAbstractTextDocumentLayout* layout = doc->documentLayout();
     // Like a text the program sets, an appended line is not the user's to undo; it also keeps
     // the undo history from growing with the log.
     doc->setUndoRedoEnabled(false);
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(toQString(bytes));
+    const QTextBlock first = cursor.block();
+    {
+        // A new line makes the document's layout ask for the whole box to be repainted; only
+        // the lines that changed need it (the rest stays, or scrolls with the caret), so that
+        // request is held back and a narrower one made below.
+        const QSignalBlocker quiet(layout);
+        cursor.insertText(toQString(bytes));
+    }
     doc->setUndoRedoEnabled(true);
+    // The size the blocked signals would have reported: the scroll range follows it.
+    emit layout->documentSizeChanged(layout->documentSize());
+
+    // A log line is laid out once and painted many times, on every repaint of the box while
+    // it is in view: keep its shaped glyphs instead of shaping the text again for each paint.
+    // The log never holds more than a few pages, so the kept glyphs stay few.
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        if (QTextLayout* lines = block.layout())
+            lines->setCacheEnabled(true);
+    }
+    // From the first line that changed down to the bottom of the box: what lies below a
+    // line that grew moves with it.
+    const qreal top = blockBoundingGeometry(first).translated(contentOffset()).top();
+    const int from = std::max(0, static_cast<int>(std::floor(top)));
+    if (from < viewport()->height())
+        viewport()->update(0, from, viewport()->width(), viewport()->height() - from);
 }
 
 void ChatBox::clearLog()

@@ -4,6 +4,12 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+
+#include <cerrno>
+#endif
+
 namespace stonecall {
 
 QtSocket::QtSocket(QObject* parent) : QObject(parent)
@@ -65,6 +71,26 @@ void QtSocket::Close()
 
 void QtSocket::SendData(std::string_view bytes)
 {
+#ifdef Q_OS_UNIX
+    // While nothing of ours waits in Qt's buffer, the bytes go straight to the system: a reply
+    // leaves at once, and the event loop takes no extra turns to switch the write notifier on
+    // and off again. What the system does not take now joins Qt's buffer, which keeps the order.
+    if (socket_.bytesToWrite() == 0 && socket_.state() == QAbstractSocket::ConnectedState) {
+        const auto descriptor = static_cast<int>(socket_.socketDescriptor());
+        while (descriptor >= 0 && !bytes.empty()) {
+            const ssize_t sent =
+                ::send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0)
+                bytes.remove_prefix(static_cast<std::size_t>(sent));
+            else if (sent < 0 && errno == EINTR)
+                continue;
+            else
+                break; // full, or an error that Qt's own write reports
+        }
+        if (bytes.empty())
+            return;
+    }
+#endif
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     // Within one arrival the event loop does not turn, so hand over what the system takes now;
     // what stays behind is what the server has not read. Once per FlushAbove bytes, so a peer
@@ -88,8 +114,11 @@ std::string QtSocket::GetData(std::size_t maxBytes)
         return {};
     const qint64 wanted = static_cast<qint64>(
         std::min<std::size_t>(maxBytes, static_cast<std::size_t>(socket_.bytesAvailable())));
-    const QByteArray data = socket_.read(wanted);
-    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+    // Read straight into the string the caller keeps: no second copy through a QByteArray.
+    std::string data(static_cast<std::size_t>(wanted), '\0');
+    const qint64 got = wanted > 0 ? socket_.read(data.data(), wanted) : 0;
+    data.resize(static_cast<std::size_t>(std::max<qint64>(got, 0)));
+    return data;
 }
 
 bool QtSocket::isConnected() const

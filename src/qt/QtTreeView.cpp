@@ -1,120 +1,46 @@
 #include "qt/QtTreeView.h"
 
-#include <QTreeView>
-
 #include <algorithm>
-#include <functional>
 
 namespace stonecall {
 
-namespace {
-
-// A QTreeView that reports a double-click anywhere on it, once the click has made its node
-// current.
-class ClickableTree final : public QTreeView {
-public:
-    using QTreeView::QTreeView;
-    std::function<void()> onDoubleClick;
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent* event) override
-    {
-        QTreeView::mouseDoubleClickEvent(event);
-        if (onDoubleClick)
-            onDoubleClick();
-    }
-};
-
-bool within(const TreeModel::Node* node, const TreeModel::Node* subtree)
-{
-    for (; node; node = node->parent) {
-        if (node == subtree)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-struct QtTreeView::Busy {
-    explicit Busy(QtTreeView& view) : view(view) { ++view.busy; }
-    ~Busy() { --view.busy; }
-    QtTreeView& view;
-};
-
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(this))
 {
-    auto* view = new ClickableTree(parent);
-    tree = view;
-    view->onDoubleClick = [this] { emit doubleClicked(); };
-    view->setHeaderHidden(true);
-    // Equal rows let the view lay out tens of thousands of nodes without measuring each.
-    view->setUniformRowHeights(true);
-    view->setExpandsOnDoubleClick(false);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setModel(model);
+    tree = new RowView(model, parent);
+    connect(tree, &RowView::doubleClicked, this, &QtTreeView::doubleClicked);
     frame.setSingleShot(true);
     connect(&frame, &QTimer::timeout, this, [this] { settle(); });
-    followView();
+    model->pending = [this] { schedule(); };
+    model->aboutToRemove = [this](TreeModel::Node* node) {
+        for (const TreeModel::Node* at = tree->currentNode(); at; at = at->parent) {
+            if (at == node) {
+                tree->setCurrentNode(nullptr);
+                return;
+            }
+        }
+    };
+}
+
+void QtTreeView::schedule()
+{
+    if (frame.isActive())
+        return;
+    const qint64 since = sinceSettled.isValid() ? sinceSettled.elapsed() : BusyGapMs;
+    frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
 }
 
 QtTreeView::~QtTreeView()
 {
-    if (tree) {
-        tree->setModel(nullptr);
-        if (!tree->parent())
-            delete tree;
-    }
-}
-
-void QtTreeView::followView()
-{
-    connect(tree, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-        if (!busy)
-            model->setExpandedFlag(model->nodeOf(index), true);
-    });
-    connect(tree, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
-        if (!busy)
-            model->setExpandedFlag(model->nodeOf(index), false);
-    });
-    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& index) {
-                if (!busy)
-                    current = index.isValid() ? model->nodeOf(index) : nullptr;
-            });
-    model->pending = [this] {
-        if (frame.isActive())
-            return;
-        const qint64 since = sinceSettled.isValid() ? sinceSettled.elapsed() : BusyGapMs;
-        frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
-    };
-    // A node set expanded before it had children, or before it was shown, opens once they are.
-    model->shownExpanded = [this](TreeModel::Node* node) {
-        const QModelIndex index = model->indexOf(node);
-        if (!tree->isExpanded(index))
-            tree->expand(index);
-    };
-    model->aboutToRemove = [this](TreeModel::Node* node) {
-        if (!within(current, node))
-            return;
-        current = nullptr;
-        tree->selectionModel()->clear();
-    };
+    // The rows read the model's storage: they go first.
+    delete tree;
 }
 
 void QtTreeView::settle()
 {
     frame.stop();
     sinceSettled.start();
-    Busy busy(*this);
     model->settle();
-    // A current node that moved to a new place is current there too.
-    if (current) {
-        const QModelIndex index = model->indexOf(current);
-        if (index.isValid() && tree->currentIndex() != index)
-            tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    }
+    tree->refresh();
 }
 
 QWidget* QtTreeView::widget() const
@@ -122,7 +48,7 @@ QWidget* QtTreeView::widget() const
     return tree;
 }
 
-QTreeView* QtTreeView::view() const
+RowView* QtTreeView::view() const
 {
     return tree;
 }
@@ -137,10 +63,8 @@ QModelIndex QtTreeView::indexOf(std::string_view key)
 
 void QtTreeView::clear()
 {
-    Busy busy(*this);
     frame.stop();
-    current = nullptr;
-    tree->selectionModel()->clear();
+    tree->setCurrentNode(nullptr);
     model->clear();
 }
 
@@ -148,19 +72,17 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
                         std::string_view key, std::string_view text)
 {
     TreeModel::Node* parent = parentKey.empty() ? model->root() : model->find(parentKey);
-    if (!parent || key.empty() || model->find(key))
+    if (!parent || key.empty())
         return;
     TreeModel::Node* before = beforeKey.empty() ? nullptr : model->find(beforeKey);
     if (before && before->parent != parent)
         before = nullptr;
-    Busy busy(*this);
     model->insert(parent, before, key, text);
 }
 
 void QtTreeView::remove(std::string_view key)
 {
     if (TreeModel::Node* node = model->find(key)) {
-        Busy busy(*this);
         model->remove(node);
     }
 }
@@ -184,7 +106,6 @@ std::string QtTreeView::text(std::string_view key) const
 void QtTreeView::setText(std::string_view key, std::string_view text)
 {
     if (TreeModel::Node* node = model->find(key)) {
-        Busy busy(*this);
         model->setText(node, text);
     }
 }
@@ -228,7 +149,6 @@ std::vector<std::string> QtTreeView::childKeys(std::string_view parentKey) const
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
     if (TreeModel::Node* node = model->find(key)) {
-        Busy busy(*this);
         model->setColours(node, fore, back);
     }
 }
@@ -238,11 +158,12 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
     TreeModel::Node* node = model->find(key);
     if (!node)
         return;
-    model->setExpandedFlag(node, expanded);
-    // A node the view has not been shown yet opens when it is.
-    if (model->isShown(node)) {
-        Busy busy(*this);
-        tree->setExpanded(model->indexOf(node), expanded);
+    // A node the view has no children of yet opens when it has; one in sight opens with the
+    // next frame, together with the other changes.
+    if (node->expanded != expanded) {
+        model->setExpandedFlag(node, expanded);
+        tree->restructure();
+        schedule();
     }
 }
 
@@ -256,22 +177,20 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
 {
     TreeModel::Node* node = key.empty() ? model->root() : model->find(key);
     if (node) {
-        Busy busy(*this);
         model->setSorted(node, sorted);
     }
 }
 
 void QtTreeView::setUserCollapsible(bool collapsible)
 {
-    tree->setItemsExpandable(collapsible);
-    tree->setRootIsDecorated(collapsible);
+    tree->setUserCollapsible(collapsible);
 }
 
 std::optional<std::string> QtTreeView::selectedKey() const
 {
-    if (!current)
+    if (!tree->currentNode())
         return std::nullopt;
-    return current->key;
+    return tree->currentNode()->key;
 }
 
 } // namespace stonecall

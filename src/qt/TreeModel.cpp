@@ -110,7 +110,7 @@ void TreeModel::renumber(Node* parent)
     parent->staleRows = false;
 }
 
-QModelIndex TreeModel::indexOf(Node* node) const
+QModelIndex TreeModel::indexOf(const Node* node) const
 {
     if (!node || node == root_ || !node->inView)
         return {};
@@ -214,11 +214,15 @@ void TreeModel::clear()
 TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
                                    std::string_view text)
 {
+    // One look-up both checks the key and files the node under it.
     auto* node = new Node;
     node->key = key;
+    if (!byKey.try_emplace(std::string_view(node->key), node).second) {
+        delete node;
+        return nullptr;
+    }
     node->text = text;
     node->parent = parent;
-    byKey.emplace(std::string_view(node->key), node);
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->live;
     queue(parent, node);
@@ -319,8 +323,10 @@ void TreeModel::settle()
     }
 
     // What was removed a settle ago has left the view for good.
-    for (Node* node : buried)
+    for (Node* node : buried) {
+        forget(node);
         delete node;
+    }
     buried.clear();
     buried.swap(graveyard);
 }
@@ -362,26 +368,32 @@ TreeModel::Plan TreeModel::plan(Node* parent)
     }
     parent->incoming.clear();
 
-    // The rows that leave, found by pointer, so that the nodes that stay are not touched.
-    std::vector<Node*> survivors;
-    if (parent->outgoing.empty()) {
-        survivors = parent->shown;
+    // The rows that leave, found by pointer, so that the nodes that stay are not touched: a
+    // few by a scan of the rows each, many by a set.
+    std::vector<std::size_t> leavingRows;
+    const std::vector<Node*>& shown = parent->shown;
+    if (parent->outgoing.size() <= 8) {
+        for (Node* child : parent->outgoing) {
+            const auto at = std::find(shown.begin(), shown.end(), child);
+            if (at != shown.end())
+                leavingRows.push_back(static_cast<std::size_t>(at - shown.begin()));
+        }
+        std::sort(leavingRows.begin(), leavingRows.end());
     } else {
-        std::unordered_set<const Node*> outgoing(parent->outgoing.begin(), parent->outgoing.end());
-        for (Node* child : parent->outgoing)
-            child->leaving = false;
-        parent->outgoing.clear();
-        survivors.reserve(parent->shown.size());
-        for (std::size_t row = 0; row < parent->shown.size(); ++row) {
-            Node* child = parent->shown[row];
-            if (outgoing.contains(child))
-                addRow(plan.leaving, row);
-            else
-                survivors.push_back(child);
+        const std::unordered_set<const Node*> outgoing(parent->outgoing.begin(),
+                                                       parent->outgoing.end());
+        for (std::size_t row = 0; row < shown.size(); ++row) {
+            if (outgoing.contains(shown[row]))
+                leavingRows.push_back(row);
         }
     }
+    for (Node* child : parent->outgoing)
+        child->leaving = false;
+    parent->outgoing.clear();
+    for (const std::size_t row : leavingRows)
+        addRow(plan.leaving, row);
 
-    plan.all.reserve(survivors.size() + incoming.size());
+    plan.all.reserve(shown.size() - leavingRows.size() + incoming.size());
     if (!parent->sorted) {
         // The list holds the order; survivors keep theirs within it.
         for (Node* child = parent->first; child; child = child->next) {
@@ -391,20 +403,37 @@ TreeModel::Plan TreeModel::plan(Node* parent)
         }
         return plan;
     }
-    // Survivors are in order already; each newcomer finds its place among them, by search
-    // when they are few, by one pass over the survivors when they are many.
+    std::vector<Node*> kept;
+    if (!leavingRows.empty()) {
+        kept.reserve(shown.size() - leavingRows.size());
+        std::size_t from = 0;
+        for (const std::size_t row : leavingRows) {
+            kept.insert(kept.end(), shown.begin() + static_cast<long>(from),
+                        shown.begin() + static_cast<long>(row));
+            from = row + 1;
+        }
+        kept.insert(kept.end(), shown.begin() + static_cast<long>(from), shown.end());
+    }
+    const std::vector<Node*>& survivors = leavingRows.empty() ? shown : kept;
+
+    // Survivors are in order already; each newcomer, in order too, finds its place among
+    // those after the previous one's, in steps that double and then by halving, so that k
+    // newcomers among n rows cost about k log(n / k) comparisons.
     order.sort(incoming);
     const auto less = [this](const Node* a, const Node* b) { return order.less(a, b); };
-    const bool few = incoming.size() * 32 < survivors.size();
+    const auto place = [&](auto first, auto last, const Node* child) {
+        for (std::size_t step = 1;; step *= 2) {
+            if (step > static_cast<std::size_t>(last - first))
+                return std::lower_bound(first, last, child, less);
+            const auto probe = first + static_cast<long>(step - 1);
+            if (!less(*probe, child))
+                return std::lower_bound(first, probe, child, less);
+            first = probe + 1;
+        }
+    };
     auto from = survivors.begin();
     for (Node* child : incoming) {
-        auto at = from;
-        if (few) {
-            at = std::lower_bound(from, survivors.end(), child, less);
-        } else {
-            while (at != survivors.end() && less(*at, child))
-                ++at;
-        }
+        const auto at = place(from, survivors.end(), child);
         plan.all.insert(plan.all.end(), from, at);
         addRow(plan.arriving, plan.all.size());
         plan.all.push_back(child);
@@ -502,22 +531,15 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    if (parent != root_ && parent->expanded && !parent->shown.empty() && shownExpanded)
-        shownExpanded(parent);
-    for (Node* child : newcomers) {
+    for (Node* child : newcomers)
         child->changed = false;
-        nowShown(child);
-    }
 }
 
-void TreeModel::nowShown(Node* node)
+void TreeModel::forget(Node* node)
 {
-    if (node->shown.empty())
-        return;
-    if (node->expanded && shownExpanded)
-        shownExpanded(node);
-    for (Node* child : node->shown)
-        nowShown(child);
+    parents.erase(node);
+    for (Node* child = node->first; child; child = child->next)
+        forget(child);
 }
 
 void TreeModel::noteParent(Node* parent)

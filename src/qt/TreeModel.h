@@ -74,13 +74,13 @@ public:
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
     // Where the view has the node; invalid while it has not been told of it.
-    QModelIndex indexOf(Node* node) const;
+    QModelIndex indexOf(const Node* node) const;
     Node* nodeOf(const QModelIndex& index) const;
     void setExpandedFlag(Node* node, bool expanded);
 
     void clear();
-    // The caller has checked that parent is live, the key new and non-empty; `before`, when
-    // given, is a live child of parent.
+    // The caller has checked that parent is live and the key non-empty; `before`, when given,
+    // is a live child of parent. A key already in the tree adds nothing (null).
     Node* insert(Node* parent, Node* before, std::string_view key, std::string_view text);
     void remove(Node* node);
     void setText(Node* node, std::string_view text);
@@ -97,8 +97,8 @@ public:
     std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
-    // Told of each node the view has just been shown whose expanded flag is set.
-    std::function<void(Node*)> shownExpanded;
+    // The nodes with children the view knows of: the only ones whose rows can open.
+    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -121,7 +121,7 @@ private:
     Plan plan(Node* parent);
     void leave(Node* child);
     void settleNode(Node* parent);
-    void nowShown(Node* node);
+    void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
     static void listInsertBefore(Node* parent, Node* child, Node* before);

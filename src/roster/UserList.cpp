@@ -28,8 +28,12 @@ void UserList::entryChanged(std::int32_t index)
     if (index < 0 || index > MaxIndex)
         return;
     const auto i = static_cast<std::size_t>(index);
-    if (shown.size() <= i)
-        shown.resize(std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1));
+    if (shown.size() <= i) {
+        const std::size_t entries =
+            std::max(i + 1, static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
+    }
     if (!shown[i].changed) {
         shown[i].changed = true;
         changes.push_back(index);
@@ -91,8 +95,11 @@ void UserList::refresh(std::int32_t index)
 {
     if (!users.contains(index))
         return;
-    if (shown.size() <= static_cast<std::size_t>(index))
-        shown.resize(static_cast<std::size_t>(users.MaxUserIndex()) + 1);
+    if (shown.size() <= static_cast<std::size_t>(index)) {
+        const std::size_t entries = static_cast<std::size_t>(users.MaxUserIndex()) + 1;
+        shown.reserve(UserTable::roomFor(entries));
+        shown.resize(entries);
+    }
     const UserInfo& user = users[static_cast<std::size_t>(index)];
     Shown& now = shown[static_cast<std::size_t>(index)];
     const bool listed = !user.Name.empty();

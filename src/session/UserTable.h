@@ -25,6 +25,16 @@ struct UserInfo {
 // readers: whoever edits an entry tells the trees which one (the dispatcher does, per message).
 class UserTable {
 public:
+    // Indexes are 16-bit: no table holds more entries than this.
+    static constexpr std::size_t MaxEntries = 32768;
+    // The room a vector by entry index takes when it must hold `entries`: a small lobby's
+    // worth, and past that every possible entry at once (only the pages in use are touched),
+    // so a user list that enlarges the table one USER at a time never moves the entries.
+    static constexpr std::size_t roomFor(std::size_t entries)
+    {
+        return entries <= 1024 ? 1024 : MaxEntries;
+    }
+
     UserTable() : Users(1) {}
 
     std::int16_t MaxUserIndex() const { return static_cast<std::int16_t>(Users.size() - 1); }
@@ -39,8 +49,12 @@ public:
     // entries are free.
     void growTo(std::int16_t index)
     {
-        if (index > MaxUserIndex())
-            Users.resize(static_cast<std::size_t>(index) + 1);
+        if (index <= MaxUserIndex())
+            return;
+        const auto entries = static_cast<std::size_t>(index) + 1;
+        if (entries > Users.capacity())
+            Users.reserve(roomFor(entries));
+        Users.resize(entries);
     }
 
 private:

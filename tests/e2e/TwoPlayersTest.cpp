@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -69,7 +68,7 @@ struct Player {
 void doubleClickHutNode(Player& player, const std::string& key)
 {
     player.lobby().lstHutsView().settle(); // what the end of the frame would show
-    auto* view = qobject_cast<QTreeView*>(player.lobby().lstHutsView().widget());
+    RowView* view = player.lobby().lstHutsView().view();
     QAbstractItemModel* model = view->model();
     const std::string parent = player.huts().parentKey(key);
     const std::vector<std::string> huts = player.huts().childKeys("");

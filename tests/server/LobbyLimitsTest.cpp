@@ -230,6 +230,29 @@ TEST_F(LobbyLimitsTest, OperatorNoticeReachesEveryUserAsOneLobbyLine)
     EXPECT_THAT(out->take(2), IsEmpty());
 }
 
+TEST_F(LobbyLimitsTest, MuteHoldsAcrossLogInsTellsOncePerConnectionAndEnds)
+{
+    login(1, "ann");
+    login(2, "bob");
+    ASSERT_TRUE(lobby->mute("BOB", std::chrono::seconds(60)));
+    EXPECT_THAT(out->take(2),
+                testing::Contains(notice("You are muted by the operator for 1 "
+                                         "minute: your chat lines are not relayed.")));
+    // Coming back does not lift it; the new connection is told at its first line only.
+    lobby->disconnected(2);
+    login(3, "bob");
+    out->sent.clear();
+    send(3, msg("SENDMSG", {EncryptText("one")}));
+    send(3, msg("SENDMSG", {EncryptText("two")}));
+    EXPECT_THAT(
+        out->take(3),
+        ElementsAre(notice("You are muted by the operator: your chat lines are not relayed.")));
+    EXPECT_THAT(out->take(1), IsEmpty());
+    now += std::chrono::seconds(60);
+    send(3, msg("SENDMSG", {EncryptText("free")}));
+    EXPECT_THAT(out->take(1), ElementsAre(chat("bob", "free")));
+}
+
 TEST_F(LobbyLimitsTest, UserListAfterARestartFreesEveryIndexOfTheEarlierRun)
 {
     const std::filesystem::path folder =

@@ -1,7 +1,7 @@
 // The real stonecall-lobbyd in its own process, with limits set on it from outside, against
 // crowds of plain loopback sockets: running out of file descriptors, hostile bursts from
-// one user while everyone else reads promptly, and its configuration file read at start and
-// on SIGHUP.
+// one user while everyone else reads promptly, its configuration file read at start and
+// on SIGHUP, the operator's commands through the real stonecall-lobbyctl, and its end.
 
 #include "wire/Encryptor.h"
 #include "wire/Wire.h"
@@ -16,6 +16,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -34,10 +37,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// In a child process: becomes stonecall-lobbyd on a free port with the given arguments.
+// In a child process: becomes stonecall-lobbyd on a free port with the given arguments. It
+// stops at once when told to (a test that wants the players' notice first says so).
 [[noreturn]] void execLobbyd(std::vector<std::string> arguments)
 {
-    arguments.insert(arguments.begin(), {STONECALL_LOBBYD, "--port", "0"});
+    arguments.insert(arguments.begin(),
+                     {STONECALL_LOBBYD, "--port", "0", "--shutdown-notice", "0"});
     std::vector<char*> argv;
     for (std::string& arg : arguments)
         argv.push_back(arg.data());
@@ -666,4 +671,327 @@ TEST(Lobbyd, UnderSystemdLinesCarryAPriorityAndNoTimeOfTheirOwn)
     std::istringstream lines(server.log());
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.rfind("<6>", 0) == 0 || line.rfind("<4>", 0) == 0) << line;
+}
+
+namespace {
+
+// A folder of the test's own, removed at the end with what is in it.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        char name[] = "/tmp/lobbyd-test-dir-XXXXXX";
+        path_ = mkdtemp(name) ? name : "";
+    }
+    ~TempFolder()
+    {
+        if (!path_.empty())
+            std::system(("rm -rf '" + path_ + "'").c_str());
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// stonecall-lobbyctl run to its end with the given arguments: its exit status and what it
+// wrote, standard output and error together.
+std::pair<int, std::string> lobbyctl(const std::string& socket, std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {STONECALL_LOBBYCTL, "--socket", socket});
+    int out[2];
+    if (pipe(out) != 0)
+        return {-1, "no pipe"};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> argv;
+        for (std::string& arg : arguments)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(STONECALL_LOBBYCTL, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+std::string notice(std::string_view text)
+{
+    return makeCommand("PUBMSG", {"*lobby*: ", text});
+}
+
+std::string chat(std::string_view text)
+{
+    return msg("SENDMSG", {EncryptText(std::string(text))});
+}
+
+// Whether the peer heard `message` (and, when `then` is given, `then` after it).
+bool heard(Crowd::Peer& peer, const std::string& message)
+{
+    return std::find(peer.inbox.begin(), peer.inbox.end(), message) != peer.inbox.end();
+}
+
+// Logs a recording user in and waits for the server's answer: true when it let the user in,
+// false when it closed the connection.
+std::size_t enterAs(Crowd& crowd, const std::string& name, bool& in)
+{
+    const std::size_t i = crowd.open(hello(name));
+    crowd[i].record = true;
+    crowd.until([&] {
+        return crowd[i].closed ||
+               std::any_of(crowd[i].inbox.begin(), crowd[i].inbox.end(),
+                           [](const std::string& m) { return m.rfind("LOGIN\xA4", 0) == 0; });
+    });
+    in = !crowd[i].closed;
+    return i;
+}
+
+std::size_t enter(Crowd& crowd, const std::string& name)
+{
+    bool in = false;
+    const std::size_t i = enterAs(crowd, name, in);
+    EXPECT_TRUE(in) << name;
+    return i;
+}
+
+bool refused(Crowd& crowd, const std::string& name)
+{
+    bool in = true;
+    enterAs(crowd, name, in);
+    return !in;
+}
+
+} // namespace
+
+TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
+{
+    TempFolder folder;
+    const std::string control = folder / "control";
+    Lobbyd server({"--ping-interval", "0", "--chat-rate", "0", "--control-socket", control,
+                   "--state-dir", folder / "state"});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    const std::size_t ann = enter(crowd, "ann");
+    const std::size_t bob = enter(crowd, "bob");
+    const std::size_t carl = enter(crowd, "carl");
+    const std::size_t jurgen = enter(crowd, "J\xFCrgen"); // the lobby's single-byte set
+
+    // Mute: bob is told once, at once; his lines reach nobody, ann's still do.
+    auto [status, out] = lobbyctl(control, {"mute", "BOB"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out, "muted \"bob\" (127.0.0.1) until unmuted\n");
+    crowd.send(bob, chat("bob here") + chat("bob again"));
+    crowd.send(ann, chat("ann here"));
+    const std::string annLine = makeCommand("MSG", {"ann: ", EncryptText("ann here")});
+    ASSERT_TRUE(
+        crowd.until([&] { return heard(crowd[bob], annLine) && heard(crowd[carl], annLine); }));
+    const std::string mutedNotice =
+        notice("You are muted by the operator: your chat lines are not relayed.");
+    EXPECT_EQ(std::count(crowd[bob].inbox.begin(), crowd[bob].inbox.end(), mutedNotice), 1);
+    for (const std::size_t i : {ann, bob, carl})
+        for (const std::string& m : crowd[i].inbox)
+            EXPECT_EQ(m.rfind("MSG\xA4"
+                              "bob: ",
+                              0),
+                      std::string::npos)
+                << i;
+    std::tie(status, out) = lobbyctl(control, {"who"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("\tbob\t127.0.0.1\twaiting\tmuted\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("4 users"), std::string::npos) << out;
+
+    // Kick: carl is told, then closed; the log names the action, the user and the address.
+    std::tie(status, out) = lobbyctl(control, {"kick", "carl"});
+    EXPECT_EQ(status, 0) << out;
+    ASSERT_TRUE(crowd.until([&] { return crowd[carl].closed; }));
+    EXPECT_EQ(crowd[carl].inbox.back(), notice("You were disconnected by the operator."));
+    EXPECT_TRUE(server.logged("127.0.0.1:")) << server.log();
+    EXPECT_NE(server.log().find("user \"carl\" kicked by the operator"), std::string::npos)
+        << server.log();
+    std::tie(status, out) = lobbyctl(control, {"kick", "carl"});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "stonecall-lobbyctl: no user named \"carl\" is logged in\n");
+
+    // A ban by name, typed in UTF-8: the user is told and dropped, and no spelling of the
+    // name logs in again.
+    std::tie(status, out) = lobbyctl(control, {"ban", "j\xC3\xBCrgen"});
+    EXPECT_EQ(status, 0) << out;
+    ASSERT_TRUE(crowd.until([&] { return crowd[jurgen].closed; }));
+    EXPECT_EQ(crowd[jurgen].inbox.back(), notice("You are banned from this lobby."));
+    EXPECT_TRUE(refused(crowd, "J\xDCRGEN"));
+    EXPECT_TRUE(server.logged("refused: banned name: \"J\xC3\x9CRGEN\"")) << server.log();
+
+    // What an operator types cannot break a message: the field separator is refused.
+    std::tie(status, out) = lobbyctl(control, {"notice", "a\xC2\xA4"
+                                                         "b"});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("reserved by the lobby protocol"), std::string::npos) << out;
+    std::tie(status, out) = lobbyctl(control, {"notice", "Back", "in", "5", "minutes"});
+    EXPECT_EQ(status, 0) << out;
+    ASSERT_TRUE(crowd.until([&] { return heard(crowd[ann], notice("Back in 5 minutes")); }));
+    for (const std::string& m : crowd[ann].inbox)
+        EXPECT_EQ(m.find("a\xA4"
+                         "b"),
+                  std::string::npos);
+
+    // A ban by address for a second drops everyone there, each told, and refuses log-ins
+    // until it ends.
+    std::tie(status, out) = lobbyctl(control, {"ban", "::ffff:127.0.0.1", "--for", "1s"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("banned address 127.0.0.1 for 1 s"), std::string::npos) << out;
+    ASSERT_TRUE(crowd.until([&] { return crowd[ann].closed && crowd[bob].closed; }));
+    EXPECT_EQ(crowd[ann].inbox.back(), notice("You are banned from this lobby for 1 second."));
+    const auto banned = Clock::now();
+    EXPECT_TRUE(refused(crowd, "dave"));
+    EXPECT_TRUE(server.logged("refused: banned address: \"dave\"")) << server.log();
+    while (Clock::now() < banned + std::chrono::milliseconds(1200))
+        usleep(20000);
+    enter(crowd, "dave");
+}
+
+TEST(Lobbyd, BansOutliveARestart)
+{
+    TempFolder folder;
+    const std::string control = folder / "control";
+    const std::vector<std::string> options = {"--ping-interval", "0",           "--control-socket",
+                                              control,           "--state-dir", folder / "state"};
+    {
+        Lobbyd first(options);
+        ASSERT_NE(first.port(), 0);
+        EXPECT_EQ(lobbyctl(control, {"ban", "Bob"}).first, 0);
+        EXPECT_EQ(lobbyctl(control, {"ban", "10.1.2.3", "--for", "1h"}).first, 0);
+    }
+    // The next run as the packaged service starts it: the folders from systemd's variables.
+    setenv("STATE_DIRECTORY", (folder / "state").c_str(), 1);
+    setenv("RUNTIME_DIRECTORY", folder.path().c_str(), 1);
+    Lobbyd second({"--ping-interval", "0"});
+    unsetenv("STATE_DIRECTORY");
+    unsetenv("RUNTIME_DIRECTORY");
+    ASSERT_NE(second.port(), 0);
+    Crowd crowd(second.port());
+    EXPECT_TRUE(refused(crowd, "bob"));
+    const auto [status, out] = lobbyctl(control, {"bans"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("name\tBob\tuntil lifted\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("address\t10.1.2.3\t"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 bans"), std::string::npos) << out;
+    EXPECT_EQ(lobbyctl(control, {"unban", "bob"}).first, 0);
+    enter(crowd, "bob");
+}
+
+TEST(Lobbyd, ControlSocketIsTheOwnersAloneAndBoundedAgainstItsClients)
+{
+    TempFolder folder;
+    const std::string control = folder / "control";
+    // A socket left by a server that did not remove it is taken over...
+    {
+        const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, control.c_str());
+        ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        close(stale);
+    }
+    {
+        Lobbyd server({"--ping-interval", "0", "--control-socket", control});
+        ASSERT_NE(server.port(), 0) << server.log();
+        struct stat st {};
+        ASSERT_EQ(lstat(control.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(st.st_uid, getuid());
+
+        // At most 8 control connections at once, and a line of at most 4096 bytes.
+        const auto connectRaw = [&] {
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strcpy(address.sun_path, control.c_str());
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            return fd;
+        };
+        const auto readAll = [](int fd) {
+            std::string text;
+            char buffer[256];
+            pollfd p{fd, POLLIN, 0};
+            while (poll(&p, 1, 5000) > 0) {
+                const ssize_t n = read(fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                text.append(buffer, static_cast<std::size_t>(n));
+            }
+            return text;
+        };
+        std::vector<int> held;
+        for (int i = 0; i < 8; ++i)
+            held.push_back(connectRaw());
+        const std::string who = "who\n";
+        ASSERT_EQ(write(held[0], who.data(), who.size()), static_cast<ssize_t>(who.size()));
+        char buffer[64];
+        EXPECT_GT(read(held[0], buffer, sizeof buffer), 0); // all eight served
+        const int ninth = connectRaw();
+        EXPECT_EQ(readAll(ninth), "error: too many control connections\n");
+        close(ninth);
+        const std::string endless(5000, 'x');
+        EXPECT_EQ(write(held[1], endless.data(), endless.size()),
+                  static_cast<ssize_t>(endless.size()));
+        EXPECT_EQ(readAll(held[1]), "error: a line is at most 4096 bytes\n");
+        for (const int fd : held)
+            close(fd);
+        const auto [status, out] = lobbyctl(control, {"who"});
+        EXPECT_EQ(status, 0) << out;
+    }
+    // Removed at the end.
+    struct stat st {};
+    EXPECT_NE(lstat(control.c_str(), &st), 0);
+
+    // A link at the path is never followed or removed: the server refuses to start.
+    const std::string target = folder / "elsewhere";
+    ASSERT_EQ(symlink(target.c_str(), control.c_str()), 0);
+    const auto [status, err] = runToEnd({"--config", "", "--control-socket", control});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find(control + ": something other than a socket is there"), std::string::npos)
+        << err;
+    EXPECT_NE(lstat(target.c_str(), &st), 0);
+    EXPECT_EQ(lstat(control.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(Lobbyd, PlayersReadTheShutdownNoticeBeforeTheLobbyCloses)
+{
+    {
+        Lobbyd server({"--ping-interval", "0", "--shutdown-notice", "1"});
+        ASSERT_NE(server.port(), 0);
+        Crowd crowd(server.port());
+        const std::size_t ann = enter(crowd, "ann");
+        const auto signalled = Clock::now();
+        server.signal(SIGTERM);
+        ASSERT_TRUE(crowd.until([&] { return crowd[ann].closed; }, 10));
+        EXPECT_GE(Clock::now() - signalled, std::chrono::milliseconds(900));
+        EXPECT_EQ(crowd[ann].inbox.back(), notice("The lobby is closing in 1 second."));
+    }
+    // A second signal closes at once.
+    Lobbyd server({"--ping-interval", "0", "--shutdown-notice", "60"});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    const std::size_t ann = enter(crowd, "ann");
+    server.signal(SIGTERM);
+    ASSERT_TRUE(crowd.until(
+        [&] { return heard(crowd[ann], notice("The lobby is closing in 60 seconds.")); }));
+    crowd.pump(200);
+    EXPECT_FALSE(crowd[ann].closed);
+    server.signal(SIGINT);
+    EXPECT_TRUE(crowd.until([&] { return crowd[ann].closed; }, 5));
 }

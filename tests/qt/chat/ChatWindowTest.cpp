@@ -241,3 +241,31 @@ TEST_F(ChatBoxTest, LinesOfOneArrivalEndAsTheSameLogAsLinesOneByOne)
     expectConsistent(single.chatText());
     EXPECT_EQ(form.chatText(), "last\r\n\r\n");
 }
+
+TEST_F(ChatBoxTest, TheScreenShowsTheLogAfterEveryLine)
+{
+    // The box repaints only the lines that changed: what reaches the screen must still be
+    // what painting the whole window afresh gives, as lines arrive one by one, wrap, come
+    // several in one append, scroll the box, and when the log starts afresh.
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QWindow* window = form.windowHandle();
+    const auto screenMatchesFreshPaint = [&] {
+        QCoreApplication::processEvents();
+        const QImage screen = window->screen()->grabWindow(form.winId()).toImage();
+        const QImage fresh = form.grab().toImage().convertToFormat(screen.format());
+        return screen == fresh;
+    };
+    ASSERT_TRUE(screenMatchesFreshPaint());
+    for (int n = 0; n < 60; ++n) {
+        if (n == 20)
+            chat.AddLog("three\r\nlines\nat once");
+        else if (n == 30)
+            chat.AddLog(std::string(300, 'w') + " wraps over several lines of the box");
+        else if (n == 45)
+            form.clearChat();
+        else
+            chat.AddLog("line " + std::to_string(n));
+        ASSERT_TRUE(screenMatchesFreshPaint()) << n;
+    }
+}

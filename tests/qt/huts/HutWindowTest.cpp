@@ -10,7 +10,6 @@
 #include "wire/Encryptor.h"
 
 #include <QClipboard>
-#include <QTreeView>
 #include <gtest/gtest.h>
 
 using namespace stonecall;
@@ -42,7 +41,7 @@ protected:
     }
 
     LobbyForm& lobby() { return app.lobbyForm(); }
-    QTreeView* hutView() { return qobject_cast<QTreeView*>(lobby().lstHutsView().widget()); }
+    RowView* hutView() { return lobby().lstHutsView().view(); }
 
     // A host and its hut in the table and, as the hut list shows it, in the tree.
     void addHut(int host, const std::string& password, int size, int memberInPlace1 = 0)
@@ -86,7 +85,7 @@ protected:
     void doubleClick(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
     {
         ASSERT_TRUE(index.isValid());
-        QTreeView* view = hutView();
+        RowView* view = hutView();
         const QRect rect = view->visualRect(index);
         ASSERT_FALSE(rect.isEmpty()); // shown: its hut is expanded
         QTest::mouseDClick(view->viewport(), button, {}, rect.center());

@@ -5,6 +5,7 @@
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
 #include "qt/QtTreeView.h"
+#include "wire/Verify.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -255,3 +257,80 @@ TEST_F(LoopbackLifecycle, EnterInTheNameBoxDoesNotLogIn)
 }
 
 } // namespace
+
+TEST(LoopbackReplies, RepliesKeepTheirOrderWhenTheSystemTakesOnlySome)
+{
+    // Replies go straight to the system while nothing waits in the socket's own buffer, and
+    // join that buffer once the system takes no more: a peer that reads slowly must still get
+    // every reply whole and in order.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096; // the accepted connection inherits it: the peer's window stays small
+    ASSERT_EQ(::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    ClientApp app;
+    app.start();
+    app.client().ServerHost = "127.0.0.1";
+    app.client().ServerPort = ntohs(address.sin_port);
+    app.client().cmdLogin_Click();
+    int peer = -1;
+    ASSERT_TRUE(waitFor([&] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 0) == 1)
+            peer = ::accept(listener, nullptr, nullptr);
+        return peer >= 0;
+    }));
+
+    // Challenges are sent until the client's replies back up into the socket's own buffer,
+    // then a few more rounds: a reply that jumped that queue would arrive out of order.
+    std::string expected = "VERSION\xA4"
+                           "1\x06";
+    std::string received;
+    std::string chunk;
+    std::size_t chunkSent = 0, total = 0;
+    int v = -16000;
+    int roundsAfter = 0;
+    bool buffered = false;
+    const auto exchange = [&] {
+        buffered = buffered || app.WSClient().unsentBytes() > 0;
+        if (chunkSent == chunk.size() && roundsAfter < 4 && total < 64 * 1024 * 1024) {
+            chunk.clear();
+            chunkSent = 0;
+            for (; chunk.size() < 65536; v = v >= 16000 ? -16000 : v + 1) {
+                const auto response = verifyResponse(static_cast<std::int16_t>(v));
+                if (!response)
+                    continue;
+                chunk += "VERIFY\xA4" + std::to_string(v) + "\x06";
+                expected += "VERIFY\xA4" + std::to_string(*response) + "\x06";
+            }
+            total += chunk.size();
+            roundsAfter += buffered ? 1 : 0;
+        }
+        if (chunkSent < chunk.size()) {
+            const ssize_t n = ::send(peer, chunk.data() + chunkSent, chunk.size() - chunkSent,
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                chunkSent += static_cast<std::size_t>(n);
+        }
+        // The peer reads only once replies wait in the client.
+        if (buffered) {
+            char bytes[65536];
+            for (ssize_t n; (n = ::recv(peer, bytes, sizeof bytes, MSG_DONTWAIT)) > 0;)
+                received.append(bytes, static_cast<std::size_t>(n));
+        }
+        return roundsAfter == 4 && chunkSent == chunk.size() && received.size() >= expected.size();
+    };
+    EXPECT_TRUE(waitFor(exchange, 60000))
+        << total << " bytes of challenges, " << received.size() << " of " << expected.size()
+        << " bytes of replies received";
+    EXPECT_TRUE(buffered) << "the system took every reply at once";
+    EXPECT_TRUE(received == expected);
+    ::close(peer);
+    ::close(listener);
+}

@@ -10,7 +10,6 @@
 #include "roster/UserList.h"
 
 #include <QAbstractItemModelTester>
-#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +91,8 @@ TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
             qtHuts.settle();
             ASSERT_EQ(describeView(qtUsers), describeTexts(fakeUsers)) << "seed " << seed;
             ASSERT_EQ(describeView(qtHuts), describeTexts(fakeHuts)) << "seed " << seed;
+            ASSERT_EQ(describeRows(qtUsers), describeOpenRows(fakeUsers)) << "seed " << seed;
+            ASSERT_EQ(describeRows(qtHuts), describeOpenRows(fakeHuts)) << "seed " << seed;
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "roster/Numbered.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QCollator>
 #include <QSignalSpy>
 
@@ -110,6 +111,8 @@ TEST(QtTreeView, RandomEditsSettledAtRandomPointsMatchTheFakeAndKeepTheModelSoun
                 continue;
             qt.settle();
             ASSERT_EQ(describeView(qt), describeTexts(fake))
+                << "seed " << seed << " round " << round;
+            ASSERT_EQ(describeRows(qt), describeOpenRows(fake))
                 << "seed " << seed << " round " << round;
         }
     }
@@ -266,6 +269,59 @@ TEST(QtTreeView, ADoubleClickReportsTheClickedNodeAsSelected)
     QTest::mouseDClick(qt.view()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(selectedWhenReported, "empty1-2");
     EXPECT_TRUE(qt.view()->isExpanded(qt.indexOf("h1"))) << "a double-click does not fold";
+
+    // Below the rows: reported too, the current node unchanged.
+    selectedWhenReported.reset();
+    QTest::mouseDClick(qt.view()->viewport(), Qt::LeftButton, {}, {20, 500});
+    EXPECT_EQ(selectedWhenReported, "empty1-2");
+}
+
+TEST(QtTreeView, KeysMoveTheCurrentNodeThroughTheOpenRowsAndFoldThem)
+{
+    QtHarness harness;
+    QtTreeView& qt = harness.qt;
+    qt.add("", "w", "Waiting");
+    qt.setExpanded("w", true);
+    for (int i = 0; i < 100; ++i)
+        qt.add("w", numbered("u", i), "User " + std::to_string(i));
+    qt.add("", "p", "Playing");
+    qt.add("p", "u100", "Zed");
+    harness.click("w");
+    RowView* view = qt.view();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view);
+    ASSERT_TRUE(accessible);
+    const auto press = [&](Qt::Key key) {
+        QTest::keyClick(view, key);
+        const std::string now = qt.selectedKey().value_or("");
+        // The current row is in sight and its text reaches assistive technology.
+        EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(qt.indexOf(now))));
+        EXPECT_EQ(accessible->text(QAccessible::Value).toStdString(), qt.text(now));
+        return now;
+    };
+    EXPECT_EQ(press(Qt::Key_Down), "u0");
+    EXPECT_EQ(press(Qt::Key_End), "p") << "the folded node's child is not a row";
+    EXPECT_EQ(press(Qt::Key_Up), "u99");
+    EXPECT_EQ(press(Qt::Key_Home), "w");
+    const int page = view->viewport()->height() / view->visualRect(qt.indexOf("w")).height();
+    EXPECT_EQ(press(Qt::Key_PageDown), numbered("u", page - 1));
+    EXPECT_EQ(press(Qt::Key_PageUp), "w");
+    EXPECT_EQ(press(Qt::Key_End), "p");
+    EXPECT_EQ(press(Qt::Key_Right), "p");
+    EXPECT_TRUE(qt.isExpanded("p"));
+    EXPECT_EQ(press(Qt::Key_Right), "u100");
+    EXPECT_EQ(press(Qt::Key_Left), "p");
+    EXPECT_EQ(press(Qt::Key_Minus), "p");
+    EXPECT_FALSE(qt.isExpanded("p"));
+    EXPECT_EQ(press(Qt::Key_Plus), "p");
+    EXPECT_TRUE(qt.isExpanded("p"));
+    EXPECT_EQ(accessible->text(QAccessible::Name), "") << "the widget's own name is not the row's";
+
+    // Rows arriving above the current one leave it current where it now stands.
+    for (int i = 101; i < 110; ++i)
+        qt.add("w", numbered("u", i), "Another " + std::to_string(i));
+    qt.settle();
+    EXPECT_EQ(view->currentIndex(), qt.indexOf("p"));
+    EXPECT_EQ(press(Qt::Key_Up), "u109");
 }
 
 TEST(QtTreeView, NodesStayOpenWhenTheUserMayNotFoldThem)

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
-#include <QTreeView>
 
 #include <memory>
 #include <string>
@@ -72,6 +71,41 @@ inline std::string describeView(const QtTreeView& qt, const QModelIndex& parent 
         if (qt.view()->isExpanded(index) && model.rowCount(index) > 0)
             out += " open";
         out += "\n" + describeView(qt, index, depth + 1);
+    }
+    return out;
+}
+
+// The rows the view shows from its top, found by place, each indented by its depth.
+inline std::string describeRows(const QtTreeView& qt)
+{
+    const RowView& view = *qt.view();
+    std::string out;
+    const int height = view.visualRect(view.indexAt({0, 0})).height();
+    for (int y = 0; height > 0; y += height) {
+        const QModelIndex index = view.indexAt({0, y});
+        if (!index.isValid())
+            break;
+        int depth = 0;
+        for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+            ++depth;
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
+               index.data().toString().toStdString();
+        if (view.visualRect(index).top() != y)
+            out += " misplaced";
+        out += "\n";
+    }
+    return out;
+}
+
+// The rows a tree shows: the children of open nodes.
+inline std::string describeOpenRows(const TreeView& tree, const std::string& parent = {},
+                                    int depth = 0)
+{
+    std::string out;
+    for (const std::string& key : tree.childKeys(parent)) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + tree.text(key) + "\n";
+        if (tree.isExpanded(key))
+            out += describeOpenRows(tree, key, depth + 1);
     }
     return out;
 }

@@ -1,0 +1,162 @@
+#include "BanList.h"
+
+#include "Rules.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+namespace stonecall::server {
+
+namespace {
+
+constexpr std::string_view FileHeader =
+    "# stonecall-lobbyd bans, one a line: name or address, the end (seconds since 1970 UTC,\n"
+    "# or - for none), the name or the address. Written by the server; edit only while it is "
+    "stopped.\n";
+
+std::optional<WallClock::time_point> parseEnd(std::string_view text)
+{
+    if (text == "-")
+        return WallClock::time_point::max();
+    long long seconds = 0;
+    // Up to what the clock can hold (the year 2262).
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds > 9'000'000'000LL)
+        return std::nullopt;
+    return WallClock::time_point(std::chrono::seconds(seconds));
+}
+
+} // namespace
+
+std::string BanList::key(BanKind kind, std::string_view target)
+{
+    return kind == BanKind::Name ? "n" + nameKey(target) : "a" + std::string(target);
+}
+
+const Ban* BanList::find(BanKind kind, std::string_view target, WallClock::time_point now)
+{
+    const auto it = bans_.find(key(kind, target));
+    if (it == bans_.end())
+        return nullptr;
+    if (it->second.until && *it->second.until <= now) {
+        bans_.erase(it);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+bool BanList::add(Ban ban)
+{
+    std::string k = key(ban.kind, ban.target);
+    const auto it = bans_.find(k);
+    if (it == bans_.end() && bans_.size() >= MaxBans)
+        return false;
+    bans_[std::move(k)] = std::move(ban);
+    return true;
+}
+
+bool BanList::remove(BanKind kind, std::string_view target)
+{
+    return bans_.erase(key(kind, target)) != 0;
+}
+
+void BanList::prune(WallClock::time_point now)
+{
+    std::erase_if(
+        bans_, [&](const auto& entry) { return entry.second.until && *entry.second.until <= now; });
+}
+
+std::vector<Ban> BanList::list(WallClock::time_point now)
+{
+    prune(now);
+    std::vector<Ban> all;
+    all.reserve(bans_.size());
+    for (const auto& [k, ban] : bans_)
+        all.push_back(ban);
+    return all;
+}
+
+int BanList::load(const std::filesystem::path& file, WallClock::time_point now)
+{
+    std::ifstream in(file, std::ios::binary);
+    int unreadable = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        // kind, end, then the target, which may hold blanks (a name).
+        const auto first = line.find(' ');
+        const auto second = first == std::string::npos ? first : line.find(' ', first + 1);
+        if (second == std::string::npos) {
+            ++unreadable;
+            continue;
+        }
+        const std::string_view kind = std::string_view(line).substr(0, first);
+        const auto end = parseEnd(std::string_view(line).substr(first + 1, second - first - 1));
+        Ban ban;
+        ban.target = line.substr(second + 1);
+        const bool isName = kind == "name";
+        ban.kind = isName ? BanKind::Name : BanKind::Address;
+        const bool targetFits =
+            isName ? acceptableName(ban.target)
+                   : !ban.target.empty() && ban.target.find(' ') == std::string::npos;
+        if ((!isName && kind != "address") || !end || !targetFits || bans_.size() >= MaxBans) {
+            ++unreadable;
+            continue;
+        }
+        if (*end != WallClock::time_point::max())
+            ban.until = *end;
+        if (!ban.until || *ban.until > now)
+            bans_[key(ban.kind, ban.target)] = std::move(ban);
+    }
+    return unreadable;
+}
+
+std::optional<std::string> BanList::save(const std::filesystem::path& file) const
+{
+    // Written aside and renamed, so a crash never leaves half a list.
+    std::filesystem::path aside = file;
+    aside += ".new";
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out << FileHeader;
+        for (const auto& [k, ban] : bans_) {
+            out << (ban.kind == BanKind::Name ? "name " : "address ");
+            if (ban.until)
+                out << std::chrono::duration_cast<std::chrono::seconds>(
+                           ban.until->time_since_epoch())
+                           .count();
+            else
+                out << '-';
+            out << ' ' << ban.target << '\n';
+        }
+        if (!out.flush())
+            return "cannot write " + aside.string();
+    }
+    std::filesystem::rename(aside, file, error);
+    if (error)
+        return "cannot write " + file.string() + ": " + error.message();
+    return std::nullopt;
+}
+
+std::string utcText(WallClock::time_point time)
+{
+    const std::time_t seconds = WallClock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+} // namespace stonecall::server

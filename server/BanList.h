@@ -1,0 +1,56 @@
+#pragma once
+// The operator's bans, by name and by address, each until a time or until lifted. The list is
+// kept in a file of the state folder, so a restart lifts none of them; a ban whose time is up
+// is forgotten where it is met.
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace stonecall::server {
+
+using WallClock = std::chrono::system_clock;
+
+enum class BanKind { Name, Address };
+
+struct Ban {
+    BanKind kind = BanKind::Name;
+    std::string target;                         // the name as the operator gave it, or the address
+    std::optional<WallClock::time_point> until; // none: until lifted
+};
+
+class BanList {
+public:
+    // An operator's list is short; the bound keeps a runaway script from filling memory and disk.
+    static constexpr std::size_t MaxBans = 10000;
+
+    // The ban that holds for a name (compared as log-ins compare names) or an address now.
+    const Ban* find(BanKind kind, std::string_view target, WallClock::time_point now);
+    // Sets a ban, replacing one on the same target; false when the list is full.
+    bool add(Ban ban);
+    bool remove(BanKind kind, std::string_view target);
+    // Every ban still in force, names first.
+    std::vector<Ban> list(WallClock::time_point now);
+
+    // Reads the file (a missing one is an empty list); the number of lines that could not be
+    // read, which are skipped.
+    int load(const std::filesystem::path& file, WallClock::time_point now);
+    // Writes the list beside the file and renames it into place; a message on failure.
+    std::optional<std::string> save(const std::filesystem::path& file) const;
+
+private:
+    static std::string key(BanKind kind, std::string_view target);
+    void prune(WallClock::time_point now);
+
+    std::map<std::string, Ban> bans_;
+};
+
+// A time as the log and the operator read it: UTC, to the second.
+std::string utcText(WallClock::time_point time);
+
+} // namespace stonecall::server

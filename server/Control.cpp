@@ -1,0 +1,303 @@
+#include "Control.h"
+
+#include "Rules.h"
+#include "wire/CharClass.h"
+#include "wire/SingleByte.h"
+#include "wire/Wire.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace stonecall::server {
+
+namespace {
+
+// UTF-8 to the lobby's single-byte set; nothing when a character is malformed or has no code.
+std::optional<std::string> fromUtf8(std::string_view text, std::string& bad)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int more = lead < 0x80    ? 0
+                         : lead >= 0xF0 ? 3
+                         : lead >= 0xE0 ? 2
+                         : lead >= 0xC0 ? 1
+                                        : -1;
+        if (more < 0 || i + static_cast<std::size_t>(more) >= text.size()) {
+            bad = "text that is not UTF-8";
+            return std::nullopt;
+        }
+        char32_t code = more == 0 ? lead : lead & (0x3F >> more);
+        for (int k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80) {
+                bad = "text that is not UTF-8";
+                return std::nullopt;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        const auto single = singleByteOf(code);
+        if (!single) {
+            bad = "the character " +
+                  std::string(text.substr(i, static_cast<std::size_t>(more) + 1)) +
+                  ", which the lobby's character set lacks";
+            return std::nullopt;
+        }
+        out += static_cast<char>(*single);
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return out;
+}
+
+// The lobby's bytes as UTF-8 for a reply, codes nobody can see as \xNN.
+std::string toUtf8(std::string_view text)
+{
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (isInvisibleCode(c) || c == '\\') {
+            out += "\\x";
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+            continue;
+        }
+        const char16_t u = unicodeOf(c);
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string inQuotes(std::string_view name)
+{
+    return "\"" + toUtf8(name) + "\"";
+}
+
+// An IPv4 or IPv6 address written as the server writes a peer's (an IPv4 address mapped
+// into IPv6 as IPv4), or nothing when the text is none.
+std::optional<std::string> addressOf(const std::string& text)
+{
+    unsigned char bytes[16];
+    char out[INET6_ADDRSTRLEN];
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1)
+        return inet_ntop(AF_INET, bytes, out, sizeof out) ? std::optional<std::string>(out)
+                                                          : std::nullopt;
+    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1)
+        return std::nullopt;
+    const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::equal(mapped, mapped + 12, bytes))
+        return inet_ntop(AF_INET, bytes + 12, out, sizeof out) ? std::optional<std::string>(out)
+                                                               : std::nullopt;
+    return inet_ntop(AF_INET6, bytes, out, sizeof out) ? std::optional<std::string>(out)
+                                                       : std::nullopt;
+}
+
+// Digits only: a length is never written otherwise.
+std::optional<long long> secondsOf(std::string_view text)
+{
+    if (text.empty() || text.size() > 12)
+        return std::nullopt;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string error(std::string_view text)
+{
+    return "error: " + std::string(text) + "\n";
+}
+
+std::string ok(std::string_view text)
+{
+    return text.empty() ? "ok\n" : "ok: " + std::string(text) + "\n";
+}
+
+const char* stateWord(Lobby::State state)
+{
+    switch (state) {
+    case Lobby::State::Host:
+        return "hosting";
+    case Lobby::State::Client:
+        return "in a hut";
+    case Lobby::State::Idle:
+        break;
+    }
+    return "waiting";
+}
+
+std::string keptNote(const std::string& notKept)
+{
+    return notKept.empty() ? std::string() : " (not kept across a restart: " + notKept + ")";
+}
+
+constexpr std::string_view Help = "- kick NAME\n"
+                                  "- ban NAME|ADDRESS [SECONDS]\n"
+                                  "- unban NAME|ADDRESS\n"
+                                  "- mute NAME [SECONDS]\n"
+                                  "- unmute NAME\n"
+                                  "- notice TEXT\n"
+                                  "- bans\n"
+                                  "- who\n"
+                                  "- help\n";
+
+} // namespace
+
+std::string Control::execute(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    // Fields, each in the lobby's character set.
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        const std::string_view raw =
+            line.substr(start, tab == std::string_view::npos ? tab : tab - start);
+        std::string bad;
+        auto field = fromUtf8(raw, bad);
+        if (!field)
+            return error("the command holds " + bad);
+        fields.push_back(std::move(*field));
+        if (tab == std::string_view::npos)
+            break;
+        start = tab + 1;
+    }
+    const std::string& command = fields[0];
+    const auto arguments = fields.size() - 1;
+    const auto wants = [&](std::size_t least, std::size_t most) {
+        return arguments >= least && arguments <= most;
+    };
+    if (command == "help")
+        return std::string(Help) + ok("");
+
+    if (command == "who") {
+        if (!wants(0, 0))
+            return error("who takes no arguments");
+        std::string reply;
+        std::size_t count = 0;
+        const auto& users = lobby_.users();
+        for (std::size_t i = 1; i < users.size(); ++i) {
+            const Lobby::User& user = users[i];
+            if (user.connection == 0)
+                continue;
+            const auto c = lobby_.connections().find(user.connection);
+            reply += "- " + std::to_string(i) + "\t" + toUtf8(user.name) + "\t" +
+                     (c != lobby_.connections().end() ? c->second.address : std::string()) + "\t" +
+                     stateWord(user.state) + (lobby_.muted(user.name) ? "\tmuted" : "") + "\n";
+            ++count;
+        }
+        return reply + ok(std::to_string(count) + (count == 1 ? " user" : " users"));
+    }
+    if (command == "bans") {
+        if (!wants(0, 0))
+            return error("bans takes no arguments");
+        std::string reply;
+        const auto bans = lobby_.bans();
+        for (const Ban& ban : bans)
+            reply += std::string("- ") + (ban.kind == BanKind::Name ? "name" : "address") + "\t" +
+                     (ban.kind == BanKind::Name ? toUtf8(ban.target) : ban.target) + "\t" +
+                     (ban.until ? utcText(*ban.until) : std::string("until lifted")) + "\n";
+        return reply + ok(std::to_string(bans.size()) + (bans.size() == 1 ? " ban" : " bans"));
+    }
+    if (command == "notice") {
+        if (!wants(1, 1))
+            return error("notice takes one text");
+        const std::string& text = fields[1];
+        if (const auto reason = unsendableFieldReason(text))
+            return error("notice not sent: " + toUtf8(*reason));
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return isInvisibleCode(static_cast<unsigned char>(c)); }))
+            return error("notice not sent: it holds characters nobody can see");
+        if (text.find_first_not_of(' ') == std::string::npos)
+            return error("notice not sent: it is empty");
+        if (text.size() > MaxChatCharacters)
+            return error("notice not sent: longer than " + std::to_string(MaxChatCharacters) +
+                         " characters");
+        lobby_.announce(text);
+        return ok("notice sent to " + std::to_string(lobby_.userCount()) + " users");
+    }
+
+    const bool known = command == "kick" || command == "ban" || command == "unban" ||
+                       command == "mute" || command == "unmute";
+    if (!known)
+        return error("unknown command \"" + toUtf8(command) + "\"; help lists the commands");
+    const bool timed = command == "ban" || command == "mute";
+    if (!wants(1, timed ? 2 : 1))
+        return error(command + (timed ? " takes a name or address and a number of seconds"
+                                      : " takes one name or address"));
+    const std::string& target = fields[1];
+    std::optional<std::chrono::seconds> length;
+    if (arguments == 2) {
+        const auto seconds = secondsOf(fields[2]);
+        if (!seconds || *seconds < 1 || *seconds > MaxControlSeconds)
+            return error("the length is a whole number of seconds from 1 to " +
+                         std::to_string(MaxControlSeconds));
+        length = std::chrono::seconds(*seconds);
+    }
+    if (const auto reason = unsendableFieldReason(target))
+        return error("no such name: " + toUtf8(*reason));
+
+    const std::optional<std::string> address =
+        (command == "ban" || command == "unban") ? addressOf(target) : std::nullopt;
+    const BanKind kind = address ? BanKind::Address : BanKind::Name;
+    const std::string& what = address ? *address : target;
+    const std::string shown = address ? "address " + *address : "name " + inQuotes(target);
+    if (!address && !acceptableName(target))
+        return error(inQuotes(target) + " is not a name anyone can log in with");
+
+    if (command == "kick") {
+        const auto kicked = lobby_.kick(target);
+        if (!kicked)
+            return error("no user named " + inQuotes(target) + " is logged in");
+        return ok("kicked " + inQuotes(kicked->name) + " (" + kicked->address + ")");
+    }
+    if (command == "ban") {
+        const Lobby::BanResult result = lobby_.ban(kind, what, length);
+        if (result.full)
+            return error("the ban list is full (" + std::to_string(BanList::MaxBans) + " bans)");
+        std::string text = "banned " + shown +
+                           (length ? " for " + std::to_string(length->count()) + " s"
+                                   : std::string(" until lifted"));
+        for (const Lobby::Affected& dropped : result.dropped)
+            text += "; dropped " + inQuotes(dropped.name) + " (" + dropped.address + ")";
+        return ok(text + keptNote(result.notKept));
+    }
+    if (command == "unban") {
+        std::string notKept;
+        if (!lobby_.unban(kind, what, notKept))
+            return error("no ban on " + shown);
+        return ok("lifted the ban on " + shown + keptNote(notKept));
+    }
+    if (command == "mute") {
+        const auto muted = lobby_.mute(target, length);
+        if (!muted)
+            return error("no user named " + inQuotes(target) +
+                         " is logged in (or the most mutes at once are in force)");
+        return ok("muted " + inQuotes(muted->name) + " (" + muted->address + ")" +
+                  (length ? " for " + std::to_string(length->count()) + " s"
+                          : std::string(" until unmuted")));
+    }
+    // unmute
+    if (!lobby_.unmute(target))
+        return error(inQuotes(target) + " is not muted");
+    return ok("unmuted " + inQuotes(target));
+}
+
+} // namespace stonecall::server
