@@ -354,7 +354,7 @@ void LobbyServer::armWrite(Connection& c)
 void LobbyServer::schedule()
 {
     using Clock = std::chrono::steady_clock;
-    const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty();
+    const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty() || roundNow_;
     if (!work && toLater_.empty())
         return;
     // Broadcasts alone wait for their round; anything else for the pass interval.
@@ -422,8 +422,11 @@ void LobbyServer::pass()
         settle();
     }
     // Broadcasts too, unless requests are being answered and their round is not due yet.
-    if (!toLater_.empty() && ((fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
+    // Broadcasts made outside input (an operator's notice, a tick) go at once as well.
+    if (!toLater_.empty() &&
+        (roundNow_ || (fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
         flushRound();
+    roundNow_ = false;
     // More input, or output made since: the next pass, after the interval.
     schedule();
     trimLater();
@@ -567,6 +570,8 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
     if (to != feeding_) {
+        if (feeding_ == 0)
+            roundNow_ = true;
         if (answerPending_) {
             // What went to the connection whose input is handled was an answer, unless the
             // same message goes to others too (its own copy of a broadcast).

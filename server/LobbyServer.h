@@ -110,6 +110,7 @@ private:
     bool answerPending_ = false; // it got a message that may be an answer                    // the
                                  // framer's serial of an answer to it
     bool answered_ = false;
+    bool roundNow_ = false;       // a broadcast made outside input (a notice, a tick, a departure)
     std::uint64_t passes_ = 0;    // this pass answered a request
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
