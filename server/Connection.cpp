@@ -2,14 +2,20 @@
 
 #include <asio/error.hpp>
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <cerrno>
+
 namespace stonecall::server {
 
 namespace {
 
 // Most pieces asio hands to one gathered write.
 constexpr std::size_t GatherPieces = 64;
-// Input kept for a connection between bursts; more is given back once handled.
-constexpr std::size_t KeptInput = 1024;
+// Input room kept for a connection once all is handled; more is given back (an idle
+// connection keeps none beyond the string itself).
+constexpr std::size_t KeptInput = 15;
 
 } // namespace
 
@@ -43,23 +49,53 @@ void Connection::takeInput(std::size_t count)
         input.clear();
 }
 
-bool Connection::flush(std::vector<asio::const_buffer>& scratch)
+long Connection::writeNow(const Slice& slice)
 {
+    for (;;) {
+        const ssize_t written = ::send(socket_.native_handle(), slice.data(), slice.size(),
+                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written >= 0)
+            return static_cast<long>(written);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+bool Connection::flush()
+{
+    // Straight to the kernel rather than through asio's write: the socket is non-blocking and
+    // a broadcast makes one write per reader, so the per-write overhead counts. Readiness for
+    // writing is asked for only when the kernel refuses (LobbyServer::armWrite).
+    const int fd = socket_.native_handle();
     while (!output.empty()) {
-        scratch.clear();
+        iovec pieces[GatherPieces];
+        std::size_t count = 0;
         std::size_t offered = 0;
         output.peek(GatherPieces, [&](const char* data, std::size_t size) {
-            scratch.emplace_back(data, size);
+            pieces[count++] = iovec{const_cast<char*>(data), size};
             offered += size;
         });
-        std::error_code error;
-        const std::size_t written = socket_.write_some(scratch, error);
-        if (error == asio::error::would_block || error == asio::error::try_again)
-            return true;
-        if (error)
+        ssize_t written;
+        if (count == 1) {
+            written =
+                ::send(fd, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT);
+        } else {
+            msghdr header{};
+            header.msg_iov = pieces;
+            header.msg_iovlen = count;
+            written = ::sendmsg(fd, &header, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        if (written < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return true;
+            if (errno == EINTR)
+                continue;
             return false;
-        output.consume(written);
-        if (written < offered)
+        }
+        output.consume(static_cast<std::size_t>(written));
+        if (static_cast<std::size_t>(written) < offered)
             return true; // the kernel is full; the rest waits
     }
     return true;

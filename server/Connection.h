@@ -36,20 +36,25 @@ public:
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the
     // socket failed (the peer is gone).
-    bool flush(std::vector<asio::const_buffer>& scratch);
+    bool flush();
+    // Writes bytes at once, bypassing an empty queue; how many the kernel took, or -1 when the
+    // socket failed.
+    long writeNow(const Slice& slice);
 
     // Where the connection stands.
-    bool inLobby = true;     // the lobby knows it; false once dropped or lost
-    bool closing = false;    // dropped with DropKind::Close: last bytes go out, then it ends
-    bool shutDown = false;   // closing, and everything went out
-    bool peerClosed = false; // the peer sent its end: only input already read remains
-    bool broken = false;     // the socket failed
-    bool overfull = false;   // over its output cap: to be dropped
-    bool readArmed = false;  // waiting for bytes
-    bool writeArmed = false; // waiting for room in the kernel
-    bool queuedToFlush = false;
-    bool queuedToRun = false;   // has input waiting for its turn
-    std::uint64_t listMark = 0; // end of the last user list in the output stream
+    bool inLobby = true;           // the lobby knows it; false once dropped or lost
+    bool closing = false;          // dropped with DropKind::Close: last bytes go out, then it ends
+    bool shutDown = false;         // closing, and everything went out
+    bool peerClosed = false;       // the peer sent its end: only input already read remains
+    bool broken = false;           // the socket failed
+    bool overfull = false;         // over its output cap: to be dropped
+    bool readArmed = false;        // waiting for bytes
+    bool writeArmed = false;       // waiting for room in the kernel
+    bool queuedToFlush = false;    // answers (or a close) to write at the end of this pass
+    bool queuedLater = false;      // broadcasts, which may wait for the next round
+    bool queuedToRun = false;      // has input waiting for its turn
+    std::uint64_t listMark = 0;    // end of the last user list in the output stream
+    std::uint64_t wroteInPass = 0; // the pass that last wrote to it at once
     std::unique_ptr<asio::steady_timer> grace;
 
 private:

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace stonecall::server {
 
 namespace {
@@ -23,6 +27,19 @@ constexpr std::size_t FeedPortion = 1024;
 // answered together: a connection then gets one write for many messages (a lobby filling up
 // costs far fewer system calls). An idle server answers at once.
 constexpr auto PassInterval = std::chrono::milliseconds(1);
+// While a pass answers requests (a lobby filling up), broadcasts to everyone else wait for a
+// round: each reader then gets one write for the log-ins of many passes, where it would get
+// one per pass. A round is due this long after its oldest broadcast: twice what the last
+// round took, so rounds take at most a third of the time, within these bounds. A pass that
+// answered nothing (a chat line in a quiet lobby) writes everything at once.
+constexpr auto MinRoundDelay = std::chrono::milliseconds(1);
+constexpr auto MaxRoundDelay = std::chrono::milliseconds(1000);
+constexpr int RoundDelayFactor = 4;
+// After this long without a pass, memory freed since the last burst goes back to the system
+// (the allocator keeps freed pages otherwise).
+constexpr auto TrimDelay = std::chrono::seconds(1);
+constexpr std::uint64_t TrimAfterBytes = 4 * 1024 * 1024;
+constexpr std::uint64_t RoundTrimAfterBytes = 16 * 1024 * 1024;
 // Connections taken from the backlog at a time before others get their turn.
 constexpr int AcceptBatch = 256;
 // A peer that does not take its last bytes after a refusal is cut off after this time.
@@ -61,7 +78,7 @@ LobbyServer::LobbyServer(ServerConfig config)
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
       lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
-      passTimer_(io_), framer_(MsgEnd), readBuffer_(ReadSize)
+      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd), readBuffer_(ReadSize)
 {}
 
 LobbyServer::~LobbyServer()
@@ -336,25 +353,46 @@ void LobbyServer::armWrite(Connection& c)
 
 void LobbyServer::schedule()
 {
-    if (passPending_ || (toRun_.empty() && toFlush_.empty() && toSettle_.empty()))
+    using Clock = std::chrono::steady_clock;
+    const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty() || roundNow_;
+    if (!work && toLater_.empty())
+        return;
+    // Broadcasts alone wait for their round; anything else for the pass interval.
+    const Clock::time_point due =
+        work ? nextPass_ : std::max(nextPass_, laterSince_ + roundDelay());
+    if (passPending_ && due >= passAt_)
         return;
     passPending_ = true;
-    if (std::chrono::steady_clock::now() >= nextPass_) {
+    const Clock::time_point now = Clock::now();
+    if (now >= due) {
+        passAt_ = now;
+        passTimer_.cancel();
         // Posted behind what the loop has ready, so others' events come first.
         asio::post(io_, [this] { pass(); });
         return;
     }
-    passTimer_.expires_at(nextPass_);
+    passAt_ = due;
+    passTimer_.expires_at(due); // replaces a later wait
     passTimer_.async_wait([this](const std::error_code& error) {
         if (!error)
             pass();
     });
 }
 
+std::chrono::steady_clock::duration LobbyServer::roundDelay() const
+{
+    return std::clamp<std::chrono::steady_clock::duration>(RoundDelayFactor * roundCost_,
+                                                           MinRoundDelay, MaxRoundDelay);
+}
+
 void LobbyServer::pass()
 {
+    using Clock = std::chrono::steady_clock;
     passPending_ = false;
-    nextPass_ = std::chrono::steady_clock::now() + PassInterval;
+    nextPass_ = Clock::now() + PassInterval;
+    answered_ = false;
+    ++passes_;
+    bool fed = false;
     // One portion of input from each connection that has some, in turn.
     running_.swap(toRun_);
     for (ConnectionId id : running_) {
@@ -362,11 +400,17 @@ void LobbyServer::pass()
         if (!c)
             continue;
         c->queuedToRun = false;
+        feeding_ = id;
+        fed = true;
         feed(*c);
+        feeding_ = 0;
+        if (answerPending_)
+            answered_ = true;
+        answerPending_ = false;
         settle();
     }
     running_.clear();
-    // Then everything answered goes out, a gathered write per connection.
+    // Then the answers go out, a gathered write per connection.
     while (!toFlush_.empty()) {
         running_.swap(toFlush_);
         for (ConnectionId id : running_)
@@ -377,8 +421,57 @@ void LobbyServer::pass()
         running_.clear();
         settle();
     }
+    // Broadcasts too, unless requests are being answered and their round is not due yet.
+    // Broadcasts made outside input (an operator's notice, a tick) go at once as well.
+    if (!toLater_.empty() &&
+        (roundNow_ || (fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
+        flushRound();
+    roundNow_ = false;
     // More input, or output made since: the next pass, after the interval.
     schedule();
+    trimLater();
+}
+
+void LobbyServer::flushRound()
+{
+    const auto start = std::chrono::steady_clock::now();
+    // Letting a connection go here tells everyone, which queues more for this round.
+    while (!toLater_.empty()) {
+        running_.swap(toLater_);
+        for (ConnectionId id : running_)
+            if (Connection* c = find(id)) {
+                c->queuedLater = false;
+                flush(*c);
+            }
+        running_.clear();
+        settle();
+    }
+    roundCost_ = std::chrono::steady_clock::now() - start;
+    trimNow(false);
+}
+
+void LobbyServer::trimLater()
+{
+    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ < TrimAfterBytes)
+        return;
+    trimTimer_.expires_after(TrimDelay); // from the last pass
+    trimTimer_.async_wait([this](const std::error_code& error) {
+        if (!error)
+            trimNow(true);
+    });
+}
+
+void LobbyServer::trimNow(bool idle)
+{
+    // A round writes out what many log-ins framed: a good moment to give back what they
+    // used, since the allocator keeps freed pages that lie between live objects.
+    const std::uint64_t framed = framer_.framedBytes() + answers_.framedBytes();
+    if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
+        return;
+    trimmedAt_ = framed;
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 void LobbyServer::feed(Connection& c)
@@ -407,7 +500,7 @@ void LobbyServer::flush(Connection& c)
 {
     if (c.writeArmed || c.broken)
         return;
-    if (!c.flush(gather_)) {
+    if (!c.flush()) {
         c.broken = true;
         toSettle_.push_back(c.id());
         return;
@@ -476,11 +569,46 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
         return;
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
-    const bool again = c->output.endsWith(framer_.last());
-    c->output.push(framer_.frame(message, again));
+    if (to != feeding_) {
+        if (feeding_ == 0)
+            roundNow_ = true;
+        if (answerPending_) {
+            // What went to the connection whose input is handled was an answer, unless the
+            // same message goes to others too (its own copy of a broadcast).
+            answered_ = answered_ || !answers_.holdsLast(message);
+            answerPending_ = false;
+        }
+        const Slice& slice = framer_.frame(message, c->output.endsWith(framer_.last()));
+        // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to
+        // each reader as the lobby sends it, as long as nothing waits before it: the first
+        // reader need not wait for the last one's copy to be queued, and the queue is skipped.
+        // Once per reader and pass, so a burst of lines still shares one write per pass.
+        if (feeding_ != 0 && !answered_ && toLater_.empty() && c->output.empty() &&
+            !c->writeArmed && !c->broken && c->wroteInPass != passes_) {
+            c->wroteInPass = passes_;
+            const long written = c->writeNow(slice);
+            if (written < 0) {
+                c->broken = true;
+                toSettle_.push_back(to);
+                return;
+            }
+            if (static_cast<std::size_t>(written) == slice.size())
+                return;
+            Slice rest = slice;
+            rest.consume(static_cast<std::size_t>(written));
+            c->output.push(rest);
+        } else {
+            c->output.push(slice);
+        }
+    } else if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+        c->output.push(framer_.last()); // its own copy of what the others got
+    } else {
+        answerPending_ = true;
+        c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
+    }
     if (c->output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c->flush(gather_)) {
+        if (!c->flush()) {
             c->broken = true;
             toSettle_.push_back(to);
             return;
@@ -492,11 +620,21 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
             return;
         }
     }
-    if (!c->queuedToFlush) {
+    if (c->queuedToFlush)
+        return;
+    if (to == feeding_) {
+        // An answer to the connection's own request goes out at the end of this pass.
         c->queuedToFlush = true;
         toFlush_.push_back(to);
-        schedule();
+    } else if (!c->queuedLater) {
+        c->queuedLater = true;
+        if (toLater_.empty())
+            laterSince_ = std::chrono::steady_clock::now();
+        toLater_.push_back(to);
+    } else {
+        return;
     }
+    schedule();
 }
 
 void LobbyServer::drop(ConnectionId who, DropKind how)

@@ -1,8 +1,9 @@
 #pragma once
 // The lobby on real sockets: one thread, one event loop (epoll underneath). Accepts
-// connections, hands their bytes to the Lobby a small portion at a time, and writes what it
-// answers once per pass of the loop in gathered writes. Output a peer's kernel refuses waits
-// in a queue with a cap; going over the cap drops the peer.
+// connections, hands their bytes to the Lobby a small portion at a time, and writes answers
+// once per pass of the loop in gathered writes. Broadcasts made while requests are answered
+// wait for a round, so a lobby filling up costs each reader one write for many log-ins.
+// Output a peer's kernel refuses waits in a queue with a cap; going over the cap drops the peer.
 
 #include "Connection.h"
 #include "Lobby.h"
@@ -75,6 +76,10 @@ private:
     void pass();
     void feed(Connection& c);
     void flush(Connection& c);
+    void flushRound();
+    std::chrono::steady_clock::duration roundDelay() const;
+    void trimLater();
+    void trimNow(bool idle);
     void settle();
     void destroy(Connection& c);
     void tick();
@@ -95,7 +100,19 @@ private:
     asio::steady_timer ticker_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer passTimer_;
+    asio::steady_timer trimTimer_;
     std::chrono::steady_clock::time_point nextPass_;
+    std::chrono::steady_clock::time_point passAt_; // when the pass under way is due
+    // Broadcasts wait for a round while requests are being answered (see pass()).
+    std::chrono::steady_clock::time_point laterSince_; // the oldest broadcast waiting
+    std::chrono::steady_clock::duration roundCost_{};  // how long the last round took
+    ConnectionId feeding_ = 0;                         // whose input the lobby is handling
+    bool answerPending_ = false; // it got a message that may be an answer                    // the
+                                 // framer's serial of an answer to it
+    bool answered_ = false;
+    bool roundNow_ = false;       // a broadcast made outside input (a notice, a tick, a departure)
+    std::uint64_t passes_ = 0;    // this pass answered a request
+    std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
     std::string error_;
@@ -107,12 +124,15 @@ private:
     std::size_t open_ = 0; // connections the lobby knows
 
     std::vector<ConnectionId> toRun_;    // input waiting, in turn
-    std::vector<ConnectionId> toFlush_;  // output written to since the last pass
+    std::vector<ConnectionId> toFlush_;  // answers (and closes) written since the last pass
+    std::vector<ConnectionId> toLater_;  // broadcasts, for the next round
     std::vector<ConnectionId> toSettle_; // over the cap, or found dead while writing
     std::vector<ConnectionId> running_;  // the list a pass works through
+    // Broadcasts and answers are framed apart: the blocks of a user list then go as soon as
+    // it is written, not when the last reader of a broadcast framed beside it is.
     Framer framer_;
+    Framer answers_;
     std::vector<char> readBuffer_;
-    std::vector<asio::const_buffer> gather_;
     Log* log_ = nullptr;
 };
 

@@ -11,8 +11,6 @@ namespace {
 // Large enough that a burst of chat lines or a user list shares few blocks, small enough
 // that a block kept alive by one slow reader costs little.
 constexpr std::size_t BlockSize = 16 * 1024;
-// A queue that grew this large during a burst gives its memory back once empty.
-constexpr std::size_t KeptSlices = 64;
 
 } // namespace
 
@@ -39,8 +37,7 @@ Framer::~Framer()
 const Slice& Framer::frame(std::string_view message, bool fresh)
 {
     const std::size_t size = message.size() + 1;
-    if (!fresh && last_.size() == size &&
-        std::memcmp(last_.data(), message.data(), message.size()) == 0)
+    if (!fresh && holdsLast(message))
         return last_;
     if (!current_ || current_->room() < size) {
         if (current_)
@@ -52,6 +49,7 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
     at[message.size()] = terminator_;
     last_ = Slice(current_, current_->used_, static_cast<std::uint32_t>(size));
     current_->used_ += static_cast<std::uint32_t>(size);
+    framedBytes_ += size;
     return last_;
 }
 
@@ -59,7 +57,22 @@ void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
     pushed_ += slice.size();
-    if (slices_.size() > head_ && slices_.back().continuedBy(slice)) {
+    if (slices_.empty()) {
+        if (!single_.held()) {
+            single_ = slice;
+            return;
+        }
+        if (single_.continuedBy(slice)) {
+            single_.extend(slice.size());
+            return;
+        }
+        slices_.reserve(4);
+        slices_.push_back(std::move(single_));
+        single_ = Slice();
+        slices_.push_back(slice);
+        return;
+    }
+    if (slices_.back().continuedBy(slice)) {
         slices_.back().extend(slice.size());
         return;
     }
@@ -69,6 +82,12 @@ void OutputQueue::push(const Slice& slice)
 void OutputQueue::consume(std::size_t count)
 {
     bytes_ -= count;
+    if (slices_.empty()) {
+        single_.consume(count);
+        if (single_.size() == 0)
+            single_ = Slice();
+        return;
+    }
     while (count > 0) {
         Slice& front = slices_[head_];
         if (count < front.size()) {
@@ -80,10 +99,8 @@ void OutputQueue::consume(std::size_t count)
         ++head_;
     }
     if (head_ == slices_.size()) {
-        if (slices_.capacity() > KeptSlices)
-            std::vector<Slice>().swap(slices_);
-        else
-            slices_.clear();
+        // Back to one slice or none: an idle lobby of thousands keeps no room.
+        std::vector<Slice>().swap(slices_);
         head_ = 0;
     } else if (head_ > 1024 && head_ * 2 > slices_.size()) {
         slices_.erase(slices_.begin(), slices_.begin() + static_cast<std::ptrdiff_t>(head_));
@@ -93,6 +110,7 @@ void OutputQueue::consume(std::size_t count)
 
 void OutputQueue::clear()
 {
+    single_ = Slice();
     std::vector<Slice>().swap(slices_);
     head_ = 0;
     bytes_ = 0;

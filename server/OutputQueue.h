@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -61,6 +62,7 @@ public:
             Block::release(block_);
     }
 
+    bool held() const { return block_ != nullptr; }
     const char* data() const { return block_->data() + offset_; }
     std::size_t size() const { return length_; }
     std::string_view view() const { return {data(), length_}; }
@@ -99,29 +101,49 @@ public:
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
     const Slice& last() const { return last_; }
+    // The last message framed is `message`.
+    bool holdsLast(std::string_view message) const
+    {
+        return last_.size() == message.size() + 1 &&
+               std::memcmp(last_.data(), message.data(), message.size()) == 0;
+    }
+    // Bytes framed in all.
+    std::uint64_t framedBytes() const { return framedBytes_; }
 
 private:
     char terminator_;
+    std::uint64_t framedBytes_ = 0;
     Block* current_ = nullptr;
     Slice last_;
 };
 
-// What waits for one connection, oldest first.
+// What waits for one connection, oldest first. The common case, one slice (consecutive
+// broadcasts merge into one), is kept in place: an idle or lightly used queue allocates nothing.
 class OutputQueue {
 public:
     void push(const Slice& slice);
     // The newest bytes waiting are the end of `slice`.
     bool endsWith(const Slice& slice) const
     {
-        return slices_.size() > head_ && slices_.back().endsLike(slice);
+        if (slices_.empty())
+            return single_.held() && single_.endsLike(slice);
+        return slices_.back().endsLike(slice);
     }
     std::size_t bytes() const { return bytes_; }
-    std::size_t slices() const { return slices_.size() - head_; }
+    std::size_t slices() const
+    {
+        return slices_.empty() ? (single_.held() ? 1 : 0) : slices_.size() - head_;
+    }
     bool empty() const { return bytes_ == 0; }
 
     // Up to `most` of the oldest pieces, for one gathered write.
     template <class Sink> void peek(std::size_t most, Sink&& sink) const
     {
+        if (slices_.empty()) {
+            if (single_.held() && most > 0)
+                sink(single_.data(), single_.size());
+            return;
+        }
         for (std::size_t i = head_; i < slices_.size() && most > 0; ++i, --most)
             sink(slices_[i].data(), slices_[i].size());
     }
@@ -134,8 +156,9 @@ public:
     std::uint64_t written() const { return pushed_ - bytes_; }
 
 private:
-    std::vector<Slice> slices_;
-    std::size_t head_ = 0; // slices before it are spent
+    Slice single_;              // the only slice, while slices_ is empty
+    std::vector<Slice> slices_; // two or more
+    std::size_t head_ = 0;      // slices before it are spent
     std::size_t bytes_ = 0;
     std::uint64_t pushed_ = 0;
 };

@@ -165,15 +165,12 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
     const int port = freeLoopbackPort();
     std::vector<std::string> argv;
     if (lobby)
-        argv = {options.lobbyd,
-                "--port",
-                std::to_string(port),
-                "--max-users",
-                std::to_string(maxUsers),
-                "--ping-interval",
-                "0",
-                "--shutdown-notice", // stopped with clients still in: no notice to wait for
-                "0"};
+        argv = {options.lobbyd, "--port", std::to_string(port), "--max-users",
+                std::to_string(maxUsers), "--ping-interval", "0",
+                // One client sends every line: the chat limit would refuse all but a few.
+                "--chat-rate", "0",
+                // Stopped with clients still in: no notice to wait for.
+                "--shutdown-notice", "0"};
     else
         argv = {options.reference, "--port", std::to_string(port)};
     const char* label = lobby ? "stonecall-lobbyd" : "reference";
