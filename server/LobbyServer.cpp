@@ -186,6 +186,14 @@ void LobbyServer::stop()
     io_.stop();
 }
 
+void LobbyServer::stopListening()
+{
+    acceptPaused_ = false;
+    acceptRetry_.cancel();
+    std::error_code ignored;
+    acceptor_.close(ignored);
+}
+
 std::size_t LobbyServer::queuedBytes() const
 {
     std::size_t total = 0;
@@ -205,6 +213,8 @@ Connection* LobbyServer::find(ConnectionId id)
 
 void LobbyServer::accept()
 {
+    if (!acceptor_.is_open())
+        return; // stopped listening
     acceptor_.async_accept([this](const std::error_code& error, asio::ip::tcp::socket socket) {
         if (error == asio::error::operation_aborted)
             return;

@@ -49,6 +49,9 @@ public:
     void run();
     void poll(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     void stop();
+    // Closes the listening socket for good: a newcomer is refused at once rather than let in
+    // to a lobby about to close.
+    void stopListening();
     asio::io_context& context() { return io_; }
 
     // Takes a reloaded configuration without dropping anyone: the message of the day, the

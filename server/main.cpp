@@ -216,7 +216,9 @@ int main(int argc, char** argv)
             stopping = true;
             const std::string in =
                 std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
-            log.write(LogLevel::Info, "stopping: " + name + "; closing in " + in);
+            log.write(LogLevel::Info,
+                      "stopping: " + name + "; closing in " + in + ", no new connections");
+            server.stopListening();
             server.lobby().announce("The lobby is closing in " + in + ".");
             closing.expires_after(std::chrono::seconds(seconds));
             closing.async_wait([&](const std::error_code& e) {

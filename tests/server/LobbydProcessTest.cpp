@@ -992,6 +992,8 @@ TEST(Lobbyd, PlayersReadTheShutdownNoticeBeforeTheLobbyCloses)
         [&] { return heard(crowd[ann], notice("The lobby is closing in 60 seconds.")); }));
     crowd.pump(200);
     EXPECT_FALSE(crowd[ann].closed);
+    // Nobody new is let in to a lobby about to close.
+    EXPECT_TRUE(crowd[crowd.open()].closed);
     server.signal(SIGINT);
     EXPECT_TRUE(crowd.until([&] { return crowd[ann].closed; }, 5));
 }
