@@ -110,11 +110,12 @@ private:
     std::chrono::steady_clock::time_point laterSince_; // the oldest broadcast waiting
     std::chrono::steady_clock::duration roundCost_{};  // how long the last round took
     ConnectionId feeding_ = 0;                         // whose input the lobby is handling
-    bool answerPending_ = false; // it got a message that may be an answer                    // the
-                                 // framer's serial of an answer to it
-    bool answered_ = false;
+    // The connection being fed got a message that is an answer unless the same message then
+    // goes to others too (its own copy of a broadcast).
+    bool answerPending_ = false;
+    bool answered_ = false;       // this pass answered a request
     bool roundNow_ = false;       // a broadcast made outside input (a notice, a tick, a departure)
-    std::uint64_t passes_ = 0;    // this pass answered a request
+    std::uint64_t passes_ = 0;    // passes run, so a reader is written at once once per pass
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
