@@ -86,10 +86,121 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     child->prev = child->next = nullptr;
 }
 
-TreeModel::Node* TreeModel::find(std::string_view key) const
+namespace {
+
+// Past these the key is hashed: entry numbers stay below MaxNumber, and the lobby's trees
+// have a handful of key families.
+constexpr std::size_t MaxNumber = 32768;
+constexpr std::size_t MaxFamilies = 16;
+constexpr std::size_t MaxPrefix = 8;
+constexpr std::size_t MaxTail = 4;
+
+bool isLetter(char c)
 {
-    const auto found = byKey.find(key);
-    return found == byKey.end() ? nullptr : found->second;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+struct SplitKey {
+    std::string_view prefix;
+    std::size_t number = 0;
+    std::string_view tail;
+};
+
+// Letters, a number written without sign or leading zeros, and a tail that does not start
+// with a digit: each such key has exactly one split, so no two keys share a place.
+std::optional<SplitKey> splitKey(std::string_view key)
+{
+    std::size_t digits = 0;
+    while (digits < key.size() && digits <= MaxPrefix && isLetter(key[digits]))
+        ++digits;
+    if (digits == 0 || digits > MaxPrefix)
+        return std::nullopt;
+    std::size_t end = digits;
+    std::size_t number = 0;
+    while (end < key.size() && isDigit(key[end]) && end - digits < 6) {
+        number = number * 10 + static_cast<std::size_t>(key[end] - '0');
+        ++end;
+    }
+    if (end == digits || (key[digits] == '0' && end - digits > 1) || number >= MaxNumber ||
+        (end < key.size() && isDigit(key[end])) || key.size() - end > MaxTail)
+        return std::nullopt;
+    return SplitKey{key.substr(0, digits), number, key.substr(end)};
+}
+
+} // namespace
+
+std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string_view key) const
+{
+    const std::optional<SplitKey> split = splitKey(key);
+    if (!split)
+        return std::nullopt;
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        if (families[f].prefix == split->prefix && families[f].tail == split->tail)
+            return Slot{f, split->number};
+    }
+    return std::nullopt;
+}
+
+TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        const std::vector<Node*>& nodes = families[slot->family].byNumber;
+        return slot->number < nodes.size() ? nodes[slot->number] : nullptr;
+    }
+    if (others.empty())
+        return nullptr;
+    const auto found = others.find(key);
+    return found == others.end() ? nullptr : found->second;
+}
+
+bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
+{
+    std::optional<Slot> slot = slotOf(key);
+    // A family made later than its first key would hide that key: once the families are all
+    // taken, a key of another family is hashed for good (until clear()).
+    if (!slot && families.size() < MaxFamilies) {
+        if (const std::optional<SplitKey> split = splitKey(key)) {
+            families.push_back(Family{std::string(split->prefix), std::string(split->tail), {}});
+            slot = Slot{families.size() - 1, split->number};
+        }
+    }
+    if (slot) {
+        std::vector<Node*>& nodes = families[slot->family].byNumber;
+        if (slot->number >= nodes.size())
+            nodes.resize(std::max(slot->number + 1, std::min(MaxNumber, nodes.size() * 2)));
+        if (nodes[slot->number])
+            return false;
+        nodes[slot->number] = node;
+    } else if (!others.try_emplace(key, node).second) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void TreeModel::KeyIndex::erase(std::string_view key)
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        std::vector<Node*>& nodes = families[slot->family].byNumber;
+        if (slot->number < nodes.size() && nodes[slot->number]) {
+            nodes[slot->number] = nullptr;
+            --count;
+        }
+    } else if (others.erase(key)) {
+        --count;
+    }
+}
+
+void TreeModel::KeyIndex::clear()
+{
+    families.clear();
+    others.clear();
+    count = 0;
 }
 
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
@@ -179,7 +290,7 @@ void TreeModel::queue(Node* parent, Node* child)
 
 void TreeModel::dropKeys(Node* node)
 {
-    byKey.erase(std::string_view(node->key));
+    byKey.erase(node->key);
     for (Node* child = node->first; child; child = child->next)
         dropKeys(child);
 }
@@ -217,7 +328,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     // One look-up both checks the key and files the node under it.
     auto* node = new Node;
     node->key = key;
-    if (!byKey.try_emplace(std::string_view(node->key), node).second) {
+    if (!byKey.add(node->key, node)) {
         delete node;
         return nullptr;
     }

@@ -69,7 +69,7 @@ public:
     ~TreeModel() override;
 
     Node* root() const { return root_; }
-    Node* find(std::string_view key) const;
+    Node* find(std::string_view key) const { return byKey.find(key); }
     std::size_t count() const { return byKey.size(); }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
@@ -109,6 +109,36 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    // Nodes by key. The lobby's keys are a few letters, an entry number and maybe a short
+    // tail ("u17", "c12", "empty7-2"): those stand in a vector per family by number, found
+    // without hashing; any other key is hashed.
+    class KeyIndex {
+    public:
+        Node* find(std::string_view key) const;
+        // False, changing nothing, when the key is taken.
+        bool add(std::string_view key, Node* node);
+        void erase(std::string_view key);
+        void clear();
+        std::size_t size() const { return count; }
+
+    private:
+        struct Family {
+            std::string prefix;
+            std::string tail;
+            std::vector<Node*> byNumber;
+        };
+        // The family and number the key is filed under; none for a hashed key.
+        struct Slot {
+            std::size_t family;
+            std::size_t number;
+        };
+        std::optional<Slot> slotOf(std::string_view key) const;
+
+        std::vector<Family> families;
+        std::unordered_map<std::string_view, Node*> others;
+        std::size_t count = 0;
+    };
+
     void notePending();
     void markDirty(Node* node);
     void markChanged(Node* node);
@@ -128,7 +158,7 @@ private:
     static void listUnlink(Node* parent, Node* child);
 
     Node* root_;
-    std::unordered_map<std::string_view, Node*> byKey;
+    KeyIndex byKey;
     TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;
