@@ -333,6 +333,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
         return nullptr;
     }
     node->text = text;
+    node->head = order.headOf(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->live;
@@ -363,6 +364,7 @@ void TreeModel::setText(Node* node, std::string_view text)
 {
     node->text = text;
     node->sortKey.reset();
+    node->head = order.headOf(node->text);
     markChanged(node);
     if (node->parent->sorted && node->inView) {
         node->moved = true;

@@ -58,6 +58,7 @@ public:
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
         mutable std::optional<QCollatorSortKey> sortKey;
+        TreeOrder::Head head{};
 
         Node() = default;
         Node(const Node&) = delete;
