@@ -7,6 +7,7 @@
 #include <QColor>
 
 #include <algorithm>
+#include <new>
 
 namespace stonecall {
 
@@ -41,16 +42,39 @@ int depthOf(const TreeModel::Node* node)
 
 } // namespace
 
-TreeModel::Node::~Node()
+TreeModel::Node* TreeModel::NodePool::make()
 {
-    for (Node* child = first; child;) {
-        Node* next = child->next;
-        delete child;
-        child = next;
+    if (!spare.empty()) {
+        Node* node = spare.back();
+        spare.pop_back();
+        return new (node) Node;
     }
+    if (usedInLast == BlockNodes) {
+        // Left uninitialised: each place is made a node when it is first handed out.
+        blocks.push_back(std::unique_ptr<Block>(new Block));
+        usedInLast = 0;
+    }
+    void* place = blocks.back()->bytes + sizeof(Node) * usedInLast++;
+    return new (place) Node;
 }
 
-TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
+void TreeModel::NodePool::release(Node* node)
+{
+    node->~Node();
+    spare.push_back(node);
+}
+
+void TreeModel::destroy(Node* node)
+{
+    for (Node* child = node->first; child;) {
+        Node* next = child->next;
+        destroy(child);
+        child = next;
+    }
+    pool.release(node);
+}
+
+TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(pool.make())
 {
     root_->inView = true;
 }
@@ -58,10 +82,10 @@ TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new No
 TreeModel::~TreeModel()
 {
     for (Node* node : graveyard)
-        delete node;
+        destroy(node);
     for (Node* node : buried)
-        delete node;
-    delete root_;
+        destroy(node);
+    destroy(root_);
 }
 
 void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
@@ -299,14 +323,14 @@ void TreeModel::clear()
 {
     beginResetModel();
     for (Node* node : graveyard)
-        delete node;
+        destroy(node);
     graveyard.clear();
     for (Node* node : buried)
-        delete node;
+        destroy(node);
     buried.clear();
     for (Node* child = root_->first; child;) {
         Node* next = child->next;
-        delete child;
+        destroy(child);
         child = next;
     }
     root_->first = root_->last = nullptr;
@@ -326,10 +350,10 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
                                    std::string_view text)
 {
     // One look-up both checks the key and files the node under it.
-    auto* node = new Node;
+    Node* node = pool.make();
     node->key = key;
     if (!byKey.add(node->key, node)) {
-        delete node;
+        pool.release(node);
         return nullptr;
     }
     node->text = text;
@@ -438,7 +462,7 @@ void TreeModel::settle()
     // What was removed a settle ago has left the view for good.
     for (Node* node : buried) {
         forget(node);
-        delete node;
+        destroy(node);
     }
     buried.clear();
     buried.swap(graveyard);

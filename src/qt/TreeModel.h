@@ -13,7 +13,9 @@
 
 #include <QAbstractItemModel>
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,7 +65,6 @@ public:
         Node() = default;
         Node(const Node&) = delete;
         Node& operator=(const Node&) = delete;
-        ~Node();
     };
 
     explicit TreeModel(QObject* parent = nullptr);
@@ -140,6 +141,29 @@ private:
         std::size_t count = 0;
     };
 
+    // Node storage: nodes come from large blocks and are reused, not one heap block each,
+    // since a full lobby's log-in makes tens of thousands of them at once.
+    class NodePool {
+    public:
+        NodePool() = default;
+        NodePool(const NodePool&) = delete;
+        NodePool& operator=(const NodePool&) = delete;
+        Node* make();
+        // Ends the node's life; its children are the caller's business.
+        void release(Node* node);
+
+    private:
+        static constexpr std::size_t BlockNodes = 512;
+        struct Block {
+            alignas(Node) std::byte bytes[sizeof(Node) * BlockNodes];
+        };
+        std::vector<std::unique_ptr<Block>> blocks;
+        std::size_t usedInLast = BlockNodes;
+        std::vector<Node*> spare;
+    };
+
+    // Ends the node and all below it.
+    void destroy(Node* node);
     void notePending();
     void markDirty(Node* node);
     void markChanged(Node* node);
@@ -158,6 +182,7 @@ private:
     static void listInsertBefore(Node* parent, Node* child, Node* before);
     static void listUnlink(Node* parent, Node* child);
 
+    NodePool pool;
     Node* root_;
     KeyIndex byKey;
     TreeOrder order;
