@@ -153,12 +153,15 @@ private:
         void release(Node* node);
 
     private:
-        static constexpr std::size_t BlockNodes = 512;
+        // Blocks double from the first size to the last, so a small tree takes little room.
+        static constexpr std::size_t FirstBlockNodes = 64;
+        static constexpr std::size_t LastBlockNodes = 4096;
         struct Block {
-            alignas(Node) std::byte bytes[sizeof(Node) * BlockNodes];
+            std::unique_ptr<std::byte[]> bytes;
+            std::size_t nodes;
         };
-        std::vector<std::unique_ptr<Block>> blocks;
-        std::size_t usedInLast = BlockNodes;
+        std::vector<Block> blocks;
+        std::size_t usedInLast = 0;
         std::vector<Node*> spare;
     };
 
