@@ -672,14 +672,18 @@ void TreeModel::settleNode(Node* parent)
         }
     } else {
         emit layoutAboutToBeChanged(layoutParents);
-        for (Node* child : parent->shown)
-            child->inView = false;
-        for (Node* child : all) {
+        // Only the rows that leave or arrive are touched: the others stay in view, and their
+        // numbers are made again when first asked for.
+        for (const Run& run : leaving) {
+            for (std::size_t i = run.first; i < run.first + run.count; ++i)
+                parent->shown[i]->inView = false;
+        }
+        for (Node* child : newcomers) {
             child->inView = true;
             child->moved = false;
         }
         parent->shown = std::move(all);
-        renumber(parent);
+        parent->staleRows = true;
         noteParent(parent);
         const QModelIndexList persistent = persistentIndexList();
         for (const QModelIndex& index : persistent) {
@@ -693,7 +697,7 @@ void TreeModel::settleNode(Node* parent)
             if (child->dead || !child->inView)
                 changePersistentIndex(index, QModelIndex());
             else if (node == child)
-                changePersistentIndex(index, createIndex(node->row, 0, node));
+                changePersistentIndex(index, indexOf(node));
         }
         emit layoutChanged(layoutParents);
     }
