@@ -7,6 +7,13 @@
 #include <QColor>
 
 #include <algorithm>
+#include <cstdint>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace stonecall {
 
@@ -41,16 +48,63 @@ int depthOf(const TreeModel::Node* node)
 
 } // namespace
 
-TreeModel::Node::~Node()
+namespace {
+
+// Fresh memory costs a page fault per page at first touch, and a full lobby's nodes fill
+// thousands of pages at once: the system maps a large block's pages in one call instead.
+void prefault(void* start, std::size_t size)
 {
-    for (Node* child = first; child;) {
-        Node* next = child->next;
-        delete child;
-        child = next;
-    }
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(start) + page - 1) / page * page;
+    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size) / page * page;
+    if (to > from + 4 * page)
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)start;
+    (void)size;
+#endif
 }
 
-TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
+} // namespace
+
+TreeModel::Node* TreeModel::NodePool::make()
+{
+    if (!spare.empty()) {
+        Node* node = spare.back();
+        spare.pop_back();
+        return new (node) Node;
+    }
+    if (blocks.empty() || usedInLast == blocks.back().nodes) {
+        const std::size_t nodes =
+            blocks.empty() ? FirstBlockNodes : std::min(LastBlockNodes, blocks.back().nodes * 2);
+        // Left uninitialised: each place is made a node when it is first handed out.
+        blocks.push_back(
+            Block{std::unique_ptr<std::byte[]>(new std::byte[sizeof(Node) * nodes]), nodes});
+        usedInLast = 0;
+        prefault(blocks.back().bytes.get(), sizeof(Node) * nodes);
+    }
+    void* place = blocks.back().bytes.get() + sizeof(Node) * usedInLast++;
+    return new (place) Node;
+}
+
+void TreeModel::NodePool::release(Node* node)
+{
+    node->~Node();
+    spare.push_back(node);
+}
+
+void TreeModel::destroy(Node* node)
+{
+    for (Node* child = node->first; child;) {
+        Node* next = child->next;
+        destroy(child);
+        child = next;
+    }
+    pool.release(node);
+}
+
+TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(pool.make())
 {
     root_->inView = true;
 }
@@ -58,10 +112,10 @@ TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new No
 TreeModel::~TreeModel()
 {
     for (Node* node : graveyard)
-        delete node;
+        destroy(node);
     for (Node* node : buried)
-        delete node;
-    delete root_;
+        destroy(node);
+    destroy(root_);
 }
 
 void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
@@ -86,10 +140,121 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     child->prev = child->next = nullptr;
 }
 
-TreeModel::Node* TreeModel::find(std::string_view key) const
+namespace {
+
+// Past these the key is hashed: entry numbers stay below MaxNumber, and the lobby's trees
+// have a handful of key families.
+constexpr std::size_t MaxNumber = 32768;
+constexpr std::size_t MaxFamilies = 16;
+constexpr std::size_t MaxPrefix = 8;
+constexpr std::size_t MaxTail = 4;
+
+bool isLetter(char c)
 {
-    const auto found = byKey.find(key);
-    return found == byKey.end() ? nullptr : found->second;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+struct SplitKey {
+    std::string_view prefix;
+    std::size_t number = 0;
+    std::string_view tail;
+};
+
+// Letters, a number written without sign or leading zeros, and a tail that does not start
+// with a digit: each such key has exactly one split, so no two keys share a place.
+std::optional<SplitKey> splitKey(std::string_view key)
+{
+    std::size_t digits = 0;
+    while (digits < key.size() && digits <= MaxPrefix && isLetter(key[digits]))
+        ++digits;
+    if (digits == 0 || digits > MaxPrefix)
+        return std::nullopt;
+    std::size_t end = digits;
+    std::size_t number = 0;
+    while (end < key.size() && isDigit(key[end]) && end - digits < 6) {
+        number = number * 10 + static_cast<std::size_t>(key[end] - '0');
+        ++end;
+    }
+    if (end == digits || (key[digits] == '0' && end - digits > 1) || number >= MaxNumber ||
+        (end < key.size() && isDigit(key[end])) || key.size() - end > MaxTail)
+        return std::nullopt;
+    return SplitKey{key.substr(0, digits), number, key.substr(end)};
+}
+
+} // namespace
+
+std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string_view key) const
+{
+    const std::optional<SplitKey> split = splitKey(key);
+    if (!split)
+        return std::nullopt;
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        if (families[f].prefix == split->prefix && families[f].tail == split->tail)
+            return Slot{f, split->number};
+    }
+    return std::nullopt;
+}
+
+TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        const std::vector<Node*>& nodes = families[slot->family].byNumber;
+        return slot->number < nodes.size() ? nodes[slot->number] : nullptr;
+    }
+    if (others.empty())
+        return nullptr;
+    const auto found = others.find(key);
+    return found == others.end() ? nullptr : found->second;
+}
+
+bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
+{
+    std::optional<Slot> slot = slotOf(key);
+    // A family made later than its first key would hide that key: once the families are all
+    // taken, a key of another family is hashed for good (until clear()).
+    if (!slot && families.size() < MaxFamilies) {
+        if (const std::optional<SplitKey> split = splitKey(key)) {
+            families.push_back(Family{std::string(split->prefix), std::string(split->tail), {}});
+            slot = Slot{families.size() - 1, split->number};
+        }
+    }
+    if (slot) {
+        std::vector<Node*>& nodes = families[slot->family].byNumber;
+        if (slot->number >= nodes.size())
+            nodes.resize(std::max(slot->number + 1, std::min(MaxNumber, nodes.size() * 2)));
+        if (nodes[slot->number])
+            return false;
+        nodes[slot->number] = node;
+    } else if (!others.try_emplace(key, node).second) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void TreeModel::KeyIndex::erase(std::string_view key)
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        std::vector<Node*>& nodes = families[slot->family].byNumber;
+        if (slot->number < nodes.size() && nodes[slot->number]) {
+            nodes[slot->number] = nullptr;
+            --count;
+        }
+    } else if (others.erase(key)) {
+        --count;
+    }
+}
+
+void TreeModel::KeyIndex::clear()
+{
+    families.clear();
+    others.clear();
+    count = 0;
 }
 
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
@@ -179,7 +344,7 @@ void TreeModel::queue(Node* parent, Node* child)
 
 void TreeModel::dropKeys(Node* node)
 {
-    byKey.erase(std::string_view(node->key));
+    byKey.erase(node->key);
     for (Node* child = node->first; child; child = child->next)
         dropKeys(child);
 }
@@ -188,14 +353,14 @@ void TreeModel::clear()
 {
     beginResetModel();
     for (Node* node : graveyard)
-        delete node;
+        destroy(node);
     graveyard.clear();
     for (Node* node : buried)
-        delete node;
+        destroy(node);
     buried.clear();
     for (Node* child = root_->first; child;) {
         Node* next = child->next;
-        delete child;
+        destroy(child);
         child = next;
     }
     root_->first = root_->last = nullptr;
@@ -215,13 +380,14 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
                                    std::string_view text)
 {
     // One look-up both checks the key and files the node under it.
-    auto* node = new Node;
+    Node* node = pool.make();
     node->key = key;
-    if (!byKey.try_emplace(std::string_view(node->key), node).second) {
-        delete node;
+    if (!byKey.add(node->key, node)) {
+        pool.release(node);
         return nullptr;
     }
     node->text = text;
+    node->head = order.headOf(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->live;
@@ -252,6 +418,7 @@ void TreeModel::setText(Node* node, std::string_view text)
 {
     node->text = text;
     node->sortKey.reset();
+    node->head = order.headOf(node->text);
     markChanged(node);
     if (node->parent->sorted && node->inView) {
         node->moved = true;
@@ -325,7 +492,7 @@ void TreeModel::settle()
     // What was removed a settle ago has left the view for good.
     for (Node* node : buried) {
         forget(node);
-        delete node;
+        destroy(node);
     }
     buried.clear();
     buried.swap(graveyard);
@@ -505,14 +672,18 @@ void TreeModel::settleNode(Node* parent)
         }
     } else {
         emit layoutAboutToBeChanged(layoutParents);
-        for (Node* child : parent->shown)
-            child->inView = false;
-        for (Node* child : all) {
+        // Only the rows that leave or arrive are touched: the others stay in view, and their
+        // numbers are made again when first asked for.
+        for (const Run& run : leaving) {
+            for (std::size_t i = run.first; i < run.first + run.count; ++i)
+                parent->shown[i]->inView = false;
+        }
+        for (Node* child : newcomers) {
             child->inView = true;
             child->moved = false;
         }
         parent->shown = std::move(all);
-        renumber(parent);
+        parent->staleRows = true;
         noteParent(parent);
         const QModelIndexList persistent = persistentIndexList();
         for (const QModelIndex& index : persistent) {
@@ -526,7 +697,7 @@ void TreeModel::settleNode(Node* parent)
             if (child->dead || !child->inView)
                 changePersistentIndex(index, QModelIndex());
             else if (node == child)
-                changePersistentIndex(index, createIndex(node->row, 0, node));
+                changePersistentIndex(index, indexOf(node));
         }
         emit layoutChanged(layoutParents);
     }

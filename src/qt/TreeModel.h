@@ -13,7 +13,9 @@
 
 #include <QAbstractItemModel>
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,18 +60,18 @@ public:
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
         mutable std::optional<QCollatorSortKey> sortKey;
+        TreeOrder::Head head{};
 
         Node() = default;
         Node(const Node&) = delete;
         Node& operator=(const Node&) = delete;
-        ~Node();
     };
 
     explicit TreeModel(QObject* parent = nullptr);
     ~TreeModel() override;
 
     Node* root() const { return root_; }
-    Node* find(std::string_view key) const;
+    Node* find(std::string_view key) const { return byKey.find(key); }
     std::size_t count() const { return byKey.size(); }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
@@ -109,6 +111,62 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    // Nodes by key. The lobby's keys are a few letters, an entry number and maybe a short
+    // tail ("u17", "c12", "empty7-2"): those stand in a vector per family by number, found
+    // without hashing; any other key is hashed.
+    class KeyIndex {
+    public:
+        Node* find(std::string_view key) const;
+        // False, changing nothing, when the key is taken.
+        bool add(std::string_view key, Node* node);
+        void erase(std::string_view key);
+        void clear();
+        std::size_t size() const { return count; }
+
+    private:
+        struct Family {
+            std::string prefix;
+            std::string tail;
+            std::vector<Node*> byNumber;
+        };
+        // The family and number the key is filed under; none for a hashed key.
+        struct Slot {
+            std::size_t family;
+            std::size_t number;
+        };
+        std::optional<Slot> slotOf(std::string_view key) const;
+
+        std::vector<Family> families;
+        std::unordered_map<std::string_view, Node*> others;
+        std::size_t count = 0;
+    };
+
+    // Node storage: nodes come from large blocks and are reused, not one heap block each,
+    // since a full lobby's log-in makes tens of thousands of them at once.
+    class NodePool {
+    public:
+        NodePool() = default;
+        NodePool(const NodePool&) = delete;
+        NodePool& operator=(const NodePool&) = delete;
+        Node* make();
+        // Ends the node's life; its children are the caller's business.
+        void release(Node* node);
+
+    private:
+        // Blocks double from the first size to the last, so a small tree takes little room.
+        static constexpr std::size_t FirstBlockNodes = 64;
+        static constexpr std::size_t LastBlockNodes = 4096;
+        struct Block {
+            std::unique_ptr<std::byte[]> bytes;
+            std::size_t nodes;
+        };
+        std::vector<Block> blocks;
+        std::size_t usedInLast = 0;
+        std::vector<Node*> spare;
+    };
+
+    // Ends the node and all below it.
+    void destroy(Node* node);
     void notePending();
     void markDirty(Node* node);
     void markChanged(Node* node);
@@ -127,8 +185,9 @@ private:
     static void listInsertBefore(Node* parent, Node* child, Node* before);
     static void listUnlink(Node* parent, Node* child);
 
+    NodePool pool;
     Node* root_;
-    std::unordered_map<std::string_view, Node*> byKey;
+    KeyIndex byKey;
     TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;

@@ -16,8 +16,12 @@ namespace stonecall {
 
 class TreeOrder {
 public:
+    // The first folded characters of a text, in an order that agrees with the full
+    // comparison wherever two heads differ; only kept up with in the C locale.
+    using Head = std::array<std::uint64_t, 3>;
+
     // What the order reads of a node; the sort key is made when first needed and must be
-    // dropped when the text changes.
+    // dropped when the text changes, and the head must be made anew (headOf) with the text.
     struct Item {
         const std::string& key;
         const std::string& text;
@@ -26,8 +30,13 @@ public:
 
     TreeOrder();
 
+    Head headOf(std::string_view text) const { return foldOnly ? head(text) : Head{}; }
+
     template <typename Node> bool less(const Node* a, const Node* b) const
     {
+        // Most texts differ in their first characters, which the nodes carry folded.
+        if (foldOnly && a->head != b->head)
+            return a->head < b->head;
         return less(Item{a->key, a->text, a->sortKey}, Item{b->key, b->text, b->sortKey});
     }
     bool less(Item a, Item b) const;
@@ -43,17 +52,18 @@ public:
         // Thousands of nodes sort fast when the first folded characters travel with each
         // pointer; only equal beginnings look at the nodes themselves.
         struct Entry {
-            std::array<std::uint64_t, 3> head;
+            Head head;
             Node* node;
         };
         std::vector<Entry> entries;
         entries.reserve(nodes.size());
         for (Node* node : nodes)
-            entries.push_back(Entry{head(node->text), node});
+            entries.push_back(Entry{node->head, node});
         std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
             if (a.head != b.head)
                 return a.head < b.head;
-            return less(a.node, b.node);
+            return less(Item{a.node->key, a.node->text, a.node->sortKey},
+                        Item{b.node->key, b.node->text, b.node->sortKey});
         });
         for (std::size_t i = 0; i < entries.size(); ++i)
             nodes[i] = entries[i].node;

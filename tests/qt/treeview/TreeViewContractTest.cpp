@@ -203,4 +203,40 @@ TEST_P(TreeContract, ClearEmptiesTheTreeForNewNodes)
     EXPECT_EQ(t.childKeys(""), (Keys{"a1"}));
 }
 
+TEST_P(TreeContract, KeysOfLettersAndNumbersThatLookAlikeAreDifferentNodes)
+{
+    // Keys that share letters and digits but differ in where the number ends, in leading
+    // zeros, in the tail, or in a number past the largest entry; and more kinds of key than
+    // the lobby uses.
+    TreeView& t = tree();
+    const Keys keys = {"c1",       "c12",    "c12x",   "c1x2",      "c012", "c0",       "c00",
+                       "u12",      "u32767", "u32768", "u99999999", "h7",   "empty7-2", "empty7-3",
+                       "empty72-", "empty7", "c1-2",   "C1",        "cc1",  "c",        "1",
+                       "a1",       "b1",     "d1",     "e1",        "f1",   "g1",       "i1",
+                       "j1",       "k1",     "l1",     "m1",        "n1",   "o1"};
+    for (const std::string& key : keys)
+        t.add("", key, "text of " + key);
+    ASSERT_EQ(t.count(), keys.size());
+    for (const std::string& key : keys)
+        EXPECT_EQ(t.text(key), "text of " + key);
+    EXPECT_FALSE(t.contains("u1"));
+    EXPECT_FALSE(t.contains("c2"));
+    EXPECT_FALSE(t.contains("empty7-1"));
+
+    // Removing one leaves its look-alikes, and each key can be taken again.
+    for (const std::string& key : keys) {
+        t.remove(key);
+        EXPECT_FALSE(t.contains(key));
+        t.add("", key, "again " + key);
+    }
+    EXPECT_EQ(t.count(), keys.size());
+    for (const std::string& key : keys)
+        EXPECT_EQ(t.text(key), "again " + key);
+    t.remove("u32768");
+    t.remove("c012");
+    EXPECT_EQ(t.text("u32767"), "again u32767");
+    EXPECT_EQ(t.text("c12"), "again c12");
+    EXPECT_EQ(t.count(), keys.size() - 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Trees, TreeContract, testing::Values("fake", "qt"));
