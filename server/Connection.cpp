@@ -39,7 +39,7 @@ Connection::Connection(ConnectionId id, asio::ip::tcp::socket socket)
 
 void Connection::takeInput(std::size_t count)
 {
-    inputDone += count;
+    inputDone += static_cast<std::uint16_t>(count);
     if (inputDone < input.size())
         return;
     inputDone = 0;

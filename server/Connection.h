@@ -27,12 +27,6 @@ public:
     const std::string& peer() const { return peer_; }
     asio::ip::tcp::socket& socket() { return socket_; }
 
-    // Unhandled input: bytes read from the socket that the lobby has not had yet.
-    std::string input;
-    std::size_t inputDone = 0;
-    bool hasInput() const { return inputDone < input.size(); }
-    void takeInput(std::size_t count);
-
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the
     // socket failed (the peer is gone).
@@ -41,20 +35,26 @@ public:
     // socket failed.
     long writeNow(const Slice& slice);
 
-    // Where the connection stands.
-    bool inLobby = true;           // the lobby knows it; false once dropped or lost
-    bool closing = false;          // dropped with DropKind::Close: last bytes go out, then it ends
-    bool shutDown = false;         // closing, and everything went out
-    bool peerClosed = false;       // the peer sent its end: only input already read remains
-    bool broken = false;           // the socket failed
-    bool overfull = false;         // over its output cap: to be dropped
-    bool readArmed = false;        // waiting for bytes
-    bool writeArmed = false;       // waiting for room in the kernel
-    bool queuedToFlush = false;    // answers (or a close) to write at the end of this pass
-    bool queuedLater = false;      // broadcasts, which may wait for the next round
-    bool queuedToRun = false;      // has input waiting for its turn
-    std::uint64_t listMark = 0;    // end of the last user list in the output stream
-    std::uint64_t wroteInPass = 0; // the pass that last wrote to it at once
+    // Unhandled input: bytes read from the socket that the lobby has not had yet.
+    std::string input;
+    std::uint16_t inputDone = 0; // at most one read's worth (LobbyServer's ReadSize)
+    bool hasInput() const { return inputDone < input.size(); }
+    void takeInput(std::size_t count);
+
+    // Where the connection stands; one bit each, as thousands of idle connections keep them.
+    bool inLobby : 1 = true;        // the lobby knows it; false once dropped or lost
+    bool closing : 1 = false;       // dropped with DropKind::Close: last bytes go out, then it ends
+    bool shutDown : 1 = false;      // closing, and everything went out
+    bool peerClosed : 1 = false;    // the peer sent its end: only input already read remains
+    bool broken : 1 = false;        // the socket failed
+    bool overfull : 1 = false;      // over its output cap: to be dropped
+    bool readArmed : 1 = false;     // waiting for bytes
+    bool writeArmed : 1 = false;    // waiting for room in the kernel
+    bool queuedToFlush : 1 = false; // answers (or a close) to write at the end of this pass
+    bool queuedLater : 1 = false;   // broadcasts, which may wait for the next round
+    bool queuedToRun : 1 = false;   // has input waiting for its turn
+    std::uint32_t wroteInPass = 0;  // the pass that last wrote to it at once
+    std::uint64_t listMark = 0;     // end of the last user list in the output stream
     std::unique_ptr<asio::steady_timer> grace;
 
 private:

@@ -20,6 +20,7 @@ namespace {
 constexpr std::size_t PendingConnections = 64;
 // Bytes read from a socket at a time; nothing more is read until the lobby has them all.
 constexpr std::size_t ReadSize = 16 * 1024;
+static_assert(ReadSize <= UINT16_MAX, "Connection::inputDone counts within one read");
 // Bytes of one connection handed to the lobby in one pass of the loop: between two portions
 // every other connection gets its turn and everything answered is written.
 constexpr std::size_t FeedPortion = 1024;

@@ -113,9 +113,10 @@ private:
     // The connection being fed got a message that is an answer unless the same message then
     // goes to others too (its own copy of a broadcast).
     bool answerPending_ = false;
-    bool answered_ = false;       // this pass answered a request
-    bool roundNow_ = false;       // a broadcast made outside input (a notice, a tick, a departure)
-    std::uint64_t passes_ = 0;    // passes run, so a reader is written at once once per pass
+    bool answered_ = false; // this pass answered a request
+    bool roundNow_ = false; // a broadcast made outside input (a notice, a tick, a departure)
+    std::uint32_t passes_ =
+        0; // passes run (wrapping), so a reader is written at once once per pass
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
