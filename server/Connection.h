@@ -5,6 +5,7 @@
 #include "Lobby.h"
 #include "OutputQueue.h"
 
+#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -15,17 +16,22 @@
 
 namespace stonecall::server {
 
+// Sockets bound to the loop's own executor rather than the polymorphic one: smaller, and so
+// is every wait they have pending (thousands of idle connections each keep one).
+using Socket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::executor_type>;
+using Acceptor = asio::basic_socket_acceptor<asio::ip::tcp, asio::io_context::executor_type>;
+
 // A peer's address and port for the log: IPv4 as such also when it came in on an IPv6 socket.
-std::string peerName(const asio::ip::tcp::socket& socket);
+std::string peerName(const Socket& socket);
 
 class Connection {
 public:
-    Connection(ConnectionId id, asio::ip::tcp::socket socket);
+    Connection(ConnectionId id, Socket socket);
 
     ConnectionId id() const { return id_; }
     // The peer's address and port as the log shows it.
     const std::string& peer() const { return peer_; }
-    asio::ip::tcp::socket& socket() { return socket_; }
+    Socket& socket() { return socket_; }
 
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the
@@ -59,7 +65,7 @@ public:
 
 private:
     ConnectionId id_;
-    asio::ip::tcp::socket socket_;
+    Socket socket_;
     std::string peer_;
 };
 

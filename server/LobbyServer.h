@@ -71,7 +71,7 @@ private:
     void accept();
     void acceptFailed(const std::error_code& error);
     void resumeAccepting();
-    void opened(asio::ip::tcp::socket socket);
+    void opened(Socket socket);
     void armRead(Connection& c);
     void readFrom(ConnectionId id);
     void armWrite(Connection& c);
@@ -99,7 +99,7 @@ private:
     std::size_t outputLimit_;
     std::size_t maxConnections_;
     Lobby lobby_;
-    asio::ip::tcp::acceptor acceptor_;
+    Acceptor acceptor_;
     asio::steady_timer ticker_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer passTimer_;
