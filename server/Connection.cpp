@@ -19,7 +19,7 @@ constexpr std::size_t KeptInput = 15;
 
 } // namespace
 
-std::string peerName(const asio::ip::tcp::socket& socket)
+std::string peerName(const Socket& socket)
 {
     std::error_code error;
     const auto endpoint = socket.remote_endpoint(error);
@@ -33,13 +33,13 @@ std::string peerName(const asio::ip::tcp::socket& socket)
                            : address.to_string() + ":" + port;
 }
 
-Connection::Connection(ConnectionId id, asio::ip::tcp::socket socket)
+Connection::Connection(ConnectionId id, Socket socket)
     : id_(id), socket_(std::move(socket)), peer_(peerName(socket_))
 {}
 
 void Connection::takeInput(std::size_t count)
 {
-    inputDone += count;
+    inputDone += static_cast<std::uint16_t>(count);
     if (inputDone < input.size())
         return;
     inputDone = 0;

@@ -5,6 +5,7 @@
 #include "Lobby.h"
 #include "OutputQueue.h"
 
+#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -15,23 +16,22 @@
 
 namespace stonecall::server {
 
+// Sockets bound to the loop's own executor rather than the polymorphic one: smaller, and so
+// is every wait they have pending (thousands of idle connections each keep one).
+using Socket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::executor_type>;
+using Acceptor = asio::basic_socket_acceptor<asio::ip::tcp, asio::io_context::executor_type>;
+
 // A peer's address and port for the log: IPv4 as such also when it came in on an IPv6 socket.
-std::string peerName(const asio::ip::tcp::socket& socket);
+std::string peerName(const Socket& socket);
 
 class Connection {
 public:
-    Connection(ConnectionId id, asio::ip::tcp::socket socket);
+    Connection(ConnectionId id, Socket socket);
 
     ConnectionId id() const { return id_; }
     // The peer's address and port as the log shows it.
     const std::string& peer() const { return peer_; }
-    asio::ip::tcp::socket& socket() { return socket_; }
-
-    // Unhandled input: bytes read from the socket that the lobby has not had yet.
-    std::string input;
-    std::size_t inputDone = 0;
-    bool hasInput() const { return inputDone < input.size(); }
-    void takeInput(std::size_t count);
+    Socket& socket() { return socket_; }
 
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the
@@ -41,25 +41,31 @@ public:
     // socket failed.
     long writeNow(const Slice& slice);
 
-    // Where the connection stands.
-    bool inLobby = true;           // the lobby knows it; false once dropped or lost
-    bool closing = false;          // dropped with DropKind::Close: last bytes go out, then it ends
-    bool shutDown = false;         // closing, and everything went out
-    bool peerClosed = false;       // the peer sent its end: only input already read remains
-    bool broken = false;           // the socket failed
-    bool overfull = false;         // over its output cap: to be dropped
-    bool readArmed = false;        // waiting for bytes
-    bool writeArmed = false;       // waiting for room in the kernel
-    bool queuedToFlush = false;    // answers (or a close) to write at the end of this pass
-    bool queuedLater = false;      // broadcasts, which may wait for the next round
-    bool queuedToRun = false;      // has input waiting for its turn
-    std::uint64_t listMark = 0;    // end of the last user list in the output stream
-    std::uint64_t wroteInPass = 0; // the pass that last wrote to it at once
+    // Unhandled input: bytes read from the socket that the lobby has not had yet.
+    std::string input;
+    std::uint16_t inputDone = 0; // at most one read's worth (LobbyServer's ReadSize)
+    bool hasInput() const { return inputDone < input.size(); }
+    void takeInput(std::size_t count);
+
+    // Where the connection stands; one bit each, as thousands of idle connections keep them.
+    bool inLobby : 1 = true;        // the lobby knows it; false once dropped or lost
+    bool closing : 1 = false;       // dropped with DropKind::Close: last bytes go out, then it ends
+    bool shutDown : 1 = false;      // closing, and everything went out
+    bool peerClosed : 1 = false;    // the peer sent its end: only input already read remains
+    bool broken : 1 = false;        // the socket failed
+    bool overfull : 1 = false;      // over its output cap: to be dropped
+    bool readArmed : 1 = false;     // waiting for bytes
+    bool writeArmed : 1 = false;    // waiting for room in the kernel
+    bool queuedToFlush : 1 = false; // answers (or a close) to write at the end of this pass
+    bool queuedLater : 1 = false;   // broadcasts, which may wait for the next round
+    bool queuedToRun : 1 = false;   // has input waiting for its turn
+    std::uint32_t wroteInPass = 0;  // the pass that last wrote to it at once
+    std::uint64_t listMark = 0;     // end of the last user list in the output stream
     std::unique_ptr<asio::steady_timer> grace;
 
 private:
     ConnectionId id_;
-    asio::ip::tcp::socket socket_;
+    Socket socket_;
     std::string peer_;
 };
 

@@ -70,6 +70,7 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     : config_(std::move(config)), outbox_(outbox), users_(1)
 {
     config_.maxUsers = std::clamp(config_.maxUsers, 1, MaxUsersLimit);
+    reserveFor(config_.maxUsers);
     config_.limits.maxNameLength = std::min(config_.limits.maxNameLength, MaxNameLength);
     for (const std::string& name : config_.limits.reservedNames)
         reserved_.insert(nameKey(name));
@@ -89,6 +90,16 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
 void Lobby::setMaxUsers(int maxUsers)
 {
     config_.maxUsers = std::clamp(maxUsers, 1, MaxUsersLimit);
+    reserveFor(config_.maxUsers);
+}
+
+void Lobby::reserveFor(int maxUsers)
+{
+    // Room for a full lobby from the start: a table that grows by doubling holds up to twice
+    // what it needs and leaves its old copies as holes in the heap. Pages not yet used do not
+    // count as resident.
+    users_.reserve(static_cast<std::size_t>(maxUsers) + 1);
+    names_.reserve(static_cast<std::size_t>(maxUsers));
 }
 
 std::string_view Lobby::userName(ConnectionId id) const
@@ -247,7 +258,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
         refusal = "refused: banned name";
     else if (reserved_.count(key) != 0)
         refusal = "refused: reserved name";
-    else if (names_.count(key) != 0)
+    else if (nameTaken(key))
         refusal = "refused: name in use";
     else if (names_.size() >= static_cast<std::size_t>(config_.maxUsers))
         refusal = "refused: lobby full";
@@ -262,7 +273,8 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     user = User{};
     user.connection = id;
     user.name = std::string(name);
-    names_.insert(std::move(key));
+    const auto place = std::lower_bound(names_.begin(), names_.end(), key);
+    names_.insert(place, std::move(key));
     c.phase = Phase::LoggedIn;
     c.index = index;
 
@@ -388,7 +400,7 @@ void Lobby::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
     if (user.state == State::Client)
         leaveHut(me); // asking for a hut of one's own is the way out of another
     user.state = State::Host;
-    user.hutSize = *size;
+    user.hutSize = static_cast<std::int8_t>(*size);
     // An empty password would be a real one that nobody can type; it means an open hut.
     user.password = given.empty() ? "NONE" : std::string(given);
     user.places = {};
@@ -424,7 +436,7 @@ void Lobby::beClient(std::int16_t me, const std::vector<std::string_view>& field
     User& user = users_[me];
     user.state = State::Client;
     user.host = static_cast<std::int16_t>(*host);
-    user.place = place;
+    user.place = static_cast<std::int8_t>(place);
     broadcast(stateMessage(me));
 }
 
@@ -479,7 +491,10 @@ void Lobby::removeUser(std::int16_t index)
         user.state = State::Idle;
         broadcast(stateMessage(index));
     }
-    names_.erase(nameKey(user.name));
+    const std::string key = nameKey(user.name);
+    if (const auto it = std::lower_bound(names_.begin(), names_.end(), key);
+        it != names_.end() && *it == key)
+        names_.erase(it);
     user = User{};
     freedIndexes_.insert(index);
     broadcast(makeCommand("USER", {number(index), "NONE", ""}));
@@ -545,6 +560,11 @@ void Lobby::broadcast(std::string_view message, std::int16_t except)
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (static_cast<std::int16_t>(i) != except && users_[i].connection != 0)
             outbox_.send(users_[i].connection, message);
+}
+
+bool Lobby::nameTaken(const std::string& key) const
+{
+    return std::binary_search(names_.begin(), names_.end(), key);
 }
 
 bool Lobby::isUser(long index) const

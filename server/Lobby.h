@@ -121,34 +121,36 @@ public:
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
 
-    enum class Phase { Fresh, Accepted, LoggedIn };
-    enum class State { Idle, Host, Client };
+    enum class Phase : std::uint8_t { Fresh, Accepted, LoggedIn };
+    enum class State : std::uint8_t { Idle, Host, Client };
 
+    // Kept per connection and per user for thousands of idle peers: the fields are ordered
+    // so that nothing is lost to padding.
     struct Connection {
         Phase phase = Phase::Fresh;
+        bool toldMuted = false;
         std::int16_t index = 0;
-        std::string input;
         int ticks = 0;
         int unansweredPings = 0;
         int loggedInTicks = 0;
         std::optional<std::int32_t> expectedAnswer;
         int challengeAge = 0;
-        std::string address;
+        int chatRefused = 0; // lines refused since the last one relayed
         double chatTokens = 0;
         std::chrono::steady_clock::time_point chatRefilled{};
-        int chatRefused = 0; // lines refused since the last one relayed
-        bool toldMuted = false;
+        std::string input;
+        std::string address;
     };
 
     struct User {
         ConnectionId connection = 0; // 0: free, or on its way out
         std::string name;
-        State state = State::Idle;
-        int hutSize = 0;
         std::string password;
         std::array<std::int16_t, 4> places{}; // a host's members by place 1 to 3, 0 empty
         std::int16_t host = 0;                // a member's host
-        int place = 0;                        // a member's place
+        State state = State::Idle;
+        std::int8_t hutSize = 0;
+        std::int8_t place = 0; // a member's place
     };
 
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
@@ -189,13 +191,17 @@ private:
     void sendTo(std::int16_t index, std::string_view message);
     void broadcast(std::string_view message, std::int16_t except = 0);
     bool isUser(long index) const;
+    bool nameTaken(const std::string& key) const;
+    void reserveFor(int maxUsers);
 
     LobbyConfig config_;
     Outbox& outbox_;
     std::map<ConnectionId, Connection> connections_;
     std::vector<User> users_;             // entries 0 to the highest index handed out
     std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
-    std::unordered_set<std::string> names_;
+    // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
+    // only its string.
+    std::vector<std::string> names_;
     std::unordered_set<std::string> reserved_; // name keys
     std::map<std::string, int, std::less<>> openPerAddress_;
     std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> loginsPerAddress_;

@@ -20,6 +20,7 @@ namespace {
 constexpr std::size_t PendingConnections = 64;
 // Bytes read from a socket at a time; nothing more is read until the lobby has them all.
 constexpr std::size_t ReadSize = 16 * 1024;
+static_assert(ReadSize <= UINT16_MAX, "Connection::inputDone counts within one read");
 // Bytes of one connection handed to the lobby in one pass of the loop: between two portions
 // every other connection gets its turn and everything answered is written.
 constexpr std::size_t FeedPortion = 1024;
@@ -36,9 +37,10 @@ constexpr auto MinRoundDelay = std::chrono::milliseconds(1);
 constexpr auto MaxRoundDelay = std::chrono::milliseconds(1000);
 constexpr int RoundDelayFactor = 4;
 // After this long without a pass, memory freed since the last burst goes back to the system
-// (the allocator keeps freed pages otherwise).
+// (the allocator keeps freed pages otherwise). Even a small burst leaves its freed blocks as
+// resident holes between the connections' own memory, so a little output is enough.
 constexpr auto TrimDelay = std::chrono::seconds(1);
-constexpr std::uint64_t TrimAfterBytes = 4 * 1024 * 1024;
+constexpr std::uint64_t TrimAfterBytes = 256 * 1024;
 constexpr std::uint64_t RoundTrimAfterBytes = 16 * 1024 * 1024;
 // Connections taken from the backlog at a time before others get their turn.
 constexpr int AcceptBatch = 256;
@@ -215,7 +217,7 @@ void LobbyServer::accept()
 {
     if (!acceptor_.is_open())
         return; // stopped listening
-    acceptor_.async_accept([this](const std::error_code& error, asio::ip::tcp::socket socket) {
+    acceptor_.async_accept([this](const std::error_code& error, Socket socket) {
         if (error == asio::error::operation_aborted)
             return;
         if (error) {
@@ -226,7 +228,7 @@ void LobbyServer::accept()
         // Take everyone who waits now, so a crowd arriving together is answered together.
         for (int i = 0; i < AcceptBatch; ++i) {
             std::error_code e;
-            asio::ip::tcp::socket next = acceptor_.accept(e);
+            Socket next = acceptor_.accept(e);
             if (e == asio::error::would_block || e == asio::error::try_again)
                 break;
             if (e) {
@@ -265,7 +267,7 @@ void LobbyServer::resumeAccepting()
     accept();
 }
 
-void LobbyServer::opened(asio::ip::tcp::socket socket)
+void LobbyServer::opened(Socket socket)
 {
     std::error_code error;
     if (open_ >= maxConnections_) {
@@ -523,7 +525,7 @@ void LobbyServer::flush(Connection& c)
         // All is out: say so, and wait for the peer's end (or the grace time).
         c.shutDown = true;
         std::error_code error;
-        c.socket().shutdown(asio::ip::tcp::socket::shutdown_send, error);
+        c.socket().shutdown(asio::socket_base::shutdown_send, error);
         armRead(c);
     }
 }

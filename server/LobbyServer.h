@@ -71,7 +71,7 @@ private:
     void accept();
     void acceptFailed(const std::error_code& error);
     void resumeAccepting();
-    void opened(asio::ip::tcp::socket socket);
+    void opened(Socket socket);
     void armRead(Connection& c);
     void readFrom(ConnectionId id);
     void armWrite(Connection& c);
@@ -99,7 +99,7 @@ private:
     std::size_t outputLimit_;
     std::size_t maxConnections_;
     Lobby lobby_;
-    asio::ip::tcp::acceptor acceptor_;
+    Acceptor acceptor_;
     asio::steady_timer ticker_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer passTimer_;
@@ -113,9 +113,10 @@ private:
     // The connection being fed got a message that is an answer unless the same message then
     // goes to others too (its own copy of a broadcast).
     bool answerPending_ = false;
-    bool answered_ = false;       // this pass answered a request
-    bool roundNow_ = false;       // a broadcast made outside input (a notice, a tick, a departure)
-    std::uint64_t passes_ = 0;    // passes run, so a reader is written at once once per pass
+    bool answered_ = false; // this pass answered a request
+    bool roundNow_ = false; // a broadcast made outside input (a notice, a tick, a departure)
+    std::uint32_t passes_ =
+        0; // passes run (wrapping), so a reader is written at once once per pass
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;

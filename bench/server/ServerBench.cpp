@@ -43,7 +43,7 @@ struct Options {
 struct Row {
     int clients = 0;
     std::optional<double> fillCpu, fillWall; // cumulative from an empty server
-    long rssKiB = 0, baseKiB = 0;
+    long rssKiB = 0, idleKiB = 0, baseKiB = 0;
     int lines = 0;
     double cpuPerLineMs = 0;
     double firstMedian = 0, firstMax = 0, lastMedian = 0, lastMax = 0;
@@ -208,6 +208,9 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
                          fillCpu, fillWall);
         }
         row.rssKiB = server.residentKiB();
+        // The lobby gives back what the fill freed once it has been a second without work.
+        usleep(2000 * 1000);
+        row.idleKiB = server.residentKiB();
 
         for (int i = 0; i < 3; ++i) // warm-up, not counted
             clients.broadcast();
@@ -236,11 +239,11 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
 void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference,
                 const Options& options)
 {
-    std::printf("\n%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s\n", "clients", "server", "lines",
-                "CPU/line", "first med/max", "last med/max", "fill CPU", "fill wall", "RSS",
-                "RSS/conn");
-    std::printf("%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s\n", "", "", "", "ms", "ms", "ms", "s",
-                "s", "MiB", "KiB");
+    std::printf("\n%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s %9s\n", "clients", "server",
+                "lines", "CPU/line", "first med/max", "last med/max", "fill CPU", "fill wall",
+                "RSS", "RSS/conn", "idle/conn");
+    std::printf("%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s %9s\n", "", "", "", "ms", "ms", "ms",
+                "s", "s", "MiB", "KiB", "KiB");
     for (const int size : options.sizes) {
         for (const auto* rows : {&lobby, &reference}) {
             if (!(rows == &lobby ? options.runLobby : options.runReference))
@@ -259,10 +262,11 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
                 std::snprintf(fillCpu, sizeof fillCpu, "%.2f", *row->fillCpu);
                 std::snprintf(fillWall, sizeof fillWall, "%.1f", *row->fillWall);
             }
-            std::printf("%-7d %-16s %6d %9.2f %14s %15s %9s %9s %8.1f %9.2f\n", size, label,
+            std::printf("%-7d %-16s %6d %9.2f %14s %15s %9s %9s %8.1f %9.2f %9.2f\n", size, label,
                         row->lines, row->cpuPerLineMs, first, last, fillCpu, fillWall,
                         static_cast<double>(row->rssKiB) / 1024.0,
-                        static_cast<double>(row->rssKiB - row->baseKiB) / size);
+                        static_cast<double>(row->rssKiB - row->baseKiB) / size,
+                        static_cast<double>(row->idleKiB - row->baseKiB) / size);
         }
     }
     std::printf(
@@ -271,8 +275,9 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
         "sender's own copy not counted), median and worst of the batch; wall times, so the\n"
         "machine's load shows in them. fill: server CPU and wall time to log in\n"
         "that many users from an empty lobby (VERSION, LOGIN, GETUSERLIST each, until every\n"
-        "client has heard of every user). RSS: VmRSS idle after the fill; RSS/conn: its growth\n"
-        "over the freshly started server, per connection.\n");
+        "client has heard of every user). RSS: VmRSS right after the fill; RSS/conn: its growth\n"
+        "over the freshly started server, per connection; idle/conn: the same after 2 s without\n"
+        "traffic (the lobby gives back what the fill freed after 1 s idle).\n");
 }
 
 } // namespace
