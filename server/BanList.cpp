@@ -37,7 +37,9 @@ std::optional<WallClock::time_point> parseEnd(std::string_view text)
 
 std::string BanList::key(BanKind kind, std::string_view target)
 {
-    return kind == BanKind::Name ? "n" + nameKey(target) : "a" + std::string(target);
+    std::string key(1, kind == BanKind::Name ? 'n' : 'a');
+    key += kind == BanKind::Name ? nameKey(target) : std::string(target);
+    return key;
 }
 
 const Ban* BanList::find(BanKind kind, std::string_view target, WallClock::time_point now)
