@@ -1,6 +1,7 @@
 #include "qt/ChatBox.h"
 
 #include "qt/Charset.h"
+#include "roster/ChatLog.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
@@ -48,19 +49,6 @@ std::string withCrLf(std::string_view bytes)
     return text;
 }
 
-// What appending the bytes adds to the log's length: a lone CR or LF becomes CR LF.
-std::size_t logLengthOf(std::string_view bytes)
-{
-    std::size_t length = bytes.size();
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        else if (bytes[i] == '\r' || bytes[i] == '\n')
-            ++length;
-    }
-    return length;
-}
-
 } // namespace
 
 ChatBox::ChatBox(QWidget* parent) : QPlainTextEdit(parent) {}
@@ -77,7 +65,7 @@ void ChatBox::appendLog(std::string_view bytes)
 {
     if (batchDepth_ > 0) {
         pending_.append(bytes);
-        pendingLength_ += logLengthOf(bytes);
+        pendingLength_ += ChatLog::logLengthOf(bytes);
         return;
     }
     insertLog(bytes);

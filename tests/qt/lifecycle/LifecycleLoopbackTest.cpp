@@ -25,6 +25,26 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
+// A loopback listener on a port the system chooses; `address` gets where it listens. A
+// receive buffer size other than 0 is inherited by the connections it accepts.
+int listenOnLoopback(int backlog, sockaddr_in& address, int receiveBuffer = 0)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, backlog) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(listener);
+        return -1;
+    }
+    return listener;
+}
+
 class LoopbackLifecycle : public ::testing::Test {
 protected:
     LoopbackLifecycle()
@@ -151,14 +171,9 @@ TEST_F(LoopbackLifecycle, RefusedConnectionIsReported)
 TEST_F(LoopbackLifecycle, ConnectionAttemptWithoutAnswerGivesUpAfterTheTimeout)
 {
     // A listener whose queue is full takes no further connection: the attempt hangs.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int listener = listenOnLoopback(0, address);
+    ASSERT_GE(listener, 0);
     const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
@@ -263,16 +278,11 @@ TEST(LoopbackReplies, RepliesKeepTheirOrderWhenTheSystemTakesOnlySome)
     // Replies go straight to the system while nothing waits in the socket's own buffer, and
     // join that buffer once the system takes no more: a peer that reads slowly must still get
     // every reply whole and in order.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096; // the accepted connection inherits it: the peer's window stays small
-    ASSERT_EQ(::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    // A small receive buffer, inherited by the accepted connection: the peer's window stays
+    // small.
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int listener = listenOnLoopback(1, address, 4096);
+    ASSERT_GE(listener, 0);
 
     ClientApp app;
     app.start();
