@@ -113,6 +113,19 @@ def log_in(peer):
     peer.send(msg(b'LOGIN', b'1'))
 
 
+def send_until_refused(peer, block, limit):
+    """Sends `block` over and over, `limit` bytes in all, until the client stops taking it;
+    returns the bytes sent and the seconds it took."""
+    sent, begin = 0, time.monotonic()
+    while sent < limit:
+        chunk = block[:limit - sent]
+        part = peer.send(chunk)
+        sent += part
+        if part < len(chunk):
+            break
+    return sent, time.monotonic() - begin
+
+
 def unended(peer, rng):
     block = bytearray(rng.randbytes(1 << 20))
     for i, byte in enumerate(block):
@@ -120,14 +133,7 @@ def unended(peer, rng):
             block[i] = 7
     block = bytes(block)
     peer.wait_for(b'VERSION', PING_TIMEOUT)
-    sent, begin = 0, time.monotonic()
-    while sent < UNENDED_BYTES:
-        chunk = block[:UNENDED_BYTES - sent]
-        part = peer.send(chunk)
-        sent += part
-        if part < len(chunk):
-            break
-    seconds = time.monotonic() - begin
+    sent, seconds = send_until_refused(peer, block, UNENDED_BYTES)
     dropped = sent < UNENDED_BYTES
     print(f'attack 1 (unended): {sent / 1e6:.1f} MB went out in {seconds:.2f} s before the client '
           f'{"dropped the connection" if dropped else "had taken all 100 MB"}', flush=True)
@@ -203,13 +209,7 @@ def unread(peer):
     log_in(peer)
     peer.deaf.set()
     block = msg(b'PING') * (1 << 18)
-    sent, begin = 0, time.monotonic()
-    while sent < UNREAD_BYTES:
-        part = peer.send(block)
-        sent += part
-        if part < len(block):
-            break
-    seconds = time.monotonic() - begin
+    sent, seconds = send_until_refused(peer, block, UNREAD_BYTES)
     dropped = sent < UNREAD_BYTES
     print(f'attack 10 (unread): {sent / 1e6:.1f} MB of PING went out in {seconds:.2f} s before the '
           f'client {"dropped the connection" if dropped else "had taken all of it"}', flush=True)
