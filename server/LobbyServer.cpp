@@ -365,6 +365,11 @@ void LobbyServer::armWrite(Connection& c)
 
 void LobbyServer::schedule()
 {
+    // A pass schedules the next one as it ends, once it knows what is left; a timer armed
+    // for what it sends itself would only run an empty pass, and that pass would hold back
+    // the next request by the pass interval.
+    if (inPass_)
+        return;
     using Clock = std::chrono::steady_clock;
     const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty() || roundNow_;
     if (!work && toLater_.empty())
@@ -401,6 +406,7 @@ void LobbyServer::pass()
 {
     using Clock = std::chrono::steady_clock;
     passPending_ = false;
+    inPass_ = true;
     nextPass_ = Clock::now() + PassInterval;
     answered_ = false;
     ++passes_;
@@ -439,6 +445,7 @@ void LobbyServer::pass()
         (roundNow_ || (fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
         flushRound();
     roundNow_ = false;
+    inPass_ = false;
     // More input, or output made since: the next pass, after the interval.
     schedule();
     trimLater();

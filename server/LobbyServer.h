@@ -120,6 +120,7 @@ private:
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
     bool passPending_ = false;
+    bool inPass_ = false;
     std::string error_;
 
     // Connections by slot; a ConnectionId carries its slot and a generation.

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <regex>
+#include <thread>
 
 using namespace stonecall;
 using namespace stonecall::server;
@@ -323,6 +324,23 @@ TEST_F(LobbyServerTest, WrongVerifyAnswerDrops)
     EXPECT_EQ(bob->challengesAnswered(), 1);
     EXPECT_TRUE(ann->upTo(user(2, "NONE")));
     EXPECT_TRUE(ann->isConnected());
+}
+
+TEST_F(LobbyServerTest, AChatLineLeavesTheLoopIdle)
+{
+    // Once a line has gone out nothing may wait for a later pass: the timer would wake the
+    // server for nothing, and its empty pass would hold the next line back.
+    auto ann = loggedIn("ann", 1);
+    auto bob = loggedIn("bob", 2);
+    ASSERT_EQ(ann->next(), user(2, "bob"));
+    ASSERT_EQ(ann->next(), state(2, "IDLE"));
+    // Only what is ready runs while the clients read: a timer due later stays pending.
+    setWaitPump([this] { server->context().poll(); });
+    ann->send(msg("SENDMSG", {EncryptText("hi")}));
+    EXPECT_EQ(bob->next(), chat("ann", "hi"));
+    EXPECT_EQ(ann->next(), chat("ann", "hi"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(server->context().poll(), 0u);
 }
 
 TEST_F(LobbyServerTest, ManyClientsSeeTheSameLobby)
