@@ -34,6 +34,9 @@ public:
     virtual ~Outbox() = default;
     // One message, without MsgEnd.
     virtual void send(ConnectionId to, std::string_view message) = 0;
+    // Several messages, each ending in MsgEnd: the same as send() for each, which a
+    // transport may do as one piece (a user list).
+    virtual void sendFramed(ConnectionId to, std::string_view messages);
     // The lobby has let go of the connection and sends nothing more to it.
     virtual void drop(ConnectionId who, DropKind how) = 0;
     // An event for the operator's log, about one connection (0: about none); the transport
@@ -188,6 +191,7 @@ private:
     void saveHighestIndex();
 
     std::string stateMessage(std::int16_t index) const;
+    void appendState(std::string& text, std::int16_t index) const;
     void sendTo(std::int16_t index, std::string_view message);
     void broadcast(std::string_view message, std::int16_t except = 0);
     bool isUser(long index) const;
@@ -198,6 +202,7 @@ private:
     Outbox& outbox_;
     std::map<ConnectionId, Connection> connections_;
     std::vector<User> users_;             // entries 0 to the highest index handed out
+    std::string listBuffer_;              // a user list being built
     std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
     // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
     // only its string.

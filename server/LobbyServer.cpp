@@ -625,28 +625,55 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
         answerPending_ = true;
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
     }
-    if (c->output.bytes() > outputLimit_) {
+    queued(*c);
+}
+
+void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
+{
+    // Only an answer (a user list) comes as one piece; anything else takes the common way.
+    if (to != feeding_ || messages.empty()) {
+        Outbox::sendFramed(to, messages);
+        return;
+    }
+    Connection* c = find(to);
+    if (!c || !c->inLobby || c->overfull)
+        return;
+    answerPending_ = true;
+    while (!messages.empty()) {
+        const Slice& slice = answers_.copyFramed(messages);
+        messages.remove_prefix(slice.size());
+        c->output.push(slice);
+    }
+    queued(*c);
+}
+
+// Output was added to the connection's queue: over its cap it is dropped, else it is written
+// at the end of this pass (an answer) or in the next round (a broadcast).
+void LobbyServer::queued(Connection& c)
+{
+    const ConnectionId to = c.id();
+    if (c.output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c->flush()) {
-            c->broken = true;
+        if (!c.flush()) {
+            c.broken = true;
             toSettle_.push_back(to);
             return;
         }
-        if (c->output.bytes() > outputLimit_) {
-            c->overfull = true;
-            c->output.clear();
+        if (c.output.bytes() > outputLimit_) {
+            c.overfull = true;
+            c.output.clear();
             toSettle_.push_back(to);
             return;
         }
     }
-    if (c->queuedToFlush)
+    if (c.queuedToFlush)
         return;
     if (to == feeding_) {
         // An answer to the connection's own request goes out at the end of this pass.
-        c->queuedToFlush = true;
+        c.queuedToFlush = true;
         toFlush_.push_back(to);
-    } else if (!c->queuedLater) {
-        c->queuedLater = true;
+    } else if (!c.queuedLater) {
+        c.queuedLater = true;
         if (toLater_.empty())
             laterSince_ = std::chrono::steady_clock::now();
         toLater_.push_back(to);
