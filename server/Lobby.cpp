@@ -600,9 +600,11 @@ void Lobby::sendTo(std::int16_t index, std::string_view message)
 
 void Lobby::broadcast(std::string_view message, std::int16_t except)
 {
+    recipients_.clear();
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (static_cast<std::int16_t>(i) != except && users_[i].connection != 0)
-            outbox_.send(users_[i].connection, message);
+            recipients_.push_back(users_[i].connection);
+    outbox_.sendToEach(recipients_, message);
 }
 
 bool Lobby::nameTaken(const std::string& key) const

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -37,6 +38,13 @@ public:
     // Several messages, each ending in MsgEnd: the same as send() for each, which a
     // transport may do as one piece (a user list).
     virtual void sendFramed(ConnectionId to, std::string_view messages);
+    // The same message to each of `to`, in that order: the same as send() to each, which a
+    // transport may do with less work per reader (a broadcast).
+    virtual void sendToEach(std::span<const ConnectionId> to, std::string_view message)
+    {
+        for (const ConnectionId id : to)
+            send(id, message);
+    }
     // The lobby has let go of the connection and sends nothing more to it.
     virtual void drop(ConnectionId who, DropKind how) = 0;
     // An event for the operator's log, about one connection (0: about none); the transport
@@ -201,9 +209,10 @@ private:
     LobbyConfig config_;
     Outbox& outbox_;
     std::map<ConnectionId, Connection> connections_;
-    std::vector<User> users_;             // entries 0 to the highest index handed out
-    std::string listBuffer_;              // a user list being built
-    std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
+    std::vector<User> users_;              // entries 0 to the highest index handed out
+    std::string listBuffer_;               // a user list being built
+    std::vector<ConnectionId> recipients_; // of a broadcast being sent
+    std::set<std::int16_t> freedIndexes_;  // free entries below the end of users_
     // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
     // only its string.
     std::vector<std::string> names_;

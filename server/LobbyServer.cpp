@@ -597,35 +597,64 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
             answered_ = answered_ || !answers_.holdsLast(message);
             answerPending_ = false;
         }
-        const Slice& slice = framer_.frame(message, c->output.endsWith(framer_.last()));
-        // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to
-        // each reader as the lobby sends it, as long as nothing waits before it: the first
-        // reader need not wait for the last one's copy to be queued, and the queue is skipped.
-        // Once per reader and pass, so a burst of lines still shares one write per pass.
-        if (feeding_ != 0 && !answered_ && toLater_.empty() && c->output.empty() &&
-            !c->writeArmed && !c->broken && c->wroteInPass != passes_) {
-            c->wroteInPass = passes_;
-            const long written = c->writeNow(slice);
-            if (written < 0) {
-                c->broken = true;
-                toSettle_.push_back(to);
-                return;
-            }
-            if (static_cast<std::size_t>(written) == slice.size())
-                return;
-            Slice rest = slice;
-            rest.consume(static_cast<std::size_t>(written));
-            c->output.push(rest);
-        } else {
-            c->output.push(slice);
-        }
-    } else if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
+        return;
+    }
+    if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
         c->output.push(framer_.last()); // its own copy of what the others got
     } else {
         answerPending_ = true;
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
     }
     queued(*c);
+}
+
+void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view message)
+{
+    // The first reader other than the one whose request is handled takes the common way,
+    // which frames the message and settles whether an answer went before it; the others get
+    // the same slice without comparing it again.
+    bool framed = false;
+    for (const ConnectionId id : to) {
+        if (!framed || id == feeding_ || answerPending_) {
+            send(id, message);
+            if (id != feeding_)
+                framed = framer_.holdsLast(message);
+            continue;
+        }
+        Connection* c = find(id);
+        if (!c || !c->inLobby || c->overfull)
+            continue;
+        // One that holds the last copy already gets a fresh one right behind it.
+        deliver(*c,
+                c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
+    }
+}
+
+void LobbyServer::deliver(Connection& c, const Slice& slice)
+{
+    // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to each
+    // reader as the lobby sends it, as long as nothing waits before it: the first reader need
+    // not wait for the last one's copy to be queued, and the queue is skipped. Once per
+    // reader and pass, so a burst of lines still shares one write per pass.
+    if (feeding_ != 0 && !answered_ && toLater_.empty() && c.output.empty() && !c.writeArmed &&
+        !c.broken && c.wroteInPass != passes_) {
+        c.wroteInPass = passes_;
+        const long written = c.writeNow(slice);
+        if (written < 0) {
+            c.broken = true;
+            toSettle_.push_back(c.id());
+            return;
+        }
+        if (static_cast<std::size_t>(written) == slice.size())
+            return;
+        Slice rest = slice;
+        rest.consume(static_cast<std::size_t>(written));
+        c.output.push(rest);
+    } else {
+        c.output.push(slice);
+    }
+    queued(c);
 }
 
 void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
