@@ -598,6 +598,12 @@ void Lobby::sendTo(std::int16_t index, std::string_view message)
         outbox_.send(users_[index].connection, message);
 }
 
+void Lobby::releaseRoom()
+{
+    std::string().swap(listBuffer_);
+    std::vector<ConnectionId>().swap(recipients_);
+}
+
 void Lobby::broadcast(std::string_view message, std::int16_t except)
 {
     recipients_.clear();

@@ -167,6 +167,9 @@ public:
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
     const std::map<ConnectionId, Connection>& connections() const { return connections_; }
     const std::vector<User>& users() const { return users_; }
+    // Gives back the room kept for building user lists and broadcasts, once the lobby is
+    // quiet: a lobby filling up reuses it, an idle one need not hold it.
+    void releaseRoom();
     const std::set<std::int16_t>& freedIndexes() const { return freedIndexes_; }
     const LobbyConfig& config() const { return config_; }
 

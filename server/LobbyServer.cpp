@@ -488,6 +488,8 @@ void LobbyServer::trimNow(bool idle)
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
     trimmedAt_ = framed;
+    if (idle)
+        lobby_.releaseRoom();
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
