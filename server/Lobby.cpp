@@ -10,6 +10,7 @@
 #include "wire/Wire.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,20 @@ std::string number(long value)
 {
     return std::to_string(value);
 }
+
+// A number as a field without a string to hold it: a user list has thousands.
+class Digits {
+public:
+    explicit Digits(long value)
+        : size_(static_cast<std::size_t>(std::to_chars(text_, text_ + sizeof text_, value).ptr -
+                                         text_))
+    {}
+    operator std::string_view() const { return {text_, size_}; }
+
+private:
+    char text_[24];
+    std::size_t size_;
+};
 
 // A length as players read it: " for 10 minutes".
 std::string spokenLength(std::optional<std::chrono::seconds> length)
@@ -325,15 +340,25 @@ void Lobby::sendUserList(std::int16_t me)
     // logs in again still holds the entries of its last visit and must see them freed.
     // An earlier run's indexes count too: the client kept them across the restart.
     const std::size_t end = std::max<std::size_t>(users_.size(), earlierHighestIndex_ + 1u);
+    // Built as one piece: in a lobby filling up, lists are most of the server's work. The
+    // room is kept, as a fresh large string for each list costs more than building it.
+    std::string& list = listBuffer_;
+    list.clear();
     for (std::size_t i = 0; i < end; ++i) {
         const bool taken = isUser(static_cast<long>(i));
-        sendTo(me, makeCommand("USER", {number(static_cast<long>(i)),
-                                        taken ? std::string_view(users_[i].name) : "NONE", ""}));
+        appendCommand(
+            list, "USER",
+            {Digits(static_cast<long>(i)), taken ? std::string_view(users_[i].name) : "NONE", ""});
+        list.push_back(MsgEnd);
     }
     for (std::size_t i = 1; i < users_.size(); ++i)
-        if (isUser(static_cast<long>(i)))
-            sendTo(me, stateMessage(static_cast<std::int16_t>(i)));
-    sendTo(me, "ENDUSERS");
+        if (isUser(static_cast<long>(i))) {
+            appendState(list, static_cast<std::int16_t>(i));
+            list.push_back(MsgEnd);
+        }
+    list.append("ENDUSERS");
+    list.push_back(MsgEnd);
+    outbox_.sendFramed(to, list);
     outbox_.markAnswer(to);
 }
 
@@ -535,18 +560,36 @@ std::int16_t Lobby::allocateIndex()
 
 std::string Lobby::stateMessage(std::int16_t index) const
 {
+    std::string text;
+    appendState(text, index);
+    return text;
+}
+
+void Lobby::appendState(std::string& text, std::int16_t index) const
+{
     const User& user = users_[index];
     switch (user.state) {
     case State::Host:
-        return makeCommand("USERSTATE",
-                           {number(index), "HOST", number(user.hutSize), user.password});
+        appendCommand(text, "USERSTATE",
+                      {Digits(index), "HOST", Digits(user.hutSize), user.password});
+        return;
     case State::Client:
-        return makeCommand("USERSTATE",
-                           {number(index), "CLIENT", number(user.host), number(user.place)});
+        appendCommand(text, "USERSTATE",
+                      {Digits(index), "CLIENT", Digits(user.host), Digits(user.place)});
+        return;
     case State::Idle:
         break;
     }
-    return makeCommand("USERSTATE", {number(index), "IDLE"});
+    appendCommand(text, "USERSTATE", {Digits(index), "IDLE"});
+}
+
+void Outbox::sendFramed(ConnectionId to, std::string_view messages)
+{
+    for (auto end = messages.find(MsgEnd); end != std::string_view::npos;
+         end = messages.find(MsgEnd)) {
+        send(to, messages.substr(0, end));
+        messages.remove_prefix(end + 1);
+    }
 }
 
 void Lobby::sendTo(std::int16_t index, std::string_view message)
@@ -555,11 +598,19 @@ void Lobby::sendTo(std::int16_t index, std::string_view message)
         outbox_.send(users_[index].connection, message);
 }
 
+void Lobby::releaseRoom()
+{
+    std::string().swap(listBuffer_);
+    std::vector<ConnectionId>().swap(recipients_);
+}
+
 void Lobby::broadcast(std::string_view message, std::int16_t except)
 {
+    recipients_.clear();
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (static_cast<std::int16_t>(i) != except && users_[i].connection != 0)
-            outbox_.send(users_[i].connection, message);
+            recipients_.push_back(users_[i].connection);
+    outbox_.sendToEach(recipients_, message);
 }
 
 bool Lobby::nameTaken(const std::string& key) const

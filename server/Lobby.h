@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -34,6 +35,16 @@ public:
     virtual ~Outbox() = default;
     // One message, without MsgEnd.
     virtual void send(ConnectionId to, std::string_view message) = 0;
+    // Several messages, each ending in MsgEnd: the same as send() for each, which a
+    // transport may do as one piece (a user list).
+    virtual void sendFramed(ConnectionId to, std::string_view messages);
+    // The same message to each of `to`, in that order: the same as send() to each, which a
+    // transport may do with less work per reader (a broadcast).
+    virtual void sendToEach(std::span<const ConnectionId> to, std::string_view message)
+    {
+        for (const ConnectionId id : to)
+            send(id, message);
+    }
     // The lobby has let go of the connection and sends nothing more to it.
     virtual void drop(ConnectionId who, DropKind how) = 0;
     // An event for the operator's log, about one connection (0: about none); the transport
@@ -156,6 +167,9 @@ public:
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
     const std::map<ConnectionId, Connection>& connections() const { return connections_; }
     const std::vector<User>& users() const { return users_; }
+    // Gives back the room kept for building user lists and broadcasts, once the lobby is
+    // quiet: a lobby filling up reuses it, an idle one need not hold it.
+    void releaseRoom();
     const std::set<std::int16_t>& freedIndexes() const { return freedIndexes_; }
     const LobbyConfig& config() const { return config_; }
 
@@ -188,6 +202,7 @@ private:
     void saveHighestIndex();
 
     std::string stateMessage(std::int16_t index) const;
+    void appendState(std::string& text, std::int16_t index) const;
     void sendTo(std::int16_t index, std::string_view message);
     void broadcast(std::string_view message, std::int16_t except = 0);
     bool isUser(long index) const;
@@ -197,8 +212,10 @@ private:
     LobbyConfig config_;
     Outbox& outbox_;
     std::map<ConnectionId, Connection> connections_;
-    std::vector<User> users_;             // entries 0 to the highest index handed out
-    std::set<std::int16_t> freedIndexes_; // free entries below the end of users_
+    std::vector<User> users_;              // entries 0 to the highest index handed out
+    std::string listBuffer_;               // a user list being built
+    std::vector<ConnectionId> recipients_; // of a broadcast being sent
+    std::set<std::int16_t> freedIndexes_;  // free entries below the end of users_
     // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
     // only its string.
     std::vector<std::string> names_;

@@ -488,6 +488,8 @@ void LobbyServer::trimNow(bool idle)
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
     trimmedAt_ = framed;
+    if (idle)
+        lobby_.releaseRoom();
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
@@ -597,56 +599,112 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
             answered_ = answered_ || !answers_.holdsLast(message);
             answerPending_ = false;
         }
-        const Slice& slice = framer_.frame(message, c->output.endsWith(framer_.last()));
-        // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to
-        // each reader as the lobby sends it, as long as nothing waits before it: the first
-        // reader need not wait for the last one's copy to be queued, and the queue is skipped.
-        // Once per reader and pass, so a burst of lines still shares one write per pass.
-        if (feeding_ != 0 && !answered_ && toLater_.empty() && c->output.empty() &&
-            !c->writeArmed && !c->broken && c->wroteInPass != passes_) {
-            c->wroteInPass = passes_;
-            const long written = c->writeNow(slice);
-            if (written < 0) {
-                c->broken = true;
-                toSettle_.push_back(to);
-                return;
-            }
-            if (static_cast<std::size_t>(written) == slice.size())
-                return;
-            Slice rest = slice;
-            rest.consume(static_cast<std::size_t>(written));
-            c->output.push(rest);
-        } else {
-            c->output.push(slice);
-        }
-    } else if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
+        return;
+    }
+    if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
         c->output.push(framer_.last()); // its own copy of what the others got
     } else {
         answerPending_ = true;
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
     }
-    if (c->output.bytes() > outputLimit_) {
+    queued(*c);
+}
+
+void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view message)
+{
+    // The first reader other than the one whose request is handled takes the common way,
+    // which frames the message and settles whether an answer went before it; the others get
+    // the same slice without comparing it again.
+    bool framed = false;
+    for (const ConnectionId id : to) {
+        if (!framed || id == feeding_ || answerPending_) {
+            send(id, message);
+            if (id != feeding_)
+                framed = framer_.holdsLast(message);
+            continue;
+        }
+        Connection* c = find(id);
+        if (!c || !c->inLobby || c->overfull)
+            continue;
+        // One that holds the last copy already gets a fresh one right behind it.
+        deliver(*c,
+                c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
+    }
+}
+
+void LobbyServer::deliver(Connection& c, const Slice& slice)
+{
+    // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to each
+    // reader as the lobby sends it, as long as nothing waits before it: the first reader need
+    // not wait for the last one's copy to be queued, and the queue is skipped. Once per
+    // reader and pass, so a burst of lines still shares one write per pass.
+    if (feeding_ != 0 && !answered_ && toLater_.empty() && c.output.empty() && !c.writeArmed &&
+        !c.broken && c.wroteInPass != passes_) {
+        c.wroteInPass = passes_;
+        const long written = c.writeNow(slice);
+        if (written < 0) {
+            c.broken = true;
+            toSettle_.push_back(c.id());
+            return;
+        }
+        if (static_cast<std::size_t>(written) == slice.size())
+            return;
+        Slice rest = slice;
+        rest.consume(static_cast<std::size_t>(written));
+        c.output.push(rest);
+    } else {
+        c.output.push(slice);
+    }
+    queued(c);
+}
+
+void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
+{
+    // Only an answer (a user list) comes as one piece; anything else takes the common way.
+    if (to != feeding_ || messages.empty()) {
+        Outbox::sendFramed(to, messages);
+        return;
+    }
+    Connection* c = find(to);
+    if (!c || !c->inLobby || c->overfull)
+        return;
+    answerPending_ = true;
+    while (!messages.empty()) {
+        const Slice& slice = answers_.copyFramed(messages);
+        messages.remove_prefix(slice.size());
+        c->output.push(slice);
+    }
+    queued(*c);
+}
+
+// Output was added to the connection's queue: over its cap it is dropped, else it is written
+// at the end of this pass (an answer) or in the next round (a broadcast).
+void LobbyServer::queued(Connection& c)
+{
+    const ConnectionId to = c.id();
+    if (c.output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c->flush()) {
-            c->broken = true;
+        if (!c.flush()) {
+            c.broken = true;
             toSettle_.push_back(to);
             return;
         }
-        if (c->output.bytes() > outputLimit_) {
-            c->overfull = true;
-            c->output.clear();
+        if (c.output.bytes() > outputLimit_) {
+            c.overfull = true;
+            c.output.clear();
             toSettle_.push_back(to);
             return;
         }
     }
-    if (c->queuedToFlush)
+    if (c.queuedToFlush)
         return;
     if (to == feeding_) {
         // An answer to the connection's own request goes out at the end of this pass.
-        c->queuedToFlush = true;
+        c.queuedToFlush = true;
         toFlush_.push_back(to);
-    } else if (!c->queuedLater) {
-        c->queuedLater = true;
+    } else if (!c.queuedLater) {
+        c.queuedLater = true;
         if (toLater_.empty())
             laterSince_ = std::chrono::steady_clock::now();
         toLater_.push_back(to);

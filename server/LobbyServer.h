@@ -89,6 +89,10 @@ private:
     void armTicker();
 
     void send(ConnectionId to, std::string_view message) override;
+    void sendFramed(ConnectionId to, std::string_view messages) override;
+    void sendToEach(std::span<const ConnectionId> to, std::string_view message) override;
+    void deliver(Connection& c, const Slice& slice);
+    void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
     void markAnswer(ConnectionId who) override;

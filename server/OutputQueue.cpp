@@ -11,6 +11,8 @@ namespace {
 // Large enough that a burst of chat lines or a user list shares few blocks, small enough
 // that a block kept alive by one slow reader costs little.
 constexpr std::size_t BlockSize = 16 * 1024;
+// Less room than this left in a block is not worth a slice of its own.
+constexpr std::size_t MinRoom = 256;
 
 } // namespace
 
@@ -36,21 +38,37 @@ Framer::~Framer()
 
 const Slice& Framer::frame(std::string_view message, bool fresh)
 {
-    const std::size_t size = message.size() + 1;
     if (!fresh && holdsLast(message))
         return last_;
+    char* at = take(message.size() + 1);
+    std::memcpy(at, message.data(), message.size());
+    at[message.size()] = terminator_;
+    return last_;
+}
+
+const Slice& Framer::copyFramed(std::string_view messages)
+{
+    // What fits in the current block, or a fresh block's worth: no block larger than usual.
+    std::size_t room = current_ ? current_->room() : 0;
+    if (room < MinRoom && room < messages.size())
+        room = BlockSize;
+    const std::size_t size = std::min(room, messages.size());
+    std::memcpy(take(size), messages.data(), size);
+    return last_;
+}
+
+char* Framer::take(std::size_t size)
+{
     if (!current_ || current_->room() < size) {
         if (current_)
             Block::release(current_);
         current_ = Block::create(std::max(BlockSize, size));
     }
     char* at = current_->data() + current_->used_;
-    std::memcpy(at, message.data(), message.size());
-    at[message.size()] = terminator_;
     last_ = Slice(current_, current_->used_, static_cast<std::uint32_t>(size));
     current_->used_ += static_cast<std::uint32_t>(size);
     framedBytes_ += size;
-    return last_;
+    return at;
 }
 
 void OutputQueue::push(const Slice& slice)

@@ -100,6 +100,9 @@ public:
     // `fresh`: framed anew even when it is the last message again (a connection that already
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
+    // The start of messages that end in the terminator already, copied as they are: as much
+    // as the current block takes, or a new block's worth. The slice tells how much.
+    const Slice& copyFramed(std::string_view messages);
     const Slice& last() const { return last_; }
     // The last message framed is `message`.
     bool holdsLast(std::string_view message) const
@@ -111,6 +114,9 @@ public:
     std::uint64_t framedBytes() const { return framedBytes_; }
 
 private:
+    // Room for `size` bytes at the end of the current block (or a new one); they become last_.
+    char* take(std::size_t size);
+
     char terminator_;
     std::uint64_t framedBytes_ = 0;
     Block* current_ = nullptr;

@@ -15,6 +15,9 @@ inline constexpr char MsgEnd = '\x06';   // code 6
 // The keyword followed by each field with FieldSep in front; without MsgEnd.
 std::string makeCommand(std::string_view keyword,
                         std::initializer_list<std::string_view> fields = {});
+// The same at the end of `text`, for many messages built into one string.
+void appendCommand(std::string& text, std::string_view keyword,
+                   std::initializer_list<std::string_view> fields = {});
 
 // Cuts a message (without MsgEnd) at every FieldSep. Field 1, the keyword, is element 0.
 std::vector<std::string_view> splitFields(std::string_view message);

@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -341,6 +343,27 @@ TEST_F(LobbyServerTest, AChatLineLeavesTheLoopIdle)
     EXPECT_EQ(ann->next(), chat("ann", "hi"));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(server->context().poll(), 0u);
+}
+
+TEST_F(LobbyServerTest, AUserListLongerThanAnOutputBlockArrivesWhole)
+{
+    // An earlier run handed out 3,000 entries: the list frees each, some 40 KB in all.
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("stonecall-list-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "highest-index") << "3000\n";
+    ServerConfig config;
+    config.lobby.stateFolder = folder.string();
+    start(config);
+    std::filesystem::remove_all(folder);
+    auto ann = loggedIn("ann", 1);
+    ann->send("GETUSERLIST");
+    const auto list = ann->upTo("ENDUSERS");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 3001u + 1u);
+    for (int i = 0; i <= 3000; ++i)
+        ASSERT_EQ((*list)[i], user(i, i == 1 ? "ann" : "NONE"));
+    EXPECT_EQ(list->back(), state(1, "IDLE"));
 }
 
 TEST_F(LobbyServerTest, ManyClientsSeeTheSameLobby)
