@@ -94,6 +94,9 @@ public:
     // A notice from the operator to every user (shutdown, broadcast): codes that cannot
     // travel or be seen become blanks, and an empty text sends nothing.
     void announce(std::string_view text);
+    // Gives back the room kept for building user lists and broadcasts, once the lobby is
+    // quiet: a lobby filling up reuses it, an idle one need not hold it.
+    void releaseRoom();
 
     // A new message of the day and user limit (the configuration reloaded): log-ins from now
     // on see them; nobody already in is sent away.
@@ -167,9 +170,6 @@ public:
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
     const std::map<ConnectionId, Connection>& connections() const { return connections_; }
     const std::vector<User>& users() const { return users_; }
-    // Gives back the room kept for building user lists and broadcasts, once the lobby is
-    // quiet: a lobby filling up reuses it, an idle one need not hold it.
-    void releaseRoom();
     const std::set<std::int16_t>& freedIndexes() const { return freedIndexes_; }
     const LobbyConfig& config() const { return config_; }
 
