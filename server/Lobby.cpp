@@ -41,6 +41,9 @@ std::string number(long value)
     return std::to_string(value);
 }
 
+// Bytes of a user list handed on at a time.
+constexpr std::size_t ListPiece = 16 * 1024;
+
 // A number as a field without a string to hold it: a user list has thousands.
 class Digits {
 public:
@@ -340,21 +343,28 @@ void Lobby::sendUserList(std::int16_t me)
     // logs in again still holds the entries of its last visit and must see them freed.
     // An earlier run's indexes count too: the client kept them across the restart.
     const std::size_t end = std::max<std::size_t>(users_.size(), earlierHighestIndex_ + 1u);
-    // Built as one piece: in a lobby filling up, lists are most of the server's work. The
-    // room is kept, as a fresh large string for each list costs more than building it.
-    std::string& list = listBuffer_;
-    list.clear();
+    // Built a piece at a time rather than a message at a time: in a lobby filling up, lists
+    // are most of the server's work. Pieces of a bounded size keep the room small.
+    std::string list;
+    list.reserve(ListPiece + MaxMessageLength);
+    const auto ended = [&] {
+        list.push_back(MsgEnd);
+        if (list.size() >= ListPiece) {
+            outbox_.sendFramed(to, list);
+            list.clear();
+        }
+    };
     for (std::size_t i = 0; i < end; ++i) {
         const bool taken = isUser(static_cast<long>(i));
         appendCommand(
             list, "USER",
             {Digits(static_cast<long>(i)), taken ? std::string_view(users_[i].name) : "NONE", ""});
-        list.push_back(MsgEnd);
+        ended();
     }
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (isUser(static_cast<long>(i))) {
             appendState(list, static_cast<std::int16_t>(i));
-            list.push_back(MsgEnd);
+            ended();
         }
     list.append("ENDUSERS");
     list.push_back(MsgEnd);
@@ -600,7 +610,6 @@ void Lobby::sendTo(std::int16_t index, std::string_view message)
 
 void Lobby::releaseRoom()
 {
-    std::string().swap(listBuffer_);
     std::vector<ConnectionId>().swap(recipients_);
 }
 

@@ -94,8 +94,8 @@ public:
     // A notice from the operator to every user (shutdown, broadcast): codes that cannot
     // travel or be seen become blanks, and an empty text sends nothing.
     void announce(std::string_view text);
-    // Gives back the room kept for building user lists and broadcasts, once the lobby is
-    // quiet: a lobby filling up reuses it, an idle one need not hold it.
+    // Gives back the room kept for listing a broadcast's readers, once the lobby is quiet: a
+    // lobby filling up reuses it, an idle one need not hold it.
     void releaseRoom();
 
     // A new message of the day and user limit (the configuration reloaded): log-ins from now
@@ -213,7 +213,6 @@ private:
     Outbox& outbox_;
     std::map<ConnectionId, Connection> connections_;
     std::vector<User> users_;              // entries 0 to the highest index handed out
-    std::string listBuffer_;               // a user list being built
     std::vector<ConnectionId> recipients_; // of a broadcast being sent
     std::set<std::int16_t> freedIndexes_;  // free entries below the end of users_
     // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
