@@ -48,7 +48,7 @@ HutList::Role HutList::roleOf(std::int32_t index) const
     // A place the hut has no line for cannot be shown or counted, so such a member is left out.
     if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
         user.JoinedHost >= 0 && user.JoinedHost <= MaxIndex)
-        role.memberOf = user.JoinedHost;
+        role.memberOf = static_cast<std::int16_t>(user.JoinedHost);
     return role;
 }
 
@@ -72,14 +72,16 @@ void HutList::takeRole(std::int32_t index)
         dirtyHosts.push_back(now.memberOf);
     if (was.memberOf != now.memberOf) {
         if (was.memberOf >= 0)
-            members[static_cast<std::size_t>(was.memberOf)].erase(index);
+            members[static_cast<std::size_t>(was.memberOf)]->erase(index);
         if (now.memberOf >= 0) {
             const auto host = static_cast<std::size_t>(now.memberOf);
             if (members.size() <= host) {
                 members.reserve(UserTable::roomFor(host + 1));
                 members.resize(host + 1);
             }
-            members[static_cast<std::size_t>(now.memberOf)].insert(index);
+            if (!members[host])
+                members[host] = std::make_unique<std::set<std::int32_t>>();
+            members[host]->insert(index);
         }
     }
     was = now;
@@ -112,9 +114,10 @@ void HutList::build(std::int32_t host, Hut& hut)
     // Place 0 is the host's own; 0 in places 1 to 3 means the place is free, so a member at
     // index 0 shows as a free place.
     std::int32_t place[MaxPlaces + 1] = {host, 0, 0, 0};
-    if (static_cast<std::size_t>(host) < members.size()) {
+    if (static_cast<std::size_t>(host) < members.size() &&
+        members[static_cast<std::size_t>(host)]) {
         std::int32_t count = 0;
-        for (std::int32_t member : members[static_cast<std::size_t>(host)]) {
+        for (std::int32_t member : *members[static_cast<std::size_t>(host)]) {
             ++count;
             if (users[static_cast<std::size_t>(member)].Slot == 0)
                 users.edit(static_cast<std::size_t>(member)).Slot = count;

@@ -39,7 +39,7 @@ private:
     // What an entry means to the huts.
     struct Role {
         bool host = false;
-        std::int32_t memberOf = -1;
+        std::int16_t memberOf = -1; // entry indexes are 16-bit
     };
     struct PlaceLine {
         std::string key;
@@ -79,8 +79,9 @@ private:
     bool afresh = true;
     // By entry index.
     std::vector<Role> roles;
-    // By host index: the candidate members that name it, in table order.
-    std::vector<std::set<std::int32_t>> members;
+    // By host index: the candidate members that name it, in table order; made for the hosts
+    // that have any, since most entries host nobody.
+    std::vector<std::unique_ptr<std::set<std::int32_t>>> members;
     // By host index: what the tree shows (made for hosts only), and one bit per shown hut for
     // finding neighbours.
     std::vector<std::unique_ptr<Hut>> shown;

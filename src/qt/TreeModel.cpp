@@ -94,9 +94,15 @@ void TreeModel::NodePool::release(Node* node)
     spare.push_back(node);
 }
 
+const std::vector<TreeModel::Node*>& TreeModel::Node::noRows()
+{
+    static const std::vector<Node*> none;
+    return none;
+}
+
 void TreeModel::destroy(Node* node)
 {
-    for (Node* child = node->first; child;) {
+    for (Node* child = node->first(); child;) {
         Node* next = child->next;
         destroy(child);
         child = next;
@@ -118,25 +124,34 @@ TreeModel::~TreeModel()
     destroy(root_);
 }
 
+TreeModel::Children& TreeModel::kidsOf(Node* parent)
+{
+    if (!parent->kids)
+        parent->kids = std::make_unique<Children>();
+    return *parent->kids;
+}
+
 void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
 {
+    Children& kids = kidsOf(parent);
     if (!before) {
-        child->prev = parent->last;
+        child->prev = kids.last;
         child->next = nullptr;
-        (parent->last ? parent->last->next : parent->first) = child;
-        parent->last = child;
+        (kids.last ? kids.last->next : kids.first) = child;
+        kids.last = child;
         return;
     }
     child->next = before;
     child->prev = before->prev;
-    (before->prev ? before->prev->next : parent->first) = child;
+    (before->prev ? before->prev->next : kids.first) = child;
     before->prev = child;
 }
 
 void TreeModel::listUnlink(Node* parent, Node* child)
 {
-    (child->prev ? child->prev->next : parent->first) = child->next;
-    (child->next ? child->next->prev : parent->last) = child->prev;
+    Children& kids = *parent->kids;
+    (child->prev ? child->prev->next : kids.first) = child->next;
+    (child->next ? child->next->prev : kids.last) = child->prev;
     child->prev = child->next = nullptr;
 }
 
@@ -225,8 +240,14 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
     }
     if (slot) {
         std::vector<Node*>& nodes = families[slot->family].byNumber;
-        if (slot->number >= nodes.size())
-            nodes.resize(std::max(slot->number + 1, std::min(MaxNumber, nodes.size() * 2)));
+        if (slot->number >= nodes.size()) {
+            // Room for a small lobby, and past that for every number at once: the numbers
+            // mostly come in ascending order, and the room is then never moved or filled
+            // ahead, so only the pages in use are touched.
+            if (slot->number >= nodes.capacity())
+                nodes.reserve(slot->number < 1024 ? 1024 : MaxNumber);
+            nodes.resize(slot->number + 1);
+        }
         if (nodes[slot->number])
             return false;
         nodes[slot->number] = node;
@@ -260,8 +281,8 @@ void TreeModel::KeyIndex::clear()
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 {
     std::vector<Node*> nodes;
-    nodes.reserve(parent->live);
-    for (Node* child = parent->first; child; child = child->next)
+    nodes.reserve(parent->live());
+    for (Node* child = parent->first(); child; child = child->next)
         nodes.push_back(child);
     if (parent->sorted)
         order.sort(nodes);
@@ -270,9 +291,10 @@ std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 
 void TreeModel::renumber(Node* parent)
 {
-    for (std::size_t i = 0; i < parent->shown.size(); ++i)
-        parent->shown[i]->row = static_cast<int>(i);
-    parent->staleRows = false;
+    Children& kids = *parent->kids;
+    for (std::size_t i = 0; i < kids.shown.size(); ++i)
+        kids.shown[i]->row = static_cast<int>(i);
+    kids.staleRows = false;
 }
 
 QModelIndex TreeModel::indexOf(const Node* node) const
@@ -281,7 +303,7 @@ QModelIndex TreeModel::indexOf(const Node* node) const
         return {};
     // Rows are numbered when first asked for after a change, which is seldom: the view walks
     // rows by number and asks only parents for theirs.
-    if (node->parent->staleRows)
+    if (node->parent->kids->staleRows)
         renumber(node->parent);
     return createIndex(node->row, 0, node);
 }
@@ -337,7 +359,7 @@ void TreeModel::queue(Node* parent, Node* child)
 {
     if (!child->queued) {
         child->queued = true;
-        parent->incoming.push_back(child);
+        kidsOf(parent).incoming.push_back(child);
     }
     markDirty(parent);
 }
@@ -345,7 +367,7 @@ void TreeModel::queue(Node* parent, Node* child)
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(node->key);
-    for (Node* child = node->first; child; child = child->next)
+    for (Node* child = node->first(); child; child = child->next)
         dropKeys(child);
 }
 
@@ -358,16 +380,12 @@ void TreeModel::clear()
     for (Node* node : buried)
         destroy(node);
     buried.clear();
-    for (Node* child = root_->first; child;) {
+    for (Node* child = root_->first(); child;) {
         Node* next = child->next;
         destroy(child);
         child = next;
     }
-    root_->first = root_->last = nullptr;
-    root_->live = 0;
-    root_->shown.clear();
-    root_->incoming.clear();
-    root_->outgoing.clear();
+    root_->kids.reset();
     root_->dirty = false;
     dirtyNodes.clear();
     changedNodes.clear();
@@ -390,7 +408,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     node->head = order.headOf(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
-    ++parent->live;
+    ++parent->kids->live;
     queue(parent, node);
     return node;
 }
@@ -402,7 +420,7 @@ void TreeModel::remove(Node* node)
     Node* parent = node->parent;
     dropKeys(node);
     listUnlink(parent, node);
-    --parent->live;
+    --parent->kids->live;
     node->dead = true;
     // Settling frees it, once the view has let go.
     if (node->inView) {
@@ -448,9 +466,9 @@ void TreeModel::setSorted(Node* node, bool sorted)
         return;
     }
     node->sorted = true;
-    if (node->shown.size() < 2)
+    if (node->shown().size() < 2)
         return;
-    for (Node* child : node->shown) {
+    for (Node* child : node->shown()) {
         if (!child->dead) {
             child->moved = true;
             leave(child);
@@ -499,7 +517,6 @@ void TreeModel::settle()
 }
 
 struct TreeModel::Plan {
-    std::vector<Node*> all;
     std::vector<Run> leaving;
     std::vector<Run> arriving;
 };
@@ -520,68 +537,69 @@ void TreeModel::leave(Node* child)
 {
     if (!child->leaving) {
         child->leaving = true;
-        child->parent->outgoing.push_back(child);
+        kidsOf(child->parent).outgoing.push_back(child);
     }
 }
 
 TreeModel::Plan TreeModel::plan(Node* parent)
 {
     Plan plan;
-    std::vector<Node*> incoming;
-    for (Node* child : parent->incoming) {
+    Children& kids = *parent->kids;
+    std::vector<Node*>& incoming = scratch.incoming;
+    incoming.clear();
+    for (Node* child : kids.incoming) {
         child->queued = false;
         if (!child->dead && (!child->inView || child->moved))
             incoming.push_back(child);
     }
-    parent->incoming.clear();
+    kids.incoming.clear();
 
     // The rows that leave, found by pointer, so that the nodes that stay are not touched: a
     // few by a scan of the rows each, many by a set.
-    std::vector<std::size_t> leavingRows;
-    const std::vector<Node*>& shown = parent->shown;
-    if (parent->outgoing.size() <= 8) {
-        for (Node* child : parent->outgoing) {
+    std::vector<std::size_t>& leavingRows = scratch.leavingRows;
+    leavingRows.clear();
+    const std::vector<Node*>& shown = kids.shown;
+    if (kids.outgoing.size() <= 8) {
+        for (Node* child : kids.outgoing) {
             const auto at = std::find(shown.begin(), shown.end(), child);
             if (at != shown.end())
                 leavingRows.push_back(static_cast<std::size_t>(at - shown.begin()));
         }
         std::sort(leavingRows.begin(), leavingRows.end());
     } else {
-        const std::unordered_set<const Node*> outgoing(parent->outgoing.begin(),
-                                                       parent->outgoing.end());
+        const std::unordered_set<const Node*> outgoing(kids.outgoing.begin(), kids.outgoing.end());
         for (std::size_t row = 0; row < shown.size(); ++row) {
             if (outgoing.contains(shown[row]))
                 leavingRows.push_back(row);
         }
     }
-    for (Node* child : parent->outgoing)
+    for (Node* child : kids.outgoing)
         child->leaving = false;
-    parent->outgoing.clear();
+    kids.outgoing.clear();
     for (const std::size_t row : leavingRows)
         addRow(plan.leaving, row);
 
-    plan.all.reserve(shown.size() - leavingRows.size() + incoming.size());
+    // The new order is made in a buffer kept from settle to settle: a full group's rows are
+    // too many to take fresh memory for each time.
+    std::vector<Node*>& all = scratch.rows;
+    all.clear();
+    all.reserve(shown.size() - leavingRows.size() + incoming.size());
     if (!parent->sorted) {
         // The list holds the order; survivors keep theirs within it.
-        for (Node* child = parent->first; child; child = child->next) {
+        for (Node* child = kids.first; child; child = child->next) {
             if (!child->inView || child->moved)
-                addRow(plan.arriving, plan.all.size());
-            plan.all.push_back(child);
+                addRow(plan.arriving, all.size());
+            all.push_back(child);
         }
         return plan;
     }
-    std::vector<Node*> kept;
-    if (!leavingRows.empty()) {
-        kept.reserve(shown.size() - leavingRows.size());
-        std::size_t from = 0;
-        for (const std::size_t row : leavingRows) {
-            kept.insert(kept.end(), shown.begin() + static_cast<long>(from),
-                        shown.begin() + static_cast<long>(row));
-            from = row + 1;
-        }
-        kept.insert(kept.end(), shown.begin() + static_cast<long>(from), shown.end());
+    std::size_t from = 0;
+    for (const std::size_t row : leavingRows) {
+        all.insert(all.end(), shown.begin() + static_cast<long>(from),
+                   shown.begin() + static_cast<long>(row));
+        from = row + 1;
     }
-    const std::vector<Node*>& survivors = leavingRows.empty() ? shown : kept;
+    all.insert(all.end(), shown.begin() + static_cast<long>(from), shown.end());
 
     // Survivors are in order already; each newcomer, in order too, finds its place among
     // those after the previous one's, in steps that double and then by halving, so that k
@@ -598,33 +616,46 @@ TreeModel::Plan TreeModel::plan(Node* parent)
             first = probe + 1;
         }
     };
-    auto from = survivors.begin();
+    std::vector<std::size_t>& places = scratch.places;
+    places.clear();
+    auto at = all.begin();
     for (Node* child : incoming) {
-        const auto at = place(from, survivors.end(), child);
-        plan.all.insert(plan.all.end(), from, at);
-        addRow(plan.arriving, plan.all.size());
-        plan.all.push_back(child);
-        from = at;
+        at = place(at, all.end(), child);
+        places.push_back(static_cast<std::size_t>(at - all.begin()));
     }
-    plan.all.insert(plan.all.end(), from, survivors.end());
+    // Merged in place from the back: newcomer i goes before the survivor at places[i], after
+    // the i newcomers before it.
+    std::size_t end = all.size();
+    all.resize(all.size() + incoming.size());
+    for (std::size_t i = incoming.size(); i-- > 0;) {
+        const std::size_t to = places[i];
+        std::move_backward(all.begin() + static_cast<long>(to),
+                           all.begin() + static_cast<long>(end),
+                           all.begin() + static_cast<long>(end + i + 1));
+        all[to + i] = incoming[i];
+        end = to;
+    }
+    for (std::size_t i = 0; i < incoming.size(); ++i)
+        addRow(plan.arriving, places[i] + i);
     return plan;
 }
 
 void TreeModel::settleNode(Node* parent)
 {
-    Plan planned = plan(parent);
-    std::vector<Node*>& all = planned.all;
+    const Plan planned = plan(parent);
+    Children& kids = *parent->kids;
+    std::vector<Node*>& all = scratch.rows;
 
     if (!isShown(parent)) {
         // Nothing of it is shown yet: the view will see it whole when its ancestor comes.
-        for (Node* child : parent->shown)
+        for (Node* child : kids.shown)
             child->inView = false;
         for (Node* child : all) {
             child->inView = true;
             child->moved = false;
         }
-        parent->shown = std::move(all);
-        parent->staleRows = true;
+        kids.shown.swap(all);
+        kids.staleRows = true;
         noteParent(parent);
         return;
     }
@@ -638,21 +669,16 @@ void TreeModel::settleNode(Node* parent)
     const QList<QPersistentModelIndex> layoutParents =
         parent == root_ ? QList<QPersistentModelIndex>()
                         : QList{QPersistentModelIndex(parentIndex)};
-    std::vector<Node*> newcomers;
-    for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i)
-            newcomers.push_back(all[i]);
-    }
 
     if (leaving.size() + arriving.size() <= MaxRuns) {
         for (auto run = leaving.rbegin(); run != leaving.rend(); ++run) {
             beginRemoveRows(parentIndex, static_cast<int>(run->first),
                             static_cast<int>(run->first + run->count - 1));
-            const auto begin = parent->shown.begin() + static_cast<long>(run->first);
+            const auto begin = kids.shown.begin() + static_cast<long>(run->first);
             for (auto it = begin; it != begin + static_cast<long>(run->count); ++it)
                 (*it)->inView = false;
-            parent->shown.erase(begin, begin + static_cast<long>(run->count));
-            parent->staleRows = true;
+            kids.shown.erase(begin, begin + static_cast<long>(run->count));
+            kids.staleRows = true;
             noteParent(parent);
             endRemoveRows();
         }
@@ -664,9 +690,9 @@ void TreeModel::settleNode(Node* parent)
                 (*it)->inView = true;
                 (*it)->moved = false;
             }
-            parent->shown.insert(parent->shown.begin() + static_cast<long>(run.first), begin,
-                                 begin + static_cast<long>(run.count));
-            parent->staleRows = true;
+            kids.shown.insert(kids.shown.begin() + static_cast<long>(run.first), begin,
+                              begin + static_cast<long>(run.count));
+            kids.staleRows = true;
             noteParent(parent);
             endInsertRows();
         }
@@ -676,14 +702,17 @@ void TreeModel::settleNode(Node* parent)
         // numbers are made again when first asked for.
         for (const Run& run : leaving) {
             for (std::size_t i = run.first; i < run.first + run.count; ++i)
-                parent->shown[i]->inView = false;
+                kids.shown[i]->inView = false;
         }
-        for (Node* child : newcomers) {
-            child->inView = true;
-            child->moved = false;
+        for (const Run& run : arriving) {
+            for (std::size_t i = run.first; i < run.first + run.count; ++i) {
+                all[i]->inView = true;
+                all[i]->moved = false;
+            }
         }
-        parent->shown = std::move(all);
-        parent->staleRows = true;
+        // The old order's buffer is kept for the next settle.
+        kids.shown.swap(all);
+        kids.staleRows = true;
         noteParent(parent);
         const QModelIndexList persistent = persistentIndexList();
         for (const QModelIndex& index : persistent) {
@@ -702,20 +731,23 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    for (Node* child : newcomers)
-        child->changed = false;
+    // Newcomers have been read afresh at their new places.
+    for (const Run& run : arriving) {
+        for (std::size_t i = run.first; i < run.first + run.count; ++i)
+            kids.shown[i]->changed = false;
+    }
 }
 
 void TreeModel::forget(Node* node)
 {
     parents.erase(node);
-    for (Node* child = node->first; child; child = child->next)
+    for (Node* child = node->first(); child; child = child->next)
         forget(child);
 }
 
 void TreeModel::noteParent(Node* parent)
 {
-    if (parent->shown.empty())
+    if (parent->shown().empty())
         parents.erase(parent);
     else
         parents.insert(parent);
@@ -724,9 +756,10 @@ void TreeModel::noteParent(Node* parent)
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const
 {
     const Node* node = nodeOf(parent);
-    if (column != 0 || row < 0 || row >= static_cast<int>(node->shown.size()))
+    const std::vector<Node*>& rows = node->shown();
+    if (column != 0 || row < 0 || row >= static_cast<int>(rows.size()))
         return {};
-    return createIndex(row, 0, node->shown[static_cast<std::size_t>(row)]);
+    return createIndex(row, 0, rows[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex TreeModel::parent(const QModelIndex& child) const
@@ -743,7 +776,7 @@ int TreeModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.column() > 0)
         return 0;
-    return static_cast<int>(nodeOf(parent)->shown.size());
+    return static_cast<int>(nodeOf(parent)->shown().size());
 }
 
 int TreeModel::columnCount(const QModelIndex&) const
@@ -756,7 +789,7 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const
     // The view asks this of every row it lays out; the answer comes without touching the
     // row's node.
     if (!parent.isValid())
-        return !root_->shown.empty();
+        return !root_->shown().empty();
     return parent.column() == 0 && parents.contains(nodeOf(parent));
 }
 

@@ -27,28 +27,41 @@ namespace stonecall {
 
 class TreeModel final : public QAbstractItemModel {
 public:
-    struct Node {
-        std::string key;
-        std::string text;
-        Node* parent = nullptr;
-        // The children the view knows of, in the order it shows them; `row` is the place in
-        // the parent's list.
+    struct Node;
+    // What only a node with children needs, made with its first child: most nodes are
+    // leaves, and a full lobby makes tens of thousands of them at once.
+    struct Children {
+        // The children the view knows of, in the order it shows them; a child's `row` is its
+        // place in the list.
         std::vector<Node*> shown;
-        int row = 0;
-        bool staleRows = false; // the rows of `shown` need numbering
         // Children that are new, or whose text moved them, since the last settle; and those
         // the view has that are removed or moved.
         std::vector<Node*> incoming;
         std::vector<Node*> outgoing;
-        bool queued = false;
-        bool leaving = false;
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         Node* first = nullptr;
         Node* last = nullptr;
+        std::size_t live = 0;
+        bool staleRows = false; // the rows of `shown` need numbering
+    };
+
+    struct Node {
+        std::string key;
+        std::string text;
+        Node* parent = nullptr;
+        // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
         Node* next = nullptr;
-        std::size_t live = 0;
+        std::unique_ptr<Children> kids;
+        TreeOrder::Head head{};
+        mutable std::unique_ptr<QCollatorSortKey> sortKey;
+        int row = 0;
+        std::optional<Rgb> fore;
+        std::optional<Rgb> back;
+        bool hasTag = false;
+        bool queued = false;
+        bool leaving = false;
         bool inView = false; // in the parent's `shown`
         bool dead = false;   // removed: only the view still has it
         bool moved = false;  // its text changed under a sorted parent
@@ -56,15 +69,24 @@ public:
         bool dirty = false; // has children to settle
         bool sorted = false;
         bool expanded = false;
-        std::optional<int> tag;
-        std::optional<Rgb> fore;
-        std::optional<Rgb> back;
-        mutable std::optional<QCollatorSortKey> sortKey;
-        TreeOrder::Head head{};
+        int tagValue = 0;
 
         Node() = default;
         Node(const Node&) = delete;
         Node& operator=(const Node&) = delete;
+
+        const std::vector<Node*>& shown() const { return kids ? kids->shown : noRows(); }
+        Node* first() const { return kids ? kids->first : nullptr; }
+        std::size_t live() const { return kids ? kids->live : 0; }
+        std::optional<int> tag() const { return hasTag ? std::optional(tagValue) : std::nullopt; }
+        void setTag(std::optional<int> tag)
+        {
+            hasTag = tag.has_value();
+            tagValue = tag.value_or(0);
+        }
+
+    private:
+        static const std::vector<Node*>& noRows();
     };
 
     explicit TreeModel(QObject* parent = nullptr);
@@ -182,10 +204,20 @@ private:
     void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
+    static Children& kidsOf(Node* parent);
     static void listInsertBefore(Node* parent, Node* child, Node* before);
     static void listUnlink(Node* parent, Node* child);
 
+    // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
+    struct Scratch {
+        std::vector<Node*> rows;
+        std::vector<Node*> incoming;
+        std::vector<std::size_t> leavingRows;
+        std::vector<std::size_t> places;
+    };
+
     NodePool pool;
+    Scratch scratch;
     Node* root_;
     KeyIndex byKey;
     TreeOrder order;
