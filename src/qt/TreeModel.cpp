@@ -2,6 +2,7 @@
 
 #include "qt/Charset.h"
 #include "qt/ShownText.h"
+#include "session/LargeBlocks.h"
 
 #include <QBrush>
 #include <QColor>
@@ -68,6 +69,12 @@ void prefault(void* start, std::size_t size)
 
 } // namespace
 
+TreeModel::NodePool::~NodePool()
+{
+    for (const Block& block : blocks)
+        largeBlocks::release(block.bytes, sizeof(Node) * block.nodes);
+}
+
 TreeModel::Node* TreeModel::NodePool::make()
 {
     if (!spare.empty()) {
@@ -76,15 +83,18 @@ TreeModel::Node* TreeModel::NodePool::make()
         return new (node) Node;
     }
     if (blocks.empty() || usedInLast == blocks.back().nodes) {
-        const std::size_t nodes =
-            blocks.empty() ? FirstBlockNodes : std::min(LastBlockNodes, blocks.back().nodes * 2);
+        std::size_t nodes = FirstBlockNodes;
+        if (!blocks.empty()) {
+            nodes = blocks.back().nodes < LastDoubledNodes ? blocks.back().nodes * 2
+                                                           : largeBlocks::LargePage / sizeof(Node);
+        }
         // Left uninitialised: each place is made a node when it is first handed out.
         blocks.push_back(
-            Block{std::unique_ptr<std::byte[]>(new std::byte[sizeof(Node) * nodes]), nodes});
+            Block{static_cast<std::byte*>(largeBlocks::allocate(sizeof(Node) * nodes)), nodes});
         usedInLast = 0;
-        prefault(blocks.back().bytes.get(), sizeof(Node) * nodes);
+        prefault(blocks.back().bytes, sizeof(Node) * nodes);
     }
-    void* place = blocks.back().bytes.get() + sizeof(Node) * usedInLast++;
+    void* place = blocks.back().bytes + sizeof(Node) * usedInLast++;
     return new (place) Node;
 }
 

@@ -168,6 +168,7 @@ private:
     class NodePool {
     public:
         NodePool() = default;
+        ~NodePool();
         NodePool(const NodePool&) = delete;
         NodePool& operator=(const NodePool&) = delete;
         Node* make();
@@ -175,11 +176,12 @@ private:
         void release(Node* node);
 
     private:
-        // Blocks double from the first size to the last, so a small tree takes little room.
+        // Blocks double from the first size, so a small tree takes little room; past the
+        // last, each block fills a large page.
         static constexpr std::size_t FirstBlockNodes = 64;
-        static constexpr std::size_t LastBlockNodes = 4096;
+        static constexpr std::size_t LastDoubledNodes = 2048;
         struct Block {
-            std::unique_ptr<std::byte[]> bytes;
+            std::byte* bytes;
             std::size_t nodes;
         };
         std::vector<Block> blocks;
