@@ -225,11 +225,47 @@ std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string
     return std::nullopt;
 }
 
+namespace {
+
+// A family's numbers below this stand in a vector of its own.
+constexpr std::size_t SmallNumbers = 1024;
+constexpr std::size_t LargeTableBytes = sizeof(void*) * MaxFamilies * MaxNumber;
+
+} // namespace
+
+void TreeModel::KeyIndex::Release::operator()(Node** table) const
+{
+    largeBlocks::release(table, LargeTableBytes);
+}
+
+TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
+{
+    Family& family = families[slot.family];
+    if (family.large)
+        return family.large + slot.number;
+    if (slot.number < family.small.size())
+        return &family.small[slot.number];
+    if (!make)
+        return nullptr;
+    if (slot.number < SmallNumbers) {
+        family.small.reserve(SmallNumbers);
+        family.small.resize(slot.number + 1);
+        return &family.small[slot.number];
+    }
+    if (!largeTable) {
+        largeTable.reset(static_cast<Node**>(largeBlocks::allocateZeroed(LargeTableBytes)));
+    }
+    family.large = largeTable.get() + slot.family * MaxNumber;
+    std::copy(family.small.begin(), family.small.end(), family.large);
+    family.small = {};
+    return family.large + slot.number;
+}
+
 TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
 {
     if (const std::optional<Slot> slot = slotOf(key)) {
-        const std::vector<Node*>& nodes = families[slot->family].byNumber;
-        return slot->number < nodes.size() ? nodes[slot->number] : nullptr;
+        Node* const* at = const_cast<KeyIndex*>(this)->place(*slot, false);
+        return at ? *at : nullptr;
     }
     if (others.empty())
         return nullptr;
@@ -244,23 +280,16 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
     // taken, a key of another family is hashed for good (until clear()).
     if (!slot && families.size() < MaxFamilies) {
         if (const std::optional<SplitKey> split = splitKey(key)) {
-            families.push_back(Family{std::string(split->prefix), std::string(split->tail), {}});
+            families.push_back(
+                Family{std::string(split->prefix), std::string(split->tail), {}, nullptr});
             slot = Slot{families.size() - 1, split->number};
         }
     }
     if (slot) {
-        std::vector<Node*>& nodes = families[slot->family].byNumber;
-        if (slot->number >= nodes.size()) {
-            // Room for a small lobby, and past that for every number at once: the numbers
-            // mostly come in ascending order, and the room is then never moved or filled
-            // ahead, so only the pages in use are touched.
-            if (slot->number >= nodes.capacity())
-                nodes.reserve(slot->number < 1024 ? 1024 : MaxNumber);
-            nodes.resize(slot->number + 1);
-        }
-        if (nodes[slot->number])
+        Node** at = place(*slot, true);
+        if (*at)
             return false;
-        nodes[slot->number] = node;
+        *at = node;
     } else if (!others.try_emplace(key, node).second) {
         return false;
     }
@@ -271,9 +300,9 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
 void TreeModel::KeyIndex::erase(std::string_view key)
 {
     if (const std::optional<Slot> slot = slotOf(key)) {
-        std::vector<Node*>& nodes = families[slot->family].byNumber;
-        if (slot->number < nodes.size() && nodes[slot->number]) {
-            nodes[slot->number] = nullptr;
+        Node** at = place(*slot, false);
+        if (at && *at) {
+            *at = nullptr;
             --count;
         }
     } else if (others.erase(key)) {
@@ -284,6 +313,7 @@ void TreeModel::KeyIndex::erase(std::string_view key)
 void TreeModel::KeyIndex::clear()
 {
     families.clear();
+    largeTable.reset();
     others.clear();
     count = 0;
 }

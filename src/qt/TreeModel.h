@@ -146,10 +146,17 @@ private:
         std::size_t size() const { return count; }
 
     private:
+        // A family's first numbers stand in a vector of its own; once it reaches past them,
+        // it moves to its part of a table made for all families at once (in large pages, so
+        // that a full lobby fills a family's table with a single page fault).
         struct Family {
             std::string prefix;
             std::string tail;
-            std::vector<Node*> byNumber;
+            std::vector<Node*> small;
+            Node** large = nullptr;
+        };
+        struct Release {
+            void operator()(Node** table) const;
         };
         // The family and number the key is filed under; none for a hashed key.
         struct Slot {
@@ -157,8 +164,11 @@ private:
             std::size_t number;
         };
         std::optional<Slot> slotOf(std::string_view key) const;
+        // Where the slot's node is kept; null when not made and not asked to make it.
+        Node** place(Slot slot, bool make);
 
         std::vector<Family> families;
+        std::unique_ptr<Node*[], Release> largeTable;
         std::unordered_map<std::string_view, Node*> others;
         std::size_t count = 0;
     };

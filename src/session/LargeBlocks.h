@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -56,6 +57,17 @@ inline void release(void* block, std::size_t bytes)
     }
 #endif
     ::operator delete(block, bytes);
+}
+
+// As allocate, filled with zeros: a block mapped on its own is so already and is left
+// untouched, so that only the pages in use are ever filled.
+inline void* allocateZeroed(std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (mappedAlone(bytes))
+        return allocate(bytes);
+#endif
+    return std::memset(allocate(bytes), 0, bytes);
 }
 
 // For a std::vector that may grow to a large block.
