@@ -41,9 +41,10 @@ private:
         bool host = false;
         std::int16_t memberOf = -1; // entry indexes are 16-bit
     };
+    // A place's line: taken by a member, or free (member 0). Its key and text follow from
+    // the member and the table, so a full lobby's huts keep a few bytes a line.
     struct PlaceLine {
-        std::string key;
-        std::string text;
+        std::int32_t member = 0;
         std::optional<int> tag;
     };
     struct Hut {
@@ -57,6 +58,8 @@ private:
         Hut hut;
     };
 
+    std::string lineKey(std::int32_t host, std::size_t place, const PlaceLine& line) const;
+    std::string lineText(const PlaceLine& line) const;
     void startAfresh();
     Role roleOf(std::int32_t index) const;
     void takeRole(std::int32_t index);
@@ -68,7 +71,7 @@ private:
     std::optional<std::int32_t> nextShown(std::int32_t host) const;
     void setShown(std::int32_t host, bool shown);
     void removeHut(std::int32_t host);
-    void removePlaces(Hut& hut);
+    void removePlaces(std::int32_t host, Hut& hut);
     void addPlaces(std::int32_t host, const Hut& hut);
 
     UserTable& users;
