@@ -152,7 +152,11 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
     // megabytes, which would otherwise each time take fresh memory the size of the arrival.
     // What follows an oversized message is dropped.
     constexpr std::size_t Piece = 64 * 1024;
-    for (std::string bytes; !(bytes = platform_.WSClient.GetData(Piece)).empty();) {
+    for (;;) {
+        // Each piece is let go before the next is read, which then takes the same memory.
+        const std::string bytes = platform_.WSClient.GetData(Piece);
+        if (bytes.empty())
+            break;
         if (result == FeedResult::Overflow)
             continue;
         result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
