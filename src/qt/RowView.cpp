@@ -314,8 +314,8 @@ RowView::Look RowView::lookOf(int row) const
         return {};
     return Look{at.node,
                 at.node->text,
-                at.node->fore,
-                at.node->back,
+                at.node->fore(),
+                at.node->back(),
                 at.depth,
                 !at.node->shown().empty(),
                 isOpen(at.node),
@@ -392,10 +392,10 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
         option.state |= QStyle::State_HasFocus;
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = shownTreeText(node->text);
-    if (node->fore)
-        option.palette.setBrush(QPalette::Text, QBrush(toColor(*node->fore)));
-    if (node->back)
-        option.backgroundBrush = QBrush(toColor(*node->back));
+    if (const std::optional<Rgb> fore = node->fore())
+        option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
+    if (const std::optional<Rgb> back = node->back())
+        option.backgroundBrush = QBrush(toColor(*back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }
 

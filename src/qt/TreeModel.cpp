@@ -487,8 +487,9 @@ void TreeModel::setText(Node* node, std::string_view text)
 
 void TreeModel::setColours(Node* node, Rgb fore, Rgb back)
 {
-    node->fore = fore;
-    node->back = back;
+    node->foreRgb = fore;
+    node->backRgb = back;
+    node->hasFore = node->hasBack = true;
     markChanged(node);
 }
 
@@ -847,9 +848,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return shownTreeText(node->text);
     case Qt::ForegroundRole:
-        return brush(node->fore);
+        return brush(node->fore());
     case Qt::BackgroundRole:
-        return brush(node->back);
+        return brush(node->back());
     default:
         return {};
     }

@@ -57,19 +57,22 @@ public:
         TreeOrder::Head head{};
         mutable std::unique_ptr<QCollatorSortKey> sortKey;
         int row = 0;
-        std::optional<Rgb> fore;
-        std::optional<Rgb> back;
-        bool hasTag = false;
-        bool queued = false;
-        bool leaving = false;
-        bool inView = false; // in the parent's `shown`
-        bool dead = false;   // removed: only the view still has it
-        bool moved = false;  // its text changed under a sorted parent
-        bool changed = false;
-        bool dirty = false; // has children to settle
-        bool sorted = false;
-        bool expanded = false;
         int tagValue = 0;
+        Rgb foreRgb;
+        Rgb backRgb;
+        // Flags of a bit each, so that a leaf stays at 144 bytes.
+        bool hasFore : 1 = false;
+        bool hasBack : 1 = false;
+        bool hasTag : 1 = false;
+        bool queued : 1 = false;
+        bool leaving : 1 = false;
+        bool inView : 1 = false; // in the parent's `shown`
+        bool dead : 1 = false;   // removed: only the view still has it
+        bool moved : 1 = false;  // its text changed under a sorted parent
+        bool changed : 1 = false;
+        bool dirty : 1 = false; // has children to settle
+        bool sorted : 1 = false;
+        bool expanded : 1 = false;
 
         Node() = default;
         Node(const Node&) = delete;
@@ -79,6 +82,8 @@ public:
         Node* first() const { return kids ? kids->first : nullptr; }
         std::size_t live() const { return kids ? kids->live : 0; }
         std::optional<int> tag() const { return hasTag ? std::optional(tagValue) : std::nullopt; }
+        std::optional<Rgb> fore() const { return hasFore ? std::optional(foreRgb) : std::nullopt; }
+        std::optional<Rgb> back() const { return hasBack ? std::optional(backRgb) : std::nullopt; }
         void setTag(std::optional<int> tag)
         {
             hasTag = tag.has_value();
