@@ -143,22 +143,34 @@ void Client::WSClient_Error(const std::string& reason)
 
 void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
 {
-    const std::string bytes = platform_.WSClient.GetData();
     // Once the client has let go of the connection, the rest of the arrival belongs to it.
     const std::uint64_t connection = closes_;
     platform_.lobby.beginBurst();
     std::vector<std::string_view> fields;
-    const FeedResult result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
-                                           [&](std::string_view message) {
-                                               if (closes_ != connection)
-                                                   return;
-                                               if (platform_.wireLog)
-                                                   platform_.wireLog->received(message);
-                                               if (message.empty())
-                                                   return;
-                                               splitFields(message, fields);
-                                               dispatcher_.dispatch(fields);
-                                           });
+    FeedResult result = FeedResult::Ok;
+    // Everything that has arrived is taken, in pieces: a full lobby's log-in arrives in
+    // megabytes, which would otherwise each time take fresh memory the size of the arrival.
+    // What follows an oversized message is dropped.
+    constexpr std::size_t Piece = 64 * 1024;
+    for (;;) {
+        // Each piece is let go before the next is read, which then takes the same memory.
+        const std::string bytes = platform_.WSClient.GetData(Piece);
+        if (bytes.empty())
+            break;
+        if (result == FeedResult::Overflow)
+            continue;
+        result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
+                              [&](std::string_view message) {
+                                  if (closes_ != connection)
+                                      return;
+                                  if (platform_.wireLog)
+                                      platform_.wireLog->received(message);
+                                  if (message.empty())
+                                      return;
+                                  splitFields(message, fields);
+                                  dispatcher_.dispatch(fields);
+                              });
+    }
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow && closes_ == connection) {
         ReturnToLogin();

@@ -48,7 +48,7 @@ HutList::Role HutList::roleOf(std::int32_t index) const
     // A place the hut has no line for cannot be shown or counted, so such a member is left out.
     if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
         user.JoinedHost >= 0 && user.JoinedHost <= MaxIndex)
-        role.memberOf = user.JoinedHost;
+        role.memberOf = static_cast<std::int16_t>(user.JoinedHost);
     return role;
 }
 
@@ -72,14 +72,16 @@ void HutList::takeRole(std::int32_t index)
         dirtyHosts.push_back(now.memberOf);
     if (was.memberOf != now.memberOf) {
         if (was.memberOf >= 0)
-            members[static_cast<std::size_t>(was.memberOf)].erase(index);
+            members[static_cast<std::size_t>(was.memberOf)]->erase(index);
         if (now.memberOf >= 0) {
             const auto host = static_cast<std::size_t>(now.memberOf);
             if (members.size() <= host) {
                 members.reserve(UserTable::roomFor(host + 1));
                 members.resize(host + 1);
             }
-            members[static_cast<std::size_t>(now.memberOf)].insert(index);
+            if (!members[host])
+                members[host] = std::make_unique<std::set<std::int32_t>>();
+            members[host]->insert(index);
         }
     }
     was = now;
@@ -112,9 +114,10 @@ void HutList::build(std::int32_t host, Hut& hut)
     // Place 0 is the host's own; 0 in places 1 to 3 means the place is free, so a member at
     // index 0 shows as a free place.
     std::int32_t place[MaxPlaces + 1] = {host, 0, 0, 0};
-    if (static_cast<std::size_t>(host) < members.size()) {
+    if (static_cast<std::size_t>(host) < members.size() &&
+        members[static_cast<std::size_t>(host)]) {
         std::int32_t count = 0;
-        for (std::int32_t member : members[static_cast<std::size_t>(host)]) {
+        for (std::int32_t member : *members[static_cast<std::size_t>(host)]) {
             ++count;
             if (users[static_cast<std::size_t>(member)].Slot == 0)
                 users.edit(static_cast<std::size_t>(member)).Slot = count;
@@ -131,16 +134,24 @@ void HutList::build(std::int32_t host, Hut& hut)
     const bool locked = owner.HutPassword != "NONE";
     for (std::int32_t p = 1; p <= lines; ++p) {
         PlaceLine& line = hut.places[hut.placeCount++];
-        if (place[p] != 0) {
-            line.key = numbered("c", place[p]);
-            line.text = spacedName(users[static_cast<std::size_t>(place[p])].Name);
-            line.tag.reset();
-        } else {
-            line.key = numbered(numbered("empty", host) + "-", p);
-            line.text = "Empty";
-            line.tag = locked ? std::optional<int>(p) : std::nullopt;
-        }
+        line.member = place[p];
+        line.tag = place[p] == 0 && locked ? std::optional<int>(p) : std::nullopt;
     }
+}
+
+std::string HutList::lineKey(std::int32_t host, std::size_t place, const PlaceLine& line) const
+{
+    // Places are numbered from 1; line 0 is place 1.
+    if (line.member != 0)
+        return numbered("c", line.member);
+    return numbered(numbered("empty", host) + "-", static_cast<long>(place) + 1);
+}
+
+std::string HutList::lineText(const PlaceLine& line) const
+{
+    if (line.member != 0)
+        return spacedName(users[static_cast<std::size_t>(line.member)].Name);
+    return "Empty";
 }
 
 HutList::Hut& HutList::shownHut(std::int32_t host)
@@ -189,10 +200,10 @@ void HutList::removeHut(std::int32_t host)
     setShown(host, false);
 }
 
-void HutList::removePlaces(Hut& hut)
+void HutList::removePlaces(std::int32_t host, Hut& hut)
 {
     for (std::size_t p = 0; p < hut.placeCount; ++p)
-        tree.remove(hut.places[p].key);
+        tree.remove(lineKey(host, p, hut.places[p]));
     shownNodes -= hut.placeCount;
     hut.placeCount = 0;
 }
@@ -202,10 +213,11 @@ void HutList::addPlaces(std::int32_t host, const Hut& hut)
     const std::string parent = hutKey(host);
     for (std::size_t p = 0; p < hut.placeCount; ++p) {
         const PlaceLine& line = hut.places[p];
-        tree.add(parent, line.key, line.text);
-        tree.setColours(line.key, Black, White);
+        const std::string key = lineKey(host, p, line);
+        tree.add(parent, key, lineText(line));
+        tree.setColours(key, Black, White);
         if (line.tag)
-            tree.setTag(line.key, line.tag);
+            tree.setTag(key, line.tag);
     }
     shownNodes += hut.placeCount;
 }
@@ -216,8 +228,9 @@ template <typename Hut> bool sameKeys(const Hut& a, const Hut& b)
 {
     if (a.placeCount != b.placeCount)
         return false;
+    // Lines of one host at the same place have the same key when they hold the same member.
     for (std::size_t p = 0; p < a.placeCount; ++p) {
-        if (a.places[p].key != b.places[p].key)
+        if (a.places[p].member != b.places[p].member)
             return false;
     }
     return true;
@@ -261,7 +274,7 @@ void HutList::ConstructHuts()
         if (!hut.present)
             removeHut(host);
         else if (!sameKeys(was, hut))
-            removePlaces(was);
+            removePlaces(host, was);
     }
 
     for (std::size_t w = 0; w < wantedCount; ++w) {
@@ -288,10 +301,13 @@ void HutList::ConstructHuts()
         } else {
             for (std::size_t p = 0; p < hut.placeCount; ++p) {
                 const PlaceLine& line = hut.places[p];
-                if (was.places[p].text != line.text)
-                    tree.setText(line.key, line.text);
+                const std::string lineKeyNow = lineKey(host, p, line);
+                // The line's text as shown is the tree's: a member's name may have changed.
+                const std::string text = lineText(line);
+                if (tree.text(lineKeyNow) != text)
+                    tree.setText(lineKeyNow, text);
                 if (was.places[p].tag != line.tag)
-                    tree.setTag(line.key, line.tag);
+                    tree.setTag(lineKeyNow, line.tag);
             }
         }
         tree.setExpanded(key, true);

@@ -39,11 +39,12 @@ private:
     // What an entry means to the huts.
     struct Role {
         bool host = false;
-        std::int32_t memberOf = -1;
+        std::int16_t memberOf = -1; // entry indexes are 16-bit
     };
+    // A place's line: taken by a member, or free (member 0). Its key and text follow from
+    // the member and the table, so a full lobby's huts keep a few bytes a line.
     struct PlaceLine {
-        std::string key;
-        std::string text;
+        std::int32_t member = 0;
         std::optional<int> tag;
     };
     struct Hut {
@@ -57,6 +58,8 @@ private:
         Hut hut;
     };
 
+    std::string lineKey(std::int32_t host, std::size_t place, const PlaceLine& line) const;
+    std::string lineText(const PlaceLine& line) const;
     void startAfresh();
     Role roleOf(std::int32_t index) const;
     void takeRole(std::int32_t index);
@@ -68,7 +71,7 @@ private:
     std::optional<std::int32_t> nextShown(std::int32_t host) const;
     void setShown(std::int32_t host, bool shown);
     void removeHut(std::int32_t host);
-    void removePlaces(Hut& hut);
+    void removePlaces(std::int32_t host, Hut& hut);
     void addPlaces(std::int32_t host, const Hut& hut);
 
     UserTable& users;
@@ -79,8 +82,9 @@ private:
     bool afresh = true;
     // By entry index.
     std::vector<Role> roles;
-    // By host index: the candidate members that name it, in table order.
-    std::vector<std::set<std::int32_t>> members;
+    // By host index: the candidate members that name it, in table order; made for the hosts
+    // that have any, since most entries host nobody.
+    std::vector<std::unique_ptr<std::set<std::int32_t>>> members;
     // By host index: what the tree shows (made for hosts only), and one bit per shown hut for
     // finding neighbours.
     std::vector<std::unique_ptr<Hut>> shown;

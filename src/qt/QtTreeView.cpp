@@ -113,14 +113,14 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
 std::optional<int> QtTreeView::tag(std::string_view key) const
 {
     const TreeModel::Node* node = model->find(key);
-    return node ? node->tag : std::nullopt;
+    return node ? node->tag() : std::nullopt;
 }
 
 void QtTreeView::setTag(std::string_view key, std::optional<int> tag)
 {
     // Not shown, so the view need not hear of it.
     if (TreeModel::Node* node = model->find(key))
-        node->tag = tag;
+        node->setTag(tag);
 }
 
 std::string QtTreeView::parentKey(std::string_view key) const
@@ -132,7 +132,7 @@ std::string QtTreeView::parentKey(std::string_view key) const
 std::size_t QtTreeView::childCount(std::string_view key) const
 {
     const TreeModel::Node* node = key.empty() ? model->root() : model->find(key);
-    return node ? node->live : 0;
+    return node ? node->live() : 0;
 }
 
 std::vector<std::string> QtTreeView::childKeys(std::string_view parentKey) const

@@ -97,7 +97,7 @@ void RowView::measure()
 
 bool RowView::isOpen(const Node* node) const
 {
-    return node == model_->root() || (node->expanded && !node->shown.empty());
+    return node == model_->root() || (node->expanded && !node->shown().empty());
 }
 
 void RowView::layOut() const
@@ -139,7 +139,7 @@ void RowView::layOut() const
             from = at->row + 1;
             self(self, at->node, depth + 1);
         }
-        add(static_cast<int>(parent->shown.size()));
+        add(static_cast<int>(parent->shown().size()));
     };
     visit(visit, model_->root(), 0);
     total = next;
@@ -158,7 +158,7 @@ RowView::Row RowView::rowAt(int row) const
         return {};
     const auto run = std::prev(std::upper_bound(
         runs.begin(), runs.end(), row, [](int r, const Run& run) { return r < run.first; }));
-    return Row{run->parent->shown[static_cast<std::size_t>(run->from + row - run->first)],
+    return Row{run->parent->shown()[static_cast<std::size_t>(run->from + row - run->first)],
                run->depth};
 }
 
@@ -314,10 +314,10 @@ RowView::Look RowView::lookOf(int row) const
         return {};
     return Look{at.node,
                 at.node->text,
-                at.node->fore,
-                at.node->back,
+                at.node->fore(),
+                at.node->back(),
                 at.depth,
-                !at.node->shown.empty(),
+                !at.node->shown().empty(),
                 isOpen(at.node),
                 selectionShown && at.node == current,
                 at.node == current && hasFocus()};
@@ -367,7 +367,7 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     option.decorationSize = QSize(icon, icon);
     if (selectionShown && node == current)
         option.state |= QStyle::State_Selected;
-    const bool children = !node->shown.empty();
+    const bool children = !node->shown().empty();
     if (children)
         option.state |= QStyle::State_Children;
     if (isOpen(node))
@@ -392,10 +392,10 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
         option.state |= QStyle::State_HasFocus;
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = shownTreeText(node->text);
-    if (node->fore)
-        option.palette.setBrush(QPalette::Text, QBrush(toColor(*node->fore)));
-    if (node->back)
-        option.backgroundBrush = QBrush(toColor(*node->back));
+    if (const std::optional<Rgb> fore = node->fore())
+        option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
+    if (const std::optional<Rgb> back = node->back())
+        option.backgroundBrush = QBrush(toColor(*back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }
 
@@ -422,7 +422,7 @@ void RowView::mousePressEvent(QMouseEvent* event)
     }
     const Row pressed = rowAt(row);
     const int indent = indentOf(pressed.depth);
-    if (userCollapsible && !pressed.node->shown.empty() && at.x() < indent &&
+    if (userCollapsible && !pressed.node->shown().empty() && at.x() < indent &&
         at.x() >= indent - indentation) {
         setExpandedByUser(pressed.node, !pressed.node->expanded);
         return;
@@ -437,7 +437,7 @@ void RowView::mouseDoubleClickEvent(QMouseEvent* event)
     if (row >= 0) {
         const Row pressed = rowAt(row);
         const int indent = indentOf(pressed.depth);
-        const bool onDecoration = userCollapsible && !pressed.node->shown.empty() &&
+        const bool onDecoration = userCollapsible && !pressed.node->shown().empty() &&
                                   at.x() < indent && at.x() >= indent - indentation;
         // A second press somewhere else is a press there.
         if (onDecoration || pressed.node != current || !selectionShown)
@@ -519,7 +519,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Right:
         if (row < 0) {
             moveTo(0);
-        } else if (userCollapsible && !isOpen(current) && !current->shown.empty()) {
+        } else if (userCollapsible && !isOpen(current) && !current->shown().empty()) {
             setExpandedByUser(current, true);
         } else if (intoChildren && isOpen(current)) {
             moveTo(row + 1);

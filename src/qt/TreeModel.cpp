@@ -2,6 +2,7 @@
 
 #include "qt/Charset.h"
 #include "qt/ShownText.h"
+#include "session/LargeBlocks.h"
 
 #include <QBrush>
 #include <QColor>
@@ -68,6 +69,12 @@ void prefault(void* start, std::size_t size)
 
 } // namespace
 
+TreeModel::NodePool::~NodePool()
+{
+    for (const Block& block : blocks)
+        largeBlocks::release(block.bytes, sizeof(Node) * block.nodes);
+}
+
 TreeModel::Node* TreeModel::NodePool::make()
 {
     if (!spare.empty()) {
@@ -76,15 +83,18 @@ TreeModel::Node* TreeModel::NodePool::make()
         return new (node) Node;
     }
     if (blocks.empty() || usedInLast == blocks.back().nodes) {
-        const std::size_t nodes =
-            blocks.empty() ? FirstBlockNodes : std::min(LastBlockNodes, blocks.back().nodes * 2);
+        std::size_t nodes = FirstBlockNodes;
+        if (!blocks.empty()) {
+            nodes = blocks.back().nodes < LastDoubledNodes ? blocks.back().nodes * 2
+                                                           : largeBlocks::LargePage / sizeof(Node);
+        }
         // Left uninitialised: each place is made a node when it is first handed out.
         blocks.push_back(
-            Block{std::unique_ptr<std::byte[]>(new std::byte[sizeof(Node) * nodes]), nodes});
+            Block{static_cast<std::byte*>(largeBlocks::allocate(sizeof(Node) * nodes)), nodes});
         usedInLast = 0;
-        prefault(blocks.back().bytes.get(), sizeof(Node) * nodes);
+        prefault(blocks.back().bytes, sizeof(Node) * nodes);
     }
-    void* place = blocks.back().bytes.get() + sizeof(Node) * usedInLast++;
+    void* place = blocks.back().bytes + sizeof(Node) * usedInLast++;
     return new (place) Node;
 }
 
@@ -94,9 +104,15 @@ void TreeModel::NodePool::release(Node* node)
     spare.push_back(node);
 }
 
+const std::vector<TreeModel::Node*>& TreeModel::Node::noRows()
+{
+    static const std::vector<Node*> none;
+    return none;
+}
+
 void TreeModel::destroy(Node* node)
 {
-    for (Node* child = node->first; child;) {
+    for (Node* child = node->first(); child;) {
         Node* next = child->next;
         destroy(child);
         child = next;
@@ -118,25 +134,34 @@ TreeModel::~TreeModel()
     destroy(root_);
 }
 
+TreeModel::Children& TreeModel::kidsOf(Node* parent)
+{
+    if (!parent->kids)
+        parent->kids = std::make_unique<Children>();
+    return *parent->kids;
+}
+
 void TreeModel::listInsertBefore(Node* parent, Node* child, Node* before)
 {
+    Children& kids = kidsOf(parent);
     if (!before) {
-        child->prev = parent->last;
+        child->prev = kids.last;
         child->next = nullptr;
-        (parent->last ? parent->last->next : parent->first) = child;
-        parent->last = child;
+        (kids.last ? kids.last->next : kids.first) = child;
+        kids.last = child;
         return;
     }
     child->next = before;
     child->prev = before->prev;
-    (before->prev ? before->prev->next : parent->first) = child;
+    (before->prev ? before->prev->next : kids.first) = child;
     before->prev = child;
 }
 
 void TreeModel::listUnlink(Node* parent, Node* child)
 {
-    (child->prev ? child->prev->next : parent->first) = child->next;
-    (child->next ? child->next->prev : parent->last) = child->prev;
+    Children& kids = *parent->kids;
+    (child->prev ? child->prev->next : kids.first) = child->next;
+    (child->next ? child->next->prev : kids.last) = child->prev;
     child->prev = child->next = nullptr;
 }
 
@@ -200,11 +225,47 @@ std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string
     return std::nullopt;
 }
 
+namespace {
+
+// A family's numbers below this stand in a vector of its own.
+constexpr std::size_t SmallNumbers = 1024;
+constexpr std::size_t LargeTableBytes = sizeof(void*) * MaxFamilies * MaxNumber;
+
+} // namespace
+
+void TreeModel::KeyIndex::Release::operator()(Node** table) const
+{
+    largeBlocks::release(table, LargeTableBytes);
+}
+
+TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
+{
+    Family& family = families[slot.family];
+    if (family.large)
+        return family.large + slot.number;
+    if (slot.number < family.small.size())
+        return &family.small[slot.number];
+    if (!make)
+        return nullptr;
+    if (slot.number < SmallNumbers) {
+        family.small.reserve(SmallNumbers);
+        family.small.resize(slot.number + 1);
+        return &family.small[slot.number];
+    }
+    if (!largeTable) {
+        largeTable.reset(static_cast<Node**>(largeBlocks::allocateZeroed(LargeTableBytes)));
+    }
+    family.large = largeTable.get() + slot.family * MaxNumber;
+    std::copy(family.small.begin(), family.small.end(), family.large);
+    family.small = {};
+    return family.large + slot.number;
+}
+
 TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
 {
     if (const std::optional<Slot> slot = slotOf(key)) {
-        const std::vector<Node*>& nodes = families[slot->family].byNumber;
-        return slot->number < nodes.size() ? nodes[slot->number] : nullptr;
+        Node* const* at = const_cast<KeyIndex*>(this)->place(*slot, false);
+        return at ? *at : nullptr;
     }
     if (others.empty())
         return nullptr;
@@ -219,17 +280,16 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
     // taken, a key of another family is hashed for good (until clear()).
     if (!slot && families.size() < MaxFamilies) {
         if (const std::optional<SplitKey> split = splitKey(key)) {
-            families.push_back(Family{std::string(split->prefix), std::string(split->tail), {}});
+            families.push_back(
+                Family{std::string(split->prefix), std::string(split->tail), {}, nullptr});
             slot = Slot{families.size() - 1, split->number};
         }
     }
     if (slot) {
-        std::vector<Node*>& nodes = families[slot->family].byNumber;
-        if (slot->number >= nodes.size())
-            nodes.resize(std::max(slot->number + 1, std::min(MaxNumber, nodes.size() * 2)));
-        if (nodes[slot->number])
+        Node** at = place(*slot, true);
+        if (*at)
             return false;
-        nodes[slot->number] = node;
+        *at = node;
     } else if (!others.try_emplace(key, node).second) {
         return false;
     }
@@ -240,9 +300,9 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
 void TreeModel::KeyIndex::erase(std::string_view key)
 {
     if (const std::optional<Slot> slot = slotOf(key)) {
-        std::vector<Node*>& nodes = families[slot->family].byNumber;
-        if (slot->number < nodes.size() && nodes[slot->number]) {
-            nodes[slot->number] = nullptr;
+        Node** at = place(*slot, false);
+        if (at && *at) {
+            *at = nullptr;
             --count;
         }
     } else if (others.erase(key)) {
@@ -253,6 +313,7 @@ void TreeModel::KeyIndex::erase(std::string_view key)
 void TreeModel::KeyIndex::clear()
 {
     families.clear();
+    largeTable.reset();
     others.clear();
     count = 0;
 }
@@ -260,8 +321,8 @@ void TreeModel::KeyIndex::clear()
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 {
     std::vector<Node*> nodes;
-    nodes.reserve(parent->live);
-    for (Node* child = parent->first; child; child = child->next)
+    nodes.reserve(parent->live());
+    for (Node* child = parent->first(); child; child = child->next)
         nodes.push_back(child);
     if (parent->sorted)
         order.sort(nodes);
@@ -270,9 +331,10 @@ std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 
 void TreeModel::renumber(Node* parent)
 {
-    for (std::size_t i = 0; i < parent->shown.size(); ++i)
-        parent->shown[i]->row = static_cast<int>(i);
-    parent->staleRows = false;
+    Children& kids = *parent->kids;
+    for (std::size_t i = 0; i < kids.shown.size(); ++i)
+        kids.shown[i]->row = static_cast<int>(i);
+    kids.staleRows = false;
 }
 
 QModelIndex TreeModel::indexOf(const Node* node) const
@@ -281,7 +343,7 @@ QModelIndex TreeModel::indexOf(const Node* node) const
         return {};
     // Rows are numbered when first asked for after a change, which is seldom: the view walks
     // rows by number and asks only parents for theirs.
-    if (node->parent->staleRows)
+    if (node->parent->kids->staleRows)
         renumber(node->parent);
     return createIndex(node->row, 0, node);
 }
@@ -337,7 +399,7 @@ void TreeModel::queue(Node* parent, Node* child)
 {
     if (!child->queued) {
         child->queued = true;
-        parent->incoming.push_back(child);
+        kidsOf(parent).incoming.push_back(child);
     }
     markDirty(parent);
 }
@@ -345,7 +407,7 @@ void TreeModel::queue(Node* parent, Node* child)
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(node->key);
-    for (Node* child = node->first; child; child = child->next)
+    for (Node* child = node->first(); child; child = child->next)
         dropKeys(child);
 }
 
@@ -358,16 +420,12 @@ void TreeModel::clear()
     for (Node* node : buried)
         destroy(node);
     buried.clear();
-    for (Node* child = root_->first; child;) {
+    for (Node* child = root_->first(); child;) {
         Node* next = child->next;
         destroy(child);
         child = next;
     }
-    root_->first = root_->last = nullptr;
-    root_->live = 0;
-    root_->shown.clear();
-    root_->incoming.clear();
-    root_->outgoing.clear();
+    root_->kids.reset();
     root_->dirty = false;
     dirtyNodes.clear();
     changedNodes.clear();
@@ -390,7 +448,7 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
     node->head = order.headOf(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
-    ++parent->live;
+    ++parent->kids->live;
     queue(parent, node);
     return node;
 }
@@ -402,7 +460,7 @@ void TreeModel::remove(Node* node)
     Node* parent = node->parent;
     dropKeys(node);
     listUnlink(parent, node);
-    --parent->live;
+    --parent->kids->live;
     node->dead = true;
     // Settling frees it, once the view has let go.
     if (node->inView) {
@@ -429,8 +487,9 @@ void TreeModel::setText(Node* node, std::string_view text)
 
 void TreeModel::setColours(Node* node, Rgb fore, Rgb back)
 {
-    node->fore = fore;
-    node->back = back;
+    node->foreRgb = fore;
+    node->backRgb = back;
+    node->hasFore = node->hasBack = true;
     markChanged(node);
 }
 
@@ -448,9 +507,9 @@ void TreeModel::setSorted(Node* node, bool sorted)
         return;
     }
     node->sorted = true;
-    if (node->shown.size() < 2)
+    if (node->shown().size() < 2)
         return;
-    for (Node* child : node->shown) {
+    for (Node* child : node->shown()) {
         if (!child->dead) {
             child->moved = true;
             leave(child);
@@ -499,7 +558,6 @@ void TreeModel::settle()
 }
 
 struct TreeModel::Plan {
-    std::vector<Node*> all;
     std::vector<Run> leaving;
     std::vector<Run> arriving;
 };
@@ -520,68 +578,69 @@ void TreeModel::leave(Node* child)
 {
     if (!child->leaving) {
         child->leaving = true;
-        child->parent->outgoing.push_back(child);
+        kidsOf(child->parent).outgoing.push_back(child);
     }
 }
 
 TreeModel::Plan TreeModel::plan(Node* parent)
 {
     Plan plan;
-    std::vector<Node*> incoming;
-    for (Node* child : parent->incoming) {
+    Children& kids = *parent->kids;
+    std::vector<Node*>& incoming = scratch.incoming;
+    incoming.clear();
+    for (Node* child : kids.incoming) {
         child->queued = false;
         if (!child->dead && (!child->inView || child->moved))
             incoming.push_back(child);
     }
-    parent->incoming.clear();
+    kids.incoming.clear();
 
     // The rows that leave, found by pointer, so that the nodes that stay are not touched: a
     // few by a scan of the rows each, many by a set.
-    std::vector<std::size_t> leavingRows;
-    const std::vector<Node*>& shown = parent->shown;
-    if (parent->outgoing.size() <= 8) {
-        for (Node* child : parent->outgoing) {
+    std::vector<std::size_t>& leavingRows = scratch.leavingRows;
+    leavingRows.clear();
+    const std::vector<Node*>& shown = kids.shown;
+    if (kids.outgoing.size() <= 8) {
+        for (Node* child : kids.outgoing) {
             const auto at = std::find(shown.begin(), shown.end(), child);
             if (at != shown.end())
                 leavingRows.push_back(static_cast<std::size_t>(at - shown.begin()));
         }
         std::sort(leavingRows.begin(), leavingRows.end());
     } else {
-        const std::unordered_set<const Node*> outgoing(parent->outgoing.begin(),
-                                                       parent->outgoing.end());
+        const std::unordered_set<const Node*> outgoing(kids.outgoing.begin(), kids.outgoing.end());
         for (std::size_t row = 0; row < shown.size(); ++row) {
             if (outgoing.contains(shown[row]))
                 leavingRows.push_back(row);
         }
     }
-    for (Node* child : parent->outgoing)
+    for (Node* child : kids.outgoing)
         child->leaving = false;
-    parent->outgoing.clear();
+    kids.outgoing.clear();
     for (const std::size_t row : leavingRows)
         addRow(plan.leaving, row);
 
-    plan.all.reserve(shown.size() - leavingRows.size() + incoming.size());
+    // The new order is made in a buffer kept from settle to settle: a full group's rows are
+    // too many to take fresh memory for each time.
+    std::vector<Node*>& all = scratch.rows;
+    all.clear();
+    all.reserve(shown.size() - leavingRows.size() + incoming.size());
     if (!parent->sorted) {
         // The list holds the order; survivors keep theirs within it.
-        for (Node* child = parent->first; child; child = child->next) {
+        for (Node* child = kids.first; child; child = child->next) {
             if (!child->inView || child->moved)
-                addRow(plan.arriving, plan.all.size());
-            plan.all.push_back(child);
+                addRow(plan.arriving, all.size());
+            all.push_back(child);
         }
         return plan;
     }
-    std::vector<Node*> kept;
-    if (!leavingRows.empty()) {
-        kept.reserve(shown.size() - leavingRows.size());
-        std::size_t from = 0;
-        for (const std::size_t row : leavingRows) {
-            kept.insert(kept.end(), shown.begin() + static_cast<long>(from),
-                        shown.begin() + static_cast<long>(row));
-            from = row + 1;
-        }
-        kept.insert(kept.end(), shown.begin() + static_cast<long>(from), shown.end());
+    std::size_t from = 0;
+    for (const std::size_t row : leavingRows) {
+        all.insert(all.end(), shown.begin() + static_cast<long>(from),
+                   shown.begin() + static_cast<long>(row));
+        from = row + 1;
     }
-    const std::vector<Node*>& survivors = leavingRows.empty() ? shown : kept;
+    all.insert(all.end(), shown.begin() + static_cast<long>(from), shown.end());
 
     // Survivors are in order already; each newcomer, in order too, finds its place among
     // those after the previous one's, in steps that double and then by halving, so that k
@@ -598,33 +657,46 @@ TreeModel::Plan TreeModel::plan(Node* parent)
             first = probe + 1;
         }
     };
-    auto from = survivors.begin();
+    std::vector<std::size_t>& places = scratch.places;
+    places.clear();
+    auto at = all.begin();
     for (Node* child : incoming) {
-        const auto at = place(from, survivors.end(), child);
-        plan.all.insert(plan.all.end(), from, at);
-        addRow(plan.arriving, plan.all.size());
-        plan.all.push_back(child);
-        from = at;
+        at = place(at, all.end(), child);
+        places.push_back(static_cast<std::size_t>(at - all.begin()));
     }
-    plan.all.insert(plan.all.end(), from, survivors.end());
+    // Merged in place from the back: newcomer i goes before the survivor at places[i], after
+    // the i newcomers before it.
+    std::size_t end = all.size();
+    all.resize(all.size() + incoming.size());
+    for (std::size_t i = incoming.size(); i-- > 0;) {
+        const std::size_t to = places[i];
+        std::move_backward(all.begin() + static_cast<long>(to),
+                           all.begin() + static_cast<long>(end),
+                           all.begin() + static_cast<long>(end + i + 1));
+        all[to + i] = incoming[i];
+        end = to;
+    }
+    for (std::size_t i = 0; i < incoming.size(); ++i)
+        addRow(plan.arriving, places[i] + i);
     return plan;
 }
 
 void TreeModel::settleNode(Node* parent)
 {
-    Plan planned = plan(parent);
-    std::vector<Node*>& all = planned.all;
+    const Plan planned = plan(parent);
+    Children& kids = *parent->kids;
+    std::vector<Node*>& all = scratch.rows;
 
     if (!isShown(parent)) {
         // Nothing of it is shown yet: the view will see it whole when its ancestor comes.
-        for (Node* child : parent->shown)
+        for (Node* child : kids.shown)
             child->inView = false;
         for (Node* child : all) {
             child->inView = true;
             child->moved = false;
         }
-        parent->shown = std::move(all);
-        parent->staleRows = true;
+        kids.shown.swap(all);
+        kids.staleRows = true;
         noteParent(parent);
         return;
     }
@@ -638,21 +710,16 @@ void TreeModel::settleNode(Node* parent)
     const QList<QPersistentModelIndex> layoutParents =
         parent == root_ ? QList<QPersistentModelIndex>()
                         : QList{QPersistentModelIndex(parentIndex)};
-    std::vector<Node*> newcomers;
-    for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i)
-            newcomers.push_back(all[i]);
-    }
 
     if (leaving.size() + arriving.size() <= MaxRuns) {
         for (auto run = leaving.rbegin(); run != leaving.rend(); ++run) {
             beginRemoveRows(parentIndex, static_cast<int>(run->first),
                             static_cast<int>(run->first + run->count - 1));
-            const auto begin = parent->shown.begin() + static_cast<long>(run->first);
+            const auto begin = kids.shown.begin() + static_cast<long>(run->first);
             for (auto it = begin; it != begin + static_cast<long>(run->count); ++it)
                 (*it)->inView = false;
-            parent->shown.erase(begin, begin + static_cast<long>(run->count));
-            parent->staleRows = true;
+            kids.shown.erase(begin, begin + static_cast<long>(run->count));
+            kids.staleRows = true;
             noteParent(parent);
             endRemoveRows();
         }
@@ -664,9 +731,9 @@ void TreeModel::settleNode(Node* parent)
                 (*it)->inView = true;
                 (*it)->moved = false;
             }
-            parent->shown.insert(parent->shown.begin() + static_cast<long>(run.first), begin,
-                                 begin + static_cast<long>(run.count));
-            parent->staleRows = true;
+            kids.shown.insert(kids.shown.begin() + static_cast<long>(run.first), begin,
+                              begin + static_cast<long>(run.count));
+            kids.staleRows = true;
             noteParent(parent);
             endInsertRows();
         }
@@ -676,14 +743,17 @@ void TreeModel::settleNode(Node* parent)
         // numbers are made again when first asked for.
         for (const Run& run : leaving) {
             for (std::size_t i = run.first; i < run.first + run.count; ++i)
-                parent->shown[i]->inView = false;
+                kids.shown[i]->inView = false;
         }
-        for (Node* child : newcomers) {
-            child->inView = true;
-            child->moved = false;
+        for (const Run& run : arriving) {
+            for (std::size_t i = run.first; i < run.first + run.count; ++i) {
+                all[i]->inView = true;
+                all[i]->moved = false;
+            }
         }
-        parent->shown = std::move(all);
-        parent->staleRows = true;
+        // The old order's buffer is kept for the next settle.
+        kids.shown.swap(all);
+        kids.staleRows = true;
         noteParent(parent);
         const QModelIndexList persistent = persistentIndexList();
         for (const QModelIndex& index : persistent) {
@@ -702,20 +772,23 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    for (Node* child : newcomers)
-        child->changed = false;
+    // Newcomers have been read afresh at their new places.
+    for (const Run& run : arriving) {
+        for (std::size_t i = run.first; i < run.first + run.count; ++i)
+            kids.shown[i]->changed = false;
+    }
 }
 
 void TreeModel::forget(Node* node)
 {
     parents.erase(node);
-    for (Node* child = node->first; child; child = child->next)
+    for (Node* child = node->first(); child; child = child->next)
         forget(child);
 }
 
 void TreeModel::noteParent(Node* parent)
 {
-    if (parent->shown.empty())
+    if (parent->shown().empty())
         parents.erase(parent);
     else
         parents.insert(parent);
@@ -724,9 +797,10 @@ void TreeModel::noteParent(Node* parent)
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const
 {
     const Node* node = nodeOf(parent);
-    if (column != 0 || row < 0 || row >= static_cast<int>(node->shown.size()))
+    const std::vector<Node*>& rows = node->shown();
+    if (column != 0 || row < 0 || row >= static_cast<int>(rows.size()))
         return {};
-    return createIndex(row, 0, node->shown[static_cast<std::size_t>(row)]);
+    return createIndex(row, 0, rows[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex TreeModel::parent(const QModelIndex& child) const
@@ -743,7 +817,7 @@ int TreeModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.column() > 0)
         return 0;
-    return static_cast<int>(nodeOf(parent)->shown.size());
+    return static_cast<int>(nodeOf(parent)->shown().size());
 }
 
 int TreeModel::columnCount(const QModelIndex&) const
@@ -756,7 +830,7 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const
     // The view asks this of every row it lays out; the answer comes without touching the
     // row's node.
     if (!parent.isValid())
-        return !root_->shown.empty();
+        return !root_->shown().empty();
     return parent.column() == 0 && parents.contains(nodeOf(parent));
 }
 
@@ -774,9 +848,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return shownTreeText(node->text);
     case Qt::ForegroundRole:
-        return brush(node->fore);
+        return brush(node->fore());
     case Qt::BackgroundRole:
-        return brush(node->back);
+        return brush(node->back());
     default:
         return {};
     }

@@ -27,44 +27,71 @@ namespace stonecall {
 
 class TreeModel final : public QAbstractItemModel {
 public:
-    struct Node {
-        std::string key;
-        std::string text;
-        Node* parent = nullptr;
-        // The children the view knows of, in the order it shows them; `row` is the place in
-        // the parent's list.
+    struct Node;
+    // What only a node with children needs, made with its first child: most nodes are
+    // leaves, and a full lobby makes tens of thousands of them at once.
+    struct Children {
+        // The children the view knows of, in the order it shows them; a child's `row` is its
+        // place in the list.
         std::vector<Node*> shown;
-        int row = 0;
-        bool staleRows = false; // the rows of `shown` need numbering
         // Children that are new, or whose text moved them, since the last settle; and those
         // the view has that are removed or moved.
         std::vector<Node*> incoming;
         std::vector<Node*> outgoing;
-        bool queued = false;
-        bool leaving = false;
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         Node* first = nullptr;
         Node* last = nullptr;
+        std::size_t live = 0;
+        bool staleRows = false; // the rows of `shown` need numbering
+    };
+
+    struct Node {
+        std::string key;
+        std::string text;
+        Node* parent = nullptr;
+        // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
         Node* next = nullptr;
-        std::size_t live = 0;
-        bool inView = false; // in the parent's `shown`
-        bool dead = false;   // removed: only the view still has it
-        bool moved = false;  // its text changed under a sorted parent
-        bool changed = false;
-        bool dirty = false; // has children to settle
-        bool sorted = false;
-        bool expanded = false;
-        std::optional<int> tag;
-        std::optional<Rgb> fore;
-        std::optional<Rgb> back;
-        mutable std::optional<QCollatorSortKey> sortKey;
+        std::unique_ptr<Children> kids;
         TreeOrder::Head head{};
+        mutable std::unique_ptr<QCollatorSortKey> sortKey;
+        int row = 0;
+        int tagValue = 0;
+        Rgb foreRgb;
+        Rgb backRgb;
+        // Flags of a bit each, so that a leaf stays at 144 bytes.
+        bool hasFore : 1 = false;
+        bool hasBack : 1 = false;
+        bool hasTag : 1 = false;
+        bool queued : 1 = false;
+        bool leaving : 1 = false;
+        bool inView : 1 = false; // in the parent's `shown`
+        bool dead : 1 = false;   // removed: only the view still has it
+        bool moved : 1 = false;  // its text changed under a sorted parent
+        bool changed : 1 = false;
+        bool dirty : 1 = false; // has children to settle
+        bool sorted : 1 = false;
+        bool expanded : 1 = false;
 
         Node() = default;
         Node(const Node&) = delete;
         Node& operator=(const Node&) = delete;
+
+        const std::vector<Node*>& shown() const { return kids ? kids->shown : noRows(); }
+        Node* first() const { return kids ? kids->first : nullptr; }
+        std::size_t live() const { return kids ? kids->live : 0; }
+        std::optional<int> tag() const { return hasTag ? std::optional(tagValue) : std::nullopt; }
+        std::optional<Rgb> fore() const { return hasFore ? std::optional(foreRgb) : std::nullopt; }
+        std::optional<Rgb> back() const { return hasBack ? std::optional(backRgb) : std::nullopt; }
+        void setTag(std::optional<int> tag)
+        {
+            hasTag = tag.has_value();
+            tagValue = tag.value_or(0);
+        }
+
+    private:
+        static const std::vector<Node*>& noRows();
     };
 
     explicit TreeModel(QObject* parent = nullptr);
@@ -124,10 +151,17 @@ private:
         std::size_t size() const { return count; }
 
     private:
+        // A family's first numbers stand in a vector of its own; once it reaches past them,
+        // it moves to its part of a table made for all families at once (in large pages, so
+        // that a full lobby fills a family's table with a single page fault).
         struct Family {
             std::string prefix;
             std::string tail;
-            std::vector<Node*> byNumber;
+            std::vector<Node*> small;
+            Node** large = nullptr;
+        };
+        struct Release {
+            void operator()(Node** table) const;
         };
         // The family and number the key is filed under; none for a hashed key.
         struct Slot {
@@ -135,8 +169,11 @@ private:
             std::size_t number;
         };
         std::optional<Slot> slotOf(std::string_view key) const;
+        // Where the slot's node is kept; null when not made and not asked to make it.
+        Node** place(Slot slot, bool make);
 
         std::vector<Family> families;
+        std::unique_ptr<Node*[], Release> largeTable;
         std::unordered_map<std::string_view, Node*> others;
         std::size_t count = 0;
     };
@@ -146,6 +183,7 @@ private:
     class NodePool {
     public:
         NodePool() = default;
+        ~NodePool();
         NodePool(const NodePool&) = delete;
         NodePool& operator=(const NodePool&) = delete;
         Node* make();
@@ -153,11 +191,12 @@ private:
         void release(Node* node);
 
     private:
-        // Blocks double from the first size to the last, so a small tree takes little room.
+        // Blocks double from the first size, so a small tree takes little room; past the
+        // last, each block fills a large page.
         static constexpr std::size_t FirstBlockNodes = 64;
-        static constexpr std::size_t LastBlockNodes = 4096;
+        static constexpr std::size_t LastDoubledNodes = 2048;
         struct Block {
-            std::unique_ptr<std::byte[]> bytes;
+            std::byte* bytes;
             std::size_t nodes;
         };
         std::vector<Block> blocks;
@@ -182,10 +221,20 @@ private:
     void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
+    static Children& kidsOf(Node* parent);
     static void listInsertBefore(Node* parent, Node* child, Node* before);
     static void listUnlink(Node* parent, Node* child);
 
+    // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
+    struct Scratch {
+        std::vector<Node*> rows;
+        std::vector<Node*> incoming;
+        std::vector<std::size_t> leavingRows;
+        std::vector<std::size_t> places;
+    };
+
     NodePool pool;
+    Scratch scratch;
     Node* root_;
     KeyIndex byKey;
     TreeOrder order;

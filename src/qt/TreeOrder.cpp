@@ -41,9 +41,9 @@ bool TreeOrder::less(Item a, Item b) const
         order = compareFolded(a.text, b.text);
     } else {
         if (!a.sortKey)
-            a.sortKey = collator.sortKey(toQString(a.text));
+            a.sortKey = std::make_unique<QCollatorSortKey>(collator.sortKey(toQString(a.text)));
         if (!b.sortKey)
-            b.sortKey = collator.sortKey(toQString(b.text));
+            b.sortKey = std::make_unique<QCollatorSortKey>(collator.sortKey(toQString(b.text)));
         order = a.sortKey->compare(*b.sortKey);
     }
     // Ties: the exact bytes (compare takes them as unsigned codes), then the key.

@@ -2,11 +2,14 @@
 // The order of sorted children: by text with letter case ignored after the platform's locale,
 // then by the exact text as unsigned bytes, then by the key.
 
+#include "session/LargeBlocks.h"
+
 #include <QCollator>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +28,7 @@ public:
     struct Item {
         const std::string& key;
         const std::string& text;
-        std::optional<QCollatorSortKey>& sortKey;
+        std::unique_ptr<QCollatorSortKey>& sortKey;
     };
 
     TreeOrder();
@@ -50,26 +53,32 @@ public:
             return;
         }
         // Thousands of nodes sort fast when the first folded characters travel with each
-        // pointer; only equal beginnings look at the nodes themselves.
-        struct Entry {
-            Head head;
-            Node* node;
-        };
-        std::vector<Entry> entries;
-        entries.reserve(nodes.size());
+        // pointer; only equal beginnings look at the nodes themselves. The entries' room is
+        // kept from sort to sort.
+        std::vector<Entry, largeBlocks::Allocator<Entry>>& entries = sortEntries;
+        entries.clear();
+        // Room for a small lobby, then for a full one at once (a large block).
+        if (nodes.size() > entries.capacity())
+            entries.reserve(std::max(nodes.size(), nodes.size() <= 1024 ? 1024 : MaxEntries));
         for (Node* node : nodes)
             entries.push_back(Entry{node->head, node});
         std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
             if (a.head != b.head)
                 return a.head < b.head;
-            return less(Item{a.node->key, a.node->text, a.node->sortKey},
-                        Item{b.node->key, b.node->text, b.node->sortKey});
+            const Node* x = static_cast<const Node*>(a.node);
+            const Node* y = static_cast<const Node*>(b.node);
+            return less(Item{x->key, x->text, x->sortKey}, Item{y->key, y->text, y->sortKey});
         });
         for (std::size_t i = 0; i < entries.size(); ++i)
-            nodes[i] = entries[i].node;
+            nodes[i] = static_cast<Node*>(entries[i].node);
     }
 
 private:
+    struct Entry {
+        Head head;
+        void* node;
+    };
+
     int compareFolded(std::string_view a, std::string_view b) const;
     std::array<std::uint64_t, 3> head(std::string_view text) const;
 
@@ -77,6 +86,8 @@ private:
     bool foldOnly;
     // Each byte's character folded to its case-insensitive form, for the C locale.
     std::array<char16_t, 256> foldedUnit;
+    static constexpr std::size_t MaxEntries = 32768;
+    mutable std::vector<Entry, largeBlocks::Allocator<Entry>> sortEntries;
 };
 
 } // namespace stonecall

@@ -113,21 +113,18 @@ void UserList::refresh(std::int32_t index)
     }
     if (!listed)
         return;
-    std::string text = displayName(user);
+    const std::string text = displayName(user);
+    const std::string key = userKey(index);
     if (now.listed) {
-        if (now.text != text) {
-            tree.setText(userKey(index), text);
-            now.text = std::move(text);
-        }
+        if (tree.text(key) != text)
+            tree.setText(key, text);
         return;
     }
-    const std::string key = userKey(index);
     tree.add(playing ? PlayingKey : WaitingKey, key, text);
     tree.setColours(key, Black, White);
     ++(playing ? playingCount : waitingCount);
     now.listed = true;
     now.playing = playing;
-    now.text = std::move(text);
 }
 
 } // namespace stonecall

@@ -28,11 +28,12 @@ public:
     void UpdateUserList();
 
 private:
+    // What the tree shows of an entry; its text is read back from the tree when needed, so
+    // that a full lobby keeps a byte per entry here.
     struct Shown {
-        bool listed = false;
-        bool playing = false;
-        bool changed = false; // in `changes`
-        std::string text;
+        bool listed : 1 = false;
+        bool playing : 1 = false;
+        bool changed : 1 = false; // in `changes`
     };
 
     void refresh(std::int32_t index);

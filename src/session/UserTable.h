@@ -1,6 +1,8 @@
 #pragma once
 // The user table: one record per user number the server has announced, indexed from 0.
 
+#include "session/LargeBlocks.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,7 +60,8 @@ public:
     }
 
 private:
-    std::vector<UserInfo> Users;
+    // A full lobby's table fills some 6 MiB while the log-in streams in.
+    std::vector<UserInfo, largeBlocks::Allocator<UserInfo>> Users;
 };
 
 } // namespace stonecall
