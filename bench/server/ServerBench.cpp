@@ -3,9 +3,10 @@
 // server's CPU to log everyone in), reads the server's resident memory while idle, and sends a
 // batch of chat lines from one client: the server's CPU per line, and the time from sending to
 // the first and to the last recipient. Loopback only; every wait has a time limit and the
-// servers are stopped at the end. Run it on demand, not in CI:
+// servers are stopped at the end. A broadcast's cost moves from run to run by more than the
+// servers differ, so compare them over several rounds (--rounds). Run it on demand, not in CI:
 //
-//   build/bench/bench_server --lobbyd build/stonecall-lobbyd
+//   build/bench/bench_server --lobbyd build/stonecall-lobbyd --rounds 5
 
 #include "LoadGenerator.h"
 #include "ServerProcess.h"
@@ -34,6 +35,7 @@ struct Options {
     int recipients = 200000; // per batch: at least recipients / size lines, 10 to 200
     double minCpu = 1.0;     // and more lines, up to 1,000, until the server used this much CPU
     int window = 32;
+    int rounds = 1;
     double stepTimeout = 1800;
     std::string logDir = "/tmp";
     bool runLobby = true;
@@ -99,12 +101,15 @@ std::vector<int> parseSizes(const std::string& text)
     std::fprintf(stderr,
                  "usage: bench_server --lobbyd PATH [--reference PATH] [--sizes 1000,5000,10000]\n"
                  "         [--recipients 200000] [--min-cpu 1.0] [--window 32]\n"
-                 "         [--step-timeout 1800]\n"
+                 "         [--step-timeout 1800] [--rounds 1]\n"
                  "         [--log-dir /tmp] [--only lobbyd|reference]\n"
                  "  --recipients: messages delivered per batch; a batch has recipients/size\n"
                  "                chat lines, 10 to 200, and then more, up to 1,000, until\n"
                  "                the server used --min-cpu seconds (CPU time comes in ticks)\n"
-                 "  --window:     log-ins under way at once\n");
+                 "  --window:     log-ins under way at once\n"
+                 "  --rounds:     runs of both servers, one after the other; the table shows\n"
+                 "                each row's median round by CPU per line, and every round's\n"
+                 "                figure, since a broadcast's cost moves from run to run\n");
     std::exit(2);
 }
 
@@ -129,6 +134,8 @@ Options parseOptions(int argc, char** argv)
             options.minCpu = std::stod(value);
         else if (name == "--window")
             options.window = std::max(1, std::stoi(value));
+        else if (name == "--rounds")
+            options.rounds = std::clamp(std::stoi(value), 1, 9);
         else if (name == "--step-timeout")
             options.stepTimeout = std::stod(value);
         else if (name == "--log-dir")
@@ -248,13 +255,19 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
         for (const auto* rows : {&lobby, &reference}) {
             if (!(rows == &lobby ? options.runLobby : options.runReference))
                 continue;
-            const auto row = std::find_if(rows->begin(), rows->end(),
-                                          [size](const Row& r) { return r.clients == size; });
+            // This size's rows of every round, by CPU per line; the median one stands for them.
+            std::vector<const Row*> rounds;
+            for (const Row& r : *rows)
+                if (r.clients == size)
+                    rounds.push_back(&r);
+            std::sort(rounds.begin(), rounds.end(),
+                      [](const Row* a, const Row* b) { return a->cpuPerLineMs < b->cpuPerLineMs; });
             const char* label = rows == &lobby ? "stonecall-lobbyd" : "reference";
-            if (row == rows->end()) {
+            if (rounds.empty()) {
                 std::printf("%-7d %-16s %s\n", size, label, "(not measured)");
                 continue;
             }
+            const Row* row = rounds[rounds.size() / 2];
             char first[32], last[32], fillCpu[16] = "-", fillWall[16] = "-";
             std::snprintf(first, sizeof first, "%.2f/%.2f", row->firstMedian, row->firstMax);
             std::snprintf(last, sizeof last, "%.1f/%.1f", row->lastMedian, row->lastMax);
@@ -267,6 +280,12 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
                         static_cast<double>(row->rssKiB) / 1024.0,
                         static_cast<double>(row->rssKiB - row->baseKiB) / size,
                         static_cast<double>(row->idleKiB - row->baseKiB) / size);
+            if (rounds.size() > 1) {
+                std::printf("%-7s %-16s %6s", "", "", "rounds");
+                for (const Row* r : rounds)
+                    std::printf(" %.2f", r->cpuPerLineMs);
+                std::printf("\n");
+            }
         }
     }
     std::printf(
@@ -295,15 +314,17 @@ int main(int argc, char** argv)
     const double start = seconds();
     std::vector<Row> lobby, reference;
     bool ok = true;
-    for (const bool isLobby : {true, false}) {
-        if (!(isLobby ? options.runLobby : options.runReference))
-            continue;
-        try {
-            measure(options, isLobby, isLobby ? lobby : reference);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "bench_server: %s: %s\n",
-                         isLobby ? "stonecall-lobbyd" : "reference", error.what());
-            ok = false;
+    for (int round = 0; round < options.rounds; ++round) {
+        for (const bool isLobby : {true, false}) {
+            if (!(isLobby ? options.runLobby : options.runReference))
+                continue;
+            try {
+                measure(options, isLobby, isLobby ? lobby : reference);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "bench_server: %s: %s\n",
+                             isLobby ? "stonecall-lobbyd" : "reference", error.what());
+                ok = false;
+            }
         }
     }
     printTable(lobby, reference, options);
