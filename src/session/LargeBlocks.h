@@ -56,7 +56,8 @@ inline void release(void* block, std::size_t bytes)
         return;
     }
 #endif
-    ::operator delete(block, bytes);
+    // Unsized: not every compiler declares the sized form by default.
+    ::operator delete(block);
 }
 
 // As allocate, filled with zeros: a block mapped on its own is so already and is left
