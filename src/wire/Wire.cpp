@@ -2,15 +2,13 @@
 
 #include "wire/CharClass.h"
 
+#include <algorithm>
+
 namespace stonecall {
 
 std::string makeCommand(std::string_view keyword, std::initializer_list<std::string_view> fields)
 {
-    std::size_t size = keyword.size();
-    for (auto field : fields)
-        size += 1 + field.size();
     std::string text;
-    text.reserve(size + 1);
     appendCommand(text, keyword, fields);
     return text;
 }
@@ -18,25 +16,17 @@ std::string makeCommand(std::string_view keyword, std::initializer_list<std::str
 void appendCommand(std::string& text, std::string_view keyword,
                    std::initializer_list<std::string_view> fields)
 {
-    // Short messages (nearly all) are put together on the stack and appended at once.
-    char message[256];
+    // The room is taken once and the pieces copied into it: a user list appends thousands.
     std::size_t size = keyword.size();
     for (auto field : fields)
         size += 1 + field.size();
-    if (size > sizeof message) {
-        text.append(keyword);
-        for (auto field : fields) {
-            text.push_back(FieldSep);
-            text.append(field);
-        }
-        return;
-    }
-    char* at = std::copy(keyword.begin(), keyword.end(), message);
+    const std::size_t start = text.size();
+    text.resize(start + size);
+    char* at = std::copy(keyword.begin(), keyword.end(), text.data() + start);
     for (auto field : fields) {
         *at++ = FieldSep;
         at = std::copy(field.begin(), field.end(), at);
     }
-    text.append(message, size);
 }
 
 std::vector<std::string_view> splitFields(std::string_view message)
