@@ -32,6 +32,7 @@ public:
     // The peer's address and port as the log shows it.
     const std::string& peer() const { return peer_; }
     Socket& socket() { return socket_; }
+    int descriptor() { return socket_.native_handle(); }
 
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the

@@ -617,6 +617,7 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
     // which frames the message and settles whether an answer went before it; the others get
     // the same slice without comparing it again.
     bool framed = false;
+    gathering_ = true;
     for (const ConnectionId id : to) {
         if (!framed || id == feeding_ || answerPending_) {
             send(id, message);
@@ -631,6 +632,18 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
         deliver(*c,
                 c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
     }
+    endGathering();
+}
+
+void LobbyServer::endGathering()
+{
+    gathering_ = false;
+    for (const SendBatch::Result& result : batch_.finish()) {
+        const InFlight& write = inFlight_[result.tag];
+        if (Connection* c = find(write.to))
+            wrote(*c, write.slice, result.written);
+    }
+    inFlight_.clear();
 }
 
 void LobbyServer::deliver(Connection& c, const Slice& slice)
@@ -642,20 +655,30 @@ void LobbyServer::deliver(Connection& c, const Slice& slice)
     if (feeding_ != 0 && !answered_ && toLater_.empty() && c.output.empty() && !c.writeArmed &&
         !c.broken && c.wroteInPass != passes_) {
         c.wroteInPass = passes_;
-        const long written = c.writeNow(slice);
-        if (written < 0) {
-            c.broken = true;
-            toSettle_.push_back(c.id());
-            return;
+        if (gathering_) {
+            batch_.add(c.descriptor(), slice.data(), slice.size(), inFlight_.size());
+            inFlight_.push_back(InFlight{c.id(), slice});
+        } else {
+            wrote(c, slice, c.writeNow(slice));
         }
-        if (static_cast<std::size_t>(written) == slice.size())
-            return;
-        Slice rest = slice;
-        rest.consume(static_cast<std::size_t>(written));
-        c.output.push(rest);
-    } else {
-        c.output.push(slice);
+        return;
     }
+    c.output.push(slice);
+    queued(c);
+}
+
+void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
+{
+    if (written < 0) {
+        c.broken = true;
+        toSettle_.push_back(c.id());
+        return;
+    }
+    if (static_cast<std::size_t>(written) == slice.size())
+        return;
+    Slice rest = slice;
+    rest.consume(static_cast<std::size_t>(written));
+    c.output.push(rest);
     queued(c);
 }
 

@@ -9,6 +9,7 @@
 #include "Lobby.h"
 #include "Log.h"
 #include "OutputQueue.h"
+#include "SendBatch.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -92,6 +93,9 @@ private:
     void sendFramed(ConnectionId to, std::string_view messages) override;
     void sendToEach(std::span<const ConnectionId> to, std::string_view message) override;
     void deliver(Connection& c, const Slice& slice);
+    // What follows a write at once: the rest queued, or a broken socket settled.
+    void wrote(Connection& c, const Slice& slice, long written);
+    void endGathering();
     void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
@@ -142,6 +146,14 @@ private:
     // it is written, not when the last reader of a broadcast framed beside it is.
     Framer framer_;
     Framer answers_;
+    // A broadcast's writes at once, handed to the kernel together at its end.
+    struct InFlight {
+        ConnectionId to;
+        Slice slice;
+    };
+    std::vector<InFlight> inFlight_;
+    SendBatch batch_; // after inFlight_: the writes end before what they write from goes
+    bool gathering_ = false;
     std::vector<char> readBuffer_;
     Log* log_ = nullptr;
 };
