@@ -60,6 +60,8 @@ public:
     void reconfigure(const ServerConfig& config);
 
     const Lobby& lobby() const { return lobby_; }
+    // A broadcast's writes go to the kernel together, not one system call each.
+    bool gathersWrites() const { return batch_.gathers(); }
     // For the operator's commands and notices, run on this loop; what they send goes out at
     // the next pass.
     Lobby& lobby() { return lobby_; }
