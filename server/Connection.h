@@ -9,7 +9,10 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <sys/uio.h>
+
 #include <memory>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -41,6 +44,9 @@ public:
     // Writes bytes at once, bypassing an empty queue; how many the kernel took, or -1 when the
     // socket failed.
     long writeNow(const Slice& slice);
+    // The oldest pieces of the queue, at most pieces.size() of them, for one gathered write;
+    // how many, and their bytes in `bytes`.
+    std::size_t gather(std::span<iovec> pieces, std::size_t& bytes) const;
 
     // Unhandled input: bytes read from the socket that the lobby has not had yet.
     std::string input;

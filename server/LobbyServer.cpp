@@ -431,11 +431,7 @@ void LobbyServer::pass()
     // Then the answers go out, a gathered write per connection.
     while (!toFlush_.empty()) {
         running_.swap(toFlush_);
-        for (ConnectionId id : running_)
-            if (Connection* c = find(id)) {
-                c->queuedToFlush = false;
-                flush(*c);
-            }
+        flushEach(running_, [](Connection& c) { c.queuedToFlush = false; });
         running_.clear();
         settle();
     }
@@ -457,11 +453,7 @@ void LobbyServer::flushRound()
     // Letting a connection go here tells everyone, which queues more for this round.
     while (!toLater_.empty()) {
         running_.swap(toLater_);
-        for (ConnectionId id : running_)
-            if (Connection* c = find(id)) {
-                c->queuedLater = false;
-                flush(*c);
-            }
+        flushEach(running_, [](Connection& c) { c.queuedLater = false; });
         running_.clear();
         settle();
     }
@@ -515,6 +507,55 @@ void LobbyServer::feed(Connection& c)
         toSettle_.push_back(c.id());
     else
         armRead(c);
+}
+
+template <typename Unmark>
+void LobbyServer::flushEach(const std::vector<ConnectionId>& ids, Unmark unmark)
+{
+    // As many as the kernel is handed at once; the headers stay put until then.
+    constexpr std::size_t Chunk = 1024;
+    for (const ConnectionId id : ids) {
+        Connection* c = find(id);
+        if (!c)
+            continue;
+        unmark(*c);
+        if (!batch_.gathers() || c->output.empty() || c->writeArmed || c->broken) {
+            flush(*c);
+            continue;
+        }
+        if (staged_.capacity() < Chunk)
+            staged_.reserve(Chunk);
+        Staged& write = staged_.emplace_back();
+        write.to = id;
+        write.header = msghdr{};
+        write.header.msg_iov = write.pieces.data();
+        write.header.msg_iovlen = c->gather(write.pieces, write.offered);
+        batch_.addGathered(c->descriptor(), &write.header, staged_.size() - 1);
+        if (staged_.size() == Chunk)
+            endStaged();
+    }
+    endStaged();
+}
+
+void LobbyServer::endStaged()
+{
+    for (const SendBatch::Result& result : batch_.finish()) {
+        const Staged& write = staged_[result.tag];
+        Connection* c = find(write.to);
+        if (!c)
+            continue;
+        if (result.written < 0) {
+            c->broken = true;
+            toSettle_.push_back(write.to);
+            continue;
+        }
+        c->output.consume(static_cast<std::size_t>(result.written));
+        if (static_cast<std::size_t>(result.written) < write.offered)
+            armWrite(*c); // the kernel is full: the rest waits for room
+        else
+            flush(*c); // what lay beyond the pieces written, or the end of a closing one
+    }
+    staged_.clear();
 }
 
 void LobbyServer::flush(Connection& c)

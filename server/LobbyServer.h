@@ -15,6 +15,9 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <sys/socket.h>
+
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -98,6 +101,10 @@ private:
     // What follows a write at once: the rest queued, or a broken socket settled.
     void wrote(Connection& c, const Slice& slice, long written);
     void endGathering();
+    // Writes out the queues of these connections (as flush()), the writes handed over
+    // together; `unmark` clears the mark that put each on the list.
+    template <typename Unmark> void flushEach(const std::vector<ConnectionId>& ids, Unmark unmark);
+    void endStaged();
     void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
@@ -154,6 +161,14 @@ private:
         Slice slice;
     };
     std::vector<InFlight> inFlight_;
+    // A round's writes of queued output, handed to the kernel together in chunks.
+    struct Staged {
+        ConnectionId to;
+        std::size_t offered;
+        msghdr header;
+        std::array<iovec, 4> pieces;
+    };
+    std::vector<Staged> staged_;
     SendBatch batch_; // after inFlight_: the writes end before what they write from goes
     bool gathering_ = false;
     std::vector<char> readBuffer_;

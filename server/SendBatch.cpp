@@ -27,6 +27,19 @@ long sendNow(int descriptor, const char* data, std::size_t size)
     }
 }
 
+long sendGatheredNow(int descriptor, const msghdr* header)
+{
+    for (;;) {
+        const ssize_t written = ::sendmsg(descriptor, header, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written >= 0)
+            return static_cast<long>(written);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
 long fromCompletion(int res)
 {
     if (res >= 0)
@@ -45,16 +58,19 @@ bool openRing(io_uring& ring)
         return false;
     bool usable = false;
     if (io_uring_probe* probe = io_uring_get_probe_ring(&ring)) {
-        usable = io_uring_opcode_supported(probe, IORING_OP_SEND);
+        usable = io_uring_opcode_supported(probe, IORING_OP_SEND) &&
+                 io_uring_opcode_supported(probe, IORING_OP_SENDMSG);
         io_uring_free_probe(probe);
     }
-    io_uring_restriction only[1] = {};
+    io_uring_restriction only[2] = {};
     only[0].opcode = IORING_RESTRICTION_SQE_OP;
     only[0].sqe_op = IORING_OP_SEND;
+    only[1].opcode = IORING_RESTRICTION_SQE_OP;
+    only[1].sqe_op = IORING_OP_SENDMSG;
     // Through the plain register call: not every packaged library exports the wrappers.
     const auto ringFd = static_cast<unsigned>(ring.ring_fd);
     if (usable)
-        usable = io_uring_register(ringFd, IORING_REGISTER_RESTRICTIONS, only, 1) == 0 &&
+        usable = io_uring_register(ringFd, IORING_REGISTER_RESTRICTIONS, only, 2) == 0 &&
                  io_uring_register(ringFd, IORING_REGISTER_ENABLE_RINGS, nullptr, 0) == 0;
     if (!usable)
         io_uring_queue_exit(&ring);
@@ -77,21 +93,38 @@ SendBatch::~SendBatch()
     }
 }
 
+io_uring_sqe* SendBatch::entry()
+{
+    io_uring_sqe* next = io_uring_get_sqe(ring_.get());
+    if (!next) {
+        submit();
+        next = io_uring_get_sqe(ring_.get());
+    }
+    ++pending_;
+    return next;
+}
+
 void SendBatch::add(int descriptor, const char* data, std::size_t size, std::uint64_t tag)
 {
     if (!ring_) {
         results_.push_back(Result{tag, sendNow(descriptor, data, size)});
         return;
     }
-    io_uring_sqe* entry = io_uring_get_sqe(ring_.get());
-    if (!entry) {
-        submit();
-        entry = io_uring_get_sqe(ring_.get());
-    }
+    io_uring_sqe* send = entry();
     // Never waits inside the kernel: a socket that cannot take it now reports so at once.
-    io_uring_prep_send(entry, descriptor, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    io_uring_sqe_set_data64(entry, tag);
-    ++pending_;
+    io_uring_prep_send(send, descriptor, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    io_uring_sqe_set_data64(send, tag);
+}
+
+void SendBatch::addGathered(int descriptor, const msghdr* header, std::uint64_t tag)
+{
+    if (!ring_) {
+        results_.push_back(Result{tag, sendGatheredNow(descriptor, header)});
+        return;
+    }
+    io_uring_sqe* send = entry();
+    io_uring_prep_sendmsg(send, descriptor, header, MSG_NOSIGNAL | MSG_DONTWAIT);
+    io_uring_sqe_set_data64(send, tag);
 }
 
 std::span<const SendBatch::Result> SendBatch::finish()

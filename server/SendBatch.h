@@ -7,6 +7,8 @@
 #include <vector>
 
 struct io_uring;
+struct io_uring_sqe;
+struct msghdr;
 
 namespace stonecall::server {
 
@@ -33,11 +35,15 @@ public:
 
     // The bytes must stay where they are until finish() has returned.
     void add(int descriptor, const char* data, std::size_t size, std::uint64_t tag);
+    // As add(), for bytes in several pieces: the header, its pieces and their bytes stay
+    // where they are until finish() has returned.
+    void addGathered(int descriptor, const msghdr* header, std::uint64_t tag);
     // Hands over what waits and returns every write's result since the last call, in no
     // particular order; valid until the next add().
     std::span<const Result> finish();
 
 private:
+    ::io_uring_sqe* entry(); // a free entry, handing over a full ring first
     void submit();
 
     std::unique_ptr<io_uring> ring_;
