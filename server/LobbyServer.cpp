@@ -480,8 +480,11 @@ void LobbyServer::trimNow(bool idle)
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
     trimmedAt_ = framed;
-    if (idle)
+    if (idle) {
         lobby_.releaseRoom();
+        std::vector<InFlight>().swap(inFlight_);
+        std::vector<Staged>().swap(staged_);
+    }
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
@@ -513,7 +516,7 @@ template <typename Unmark>
 void LobbyServer::flushEach(const std::vector<ConnectionId>& ids, Unmark unmark)
 {
     // As many as the kernel is handed at once; the headers stay put until then.
-    constexpr std::size_t Chunk = 1024;
+    constexpr std::size_t Chunk = SendBatch::Entries;
     for (const ConnectionId id : ids) {
         Connection* c = find(id);
         if (!c)

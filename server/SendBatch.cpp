@@ -11,9 +11,6 @@ namespace stonecall::server {
 
 namespace {
 
-// A broadcast to more readers than this is handed over in several calls.
-constexpr unsigned RingEntries = 1024;
-
 long sendNow(int descriptor, const char* data, std::size_t size)
 {
     for (;;) {
@@ -54,7 +51,7 @@ long fromCompletion(int res)
 // nothing the process could otherwise not do.
 bool openRing(io_uring& ring)
 {
-    if (io_uring_queue_init(RingEntries, &ring, IORING_SETUP_R_DISABLED) < 0)
+    if (io_uring_queue_init(SendBatch::Entries, &ring, IORING_SETUP_R_DISABLED) < 0)
         return false;
     bool usable = false;
     if (io_uring_probe* probe = io_uring_get_probe_ring(&ring)) {

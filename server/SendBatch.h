@@ -26,6 +26,9 @@ public:
         long written;
     };
 
+    // Writes handed over in one call; a broadcast to more readers takes several.
+    static constexpr unsigned Entries = 256;
+
     SendBatch();
     ~SendBatch();
     SendBatch(const SendBatch&) = delete;
