@@ -80,7 +80,8 @@ LobbyServer::LobbyServer(ServerConfig config)
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
       lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
-      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd), readBuffer_(ReadSize)
+      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd),
+      batch_(config_.gatherWrites), readBuffer_(ReadSize)
 {}
 
 LobbyServer::~LobbyServer()

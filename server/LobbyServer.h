@@ -33,6 +33,7 @@ struct ServerConfig {
     // Bytes that may wait for a peer; 0 derives it from maxUsers so a full user list fits.
     std::size_t outputLimit = 0;
     int socketSendBuffer = 0; // kernel send buffer of accepted sockets; 0: the system's
+    bool gatherWrites = true; // through io_uring where the kernel offers it; else a call each
 };
 
 class LobbyServer : private Outbox {

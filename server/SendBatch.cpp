@@ -76,8 +76,11 @@ bool openRing(io_uring& ring)
 
 } // namespace
 
-SendBatch::SendBatch() : ring_(std::make_unique<io_uring>())
+SendBatch::SendBatch(bool gather)
 {
+    if (!gather)
+        return;
+    ring_ = std::make_unique<io_uring>();
     if (!openRing(*ring_))
         ring_.reset();
 }

@@ -29,7 +29,8 @@ public:
     // Writes handed over in one call; a broadcast to more readers takes several.
     static constexpr unsigned Entries = 256;
 
-    SendBatch();
+    // Without `gather`, or where no ring can be had, every write is a call of its own.
+    explicit SendBatch(bool gather = true);
     ~SendBatch();
     SendBatch(const SendBatch&) = delete;
     SendBatch& operator=(const SendBatch&) = delete;

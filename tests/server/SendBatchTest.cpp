@@ -43,7 +43,13 @@ struct Pair {
 
 } // namespace
 
-TEST(SendBatch, ReportsEachWriteAndNeverWaitsForAFullSocket)
+class SendBatchTest : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Writes, SendBatchTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Gathered" : "CallEach";
+                         });
+
+TEST_P(SendBatchTest, ReportsEachWriteAndNeverWaitsForAFullSocket)
 {
     Pair full, gone;
     Pair prompt[12];
@@ -53,7 +59,7 @@ TEST(SendBatch, ReportsEachWriteAndNeverWaitsForAFullSocket)
     ::close(gone.ends[1]);
     gone.ends[1] = -1;
 
-    SendBatch batch;
+    SendBatch batch(GetParam());
     // More writes than one hand-over takes, each reader's in order.
     std::vector<std::string> lines;
     for (int i = 0; i < 100; ++i)
