@@ -63,6 +63,17 @@ long Connection::writeNow(const Slice& slice)
     }
 }
 
+std::size_t Connection::gather(std::span<iovec> pieces, std::size_t& bytes) const
+{
+    std::size_t count = 0;
+    bytes = 0;
+    output.peek(pieces.size(), [&](const char* data, std::size_t size) {
+        pieces[count++] = iovec{const_cast<char*>(data), size};
+        bytes += size;
+    });
+    return count;
+}
+
 bool Connection::flush()
 {
     // Straight to the kernel rather than through asio's write: the socket is non-blocking and
@@ -71,12 +82,8 @@ bool Connection::flush()
     const int fd = socket_.native_handle();
     while (!output.empty()) {
         iovec pieces[GatherPieces];
-        std::size_t count = 0;
         std::size_t offered = 0;
-        output.peek(GatherPieces, [&](const char* data, std::size_t size) {
-            pieces[count++] = iovec{const_cast<char*>(data), size};
-            offered += size;
-        });
+        const std::size_t count = gather(pieces, offered);
         ssize_t written;
         if (count == 1) {
             written =

@@ -9,7 +9,10 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <sys/uio.h>
+
 #include <memory>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,6 +35,7 @@ public:
     // The peer's address and port as the log shows it.
     const std::string& peer() const { return peer_; }
     Socket& socket() { return socket_; }
+    int descriptor() { return socket_.native_handle(); }
 
     OutputQueue output;
     // Writes as much of the queue as the kernel takes, in gathered writes; false when the
@@ -40,6 +44,9 @@ public:
     // Writes bytes at once, bypassing an empty queue; how many the kernel took, or -1 when the
     // socket failed.
     long writeNow(const Slice& slice);
+    // The oldest pieces of the queue, at most pieces.size() of them, for one gathered write;
+    // how many, and their bytes in `bytes`.
+    std::size_t gather(std::span<iovec> pieces, std::size_t& bytes) const;
 
     // Unhandled input: bytes read from the socket that the lobby has not had yet.
     std::string input;

@@ -80,7 +80,8 @@ LobbyServer::LobbyServer(ServerConfig config)
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
       lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
-      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd), readBuffer_(ReadSize)
+      passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd),
+      batch_(config_.gatherWrites), readBuffer_(ReadSize)
 {}
 
 LobbyServer::~LobbyServer()
@@ -431,11 +432,7 @@ void LobbyServer::pass()
     // Then the answers go out, a gathered write per connection.
     while (!toFlush_.empty()) {
         running_.swap(toFlush_);
-        for (ConnectionId id : running_)
-            if (Connection* c = find(id)) {
-                c->queuedToFlush = false;
-                flush(*c);
-            }
+        flushEach(running_, [](Connection& c) { c.queuedToFlush = false; });
         running_.clear();
         settle();
     }
@@ -457,11 +454,7 @@ void LobbyServer::flushRound()
     // Letting a connection go here tells everyone, which queues more for this round.
     while (!toLater_.empty()) {
         running_.swap(toLater_);
-        for (ConnectionId id : running_)
-            if (Connection* c = find(id)) {
-                c->queuedLater = false;
-                flush(*c);
-            }
+        flushEach(running_, [](Connection& c) { c.queuedLater = false; });
         running_.clear();
         settle();
     }
@@ -488,8 +481,11 @@ void LobbyServer::trimNow(bool idle)
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
     trimmedAt_ = framed;
-    if (idle)
+    if (idle) {
         lobby_.releaseRoom();
+        std::vector<InFlight>().swap(inFlight_);
+        std::vector<Staged>().swap(staged_);
+    }
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
@@ -515,6 +511,55 @@ void LobbyServer::feed(Connection& c)
         toSettle_.push_back(c.id());
     else
         armRead(c);
+}
+
+template <typename Unmark>
+void LobbyServer::flushEach(const std::vector<ConnectionId>& ids, Unmark unmark)
+{
+    // As many as the kernel is handed at once; the headers stay put until then.
+    constexpr std::size_t Chunk = SendBatch::Entries;
+    for (const ConnectionId id : ids) {
+        Connection* c = find(id);
+        if (!c)
+            continue;
+        unmark(*c);
+        if (!batch_.gathers() || c->output.empty() || c->writeArmed || c->broken) {
+            flush(*c);
+            continue;
+        }
+        if (staged_.capacity() < Chunk)
+            staged_.reserve(Chunk);
+        Staged& write = staged_.emplace_back();
+        write.to = id;
+        write.header = msghdr{};
+        write.header.msg_iov = write.pieces.data();
+        write.header.msg_iovlen = c->gather(write.pieces, write.offered);
+        batch_.addGathered(c->descriptor(), &write.header, staged_.size() - 1);
+        if (staged_.size() == Chunk)
+            endStaged();
+    }
+    endStaged();
+}
+
+void LobbyServer::endStaged()
+{
+    for (const SendBatch::Result& result : batch_.finish()) {
+        const Staged& write = staged_[result.tag];
+        Connection* c = find(write.to);
+        if (!c)
+            continue;
+        if (result.written < 0) {
+            c->broken = true;
+            toSettle_.push_back(write.to);
+            continue;
+        }
+        c->output.consume(static_cast<std::size_t>(result.written));
+        if (static_cast<std::size_t>(result.written) < write.offered)
+            armWrite(*c); // the kernel is full: the rest waits for room
+        else
+            flush(*c); // what lay beyond the pieces written, or the end of a closing one
+    }
+    staged_.clear();
 }
 
 void LobbyServer::flush(Connection& c)
@@ -617,6 +662,7 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
     // which frames the message and settles whether an answer went before it; the others get
     // the same slice without comparing it again.
     bool framed = false;
+    gathering_ = true;
     for (const ConnectionId id : to) {
         if (!framed || id == feeding_ || answerPending_) {
             send(id, message);
@@ -631,6 +677,18 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
         deliver(*c,
                 c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
     }
+    endGathering();
+}
+
+void LobbyServer::endGathering()
+{
+    gathering_ = false;
+    for (const SendBatch::Result& result : batch_.finish()) {
+        const InFlight& write = inFlight_[result.tag];
+        if (Connection* c = find(write.to))
+            wrote(*c, write.slice, result.written);
+    }
+    inFlight_.clear();
 }
 
 void LobbyServer::deliver(Connection& c, const Slice& slice)
@@ -642,20 +700,30 @@ void LobbyServer::deliver(Connection& c, const Slice& slice)
     if (feeding_ != 0 && !answered_ && toLater_.empty() && c.output.empty() && !c.writeArmed &&
         !c.broken && c.wroteInPass != passes_) {
         c.wroteInPass = passes_;
-        const long written = c.writeNow(slice);
-        if (written < 0) {
-            c.broken = true;
-            toSettle_.push_back(c.id());
-            return;
+        if (gathering_) {
+            batch_.add(c.descriptor(), slice.data(), slice.size(), inFlight_.size());
+            inFlight_.push_back(InFlight{c.id(), slice});
+        } else {
+            wrote(c, slice, c.writeNow(slice));
         }
-        if (static_cast<std::size_t>(written) == slice.size())
-            return;
-        Slice rest = slice;
-        rest.consume(static_cast<std::size_t>(written));
-        c.output.push(rest);
-    } else {
-        c.output.push(slice);
+        return;
     }
+    c.output.push(slice);
+    queued(c);
+}
+
+void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
+{
+    if (written < 0) {
+        c.broken = true;
+        toSettle_.push_back(c.id());
+        return;
+    }
+    if (static_cast<std::size_t>(written) == slice.size())
+        return;
+    Slice rest = slice;
+    rest.consume(static_cast<std::size_t>(written));
+    c.output.push(rest);
     queued(c);
 }
 

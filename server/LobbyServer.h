@@ -9,11 +9,15 @@
 #include "Lobby.h"
 #include "Log.h"
 #include "OutputQueue.h"
+#include "SendBatch.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <sys/socket.h>
+
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -29,6 +33,7 @@ struct ServerConfig {
     // Bytes that may wait for a peer; 0 derives it from maxUsers so a full user list fits.
     std::size_t outputLimit = 0;
     int socketSendBuffer = 0; // kernel send buffer of accepted sockets; 0: the system's
+    bool gatherWrites = true; // through io_uring where the kernel offers it; else a call each
 };
 
 class LobbyServer : private Outbox {
@@ -59,6 +64,8 @@ public:
     void reconfigure(const ServerConfig& config);
 
     const Lobby& lobby() const { return lobby_; }
+    // A broadcast's writes go to the kernel together, not one system call each.
+    bool gathersWrites() const { return batch_.gathers(); }
     // For the operator's commands and notices, run on this loop; what they send goes out at
     // the next pass.
     Lobby& lobby() { return lobby_; }
@@ -92,6 +99,13 @@ private:
     void sendFramed(ConnectionId to, std::string_view messages) override;
     void sendToEach(std::span<const ConnectionId> to, std::string_view message) override;
     void deliver(Connection& c, const Slice& slice);
+    // What follows a write at once: the rest queued, or a broken socket settled.
+    void wrote(Connection& c, const Slice& slice, long written);
+    void endGathering();
+    // Writes out the queues of these connections (as flush()), the writes handed over
+    // together; `unmark` clears the mark that put each on the list.
+    template <typename Unmark> void flushEach(const std::vector<ConnectionId>& ids, Unmark unmark);
+    void endStaged();
     void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
@@ -142,6 +156,22 @@ private:
     // it is written, not when the last reader of a broadcast framed beside it is.
     Framer framer_;
     Framer answers_;
+    // A broadcast's writes at once, handed to the kernel together at its end.
+    struct InFlight {
+        ConnectionId to;
+        Slice slice;
+    };
+    std::vector<InFlight> inFlight_;
+    // A round's writes of queued output, handed to the kernel together in chunks.
+    struct Staged {
+        ConnectionId to;
+        std::size_t offered;
+        msghdr header;
+        std::array<iovec, 4> pieces;
+    };
+    std::vector<Staged> staged_;
+    SendBatch batch_; // after inFlight_: the writes end before what they write from goes
+    bool gathering_ = false;
     std::vector<char> readBuffer_;
     Log* log_ = nullptr;
 };

@@ -264,6 +264,9 @@ int main(int argc, char** argv)
                   " port " + std::to_string(server.port()) +
                   (settings.configPath.empty() ? std::string(", no configuration file")
                                                : ", configuration " + settings.configPath));
+    log.write(LogLevel::Info, server.gathersWrites()
+                                  ? "broadcasts: writes gathered through io_uring"
+                                  : "broadcasts: one system call per reader (no io_uring here)");
     server.run();
     return 0;
 }

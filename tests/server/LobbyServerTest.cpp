@@ -259,9 +259,25 @@ private:
     bool connected_ = false;
 };
 
-TEST_F(LobbyServerTest, PeerThatDoesNotReadIsDroppedWhileOthersGoOn)
+// The writes at once and the rounds' writes, gathered into one call and one call each.
+class LobbyServerWritesTest : public LobbyServerTest, public testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override { start(config()); }
+    ServerConfig config() const
+    {
+        ServerConfig config;
+        config.gatherWrites = GetParam();
+        return config;
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Writes, LobbyServerWritesTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Gathered" : "CallEach";
+                         });
+
+TEST_P(LobbyServerWritesTest, PeerThatDoesNotReadIsDroppedWhileOthersGoOn)
 {
-    ServerConfig config;
+    ServerConfig config = this->config();
     config.outputLimit = 16 * 1024;
     config.socketSendBuffer = 4096;
     config.lobby.limits.chatLinesPerSecond = 0; // ann's lines only fill the silent peer's queue
@@ -366,7 +382,7 @@ TEST_F(LobbyServerTest, AUserListLongerThanAnOutputBlockArrivesWhole)
     EXPECT_EQ(list->back(), state(1, "IDLE"));
 }
 
-TEST_F(LobbyServerTest, ManyClientsSeeTheSameLobby)
+TEST_P(LobbyServerWritesTest, ManyClientsSeeTheSameLobby)
 {
     std::vector<std::unique_ptr<ScriptedClient>> clients;
     for (int i = 1; i <= 40; ++i)
