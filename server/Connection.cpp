@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "SendBatch.h"
+
 #include <asio/error.hpp>
 
 #include <sys/socket.h>
@@ -51,16 +53,7 @@ void Connection::takeInput(std::size_t count)
 
 long Connection::writeNow(const Slice& slice)
 {
-    for (;;) {
-        const ssize_t written = ::send(socket_.native_handle(), slice.data(), slice.size(),
-                                       MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written >= 0)
-            return static_cast<long>(written);
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
-        if (errno != EINTR)
-            return -1;
-    }
+    return SendBatch::sendNow(socket_.native_handle(), slice.data(), slice.size());
 }
 
 std::size_t Connection::gather(std::span<iovec> pieces, std::size_t& bytes) const

@@ -11,23 +11,12 @@ namespace stonecall::server {
 
 namespace {
 
-long sendNow(int descriptor, const char* data, std::size_t size)
+// A non-blocking write made at once: the bytes the kernel took, 0 when it takes none for
+// now, -1 when the socket is broken.
+template <typename Write> long writtenNow(Write write)
 {
     for (;;) {
-        const ssize_t written = ::send(descriptor, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written >= 0)
-            return static_cast<long>(written);
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
-        if (errno != EINTR)
-            return -1;
-    }
-}
-
-long sendGatheredNow(int descriptor, const msghdr* header)
-{
-    for (;;) {
-        const ssize_t written = ::sendmsg(descriptor, header, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t written = write();
         if (written >= 0)
             return static_cast<long>(written);
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -93,6 +82,11 @@ SendBatch::~SendBatch()
     }
 }
 
+long SendBatch::sendNow(int descriptor, const char* data, std::size_t size)
+{
+    return writtenNow([&] { return ::send(descriptor, data, size, MSG_NOSIGNAL | MSG_DONTWAIT); });
+}
+
 io_uring_sqe* SendBatch::entry()
 {
     io_uring_sqe* next = io_uring_get_sqe(ring_.get());
@@ -119,7 +113,10 @@ void SendBatch::add(int descriptor, const char* data, std::size_t size, std::uin
 void SendBatch::addGathered(int descriptor, const msghdr* header, std::uint64_t tag)
 {
     if (!ring_) {
-        results_.push_back(Result{tag, sendGatheredNow(descriptor, header)});
+        results_.push_back(Result{tag, writtenNow([&] {
+                                      return ::sendmsg(descriptor, header,
+                                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                                  })});
         return;
     }
     io_uring_sqe* send = entry();

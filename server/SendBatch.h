@@ -37,6 +37,9 @@ public:
 
     bool gathers() const { return ring_ != nullptr; }
 
+    // One write at once, outside any batch, with the results' meaning.
+    static long sendNow(int descriptor, const char* data, std::size_t size);
+
     // The bytes must stay where they are until finish() has returned.
     void add(int descriptor, const char* data, std::size_t size, std::uint64_t tag);
     // As add(), for bytes in several pieces: the header, its pieces and their bytes stay
