@@ -13,8 +13,8 @@
 # Judged in the normal build (build/): the client never crashes, drops the endless message as
 # oversized, answers the PING behind every flood, its event loop never comes round more than
 # MAX_STALL_MS late (a 50 ms timer measures it), and its resident memory stays under
-# MAX_RSS_MIB. The socket hands the client at most 1 MiB per arrival and the trees settle once
-# per arrival, so the longest stall is one such arrival: about 250 ms with 32768 users on a
+# MAX_RSS_MIB. The socket hands the client at most 1 MiB per arrival and a tree settles at
+# most once per arrival, so the longest stall is one such arrival: about 250 ms with 32768 users on a
 # quiet 2-core machine, 400 ms with two compilers running beside it; the bound leaves room
 # for a loaded CI machine and still catches a step that grows with the flood. One arrival
 # holding a single long line or name must hold the loop no more than MAX_LINE_STALL_MS: the
