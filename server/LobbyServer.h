@@ -162,12 +162,14 @@ private:
         Slice slice;
     };
     std::vector<InFlight> inFlight_;
-    // A round's writes of queued output, handed to the kernel together in chunks.
+    // A round's writes of queued output, handed to the kernel together in chunks. A queue
+    // rarely holds more than a piece or two; what lies beyond these goes out by flush().
+    static constexpr std::size_t StagedPieces = 4;
     struct Staged {
         ConnectionId to;
         std::size_t offered;
         msghdr header;
-        std::array<iovec, 4> pieces;
+        std::array<iovec, StagedPieces> pieces;
     };
     std::vector<Staged> staged_;
     SendBatch batch_; // after inFlight_: the writes end before what they write from goes
