@@ -321,10 +321,10 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     // --quick: one log-in of each kind and 2 s of each stream; --repeats=N: log-ins of each
-    // kind (3); --each: every log-in's figure too; --only=WORD: the case of that name, or else
+    // kind (5); --each: every log-in's figure too; --only=WORD: the case of that name, or else
     // the cases whose name holds the word.
     bool quick = false;
-    int repeats = 3;
+    int repeats = 5;
     std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
