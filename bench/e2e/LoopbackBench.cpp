@@ -4,8 +4,8 @@
 // thread: per log-in of a full lobby (sent at once, paced like 100 Mbit/s and like 10 Mbit/s),
 // and per second of a steady stream of small arrivals.
 //
-// Run: build/bench/bench_e2e [--quick] [--only=login-once|login-100|login-10|steady-100|
-//      steady-full|ping]
+// Run: build/bench/bench_e2e [--quick] [--repeats=N] [--each] [--only=login-once|login-100|
+//      login-10|steady-100|steady-full|ping]
 
 #include "LobbyStreams.h"
 #include "qt/ClientApp.h"
@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <random>
@@ -246,11 +247,14 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+bool printEach = false;
+
 void reportLogin(const char* how, double gapMs, int users, int repeats)
 {
     const std::string stream = loginStream(users) + "PING" + E;
     std::vector<double> cpu, wall;
     long firstFaults = 0;
+    std::string each;
     for (int r = 0; r < repeats; ++r) {
         const Run run = runClient([&](Server& s) {
             s.sendPaced(stream, gapMs);
@@ -260,12 +264,17 @@ void reportLogin(const char* how, double gapMs, int users, int repeats)
             firstFaults = run.pageFaults;
         cpu.push_back(run.cpuMs);
         wall.push_back(run.wallMs);
+        char figure[16];
+        std::snprintf(figure, sizeof figure, " %.1f", run.cpuMs);
+        each += figure;
     }
     // The first log-in of a process is shown apart: it alone pays for fresh memory in full.
     std::printf("login %-22s users=%5d  client CPU ms: median %7.1f  min %7.1f  max %7.1f"
                 "  first %7.1f (%ld page faults)   wall to PINGREPLY ms: median %7.1f\n",
                 how, users, median(cpu), *std::min_element(cpu.begin(), cpu.end()),
                 *std::max_element(cpu.begin(), cpu.end()), cpu.front(), firstFaults, median(wall));
+    if (printEach)
+        std::printf("  each log-in:%s\n", each.c_str());
     std::fflush(stdout);
 }
 
@@ -311,14 +320,20 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    // --quick: one log-in of each kind and 2 s of each stream; --only=WORD: the case of that
-    // name, or else the cases whose name holds the word.
+    // --quick: one log-in of each kind and 2 s of each stream; --repeats=N: log-ins of each
+    // kind (5); --each: every log-in's figure too; --only=WORD: the case of that name, or else
+    // the cases whose name holds the word.
     bool quick = false;
+    int repeats = 5;
     std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick")
             quick = true;
+        else if (arg == "--each")
+            printEach = true;
+        else if (arg.rfind("--repeats=", 0) == 0)
+            repeats = std::max(1, std::atoi(arg.c_str() + 10));
         else if (arg.rfind("--only=", 0) == 0)
             only = arg.substr(7);
     }
@@ -330,7 +345,8 @@ int main(int argc, char** argv)
         return only.empty() ||
                (exact ? only == name : std::string(name).find(only) != std::string::npos);
     };
-    const int repeats = quick ? 1 : 3;
+    if (quick)
+        repeats = 1;
     const double seconds = quick ? 2 : 5;
     const int full = 32767;
 

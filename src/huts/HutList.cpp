@@ -200,43 +200,53 @@ void HutList::removeHut(std::int32_t host)
     setShown(host, false);
 }
 
-void HutList::removePlaces(std::int32_t host, Hut& hut)
+bool HutList::keeps(const Hut& was, const Hut& now, std::size_t place)
 {
-    for (std::size_t p = 0; p < hut.placeCount; ++p)
-        tree.remove(lineKey(host, p, hut.places[p]));
-    shownNodes -= hut.placeCount;
-    hut.placeCount = 0;
+    // Lines of one host at the same place have the same key when they hold the same member.
+    return place < was.placeCount && place < now.placeCount &&
+           was.places[place].member == now.places[place].member;
 }
 
-void HutList::addPlaces(std::int32_t host, const Hut& hut)
+void HutList::removeChangedPlaces(std::int32_t host, const Hut& was, const Hut& now)
+{
+    for (std::size_t p = 0; p < was.placeCount; ++p) {
+        if (!keeps(was, now, p)) {
+            tree.remove(lineKey(host, p, was.places[p]));
+            --shownNodes;
+        }
+    }
+}
+
+void HutList::updatePlaces(std::int32_t host, const Hut& was, const Hut& now)
 {
     const std::string parent = hutKey(host);
-    for (std::size_t p = 0; p < hut.placeCount; ++p) {
-        const PlaceLine& line = hut.places[p];
+    for (std::size_t p = 0; p < now.placeCount; ++p) {
+        const PlaceLine& line = now.places[p];
         const std::string key = lineKey(host, p, line);
-        tree.add(parent, key, lineText(line));
+        if (keeps(was, now, p)) {
+            // The line's text as shown is the tree's: a member's name may have changed.
+            const std::string text = lineText(line);
+            if (tree.text(key) != text)
+                tree.setText(key, text);
+            if (was.places[p].tag != line.tag)
+                tree.setTag(key, line.tag);
+            continue;
+        }
+        // A new line goes before the next line the hut keeps; the others after it are gone.
+        std::string before;
+        for (std::size_t q = p + 1; q < now.placeCount; ++q) {
+            if (keeps(was, now, q)) {
+                before = lineKey(host, q, now.places[q]);
+                break;
+            }
+        }
+        tree.insert(parent, before, key, lineText(line));
         tree.setColours(key, Black, White);
         if (line.tag)
             tree.setTag(key, line.tag);
+        ++shownNodes;
     }
-    shownNodes += hut.placeCount;
 }
-
-namespace {
-
-template <typename Hut> bool sameKeys(const Hut& a, const Hut& b)
-{
-    if (a.placeCount != b.placeCount)
-        return false;
-    // Lines of one host at the same place have the same key when they hold the same member.
-    for (std::size_t p = 0; p < a.placeCount; ++p) {
-        if (a.places[p].member != b.places[p].member)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 void HutList::ConstructHuts()
 {
@@ -261,8 +271,8 @@ void HutList::ConstructHuts()
     const std::size_t wantedCount = dirtyHosts.size();
     dirtyHosts.clear();
 
-    // Every stale node goes before any is added: a member who moved to another hut keeps
-    // its key.
+    // Every stale line goes before any is added: a member who moved to another hut keeps
+    // its key. Lines that keep their key stay where they are.
     for (std::size_t w = 0; w < wantedCount; ++w) {
         const auto& [host, hut] = wanted[w];
         const bool known = static_cast<std::size_t>(host) < shown.size() &&
@@ -273,8 +283,8 @@ void HutList::ConstructHuts()
         Hut& was = *shown[static_cast<std::size_t>(host)];
         if (!hut.present)
             removeHut(host);
-        else if (!sameKeys(was, hut))
-            removePlaces(host, was);
+        else
+            removeChangedPlaces(host, was, hut);
     }
 
     for (std::size_t w = 0; w < wantedCount; ++w) {
@@ -289,27 +299,14 @@ void HutList::ConstructHuts()
             tree.setColours(key, Black, White);
             tree.setExpanded(key, true);
             ++shownNodes;
-            addPlaces(host, hut);
+            updatePlaces(host, was, hut);
             std::swap(was, hut);
             setShown(host, true);
             continue;
         }
         if (was.text != hut.text)
             tree.setText(key, hut.text);
-        if (was.placeCount == 0) {
-            addPlaces(host, hut);
-        } else {
-            for (std::size_t p = 0; p < hut.placeCount; ++p) {
-                const PlaceLine& line = hut.places[p];
-                const std::string lineKeyNow = lineKey(host, p, line);
-                // The line's text as shown is the tree's: a member's name may have changed.
-                const std::string text = lineText(line);
-                if (tree.text(lineKeyNow) != text)
-                    tree.setText(lineKeyNow, text);
-                if (was.places[p].tag != line.tag)
-                    tree.setTag(lineKeyNow, line.tag);
-            }
-        }
+        updatePlaces(host, was, hut);
         tree.setExpanded(key, true);
         std::swap(was, hut);
     }

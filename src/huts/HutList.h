@@ -71,8 +71,11 @@ private:
     std::optional<std::int32_t> nextShown(std::int32_t host) const;
     void setShown(std::int32_t host, bool shown);
     void removeHut(std::int32_t host);
-    void removePlaces(std::int32_t host, Hut& hut);
-    void addPlaces(std::int32_t host, const Hut& hut);
+    // Whether the hut's line at the place stays: the same key before and now.
+    static bool keeps(const Hut& was, const Hut& now, std::size_t place);
+    void removeChangedPlaces(std::int32_t host, const Hut& was, const Hut& now);
+    // Adds the lines that are new, each at its place, and brings the kept ones up to date.
+    void updatePlaces(std::int32_t host, const Hut& was, const Hut& now);
 
     UserTable& users;
     TreeView& tree;

@@ -47,14 +47,15 @@ public:
     };
 
     struct Node {
-        std::string key;
-        std::string text;
+        // What sorting and settling read first, at the front of the node.
+        TreeOrder::Head head{};
         Node* parent = nullptr;
         // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
         Node* next = nullptr;
+        std::string key;
+        std::string text;
         std::unique_ptr<Children> kids;
-        TreeOrder::Head head{};
         mutable std::unique_ptr<QCollatorSortKey> sortKey;
         int row = 0;
         int tagValue = 0;

@@ -199,6 +199,24 @@ TEST_F(HutListTest, MemberMovesToAnotherHutInOneStep)
     EXPECT_EQ(tree.childKeys("h5"), (std::vector<std::string>{"empty5-1"}));
 }
 
+TEST_F(HutListTest, APlaceTakenLeavesTheOtherLinesAndTheSelectionWhereTheyAre)
+{
+    user(1, "Host");
+    host(1, 4);
+    huts.ConstructHuts();
+    tree.select("empty1-3");
+
+    member(2, "Ann", 1, 0);
+    huts.ConstructHuts();
+    EXPECT_EQ(tree.childKeys("h1"), (std::vector<std::string>{"c2", "empty1-2", "empty1-3"}));
+    EXPECT_EQ(tree.selectedKey(), "empty1-3");
+
+    // Ann moves on to the last place: the line she leaves comes back before the one kept.
+    client(2, 1, 3);
+    huts.ConstructHuts();
+    EXPECT_EQ(tree.childKeys("h1"), (std::vector<std::string>{"empty1-1", "empty1-2", "c2"}));
+}
+
 TEST_F(HutListTest, UserMessagesAloneDoNotRebuildButAreSeenByTheNextCall)
 {
     user(7, "Big_Bob");
