@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -35,23 +36,12 @@ public:
 
     Head headOf(std::string_view text) const { return foldOnly ? head(text) : Head{}; }
 
-    // The order of two heads: negative, zero or positive. Word by word, written out: the
-    // library compares the arrays through a call, and sorting a lobby compares them a
-    // million times.
-    static int compareHeads(const Head& a, const Head& b)
-    {
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i] != b[i])
-                return a[i] < b[i] ? -1 : 1;
-        }
-        return 0;
-    }
-
     template <typename Node> bool less(const Node* a, const Node* b) const
     {
         // Most texts differ in their first characters, which the nodes carry folded.
+        // Compared as a whole (not with != first, which the library makes a memcmp call).
         if (foldOnly) {
-            if (const int order = compareHeads(a->head, b->head))
+            if (const auto order = a->head <=> b->head; order != 0)
                 return order < 0;
         }
         return less(Item{a->key, a->text, a->sortKey}, Item{b->key, b->text, b->sortKey});
@@ -77,7 +67,7 @@ public:
         for (Node* node : nodes)
             entries.push_back(Entry{node->head, node});
         std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
-            if (const int order = compareHeads(a.head, b.head))
+            if (const auto order = a.head <=> b.head; order != 0)
                 return order < 0;
             const Node* x = static_cast<const Node*>(a.node);
             const Node* y = static_cast<const Node*>(b.node);
