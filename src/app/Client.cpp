@@ -122,6 +122,7 @@ void Client::TxChat_Click()
 void Client::WSClient_Connect()
 {
     session_.RecvBuffer.clear();
+    lastNotice_.clear();
     platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
                                   ")");
     SendCommand(makeCommand("VERSION", {ClientVersion}));
@@ -133,6 +134,10 @@ void Client::WSClient_Close()
 {
     platform_.lobby.setVisible(false);
     platform_.login.setVisible(true);
+    // Whatever the status line said of the log-in is over; it tells why the lobby let go.
+    const bool recent =
+        !lastNotice_.empty() && std::chrono::steady_clock::now() - lastNoticeAt_ <= NoticeWindow;
+    platform_.login.setStatusText(recent ? lastNotice_ : std::string(ServerEndedText));
 }
 
 void Client::WSClient_Error(const std::string& reason)
@@ -159,17 +164,23 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
             break;
         if (result == FeedResult::Overflow)
             continue;
-        result = feedMessages(session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize,
-                              [&](std::string_view message) {
-                                  if (closes_ != connection)
-                                      return;
-                                  if (platform_.wireLog)
-                                      platform_.wireLog->received(message);
-                                  if (message.empty())
-                                      return;
-                                  splitFields(message, fields);
-                                  dispatcher_.dispatch(fields);
-                              });
+        result = feedMessages(
+            session_.RecvBuffer, bytes, MsgEnd, MaxMessageSize, [&](std::string_view message) {
+                if (closes_ != connection)
+                    return;
+                if (platform_.wireLog)
+                    platform_.wireLog->received(message);
+                if (message.empty())
+                    return;
+                splitFields(message, fields);
+                if (fields[0] == "PUBMSG" && fields.size() >= 3) {
+                    // As the chat log shows it: who said it, and what.
+                    lastNotice_.assign(fields[1].substr(0, MaxNoticeText));
+                    lastNotice_.append(fields[2].substr(0, MaxNoticeText - lastNotice_.size()));
+                    lastNoticeAt_ = std::chrono::steady_clock::now();
+                }
+                dispatcher_.dispatch(fields);
+            });
     }
     platform_.lobby.endBurst();
     if (result == FeedResult::Overflow && closes_ == connection) {
@@ -180,6 +191,8 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
 
 void Client::ShutdownClient()
 {
+    // LOGOUT, sent just before, still goes out while the run ends.
+    closeServerSocket();
     platform_.lobby.unload();
     platform_.login.unload();
     platform_.app.quit();

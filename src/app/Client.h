@@ -11,6 +11,7 @@
 #include "roster/UserList.h"
 #include "session/Session.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -96,6 +97,13 @@ public:
     static constexpr const char* UnsentText = "Server not reading; closed.";
     static constexpr const char* NameWithSeparatorText = "User name may not hold \xA4.";
     static constexpr const char* NameWithControlText = "User name may not hold controls.";
+    // When the server ends the connection: the last public line it sent within NoticeWindow
+    // before, which is how our lobby says why (a kick, a ban, its shutdown), or else this.
+    static constexpr const char* ServerEndedText = "The server ended the connection.";
+    // Our lobby warns of its shutdown 5 seconds (by default) before it closes.
+    static constexpr std::chrono::seconds NoticeWindow{10};
+    // What is kept of that line: all that a tooltip can usefully show.
+    static constexpr std::size_t MaxNoticeText = 512;
 
     // Why a typed user name cannot be sent, as the status label shows it; nothing when it can.
     static std::optional<std::string> unsendableNameReason(std::string_view name);
@@ -113,6 +121,8 @@ private:
     ChatLog chat_;
     UserList userList_;
     HutList hutList_;
+    std::string lastNotice_; // the last public line of this connection, and when it came
+    std::chrono::steady_clock::time_point lastNoticeAt_;
     bool lobbyLoaded_ = false;
     std::uint64_t closes_ = 0; // how often the client has closed the server socket
 };

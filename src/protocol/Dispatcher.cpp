@@ -91,8 +91,8 @@ void Dispatcher::onUser(Fields fields)
     UserTable& users = users_;
     users.growTo(*index);
     UserInfo& user = users.edit(static_cast<std::size_t>(*index));
-    user.Name = fields[2] == "NONE" ? std::string_view() : fields[2];
-    user.Extra = fields[3];
+    storeField(user.Name, fields[2] == "NONE" ? std::string_view() : fields[2]);
+    storeField(user.Extra, fields[3]);
     client_.entryChanged(*index);
     client_.UpdateUserList();
 }
@@ -132,14 +132,14 @@ void Dispatcher::onUserState(Fields fields)
         client_.SendCommand("BEIDLE");
 
     UserInfo& user = users.edit(i);
-    user.State = state;
+    storeField(user.State, state);
     if (isClient) {
         user.JoinedHost = *first;
         if (second)
             user.Slot = *second;
     } else if (isHost) {
         user.HutSize = *first;
-        user.HutPassword = fields[4];
+        storeField(user.HutPassword, fields[4]);
         if (*index == me)
             client_.lobbyWindow().setLaunchVisible(true);
     } else if (state == "IDLE" && *index == me) {

@@ -106,9 +106,12 @@ std::string LoginForm::usrNameText() const
 
 void LoginForm::setStatusText(const std::string& text)
 {
-    // The line is narrow: whatever it cannot show stays within reach.
+    // The line is narrow: a text it cannot show whole ends in "…", and the whole of it stays
+    // within reach.
+    status_ = text;
     const QString status = toQString(text);
-    lblError_->setText(status);
+    lblError_->setText(lblError_->fontMetrics().elidedText(status, Qt::ElideRight,
+                                                           lblError_->contentsRect().width()));
     // A tooltip guesses at markup; this one is always text.
     lblError_->setToolTip(Qt::convertFromPlainText(status, Qt::WhiteSpaceNoWrap));
     lblError_->setAccessibleDescription(status);
@@ -116,7 +119,7 @@ void LoginForm::setStatusText(const std::string& text)
 
 std::string LoginForm::statusText() const
 {
-    return fromQString(lblError_->text());
+    return status_;
 }
 
 void LoginForm::setProgress(int value)

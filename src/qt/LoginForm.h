@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QWidget>
 
+#include <string>
+
 namespace stonecall {
 
 // The startup window: banner, progress, status line, user name and the login picture.
@@ -50,6 +52,7 @@ private:
     QLabel* label1_;
     QLineEdit* usrName_;
     PictureButton* cmdLogin_;
+    std::string status_; // the whole status text, of which the label may show a part
     bool unloading_ = false;
     bool placed_ = false;
 };

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stonecall {
@@ -22,6 +23,25 @@ struct UserInfo {
 
     friend bool operator==(const UserInfo&, const UserInfo&) = default;
 };
+
+// The longest text a field keeps of what the server sent. Our lobby sends names and hut
+// passwords of at most 64 bytes and state words of a few letters, so no honest server comes
+// near it; a tree row shows 256 characters, so a text cut here still ends in "..." there.
+// Bounded so, a hostile server can make the full table of 32768 entries hold at most some
+// 64 MiB of text.
+inline constexpr std::size_t MaxFieldText = 512;
+
+// Stores what the server sent into a text field of an entry, cut to MaxFieldText. A field
+// that held a long text gives its memory back when a shorter one replaces it: the table lives
+// for the whole run, and a string keeps its capacity otherwise.
+inline void storeField(std::string& field, std::string_view text)
+{
+    text = text.substr(0, MaxFieldText);
+    if (text.size() < field.capacity() / 2)
+        field = std::string(text);
+    else
+        field.assign(text);
+}
 
 // Holds exactly the entries 0 to MaxUserIndex and never shrinks. The table does not watch its
 // readers: whoever edits an entry tells the trees which one (the dispatcher does, per message).

@@ -65,18 +65,24 @@ TEST_F(Lifecycle, RefusedVersionReturnsToLogin)
     EXPECT_EQ(ws.closeCalls, closesBefore + 1);
 }
 
-TEST_F(Lifecycle, ServerCloseKeepsStatusAndProgress)
+TEST_F(Lifecycle, ServerCloseSaysWhyAndKeepsProgress)
 {
     connect();
     login.status = "Login OK! Requesting userlist...";
     login.progressValue = 3;
     lobby.visible = true;
     login.visible = false;
+    receive("PUBMSG\xA4*lobby*: \xA4You were disconnected by the operator.");
     ws.raiseClose();
     EXPECT_TRUE(login.visible);
     EXPECT_FALSE(lobby.visible);
-    EXPECT_EQ(login.status, "Login OK! Requesting userlist...");
+    EXPECT_EQ(login.status, "*lobby*: You were disconnected by the operator.");
     EXPECT_EQ(login.progressValue, 3);
+
+    // A line of an earlier connection says nothing of why this one ended.
+    connect();
+    ws.raiseClose();
+    EXPECT_EQ(login.status, Client::ServerEndedText);
 }
 
 TEST_F(Lifecycle, LogoutSendsLogoutBeforeClosing)

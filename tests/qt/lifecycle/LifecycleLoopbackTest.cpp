@@ -13,6 +13,9 @@
 #include <QTextDocumentFragment>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -119,16 +122,40 @@ TEST_F(LoopbackLifecycle, LogoutSendsLogoutBeforeClosing)
     EXPECT_TRUE(app.loginForm().isVisible());
 }
 
-TEST_F(LoopbackLifecycle, ServerClosingReturnsToLoginKeepingStatus)
+TEST_F(LoopbackLifecycle, ServerClosingSaysWhyOnTheStatusLine)
 {
+    // Without a public line before the close, our own text says what happened.
     connectAndCheckVersion();
-    app.lobbyForm().show();
-    app.loginForm().hide();
+    server.sendMessage(0, "LOGIN\xA4"
+                          "1");
+    ASSERT_TRUE(waitFor([&] { return app.lobbyForm().isVisible(); }));
     server.disconnect(0);
-    ASSERT_TRUE(waitFor([&] { return app.loginForm().isVisible(); }));
-    EXPECT_FALSE(app.lobbyForm().isVisible());
-    EXPECT_EQ(app.loginForm().lblError()->text(), "Connected, checking version... (1)");
-    EXPECT_EQ(app.loginForm().progress(), 1);
+    ASSERT_TRUE(waitFor([&] { return !app.lobbyForm().isVisible(); }));
+    QLabel* label = app.loginForm().lblError();
+    EXPECT_TRUE(app.loginForm().isVisible());
+    EXPECT_EQ(label->text(), QString::fromLatin1(Client::ServerEndedText));
+    EXPECT_EQ(label->accessibleDescription(), label->text());
+    EXPECT_EQ(app.loginForm().progress(), 3);
+
+    // The lobby's last line before it lets go is the reason, shown as far as the line holds
+    // it and whole in the tooltip and to a screen reader.
+    clickLogin();
+    ASSERT_TRUE(server.waitForMessages(1, 1));
+    const std::string why = "You are banned from this lobby for 7 days: flooding the chat.";
+    server.sendMessage(1, "PUBMSG\xA4"
+                          "Ann: \xA4hello");
+    server.sendMessage(1, "PUBMSG\xA4*lobby*: \xA4" + why);
+    ASSERT_TRUE(waitFor([&] { return app.lobbyForm().chatText().find(why) != std::string::npos; }));
+    server.disconnect(1);
+    ASSERT_TRUE(waitFor(
+        [&] { return app.loginForm().statusText() != "Connected, checking version... (1)"; }));
+    const QString whole = QString::fromStdString("*lobby*: " + why);
+    EXPECT_EQ(app.loginForm().statusText(), "*lobby*: " + why);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), whole);
+    EXPECT_EQ(label->accessibleDescription(), whole);
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_TRUE(whole.startsWith(label->text().chopped(1)));
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
 }
 
 TEST_F(LoopbackLifecycle, RefusedVersionClosesTheConnection)
@@ -202,7 +229,7 @@ TEST_F(LoopbackLifecycle, ConnectionResetReturnsToLogin)
     peer->abort();
     ASSERT_TRUE(waitFor([&] { return app.loginForm().isVisible(); }));
     EXPECT_FALSE(app.lobbyForm().isVisible());
-    EXPECT_EQ(app.loginForm().lblError()->text(), "Connected, checking version... (1)");
+    EXPECT_EQ(app.loginForm().lblError()->text(), QString::fromLatin1(Client::ServerEndedText));
 }
 
 TEST_F(LoopbackLifecycle, RefusedNameIsShownInFullWithinTheStatusLine)
@@ -230,6 +257,7 @@ TEST_F(LoopbackLifecycle, RefusedNameIsShownInFullWithinTheStatusLine)
         QString::fromLatin1(Client::UnsentText),
         QString::fromLatin1(Client::NameWithSeparatorText),
         QString::fromLatin1(Client::NameWithControlText),
+        QString::fromLatin1(Client::ServerEndedText),
         where + QtSocket::RefusedReason,
         where + QtSocket::NotFoundReason,
         where + QtSocket::NoAnswerReason,
@@ -260,7 +288,9 @@ TEST_F(LoopbackLifecycle, AnAbsurdlyLongNameIsCutOnItsRowsOnly)
     const QString shown = QString(255, QLatin1Char('n')) + QChar(0x2026);
     EXPECT_EQ(users.indexOf("u2").data().toString(), shown);
     EXPECT_EQ(huts.indexOf("h2").data().toString(), shown);
-    EXPECT_EQ(users.text("u2"), name); // the tree keeps the whole text
+    // The table keeps a bounded part of it, and the tree all of that.
+    EXPECT_EQ(users.text("u2"), name.substr(0, MaxFieldText));
+    EXPECT_LT(app.client().session().Users[2].Name.capacity(), 2 * MaxFieldText);
 }
 
 TEST_F(LoopbackLifecycle, EnterInTheNameBoxDoesNotLogIn)
@@ -343,4 +373,103 @@ TEST(LoopbackReplies, RepliesKeepTheirOrderWhenTheSystemTakesOnlySome)
     EXPECT_TRUE(received == expected);
     ::close(peer);
     ::close(listener);
+}
+
+namespace {
+
+// A server that stops reading while the client's replies pile up, then the user leaves the
+// lobby (`leave`), and only then the server reads again: it must get every reply whole, then
+// LOGOUT, then the end of the connection.
+void logoutReachesAServerThatReadsOnlyAfterTheClick(const std::function<void(ClientApp&)>& leave)
+{
+    sockaddr_in address{};
+    const int listener = listenOnLoopback(1, address, 4096);
+    ASSERT_GE(listener, 0);
+
+    ClientApp app;
+    app.start();
+    app.client().ServerHost = "127.0.0.1";
+    app.client().ServerPort = ntohs(address.sin_port);
+    QTest::mouseClick(app.loginForm().cmdLogin(), Qt::LeftButton);
+    int peer = -1;
+    ASSERT_TRUE(waitFor([&] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 0) == 1)
+            peer = ::accept(listener, nullptr, nullptr);
+        return peer >= 0;
+    }));
+    const std::string login = "LOGIN\xA4"
+                              "1\x06";
+    ASSERT_EQ(::send(peer, login.data(), login.size(), MSG_NOSIGNAL), ssize_t(login.size()));
+    ASSERT_TRUE(waitFor([&] { return app.lobbyForm().isVisible(); }));
+
+    // PINGs until a good part of the replies waits in the client, far below its cap.
+    std::string block;
+    for (int i = 0; i < 5000; ++i)
+        block += "PING\x06";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            ::send(peer, block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            return app.WSClient().unsentBytes() > 64 * 1024;
+        },
+        30000))
+        << app.WSClient().unsentBytes() << " bytes wait in the client";
+    ASSERT_TRUE(app.WSClient().isConnected());
+
+    leave(app);
+
+    std::string received;
+    bool ended = false;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            char bytes[65536];
+            for (ssize_t n; (n = ::recv(peer, bytes, sizeof bytes, MSG_DONTWAIT)) >= 0;) {
+                if (n == 0) {
+                    ended = true;
+                    break;
+                }
+                received.append(bytes, static_cast<std::size_t>(n));
+            }
+            return ended;
+        },
+        10000))
+        << received.size() << " bytes received, no end of the connection";
+    ::close(peer);
+    ::close(listener);
+
+    // VERSION, GETUSERLIST, the replies, LOGOUT: every one whole, LOGOUT last.
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back(), '\x06') << "the stream ends within a message";
+    std::vector<std::string> messages;
+    for (std::size_t from = 0, end; (end = received.find('\x06', from)) != std::string::npos;
+         from = end + 1)
+        messages.push_back(received.substr(from, end - from));
+    ASSERT_GE(messages.size(), 4u);
+    EXPECT_EQ(messages.front(), "VERSION\xA4"
+                                "1");
+    EXPECT_EQ(messages[1], "GETUSERLIST");
+    EXPECT_EQ(messages.back(), "LOGOUT");
+    const auto replies = std::count(messages.begin(), messages.end(), "PINGREPLY");
+    EXPECT_EQ(static_cast<std::size_t>(replies), messages.size() - 3);
+    EXPECT_GT(replies * 10, 64 * 1024);
+}
+
+} // namespace
+
+TEST(SlowServer, LogoutArrivesWholeAndLastAfterEverythingQueued)
+{
+    logoutReachesAServerThatReadsOnlyAfterTheClick([](ClientApp& app) {
+        QTest::mouseClick(app.lobbyForm().cmdLogout(), Qt::LeftButton);
+        EXPECT_TRUE(app.loginForm().isVisible());
+        EXPECT_FALSE(app.WSClient().isConnected());
+    });
+}
+
+TEST(SlowServer, ClosingTheLobbyWindowStillDeliversLogoutWholeAndLast)
+{
+    logoutReachesAServerThatReadsOnlyAfterTheClick([](ClientApp& app) {
+        app.lobbyForm().close();
+        EXPECT_TRUE(app.application().quitRequested());
+        EXPECT_FALSE(app.lobbyForm().isVisible());
+    });
 }
