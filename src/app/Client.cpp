@@ -41,8 +41,8 @@ Client::~Client()
 
 void Client::LoginForm_Load()
 {
-    ServerHost = DefaultServerHost;
-    ServerPort = 13511;
+    ServerHost = chosenServer ? chosenServer->host : std::string(DefaultServerHost);
+    ServerPort = chosenServer ? chosenServer->port : 13511;
     listener_.StartListener();
 }
 

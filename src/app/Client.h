@@ -10,6 +10,7 @@
 #include "roster/ChatLog.h"
 #include "roster/UserList.h"
 #include "session/Session.h"
+#include "wire/ServerAddress.h"
 
 #include <chrono>
 #include <cstddef>
@@ -85,6 +86,8 @@ public:
 
     std::string ServerHost;
     int ServerPort = 0;
+    // The lobby named on the command line; the built-in one when none is.
+    std::optional<ServerAddress> chosenServer;
 
     // A server message longer than this without its end closes the connection.
     static constexpr std::size_t MaxMessageSize = 1024 * 1024;

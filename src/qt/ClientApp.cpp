@@ -2,10 +2,11 @@
 
 namespace stonecall {
 
-ClientApp::ClientApp()
+ClientApp::ClientApp(std::optional<ServerAddress> server)
     : client_(
           Platform{loginForm_, lobbyForm_, WSClient_, VLan0_, dialogs_, application_, &wireLog_})
 {
+    client_.chosenServer = std::move(server);
     dialogs_.setParent(&lobbyForm_);
     wire();
 }

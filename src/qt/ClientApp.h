@@ -8,12 +8,16 @@
 #include "qt/QtDialogs.h"
 #include "qt/QtSocket.h"
 #include "qt/QtWireLog.h"
+#include "wire/ServerAddress.h"
+
+#include <optional>
 
 namespace stonecall {
 
 class ClientApp {
 public:
-    ClientApp();
+    // `server`: the lobby named on the command line, if any.
+    explicit ClientApp(std::optional<ServerAddress> server = std::nullopt);
     ~ClientApp();
     ClientApp(const ClientApp&) = delete;
     ClientApp& operator=(const ClientApp&) = delete;

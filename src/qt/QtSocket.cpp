@@ -206,17 +206,20 @@ bool QtSocket::Outgoing::systemTakes(std::size_t size)
 bool QtSocket::Farewell::step()
 {
     // What arrives is dropped: data left unread when the descriptor closes would make the
-    // system reset the connection.
+    // system reset the connection. A peer that sends more than a message's worth after our
+    // last message is not listening: it is let go at once.
     char discard[64 * 1024];
     bool peerClosed = false;
-    for (int i = 0; i < 16; ++i) {
+    while (discarded <= MaxDiscarded) {
         const ssize_t got = ::recv(out.fd, discard, sizeof discard, MSG_DONTWAIT);
-        if (got > 0)
+        if (got > 0) {
+            discarded += static_cast<std::size_t>(got);
             continue;
+        }
         peerClosed = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
         break;
     }
-    bool done = peerClosed || !out.drain();
+    bool done = peerClosed || discarded > MaxDiscarded || !out.drain();
     if (!done && out.messages.empty()) {
         if (!shut)
             ::shutdown(out.fd, SHUT_WR); // the end of our side follows the last message

@@ -72,6 +72,8 @@ private:
         Outgoing out;
         std::chrono::steady_clock::time_point deadline;
         bool shut = false;
+        std::size_t discarded = 0; // what the peer sent after Close
+        static constexpr std::size_t MaxDiscarded = 1024 * 1024;
         bool step(); // true once the connection is done with
     };
 

@@ -4,14 +4,17 @@
 // After each attack the server ends the connection and the driver presses the login button
 // again, as a user would.
 //
-//     hostile_client --port N [--attacks 10] [--max-stall-ms 1000] [--max-line-stall-ms 250]
-//                    [--max-rss-mib 512]
+//     hostile_client --port N [--attacks 12] [--max-stall-ms 1000] [--max-line-stall-ms 250]
+//                    [--max-rss-mib 512] [--max-settled-mib 64]
 //
 // Fails (exit 1) when the loop stalls longer than the bound (attacks 5 to 9, each one arrival
 // of long lines or a long name, have a bound of their own), memory passes its bound, the first
 // attack (a message without end) does not end in the client dropping the connection as
 // oversized, the tenth (a server that stops reading) does not end in the client dropping it
-// for its unsent output, or an attack does not finish within its deadline.
+// for its unsent output, the client holds more than --max-settled-mib above what it held
+// before the eleventh once the server of the eleventh or twelfth (huge fields, then short
+// ones for the same entries) has sent its short entries, or an attack does not finish within
+// its deadline.
 
 #include "Memory.h"
 #include "app/Client.h"
@@ -36,13 +39,15 @@ namespace {
 constexpr int TickMs = 50;
 constexpr int AttackTimeoutMs = 120000;
 constexpr int FirstLongLineAttack = 5, LastLongLineAttack = 9, UnreadAttack = 10;
+constexpr int FirstBigFieldAttack = 11;
 
 struct Options {
     int port = 0;
-    int attacks = 10;
+    int attacks = 12;
     int maxStallMs = 1000;
     int maxLineStallMs = 250;
     int maxRssMiB = 512;
+    int maxSettledMiB = 64;
 };
 
 Options parse(int argc, char** argv)
@@ -61,6 +66,8 @@ Options parse(int argc, char** argv)
             o.maxLineStallMs = value;
         else if (key == "--max-rss-mib")
             o.maxRssMiB = value;
+        else if (key == "--max-settled-mib")
+            o.maxSettledMiB = value;
     }
     return o;
 }
@@ -70,6 +77,7 @@ struct Figures {
     qint64 ticks = 0;
     qint64 lateTicks = 0; // ticks more than one interval late
     std::size_t peakRssKiB = 0;
+    std::size_t endRssKiB = 0; // once the connection had ended
     qint64 durationMs = 0;
     std::string status; // the login window's status line when the attack ended
 };
@@ -98,15 +106,17 @@ public:
         if (peak > static_cast<std::size_t>(options_.maxRssMiB) * 1024)
             fail("resident memory peaked at " + std::to_string(peak / 1024) + " MiB");
         const bool ok = failure_.empty();
-        std::printf("client before the attacks: %zu KiB resident\n", baselineRss_);
+        std::printf("client before the attacks: %zu KiB resident; before attack %d: %zu KiB\n",
+                    baselineRss_, FirstBigFieldAttack, beforeBigFieldsRss_);
         for (std::size_t i = 0; i < figures_.size(); ++i) {
             const Figures& f = figures_[i];
             std::printf("attack %zu: %.1f s, longest event-loop stall %lld ms (%lld of %lld ticks "
-                        "late by more than %d ms), peak resident %zu KiB; status \"%s\"\n",
+                        "late by more than %d ms), peak resident %zu KiB, at its end %zu KiB; "
+                        "status \"%s\"\n",
                         i + 1, static_cast<double>(f.durationMs) / 1000.0,
                         static_cast<long long>(f.longestStallMs),
                         static_cast<long long>(f.lateTicks), static_cast<long long>(f.ticks),
-                        TickMs, f.peakRssKiB, f.status.c_str());
+                        TickMs, f.peakRssKiB, f.endRssKiB, f.status.c_str());
         }
         std::printf("highest resident set of the run (the system's mark): %zu KiB\n", peak);
         std::printf("RESULT attacks=%zu longest_stall_ms=%lld peak_rss_kib=%zu\n", figures_.size(),
@@ -120,6 +130,8 @@ private:
     void pressLogin()
     {
         attackClock_.start();
+        if (attack_ + 1 == FirstBigFieldAttack)
+            beforeBigFieldsRss_ = residentKiB();
         // The progress bar goes to 1 when the connection stands and keeps its value after it
         // ends, so it tells whether this attack's connection has been made.
         app_.loginForm().setProgress(0);
@@ -158,6 +170,13 @@ private:
             return;
         f.durationMs = attackClock_.elapsed();
         f.status = app_.loginForm().statusText();
+        f.endRssKiB = residentKiB();
+        if (number >= FirstBigFieldAttack &&
+            f.endRssKiB >
+                beforeBigFieldsRss_ + static_cast<std::size_t>(options_.maxSettledMiB) * 1024)
+            return fail("attack " + std::to_string(number) + ": still " +
+                        std::to_string(f.endRssKiB / 1024) + " MiB resident after short entries, " +
+                        std::to_string(beforeBigFieldsRss_ / 1024) + " MiB before the huge ones");
         if (attack_ == 0 && f.status != Client::OversizedText)
             return fail("the message without end did not close the connection as oversized");
         if (number == UnreadAttack && f.status != Client::UnsentText)
@@ -201,6 +220,7 @@ private:
     QElapsedTimer sinceTick_;
     QElapsedTimer attackClock_;
     std::size_t baselineRss_ = 0;
+    std::size_t beforeBigFieldsRss_ = 0;
     int attack_ = 0;
     std::string failure_;
 };
@@ -216,7 +236,7 @@ int main(int argc, char** argv)
     const Options options = parse(argc, argv);
     if (options.port <= 0 || options.attacks < 1) {
         std::fprintf(stderr, "usage: hostile_client --port N [--attacks N] [--max-stall-ms N] "
-                             "[--max-line-stall-ms N] [--max-rss-mib N]\n");
+                             "[--max-line-stall-ms N] [--max-rss-mib N] [--max-settled-mib N]\n");
         return 2;
     }
 

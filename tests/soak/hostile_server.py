@@ -17,8 +17,13 @@ client connection per attack, in order:
   9. long lines: 1 MB of PUBMSG lines that each just fit the chat log by themselves.
  10. unread: the log-in answers, then PING after PING while the server reads nothing more;
               the client must close the connection once its unsent replies pass its cap.
+ 11. big users: 1,000 USER messages for the numbers 1 to 1000, each with a 500 KB name and a
+              500 KB further text, then the same numbers with short names again.
+ 12. big states: 600 USERSTATE messages for the numbers 1 to 600, each with a 900 KB state
+              word, then the same numbers back to "IDLE".
 
-After attacks 2 to 9 it sends PING and waits for the PINGREPLY, which the client can only
+Every message of attacks 11 and 12 fits the client's 1 MiB message cap, so only the bound on
+what the client stores holds their memory down. After attacks 2 to 9, 11 and 12 it sends PING and waits for the PINGREPLY, which the client can only
 send once it has handled everything before it, then ends the connection. Each of attacks 5 to
 9 is at most 1 MiB, so the client takes it in one arrival. Prints the figures
 of each attack and exits 1 when the client misbehaves (keeps taking the endless message, or
@@ -216,6 +221,40 @@ def unread(peer):
     return dropped
 
 
+BIG_USERS, BIG_STATES = 1000, 600
+
+
+def big_fields(peer, number, name, big, short):
+    """Logs the client in, streams the messages of big(i), then of short(i), for i from 1 to
+    the count, and waits for the PING behind them to be answered."""
+    log_in(peer)
+    count = BIG_USERS if number == 11 else BIG_STATES
+    begin, sent = time.monotonic(), 0
+    for i in range(1, count + 1):
+        sent += peer.send(big(i))
+    sent += peer.send(b''.join(short(i) for i in range(1, count + 1)) + msg(b'PING'))
+    answered = peer.wait_for(b'PINGREPLY', PING_TIMEOUT)
+    seconds = time.monotonic() - begin
+    print(f'attack {number} ({name}): {sent / 1e6:.1f} MB, handled and answered in {seconds:.2f} s'
+          if answered else f'attack {number} ({name}): no PINGREPLY within {PING_TIMEOUT:.0f} s '
+          f'({sent / 1e6:.1f} MB went out)', flush=True)
+    return answered
+
+
+def big_users(peer):
+    name, extra = b'N' * 500000, b'E' * 500000
+    return big_fields(peer, 11, 'big users',
+                      lambda i: msg(b'USER', b'%d' % i, name, extra),
+                      lambda i: msg(b'USER', b'%d' % i, b'u%d' % i, b''))
+
+
+def big_states(peer):
+    word = b'S' * 900000
+    return big_fields(peer, 12, 'big states',
+                      lambda i: msg(b'USERSTATE', b'%d' % i, word),
+                      lambda i: msg(b'USERSTATE', b'%d' % i, b'IDLE'))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--random-mib', type=int, default=32)
@@ -231,7 +270,7 @@ def main():
     listener.listen(4)
     print(f'hostile server listening on port {listener.getsockname()[1]}', flush=True)
     ok = True
-    for number in range(1, 11):
+    for number in range(1, 13):
         listener.settimeout(PING_TIMEOUT)
         conn, _ = listener.accept()
         peer = Peer(conn)
@@ -240,6 +279,10 @@ def main():
                 ok &= unended(peer, rng)
             elif number == 10:
                 ok &= unread(peer)
+            elif number == 11:
+                ok &= big_users(peer)
+            elif number == 12:
+                ok &= big_states(peer)
             else:
                 name, payload = payloads[number - 2]
                 ok &= flood(peer, name, number, payload)

@@ -4,6 +4,7 @@
 #include "ScriptedServer.h"
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
+#include "qt/CommandLine.h"
 #include "qt/QtTreeView.h"
 #include "wire/Verify.h"
 
@@ -472,4 +473,49 @@ TEST(SlowServer, ClosingTheLobbyWindowStillDeliversLogoutWholeAndLast)
         EXPECT_TRUE(app.application().quitRequested());
         EXPECT_FALSE(app.lobbyForm().isVisible());
     });
+}
+
+TEST(CommandLineServer, IsWhereTheLoginButtonConnects)
+{
+    // An IPv4 address and an IPv6 one in brackets, each on a port the system chose.
+    for (const QHostAddress& listenOn :
+         {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+        QTcpServer lobby;
+        ASSERT_TRUE(lobby.listen(listenOn, 0)) << lobby.errorString().toStdString();
+        const QString host = listenOn.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QStringLiteral("[%1]").arg(listenOn.toString())
+                                 : listenOn.toString();
+        const CommandLine line = readCommandLine(
+            {"stonecall", "--server", QStringLiteral("%1:%2").arg(host).arg(lobby.serverPort())});
+        ASSERT_FALSE(line.exitStatus);
+        ASSERT_TRUE(line.server);
+
+        ClientApp app(line.server);
+        app.start();
+        EXPECT_EQ(app.client().ServerHost, listenOn.toString().toStdString());
+        EXPECT_EQ(app.client().ServerPort, lobby.serverPort());
+        app.loginForm().usrName()->setText("Ann");
+        QTest::mouseClick(app.loginForm().cmdLogin(), Qt::LeftButton);
+        QTcpSocket* peer = nullptr;
+        QByteArray received;
+        EXPECT_TRUE(waitFor([&] {
+            if (!peer)
+                peer = lobby.nextPendingConnection();
+            if (peer)
+                received += peer->readAll();
+            return received.endsWith('\x06');
+        })) << host.toStdString();
+        EXPECT_EQ(received, QByteArray("VERSION\xA4"
+                                       "1\x06"));
+        EXPECT_EQ(app.loginForm().progress(), 1);
+    }
+
+    // Without the option the built-in lobby stays; a wrong line ends the run with status 2.
+    EXPECT_EQ(readCommandLine({"stonecall"}).server, std::nullopt);
+    EXPECT_EQ(readCommandLine({"stonecall"}).exitStatus, std::nullopt);
+    for (const QStringList& wrong :
+         {QStringList{"stonecall", "--server", "::1"}, QStringList{"stonecall", "--server", "h:0"},
+          QStringList{"stonecall", "--server"}, QStringList{"stonecall", "--bogus"},
+          QStringList{"stonecall", "lobby.example.org"}})
+        EXPECT_EQ(readCommandLine(wrong).exitStatus, 2) << wrong.join(' ').toStdString();
 }
