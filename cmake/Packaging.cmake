@@ -36,6 +36,19 @@ function(stonecall_copyright package component)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endfunction()
 
+# Each package's changelog in Debian's format, gzip'd like the manual pages; the version is
+# native (no Debian revision), so it is changelog.gz.
+function(stonecall_changelog package component)
+    set(STONECALL_CHANGELOG_PACKAGE ${package})
+    set(file ${PROJECT_BINARY_DIR}/doc/${package}/changelog)
+    configure_file(${packaging_dir}/changelog.in ${file} @ONLY)
+    add_custom_command(OUTPUT ${file}.gz
+        COMMAND sh -c "gzip -9n < \"$0\" > \"$1\"" ${file} ${file}.gz DEPENDS ${file} VERBATIM)
+    add_custom_target(${package}_changelog ALL DEPENDS ${file}.gz)
+    install(FILES ${file}.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+        COMPONENT ${component})
+endfunction()
+
 install(TARGETS stonecall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
 install(FILES ${packaging_dir}/stonecall.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
     COMPONENT client)
@@ -44,6 +57,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/qt/art/stonecall-icon.svg
     COMPONENT client)
 stonecall_man_page(stonecall client)
 stonecall_copyright(stonecall client)
+stonecall_changelog(stonecall client)
 set(CPACK_COMPONENTS_ALL client)
 
 if(TARGET stonecall-lobbyd)
@@ -52,6 +66,7 @@ if(TARGET stonecall-lobbyd)
     stonecall_man_page(stonecall-lobbyd server)
     stonecall_man_page(stonecall-lobbyctl server)
     stonecall_copyright(stonecall-lobbyd server copyright-asio)
+    stonecall_changelog(stonecall-lobbyd server)
     # The unit names the installed program, whose path is only known at install time
     # (cpack installs under /usr, a plain cmake --install under the configured prefix).
     set(unit ${PROJECT_BINARY_DIR}/packaging/stonecall-lobbyd.service)
@@ -76,26 +91,32 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${STONECALL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Each package's description below starts with its own synopsis; a summary for the whole
+# project would be put in front of both.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 
 set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME stonecall)
-set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION games)
-# Added to what dpkg-shlibdeps finds: Qt draws the SVG artwork and icon through plugins,
-# which no program links.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4)")
+# A network client: the games section is for packages that hold a game in /usr/games.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION net)
+# libqt6svg6, which draws the artwork and the icon, comes from dpkg-shlibdeps: the client
+# links Qt SVG itself, so naming it here as well would name it twice.
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION
     "${PROJECT_DESCRIPTION}\n"
-    "Log in to a lobby server, see who is waiting and who is playing, chat in the public\n"
-    "channel, and host, leave or join huts: game rooms for 2 to 4 players, optionally\n"
-    "with a password.")
+    "Stonecall is a desktop client for a game's lobby. Log in to a lobby\n"
+    "server, see who is waiting and who is playing, chat in the public\n"
+    "channel, and host, leave or join huts: game rooms for 2 to 4 players,\n"
+    "optionally with a password.")
 string(JOIN "" CPACK_COMPONENT_CLIENT_DESCRIPTION ${CPACK_COMPONENT_CLIENT_DESCRIPTION})
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME stonecall-lobbyd)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION
-    "Lobby server for the Stonecall client\n"
-    "Keeps the list of users and their huts, relays the public chat and sends the\n"
-    "message of the day. Reads /etc/stonecall/lobbyd.conf; comes with a systemd unit\n"
-    "that is not enabled, and with stonecall-lobbyctl, the operator's tool to kick,\n"
-    "ban and mute users and send notices. Needs no graphical libraries.")
+    "Lobby server for the Stonecall game client\n"
+    "The server that Stonecall clients log in to. It keeps the list of users\n"
+    "and their huts, relays the public chat and sends the message of the day.\n"
+    "Its settings are read from /etc/stonecall/lobbyd.conf. The package holds\n"
+    "a systemd unit, which it does not enable, and stonecall-lobbyctl, the\n"
+    "operator's tool to kick, ban and mute users and to send notices. It\n"
+    "needs no graphical libraries.")
 string(JOIN "" CPACK_COMPONENT_SERVER_DESCRIPTION ${CPACK_COMPONENT_SERVER_DESCRIPTION})
 include(CPack)

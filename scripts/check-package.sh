@@ -48,14 +48,27 @@ check_package() {
     [ -z "$extra" ] || fail "maintainer scripts or other control files: $extra"
     note "$(field Package) $(field Version) $(field Architecture)"
 
+    echo "== $package: Debian's own check (lintian)"
+    # Errors fail the check; warnings and notes are shown.
+    local report
+    if report=$(lintian --fail-on error "$deb" 2>&1); then
+        note "${report:-no findings}"
+    else
+        fail "$package: lintian: $report"
+    fi
+
     echo "== $package: dependencies"
     depends=$(field Depends)
     note "$depends"
     dep_names=$(tr ',' '\n' <<<"$depends" | sed 's/(.*)//; s/|.*//; s/ //g' | sort -u)
+    local twice
+    twice=$(tr ',' '\n' <<<"$depends" | sed 's/(.*)//; s/|.*//; s/ //g' | sort | uniq -d)
+    [ -z "$twice" ] || fail "$package: Depends names $twice more than once"
     grep -q -- '-dev$' <<<"$dep_names" && fail "$package: Depends names a development package"
 
     echo "== $package: files"
     expected="$expected
+./usr/share/doc/$package/changelog.gz
 ./usr/share/doc/$package/copyright"
     local listing actual
     listing=$(dpkg-deb --contents "$deb")
@@ -143,7 +156,7 @@ check_package() {
     fi
 }
 
-check_package "$client_deb" stonecall games "./usr/bin/stonecall
+check_package "$client_deb" stonecall net "./usr/bin/stonecall
 ./usr/share/applications/stonecall.desktop
 ./usr/share/icons/hicolor/scalable/apps/stonecall.svg
 ./usr/share/man/man1/stonecall.1.gz"
@@ -219,6 +232,19 @@ fi
 
 echo "== the installed client starts"
 client="$client_root/usr/bin/stonecall"
+# Its command line needs no display; the manual page names its options.
+[ "$("$client" --version)" = "stonecall $version" ] || fail "stonecall --version: $("$client" --version)"
+client_man=$(zcat "$client_root/usr/share/man/man1/stonecall.1.gz")
+for option in $("$client" --help | grep -oE -- '--(server|help|version)\b' | sort -u); do
+    grep -qF -- "${option//-/\\-}" <<<"$client_man" || fail "stonecall --help shows $option, the manual page does not"
+done
+"$client" --help | grep -q -- '--server <HOST\[:PORT\]>' || fail "stonecall --help lacks --server"
+set +e
+QT_QPA_PLATFORM=offscreen "$client" --server '::1' >/dev/null 2>"$root/wrong.log"
+status=$?
+set -e
+[ "$status" -eq 2 ] && grep -q -- '--server' "$root/wrong.log" ||
+    fail "a malformed --server ends with status $status: $(cat "$root/wrong.log")"
 # On the offscreen platform: it loads its libraries and plugins and keeps running until
 # it is stopped.
 set +e
