@@ -3,6 +3,7 @@
 #include "Fields.h"
 #include "Notices.h"
 #include "Rules.h"
+#include "wire/Keywords.h"
 #include "wire/Numbers.h"
 #include "wire/Wire.h"
 
@@ -29,7 +30,7 @@ void Huts::beHost(std::int16_t me, const std::vector<std::string_view>& fields)
     user.state = UserState::Host;
     user.hutSize = static_cast<std::int8_t>(*size);
     // An empty password would be a real one that nobody can type; it means an open hut.
-    user.password = given.empty() ? "NONE" : std::string(given);
+    user.password = given.empty() ? NoneValue : std::string(given);
     user.places = {};
     floor_.broadcast(stateMessage(me));
 }
@@ -140,17 +141,17 @@ void Huts::appendState(std::string& text, std::int16_t index) const
     const User& user = users_[index];
     switch (user.state) {
     case UserState::Host:
-        appendCommand(text, "USERSTATE",
-                      {Digits(index), "HOST", Digits(user.hutSize), user.password});
+        appendCommand(text, keyword::UserState,
+                      {Digits(index), stateword::Host, Digits(user.hutSize), user.password});
         return;
     case UserState::Client:
-        appendCommand(text, "USERSTATE",
-                      {Digits(index), "CLIENT", Digits(user.host), Digits(user.place)});
+        appendCommand(text, keyword::UserState,
+                      {Digits(index), stateword::Client, Digits(user.host), Digits(user.place)});
         return;
     case UserState::Idle:
         break;
     }
-    appendCommand(text, "USERSTATE", {Digits(index), "IDLE"});
+    appendCommand(text, keyword::UserState, {Digits(index), stateword::Idle});
 }
 
 } // namespace stonecall::server

@@ -6,6 +6,7 @@
 #include "wire/CharClass.h"
 #include "wire/Encryptor.h"
 #include "wire/Framer.h"
+#include "wire/Keywords.h"
 #include "wire/Numbers.h"
 #include "wire/Verify.h"
 #include "wire/Wire.h"
@@ -127,27 +128,27 @@ void Lobby::messageReceived(ConnectionId id, const std::vector<std::string_view>
         return;
     Connection& c = it->second;
     const std::string_view keyword = fields[0];
-    if (keyword == "PINGREPLY") {
+    if (keyword == keyword::PingReply) {
         c.unansweredPings = 0;
         return;
     }
-    if (keyword == "VERIFY") {
+    if (keyword == keyword::Verify) {
         onVerify(id, c, fields);
         return;
     }
     switch (c.phase) {
     case Phase::Fresh:
-        if (keyword == "VERSION")
+        if (keyword == keyword::Version)
             onVersion(id, c, fields);
-        else if (keyword == "LOGIN")
+        else if (keyword == keyword::Login)
             release(id, DropKind::Close); // a client always checks its version first
         break;
     case Phase::Accepted:
-        if (keyword == "LOGIN")
+        if (keyword == keyword::Login)
             onLogin(id, c, fields);
         break;
     case Phase::LoggedIn:
-        if (keyword == "LOGOUT")
+        if (keyword == keyword::Logout)
             release(id, DropKind::Close);
         else
             onLoggedIn(c.index, fields);
@@ -171,7 +172,7 @@ void Lobby::tick()
             overdue.push_back(id);
             continue;
         }
-        outbox_.send(id, "PING");
+        outbox_.send(id, keyword::Ping);
         ++c.unansweredPings;
         if (c.phase != Phase::LoggedIn || config_.verifyEveryTicks <= 0)
             continue;
@@ -181,7 +182,7 @@ void Lobby::tick()
         c.expectedAnswer = verifyResponse(challenge);
         c.challengeAge = 0;
         if (c.expectedAnswer)
-            outbox_.send(id, makeCommand("VERIFY", {number(challenge)}));
+            outbox_.send(id, makeCommand(keyword::Verify, {number(challenge)}));
     }
     admission_.forgetOld();
     for (ConnectionId id : overdue) {
@@ -194,10 +195,10 @@ void Lobby::onVersion(ConnectionId id, Connection& c, const std::vector<std::str
 {
     if (fields.size() >= 2 && fields[1] == "1") {
         c.phase = Phase::Accepted;
-        outbox_.send(id, makeCommand("VERSION", {"GOOD"}));
+        outbox_.send(id, makeCommand(keyword::Version, {VersionGood}));
         return;
     }
-    outbox_.send(id, makeCommand("VERSION", {"BAD"}));
+    outbox_.send(id, makeCommand(keyword::Version, {"BAD"}));
     release(id, DropKind::Close);
 }
 
@@ -229,8 +230,8 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
 
     files_.saveHighestIndex(static_cast<std::int16_t>(users_.size() - 1));
     outbox_.note(id, LogLevel::Info, "logged in as user " + number(index));
-    outbox_.send(id, makeCommand("LOGIN", {number(index)}));
-    broadcast(makeCommand("USER", {number(index), user.name, ""}), index);
+    outbox_.send(id, makeCommand(keyword::Login, {number(index)}));
+    broadcast(makeCommand(keyword::User, {number(index), user.name, ""}), index);
     broadcast(huts_.stateMessage(index), index);
 }
 
@@ -249,17 +250,17 @@ void Lobby::onVerify(ConnectionId id, Connection& c, const std::vector<std::stri
 void Lobby::onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fields)
 {
     const std::string_view keyword = fields[0];
-    if (keyword == "GETUSERLIST")
+    if (keyword == keyword::GetUserList)
         sendUserList(me);
-    else if (keyword == "MOTD")
+    else if (keyword == keyword::Motd)
         sendMotd(me);
-    else if (keyword == "SENDMSG")
+    else if (keyword == keyword::SendMsg)
         relayChat(me, fields);
-    else if (keyword == "BEHOST")
+    else if (keyword == keyword::BeHost)
         huts_.beHost(me, fields);
-    else if (keyword == "BECLIENT")
+    else if (keyword == keyword::BeClient)
         huts_.beClient(me, fields);
-    else if (keyword == "BEIDLE")
+    else if (keyword == keyword::BeIdle)
         huts_.beIdle(me);
 }
 
@@ -287,9 +288,9 @@ void Lobby::sendUserList(std::int16_t me)
     };
     for (std::size_t i = 0; i < end; ++i) {
         const bool taken = isUser(static_cast<long>(i));
-        appendCommand(
-            list, "USER",
-            {Digits(static_cast<long>(i)), taken ? std::string_view(users_[i].name) : "NONE", ""});
+        appendCommand(list, keyword::User,
+                      {Digits(static_cast<long>(i)),
+                       taken ? std::string_view(users_[i].name) : NoneValue, ""});
         ended();
     }
     for (std::size_t i = 1; i < users_.size(); ++i)
@@ -297,7 +298,7 @@ void Lobby::sendUserList(std::int16_t me)
             huts_.appendState(list, static_cast<std::int16_t>(i));
             ended();
         }
-    list.append("ENDUSERS");
+    list.append(keyword::EndUsers);
     list.push_back(MsgEnd);
     outbox_.sendFramed(to, list);
     outbox_.markAnswer(to);
@@ -306,7 +307,7 @@ void Lobby::sendUserList(std::int16_t me)
 void Lobby::sendMotd(std::int16_t me)
 {
     for (const std::string& line : config_.motd)
-        tell(me, makeCommand("MOTDLINE", {EncryptText(line)}));
+        tell(me, makeCommand(keyword::MotdLine, {EncryptText(line)}));
 }
 
 void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fields)
@@ -341,7 +342,7 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
         outbox_.note(users_[me].connection, LogLevel::Info,
                      "chat line cut to its first characters");
     }
-    broadcast(makeCommand("MSG", {users_[me].name + ": ", chat->encoded}));
+    broadcast(makeCommand(keyword::Msg, {users_[me].name + ": ", chat->encoded}));
 }
 
 void Lobby::release(ConnectionId id, std::optional<DropKind> how)
@@ -372,7 +373,7 @@ void Lobby::removeUser(std::int16_t index)
         names_.erase(it);
     user = User{};
     freedIndexes_.insert(index);
-    broadcast(makeCommand("USER", {number(index), "NONE", ""}));
+    broadcast(makeCommand(keyword::User, {number(index), NoneValue, ""}));
 }
 
 std::int16_t Lobby::allocateIndex()

@@ -2,6 +2,7 @@
 // The lobby's own lines to players. They travel as PUBMSG, which clients show as they stand;
 // the sender starts with '*', which no user name may, so nobody can pose as the lobby.
 
+#include "wire/Keywords.h"
 #include "wire/Wire.h"
 
 #include <string>
@@ -14,7 +15,7 @@ inline constexpr std::string_view NoticeSender = "*lobby*: ";
 // One of the lobby's lines as the message that carries it.
 inline std::string noticeMessage(std::string_view text)
 {
-    return makeCommand("PUBMSG", {NoticeSender, text});
+    return makeCommand(keyword::PubMsg, {NoticeSender, text});
 }
 
 namespace notice {
