@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <vector>
 
@@ -110,13 +111,11 @@ std::optional<long long> secondsOf(std::string_view text)
 {
     if (text.empty() || text.size() > 12)
         return std::nullopt;
-    long long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    unsigned long long value = 0; // unsigned: no sign is taken
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return static_cast<long long>(value);
 }
 
 std::string error(std::string_view text)

@@ -3,14 +3,19 @@
 // in, and everything the lobby says or decides goes out through an Outbox, so the whole
 // protocol can be driven by a test or a fuzzer.
 
+#include "Admission.h"
 #include "BanList.h"
+#include "Floor.h"
+#include "Huts.h"
 #include "LobbyLimits.h"
 #include "LogLevel.h"
+#include "Moderation.h"
+#include "StateFiles.h"
+#include "TokenBucket.h"
+#include "User.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,12 +23,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace stonecall::server {
-
-using ConnectionId = std::uint64_t; // 0 is never a connection
 
 enum class DropKind {
     Close, // after what was already sent has gone out (a refusal the client should read)
@@ -58,7 +60,6 @@ public:
 };
 
 inline constexpr std::size_t MaxMessageLength = 4096;
-inline constexpr int MaxUsersLimit = 32767; // clients keep indexes as 16-bit numbers
 
 struct LobbyConfig {
     int maxUsers = 1000;
@@ -77,7 +78,11 @@ struct LobbyConfig {
     std::function<WallClock::time_point()> wallClock;
 };
 
-class Lobby {
+// The table of contents of the server's rules: the phases of a connection (version, log-in,
+// pings and challenges) and the user table are kept here, and so is what everyone hears (user
+// lists, chat, notices); admission, the huts, moderation and the state files are rooms of
+// their own.
+class Lobby : private Floor {
 public:
     Lobby(LobbyConfig config, Outbox& outbox);
 
@@ -104,30 +109,25 @@ public:
     void setMaxUsers(int maxUsers);
     void setLimits(LobbyLimits limits) { config_.limits = std::move(limits); }
 
-    // The operator's moderation (through the control socket). Names are matched as log-ins
-    // match them: after folding case and blanks. A user sent away is told why first.
-    struct Affected {
-        std::string name;
-        std::string address;
-    };
-    // Nothing when nobody by that name is logged in.
-    std::optional<Affected> kick(std::string_view name);
-    struct BanResult {
-        bool full = false;             // the list has no room: nothing changed
-        std::vector<Affected> dropped; // logged-in users it sent away
-        std::string notKept;           // why it does not outlive a restart, when it does not
-    };
-    BanResult ban(BanKind kind, std::string_view target,
-                  std::optional<std::chrono::seconds> length);
-    // False when there was no such ban; `notKept` as for ban().
-    bool unban(BanKind kind, std::string_view target, std::string& notKept);
-    std::vector<Ban> bans() { return bans_.list(config_.wallClock()); }
-    // A muted user's chat lines are not relayed; the user is told at once, and on a later
-    // connection at the first line. Nothing when nobody by that name is logged in (or the
-    // mutes in force are as many as can be).
-    std::optional<Affected> mute(std::string_view name, std::optional<std::chrono::seconds> length);
-    bool unmute(std::string_view name);
-    bool muted(std::string_view name);
+    // The operator's moderation (through the control socket).
+    using Affected = Moderation::Affected;
+    using BanResult = Moderation::BanResult;
+    std::optional<Affected> kick(std::string_view name) { return moderation_.kick(name); }
+    BanResult ban(BanKind kind, std::string_view target, std::optional<std::chrono::seconds> length)
+    {
+        return moderation_.ban(kind, target, length);
+    }
+    bool unban(BanKind kind, std::string_view target, std::string& notKept)
+    {
+        return moderation_.unban(kind, target, notKept);
+    }
+    std::vector<Ban> bans() { return moderation_.bans(); }
+    std::optional<Affected> mute(std::string_view name, std::optional<std::chrono::seconds> length)
+    {
+        return moderation_.mute(name, length);
+    }
+    bool unmute(std::string_view name) { return moderation_.unmute(name); }
+    bool muted(std::string_view name) { return moderation_.muted(name); }
 
     // The name of the user on a connection, empty before log-in.
     std::string_view userName(ConnectionId id) const;
@@ -136,13 +136,13 @@ public:
     std::size_t connectionCount() const { return connections_.size(); }
 
     enum class Phase : std::uint8_t { Fresh, Accepted, LoggedIn };
-    enum class State : std::uint8_t { Idle, Host, Client };
+    using State = UserState;
+    using User = server::User;
 
-    // Kept per connection and per user for thousands of idle peers: the fields are ordered
-    // so that nothing is lost to padding.
+    // Kept per connection for thousands of idle peers: the fields are ordered so that nothing
+    // is lost to padding.
     struct Connection {
         Phase phase = Phase::Fresh;
-        bool toldMuted = false;
         std::int16_t index = 0;
         int ticks = 0;
         int unansweredPings = 0;
@@ -150,21 +150,9 @@ public:
         std::optional<std::int32_t> expectedAnswer;
         int challengeAge = 0;
         int chatRefused = 0; // lines refused since the last one relayed
-        double chatTokens = 0;
-        std::chrono::steady_clock::time_point chatRefilled{};
+        TokenBucket chat;
         std::string input;
         std::string address;
-    };
-
-    struct User {
-        ConnectionId connection = 0; // 0: free, or on its way out
-        std::string name;
-        std::string password;
-        std::array<std::int16_t, 4> places{}; // a host's members by place 1 to 3, 0 empty
-        std::int16_t host = 0;                // a member's host
-        State state = State::Idle;
-        std::int8_t hutSize = 0;
-        std::int8_t place = 0; // a member's place
     };
 
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
@@ -174,40 +162,32 @@ public:
     const LobbyConfig& config() const { return config_; }
 
 private:
+    // The phases of a connection.
     void onVersion(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
     void onLogin(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
     void onVerify(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields);
     void onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fields);
-    void sendUserList(std::int16_t me);
-    void sendMotd(std::int16_t me);
-    void relayChat(std::int16_t me, const std::vector<std::string_view>& fields);
-    void beHost(std::int16_t me, const std::vector<std::string_view>& fields);
-    void beClient(std::int16_t me, const std::vector<std::string_view>& fields);
-    void beIdle(std::int16_t me);
-
     void release(ConnectionId id, std::optional<DropKind> how);
-    void removeUser(std::int16_t index);
-    void leaveHut(std::int16_t member);
-    void closeHut(std::int16_t host);
+
+    // The user table.
     std::int16_t allocateIndex();
-
-    void notify(std::int16_t index, std::string_view text);
-    Affected sendAway(std::int16_t index, std::string_view notice, std::string_view why);
-    std::int16_t findUser(std::string_view name) const;
-    std::string saveBans();
-    bool limited(std::string_view address) const;
-    bool loginAllowed(const std::string& address);
-    bool takeChatToken(Connection& c);
-    void loadState();
-    void saveHighestIndex();
-
-    std::string stateMessage(std::int16_t index) const;
-    void appendState(std::string& text, std::int16_t index) const;
-    void sendTo(std::int16_t index, std::string_view message);
-    void broadcast(std::string_view message, std::int16_t except = 0);
+    void removeUser(std::int16_t index);
     bool isUser(long index) const;
     bool nameTaken(const std::string& key) const;
     void reserveFor(int maxUsers);
+
+    // What users hear.
+    void sendUserList(std::int16_t me);
+    void sendMotd(std::int16_t me);
+    void relayChat(std::int16_t me, const std::vector<std::string_view>& fields);
+
+    // What the rooms may ask of the lobby.
+    void tell(std::int16_t index, std::string_view message) override;
+    void broadcast(std::string_view message) override { broadcast(message, 0); }
+    void broadcast(std::string_view message, std::int16_t except);
+    void note(std::int16_t index, LogLevel level, std::string_view what) override;
+    std::string_view address(std::int16_t index) const override;
+    void sendAway(std::int16_t index) override;
 
     LobbyConfig config_;
     Outbox& outbox_;
@@ -218,15 +198,13 @@ private:
     // Name keys of the users in, sorted: a lookup is a binary search, and an entry costs
     // only its string.
     std::vector<std::string> names_;
-    std::unordered_set<std::string> reserved_; // name keys
-    std::map<std::string, int, std::less<>> openPerAddress_;
-    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> loginsPerAddress_;
+    BanList bans_;
+    StateFiles files_;
+    Admission admission_;
+    Moderation moderation_;
+    Huts huts_;
     // Indexes up to this one were handed out by an earlier run; user lists free them.
     std::int16_t earlierHighestIndex_ = 0;
-    std::int16_t savedHighestIndex_ = 0;
-    BanList bans_;
-    // Muted name keys, each until a time or until lifted.
-    std::map<std::string, std::optional<std::chrono::steady_clock::time_point>> mutes_;
 };
 
 } // namespace stonecall::server

@@ -74,6 +74,11 @@ public:
     void setLog(Log* log) { log_ = log; }
 
 private:
+    // The slot of a connection id; the rest of the id is the slot's generation.
+    static std::uint32_t slotOf(ConnectionId id)
+    {
+        return static_cast<std::uint32_t>(id & 0xffffffffu);
+    }
     Connection* find(ConnectionId id);
     void accept();
     void acceptFailed(const std::error_code& error);

@@ -2,11 +2,21 @@
 // The lobby's own lines to players. They travel as PUBMSG, which clients show as they stand;
 // the sender starts with '*', which no user name may, so nobody can pose as the lobby.
 
+#include "wire/Keywords.h"
+#include "wire/Wire.h"
+
+#include <string>
 #include <string_view>
 
 namespace stonecall::server {
 
 inline constexpr std::string_view NoticeSender = "*lobby*: ";
+
+// One of the lobby's lines as the message that carries it.
+inline std::string noticeMessage(std::string_view text)
+{
+    return makeCommand(keyword::PubMsg, {NoticeSender, text});
+}
 
 namespace notice {
 inline constexpr std::string_view PasswordTooLong =

@@ -3,6 +3,8 @@
 #include "wire/CharClass.h"
 #include "wire/DisplayName.h"
 #include "wire/Encryptor.h"
+#include "wire/Keywords.h"
+#include "wire/LowerCase.h"
 #include "wire/Wire.h"
 
 #include <algorithm>
@@ -36,25 +38,11 @@ bool acceptableCharacters(std::string_view text)
     return !isBlankShown(text.front()) && !isBlankShown(text.back());
 }
 
-// Windows-1252 letters to lower case: ASCII, the Latin-1 range and the three pairs above 0x80.
-unsigned char foldCase(unsigned char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return static_cast<unsigned char>(c + 0x20);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<unsigned char>(c + 0x20);
-    if (c == 0x8A || c == 0x8C || c == 0x8E)
-        return static_cast<unsigned char>(c + 0x10);
-    if (c == 0x9F)
-        return 0xFF;
-    return c;
-}
-
 } // namespace
 
 bool acceptableName(std::string_view name)
 {
-    if (name.empty() || name.size() > MaxNameLength || name == "NONE" || name.front() == '*')
+    if (name.empty() || name.size() > MaxNameLength || name == NoneValue || name.front() == '*')
         return false;
     return acceptableCharacters(name);
 }
@@ -73,7 +61,7 @@ std::string nameKey(std::string_view name)
                 key += ' ';
             continue;
         }
-        key += static_cast<char>(foldCase(static_cast<unsigned char>(c)));
+        key += static_cast<char>(lowerCase(static_cast<unsigned char>(c)));
     }
     while (!key.empty() && key.back() == ' ')
         key.pop_back();

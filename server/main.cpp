@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "OpenFiles.h"
 
+#include <CLI/CLI.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -19,88 +20,64 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 using namespace stonecall::server;
 
 namespace {
 
-void printHelp()
-{
-    std::printf("Usage: stonecall-lobbyd [options]\n"
-                "Lobby server for the Stonecall client. SIGTERM or SIGINT tells the players and "
-                "stops it after shutdown-notice seconds (a second one at once); SIGUSR1 logs a "
-                "status line (users, connections, memory); SIGHUP reloads the configuration file "
-                "and the message of the day. Operators kick, ban, mute and send notices with "
-                "stonecall-lobbyctl through the control socket.\n\n"
-                "Options:\n"
-                "  -h, --help                  Displays help on commandline options.\n"
-                "  --help-all                  Displays the same help.\n"
-                "  -v, --version               Displays version information.\n");
-    for (const OptionInfo& option : optionInfos()) {
-        const std::string left = std::string("--") + option.name + " <" + option.value + ">";
-        std::printf("  %-26s  %s\n", left.c_str(), option.help);
-    }
-}
-
 // The options given, by name; nothing when the command line cannot be read (said on stderr)
-// or help or the version was asked for (exitCode says which).
+// or help or the version was asked for (exitCode says which: 0, 1 for an unknown option or a
+// missing value, 2 for an argument that is no option).
 std::optional<OptionValues> parse(int argc, char** argv, int& exitCode)
 {
-    OptionValues values;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--") {
-            if (i + 1 < argc) {
-                std::fprintf(stderr, "stonecall-lobbyd: unexpected argument %s\n", argv[i + 1]);
-                exitCode = 2;
-                return std::nullopt;
-            }
-            break;
-        }
-        if (arg == "-h" || arg == "--help" || arg == "--help-all") {
-            printHelp();
-            exitCode = 0;
-            return std::nullopt;
-        }
-        if (arg == "-v" || arg == "--version") {
-            std::printf("stonecall-lobbyd %s\n", STONECALL_VERSION);
-            exitCode = 0;
-            return std::nullopt;
-        }
-        if (arg.size() < 2 || arg[0] != '-') {
-            std::fprintf(stderr, "stonecall-lobbyd: unexpected argument %s\n", argv[i]);
-            exitCode = 2;
-            return std::nullopt;
-        }
-        std::string_view name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
-        std::optional<std::string> value;
-        if (const auto equals = name.find('='); equals != std::string_view::npos) {
-            value = std::string(name.substr(equals + 1));
-            name = name.substr(0, equals);
-        }
-        bool known = false;
-        for (const OptionInfo& option : optionInfos())
-            known = known || (arg.rfind("--", 0) == 0 && name == option.name);
-        if (!known) {
-            std::fprintf(stderr, "Unknown option '%.*s'.\n", static_cast<int>(name.size()),
-                         name.data());
-            exitCode = 1;
-            return std::nullopt;
-        }
-        if (!value) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "Missing value after '%s'.\n", argv[i]);
-                exitCode = 1;
-                return std::nullopt;
-            }
-            value = argv[++i];
-        }
-        values[std::string(name)] = *value;
+    CLI::App app("Lobby server for the Stonecall client. SIGTERM or SIGINT tells the players and "
+                 "stops it after shutdown-notice seconds (a second one at once); SIGUSR1 logs a "
+                 "status line (users, connections, memory); SIGHUP reloads the configuration "
+                 "file and the message of the day. Operators kick, ban, mute and send notices "
+                 "with stonecall-lobbyctl through the control socket.",
+                 "stonecall-lobbyd");
+    app.set_help_flag("-h,--help", "Displays help on commandline options.");
+    app.set_help_all_flag("--help-all", "Displays the same help.");
+    app.set_version_flag("-v,--version", std::string("stonecall-lobbyd ") + STONECALL_VERSION,
+                         "Displays version information.");
+    std::map<std::string, std::string> given;
+    for (const OptionInfo& option : optionInfos())
+        app.add_option(std::string("--") + option.name, given[option.name], option.help)
+            ->type_name(std::string("<") + option.value + ">")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast); // the last one given wins
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        exitCode = app.exit(help);
+        return std::nullopt;
+    } catch (const CLI::CallForAllHelp& help) {
+        exitCode = app.exit(help);
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& version) {
+        exitCode = app.exit(version);
+        return std::nullopt;
+    } catch (const CLI::ExtrasError& extras) {
+        std::vector<std::string> rest = app.remaining();
+        std::erase(rest, "--");
+        const bool option = !rest.empty() && rest.front().size() > 1 && rest.front()[0] == '-';
+        std::fprintf(stderr, "stonecall-lobbyd: %s\n", extras.what());
+        exitCode = option ? 1 : 2;
+        return std::nullopt;
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(stderr, "stonecall-lobbyd: %s\n", error.what());
+        exitCode = 1;
+        return std::nullopt;
     }
+    OptionValues values;
+    for (const OptionInfo& option : optionInfos())
+        if (app.count(std::string("--") + option.name) > 0)
+            values[option.name] = given[option.name];
     return values;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -88,12 +89,11 @@ std::optional<long long> seconds(std::string_view text)
     }
     if (text.empty() || text.size() > 9)
         return std::nullopt;
-    long long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
+    unsigned long long digits = 0; // unsigned: no sign is taken
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), digits);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    const auto value = static_cast<long long>(digits);
     if (value == 0)
         return std::nullopt;
     return value * unit;

@@ -1,10 +1,10 @@
 #include "huts/HutActions.h"
 
-#include "huts/LowerCase.h"
 #include "platform/Dialogs.h"
 #include "platform/LobbyWindow.h"
 #include "platform/TreeView.h"
 #include "session/Session.h"
+#include "wire/LowerCase.h"
 #include "wire/Wire.h"
 
 #include <charconv>

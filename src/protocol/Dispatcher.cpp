@@ -5,6 +5,7 @@
 #include "protocol/ClientActions.h"
 #include "session/Session.h"
 #include "wire/Encryptor.h"
+#include "wire/Keywords.h"
 #include "wire/Numbers.h"
 #include "wire/Verify.h"
 #include "wire/Wire.h"
@@ -20,27 +21,27 @@ Dispatcher::Dispatcher(Session& session, ClientActions& client)
 void Dispatcher::dispatch(Fields fields)
 {
     const std::string_view keyword = fields[0];
-    if (keyword == "VERSION")
+    if (keyword == keyword::Version)
         onVersion(fields);
-    else if (keyword == "LOGIN")
+    else if (keyword == keyword::Login)
         onLogin(fields);
-    else if (keyword == "MSG")
+    else if (keyword == keyword::Msg)
         onMsg(fields);
-    else if (keyword == "USER")
+    else if (keyword == keyword::User)
         onUser(fields);
-    else if (keyword == "USERSTATE")
+    else if (keyword == keyword::UserState)
         onUserState(fields);
-    else if (keyword == "PUBMSG")
+    else if (keyword == keyword::PubMsg)
         onPubMsg(fields);
-    else if (keyword == "ENDUSERS")
+    else if (keyword == keyword::EndUsers)
         onEndUsers();
-    else if (keyword == "MOTDLINE")
+    else if (keyword == keyword::MotdLine)
         onMotdLine(fields);
-    else if (keyword == "VERIFY")
+    else if (keyword == keyword::Verify)
         onVerify(fields);
-    else if (keyword == "PING")
+    else if (keyword == keyword::Ping)
         onPing();
-    else if (keyword == "CREATEHOST")
+    else if (keyword == keyword::CreateHost)
         onCreateHost(fields);
 }
 
@@ -48,8 +49,8 @@ void Dispatcher::onVersion(Fields fields)
 {
     if (fields.size() < 2)
         return;
-    if (fields[1] == "GOOD") {
-        client_.SendCommand(makeCommand("LOGIN", {session_.MyName, session_.MyIP}));
+    if (fields[1] == VersionGood) {
+        client_.SendCommand(makeCommand(keyword::Login, {session_.MyName, session_.MyIP}));
         client_.loginWindow().setProgress(2);
     } else {
         client_.loginWindow().setStatusText("Incorrect client version.");
@@ -69,7 +70,7 @@ void Dispatcher::onLogin(Fields fields)
     client_.loginWindow().setProgress(3);
     client_.loginWindow().setStatusText("Login OK! Requesting userlist...");
     client_.lobbyWindow().setVisible(true);
-    client_.SendCommand("GETUSERLIST");
+    client_.SendCommand(keyword::GetUserList);
 }
 
 void Dispatcher::onMsg(Fields fields)
@@ -91,7 +92,7 @@ void Dispatcher::onUser(Fields fields)
     UserTable& users = users_;
     users.growTo(*index);
     UserInfo& user = users.edit(static_cast<std::size_t>(*index));
-    storeField(user.Name, fields[2] == "NONE" ? std::string_view() : fields[2]);
+    storeField(user.Name, fields[2] == NoneValue ? std::string_view() : fields[2]);
     storeField(user.Extra, fields[3]);
     client_.entryChanged(*index);
     client_.UpdateUserList();
@@ -106,8 +107,8 @@ void Dispatcher::onUserState(Fields fields)
     if (!index || !users.contains(*index))
         return;
     const std::string_view state = fields[2];
-    const bool isClient = state == "CLIENT";
-    const bool isHost = state == "HOST";
+    const bool isClient = state == stateword::Client;
+    const bool isHost = state == stateword::Host;
 
     // Every argument is read before anything happens, so a bad one leaves everything as it was.
     std::optional<std::int32_t> first, second;
@@ -127,9 +128,10 @@ void Dispatcher::onUserState(Fields fields)
     const auto i = static_cast<std::size_t>(*index);
     const std::int16_t me = session_.MyIndex;
     // The host of the hut we joined stopped hosting without starting the game: leave too.
-    if (users.contains(me) && users[me].State == "CLIENT" && users[me].JoinedHost == *index &&
-        users[i].State == "HOST" && !isHost && state != "GAMING")
-        client_.SendCommand("BEIDLE");
+    if (users.contains(me) && users[me].State == stateword::Client &&
+        users[me].JoinedHost == *index && users[i].State == stateword::Host && !isHost &&
+        state != stateword::Gaming)
+        client_.SendCommand(keyword::BeIdle);
 
     UserInfo& user = users.edit(i);
     storeField(user.State, state);
@@ -142,7 +144,7 @@ void Dispatcher::onUserState(Fields fields)
         storeField(user.HutPassword, fields[4]);
         if (*index == me)
             client_.lobbyWindow().setLaunchVisible(true);
-    } else if (state == "IDLE" && *index == me) {
+    } else if (state == stateword::Idle && *index == me) {
         LobbyWindow& lobby = client_.lobbyWindow();
         lobby.setLaunchVisible(false);
         lobby.setExitVisible(false);
@@ -165,7 +167,7 @@ void Dispatcher::onPubMsg(Fields fields)
 void Dispatcher::onEndUsers()
 {
     client_.loginWindow().setVisible(false);
-    client_.SendCommand("MOTD");
+    client_.SendCommand(keyword::Motd);
 }
 
 void Dispatcher::onMotdLine(Fields fields)
@@ -183,12 +185,12 @@ void Dispatcher::onVerify(Fields fields)
     if (!challenge)
         return;
     if (const auto response = verifyResponse(*challenge))
-        client_.SendCommand(makeCommand("VERIFY", {std::to_string(*response)}));
+        client_.SendCommand(makeCommand(keyword::Verify, {std::to_string(*response)}));
 }
 
 void Dispatcher::onPing()
 {
-    client_.SendCommand("PINGREPLY");
+    client_.SendCommand(keyword::PingReply);
 }
 
 void Dispatcher::onCreateHost(Fields fields)
@@ -198,7 +200,7 @@ void Dispatcher::onCreateHost(Fields fields)
     const auto index = strictNumber<std::int32_t>(fields[1]);
     if (!index || !users_.contains(*index))
         return;
-    users_.edit(static_cast<std::size_t>(*index)).State = "HOST";
+    users_.edit(static_cast<std::size_t>(*index)).State = stateword::Host;
     client_.entryChanged(*index);
 }
 

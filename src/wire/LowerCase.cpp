@@ -1,4 +1,4 @@
-#include "huts/LowerCase.h"
+#include "wire/LowerCase.h"
 
 #include <algorithm>
 

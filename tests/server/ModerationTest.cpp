@@ -1,0 +1,97 @@
+// The operator's kick, ban and mute, and what the user concerned is told.
+
+#include "LobbyFixture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace stonecall;
+using namespace stonecall::server;
+using namespace stonecall::test;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+
+namespace {
+
+class ModerationTest : public LobbyFixture {};
+
+TEST_F(ModerationTest, MuteHoldsAcrossLogInsTellsOncePerConnectionAndEnds)
+{
+    login(1, "ann");
+    login(2, "bob");
+    ASSERT_TRUE(lobby->mute("BOB", std::chrono::seconds(60)));
+    EXPECT_THAT(out->take(2),
+                testing::Contains(notice("You are muted by the operator for 1 "
+                                         "minute: your chat lines are not relayed.")));
+    // Coming back does not lift it; the new connection is told at its first line only.
+    lobby->disconnected(2);
+    login(3, "bob");
+    out->sent.clear();
+    send(3, msg("SENDMSG", {EncryptText("one")}));
+    send(3, msg("SENDMSG", {EncryptText("two")}));
+    EXPECT_THAT(
+        out->take(3),
+        ElementsAre(notice("You are muted by the operator: your chat lines are not relayed.")));
+    EXPECT_THAT(out->take(1), IsEmpty());
+    now += std::chrono::seconds(60);
+    send(3, msg("SENDMSG", {EncryptText("free")}));
+    EXPECT_THAT(out->take(1), ElementsAre(chat("bob", "free")));
+}
+
+TEST_F(ModerationTest, KickAndBansByNameAndAddressTellDropAndLapseOnTheWallClock)
+{
+    login(1, "ann", "10.0.0.1");
+    login(2, "Bob", "10.0.0.2");
+    login(3, "cy", "10.0.0.2");
+    EXPECT_FALSE(lobby->kick("nobody"));
+    const auto kicked = lobby->kick("ANN");
+    ASSERT_TRUE(kicked);
+    EXPECT_EQ(kicked->name, "ann");
+    EXPECT_EQ(kicked->address, "10.0.0.1");
+    EXPECT_EQ(out->take(1).back(), notice("You were disconnected by the operator."));
+    EXPECT_TRUE(out->dropped(1));
+    // Kicked is not banned.
+    login(4, "ann", "10.0.0.1");
+    EXPECT_TRUE(loggedIn(4));
+
+    // A ban by name for an hour drops the user, told for how long, and holds at log-in
+    // under any spelling until the hour is over.
+    const auto byName = lobby->ban(BanKind::Name, "bob", std::chrono::hours(1));
+    EXPECT_FALSE(byName.full);
+    ASSERT_EQ(byName.dropped.size(), 1u);
+    EXPECT_EQ(byName.dropped[0].name, "Bob");
+    EXPECT_EQ(out->take(2).back(), notice("You are banned from this lobby for 1 hour."));
+    EXPECT_TRUE(out->dropped(2));
+    login(5, "BOB", "10.0.0.5");
+    EXPECT_FALSE(loggedIn(5));
+    EXPECT_EQ(out->log.back(), "5 refused: banned name: \"BOB\"");
+    wallNow += std::chrono::hours(1);
+    login(6, "bob", "10.0.0.5");
+    EXPECT_TRUE(loggedIn(6));
+
+    // A ban by address drops everyone there and refuses log-ins from it, under any name, for
+    // its time; lifted early, it holds no more.
+    const auto byAddress = lobby->ban(BanKind::Address, "10.0.0.2", std::chrono::seconds(1));
+    ASSERT_EQ(byAddress.dropped.size(), 1u);
+    EXPECT_EQ(byAddress.dropped[0].name, "cy");
+    EXPECT_EQ(out->take(3).back(), notice("You are banned from this lobby for 1 second."));
+    login(7, "dave", "10.0.0.2");
+    EXPECT_FALSE(loggedIn(7));
+    EXPECT_EQ(out->log.back(), "7 refused: banned address: \"dave\"");
+    wallNow += std::chrono::seconds(1);
+    login(8, "dave", "10.0.0.2");
+    EXPECT_TRUE(loggedIn(8));
+    EXPECT_TRUE(loggedIn(4) && loggedIn(6));
+
+    lobby->ban(BanKind::Name, "eve", std::nullopt);
+    EXPECT_EQ(lobby->bans().size(), 1u);
+    std::string notKept;
+    EXPECT_TRUE(lobby->unban(BanKind::Name, "EVE", notKept));
+    EXPECT_EQ(notKept, "no state-dir");
+    EXPECT_FALSE(lobby->unban(BanKind::Name, "eve", notKept));
+    login(9, "eve", "10.0.0.9");
+    EXPECT_TRUE(loggedIn(9));
+}
+
+} // namespace
