@@ -32,11 +32,7 @@ struct Run {
 
 bool insideRemoved(const TreeModel::Node* node)
 {
-    for (; node; node = node->parent) {
-        if (node->dead)
-            return true;
-    }
-    return false;
+    return !TreeModel::isLive(node);
 }
 
 int depthOf(const TreeModel::Node* node)
@@ -102,6 +98,15 @@ void TreeModel::NodePool::release(Node* node)
 {
     node->~Node();
     spare.push_back(node);
+}
+
+bool TreeModel::isLive(const Node* node)
+{
+    for (; node; node = node->parent) {
+        if (node->dead)
+            return false;
+    }
+    return true;
 }
 
 const std::vector<TreeModel::Node*>& TreeModel::Node::noRows()

@@ -119,6 +119,9 @@ public:
 
     // Whether the view knows of the node: it and all its ancestors have been settled.
     bool isShown(const Node* node) const;
+    // Whether the node and its ancestors are still in the tree; a removed one stays in the
+    // view's rows until the next settle, and its memory is reused after that.
+    static bool isLive(const Node* node);
     bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
     // Tells the view of every change since the last time.
     void settle();
