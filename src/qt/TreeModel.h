@@ -9,7 +9,7 @@
 // of that parent. Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
-#include "qt/TreeOrder.h"
+#include "roster/TreeOrder.h"
 
 #include <QAbstractItemModel>
 #include <absl/container/flat_hash_map.h>
@@ -50,7 +50,7 @@ public:
 
     struct Node {
         // What sorting and settling read first, at the front of the node.
-        TreeOrder::Head head{};
+        treeOrder::Head head{};
         Node* parent = nullptr;
         // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
@@ -58,7 +58,6 @@ public:
         std::string key;
         std::string text;
         std::unique_ptr<Children> kids;
-        mutable std::unique_ptr<QCollatorSortKey> sortKey;
         int row = 0;
         int tagValue = 0;
         Rgb foreRgb;
@@ -192,7 +191,6 @@ private:
     absl::flat_hash_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
     // Nodes removed since the last settle, whose rows the view may still show.
     absl::flat_hash_set<const Node*> gone;
-    TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;
     // Removed nodes the view may still ask about until it has been told they are gone.
