@@ -577,26 +577,11 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    // Newcomers have been read afresh at their new places; those, and the parent, that are
-    // to be open are opened now that the view has their rows.
-    if (parent != root_ && parent->expanded && shownExpanded)
-        shownExpanded(parent);
+    // Newcomers have been read afresh at their new places.
     for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i) {
+        for (std::size_t i = run.first; i < run.first + run.count; ++i)
             kids.shown[i]->changed = false;
-            nowShown(kids.shown[i]);
-        }
     }
-}
-
-void TreeModel::nowShown(Node* node)
-{
-    if (node->shown().empty())
-        return;
-    if (node->expanded && shownExpanded)
-        shownExpanded(node);
-    for (Node* child : node->shown())
-        nowShown(child);
 }
 
 void TreeModel::forget(Node* node)

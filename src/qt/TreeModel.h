@@ -135,8 +135,8 @@ public:
     std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
-    // Told of each node whose rows the view has just been shown, when it is to be open.
-    std::function<void(Node*)> shownExpanded;
+    // The nodes with children the view knows of: the only ones whose rows can open.
+    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -161,7 +161,6 @@ private:
     Plan plan(Node* parent);
     void leave(Node* child);
     void settleNode(Node* parent);
-    void nowShown(Node* node);
     void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);

@@ -279,7 +279,7 @@ TEST(QtTreeView, KeysMoveTheCurrentNodeThroughTheOpenRowsAndFoldThem)
     qt.add("", "p", "Playing");
     qt.add("p", "u100", "Zed");
     harness.click("w");
-    QTreeView* view = qt.view();
+    RowView* view = qt.view();
     const auto press = [&](Qt::Key key) {
         QTest::keyClick(view, key);
         const std::string now = qt.selectedKey().value_or("");
