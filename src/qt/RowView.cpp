@@ -275,7 +275,11 @@ void RowView::setCurrentNode(Node* node)
 
 void RowView::makeCurrent(Node* node)
 {
-    selectionShown = true;
+    // A row still on screen whose node has left the model selects nothing: the node is gone
+    // for the core, and its memory goes to a later node.
+    if (node && !TreeModel::isLive(node))
+        node = nullptr;
+    selectionShown = node != nullptr;
     setCurrentNode(node);
     refresh();
     const int row = rowOf(node);

@@ -2,28 +2,29 @@
 
 #include "qt/Charset.h"
 #include "qt/ShownText.h"
-#include "session/LargeBlocks.h"
 
 #include <QBrush>
 #include <QColor>
 
 #include <algorithm>
-#include <cstdint>
-#include <new>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace stonecall {
 
 namespace {
 
+bool less(const TreeModel::Node* a, const TreeModel::Node* b)
+{
+    // Most texts differ in their first characters, which the nodes carry folded.
+    if (const auto order = a->head <=> b->head; order != 0)
+        return order < 0;
+    return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
+}
+
 // Up to this many separate runs of rows a parent tells the view run by run; changes scattered
 // wider reach it as one layout change of that parent, which costs the view no more than one
 // run does and spares a signal per place.
 constexpr std::size_t MaxRuns = 8;
+constexpr std::size_t MaxChangedRows = 64;
 
 struct Run {
     std::size_t first;
@@ -32,11 +33,7 @@ struct Run {
 
 bool insideRemoved(const TreeModel::Node* node)
 {
-    for (; node; node = node->parent) {
-        if (node->dead)
-            return true;
-    }
-    return false;
+    return !TreeModel::isLive(node);
 }
 
 int depthOf(const TreeModel::Node* node)
@@ -49,59 +46,13 @@ int depthOf(const TreeModel::Node* node)
 
 } // namespace
 
-namespace {
-
-// Fresh memory costs a page fault per page at first touch, and a full lobby's nodes fill
-// thousands of pages at once: the system maps a large block's pages in one call instead.
-void prefault(void* start, std::size_t size)
+bool TreeModel::isLive(const Node* node)
 {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto from = (reinterpret_cast<std::uintptr_t>(start) + page - 1) / page * page;
-    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size) / page * page;
-    if (to > from + 4 * page)
-        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#else
-    (void)start;
-    (void)size;
-#endif
-}
-
-} // namespace
-
-TreeModel::NodePool::~NodePool()
-{
-    for (const Block& block : blocks)
-        largeBlocks::release(block.bytes, sizeof(Node) * block.nodes);
-}
-
-TreeModel::Node* TreeModel::NodePool::make()
-{
-    if (!spare.empty()) {
-        Node* node = spare.back();
-        spare.pop_back();
-        return new (node) Node;
+    for (; node; node = node->parent) {
+        if (node->dead)
+            return false;
     }
-    if (blocks.empty() || usedInLast == blocks.back().nodes) {
-        std::size_t nodes = FirstBlockNodes;
-        if (!blocks.empty()) {
-            nodes = blocks.back().nodes < LastDoubledNodes ? blocks.back().nodes * 2
-                                                           : largeBlocks::LargePage / sizeof(Node);
-        }
-        // Left uninitialised: each place is made a node when it is first handed out.
-        blocks.push_back(
-            Block{static_cast<std::byte*>(largeBlocks::allocate(sizeof(Node) * nodes)), nodes});
-        usedInLast = 0;
-        prefault(blocks.back().bytes, sizeof(Node) * nodes);
-    }
-    void* place = blocks.back().bytes + sizeof(Node) * usedInLast++;
-    return new (place) Node;
-}
-
-void TreeModel::NodePool::release(Node* node)
-{
-    node->~Node();
-    spare.push_back(node);
+    return true;
 }
 
 const std::vector<TreeModel::Node*>& TreeModel::Node::noRows()
@@ -117,10 +68,10 @@ void TreeModel::destroy(Node* node)
         destroy(child);
         child = next;
     }
-    pool.release(node);
+    delete node;
 }
 
-TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(pool.make())
+TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
 {
     root_->inView = true;
 }
@@ -229,14 +180,8 @@ namespace {
 
 // A family's numbers below this stand in a vector of its own.
 constexpr std::size_t SmallNumbers = 1024;
-constexpr std::size_t LargeTableBytes = sizeof(void*) * MaxFamilies * MaxNumber;
 
 } // namespace
-
-void TreeModel::KeyIndex::Release::operator()(Node** table) const
-{
-    largeBlocks::release(table, LargeTableBytes);
-}
 
 TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
 {
@@ -253,7 +198,10 @@ TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
         return &family.small[slot.number];
     }
     if (!largeTable) {
-        largeTable.reset(static_cast<Node**>(largeBlocks::allocateZeroed(LargeTableBytes)));
+        // Zeroed pages are only touched as numbers are used.
+        largeTable.reset(static_cast<Node**>(std::calloc(MaxFamilies * MaxNumber, sizeof(Node*))));
+        if (!largeTable)
+            throw std::bad_alloc();
     }
     family.large = largeTable.get() + slot.family * MaxNumber;
     std::copy(family.small.begin(), family.small.end(), family.large);
@@ -325,7 +273,7 @@ std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
     for (Node* child = parent->first(); child; child = child->next)
         nodes.push_back(child);
     if (parent->sorted)
-        order.sort(nodes);
+        std::sort(nodes.begin(), nodes.end(), less);
     return nodes;
 }
 
@@ -438,14 +386,14 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
                                    std::string_view text)
 {
     // One look-up both checks the key and files the node under it.
-    Node* node = pool.make();
+    Node* node = new Node;
     node->key = key;
     if (!byKey.add(node->key, node)) {
-        pool.release(node);
+        delete node;
         return nullptr;
     }
     node->text = text;
-    node->head = order.headOf(node->text);
+    node->head = treeOrder::head(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->kids->live;
@@ -475,8 +423,7 @@ void TreeModel::remove(Node* node)
 void TreeModel::setText(Node* node, std::string_view text)
 {
     node->text = text;
-    node->sortKey.reset();
-    node->head = order.headOf(node->text);
+    node->head = treeOrder::head(node->text);
     markChanged(node);
     if (node->parent->sorted && node->inView) {
         node->moved = true;
@@ -537,12 +484,19 @@ void TreeModel::settle()
 
     std::vector<Node*> changed;
     changed.swap(changedNodes);
-    for (Node* node : changed) {
+    std::erase_if(changed, [this](Node* node) {
         // A node shown at a new place has been read afresh there.
-        if (!node->changed)
-            continue;
+        const bool shown = node->changed && !insideRemoved(node) && isShown(node);
         node->changed = false;
-        if (!insideRemoved(node) && isShown(node)) {
+        return !shown;
+    });
+    // The view looks each changed row up among all its rows: many changes reach it as one
+    // change of the layout, which it answers with a single pass.
+    if (changed.size() > MaxChangedRows) {
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    } else {
+        for (Node* node : changed) {
             const QModelIndex index = indexOf(node);
             emit dataChanged(index, index);
         }
@@ -645,8 +599,7 @@ TreeModel::Plan TreeModel::plan(Node* parent)
     // Survivors are in order already; each newcomer, in order too, finds its place among
     // those after the previous one's, in steps that double and then by halving, so that k
     // newcomers among n rows cost about k log(n / k) comparisons.
-    order.sort(incoming);
-    const auto less = [this](const Node* a, const Node* b) { return order.less(a, b); };
+    std::sort(incoming.begin(), incoming.end(), less);
     const auto place = [&](auto first, auto last, const Node* child) {
         for (std::size_t step = 1;; step *= 2) {
             if (step > static_cast<std::size_t>(last - first))
@@ -858,7 +811,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const
 {
-    if (!index.isValid())
+    // A removed node's row stays until the view is told: it can be neither selected nor
+    // reached by keys.
+    if (!index.isValid() || !isLive(nodeOf(index)))
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }

@@ -9,11 +9,12 @@
 // of that parent. Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
-#include "qt/TreeOrder.h"
+#include "roster/TreeOrder.h"
 
 #include <QAbstractItemModel>
 
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,7 +49,7 @@ public:
 
     struct Node {
         // What sorting and settling read first, at the front of the node.
-        TreeOrder::Head head{};
+        treeOrder::Head head{};
         Node* parent = nullptr;
         // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
@@ -56,7 +57,6 @@ public:
         std::string key;
         std::string text;
         std::unique_ptr<Children> kids;
-        mutable std::unique_ptr<QCollatorSortKey> sortKey;
         int row = 0;
         int tagValue = 0;
         Rgb foreRgb;
@@ -119,6 +119,9 @@ public:
 
     // Whether the view knows of the node: it and all its ancestors have been settled.
     bool isShown(const Node* node) const;
+    // Whether the node and its ancestors are still in the tree; a removed one stays in the
+    // view's rows until the next settle, and its memory is reused after that.
+    static bool isLive(const Node* node);
     bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
     // Tells the view of every change since the last time.
     void settle();
@@ -153,8 +156,7 @@ private:
 
     private:
         // A family's first numbers stand in a vector of its own; once it reaches past them,
-        // it moves to its part of a table made for all families at once (in large pages, so
-        // that a full lobby fills a family's table with a single page fault).
+        // it moves to its part of a table made for all families at once .
         struct Family {
             std::string prefix;
             std::string tail;
@@ -162,7 +164,7 @@ private:
             Node** large = nullptr;
         };
         struct Release {
-            void operator()(Node** table) const;
+            void operator()(Node** table) const { std::free(table); }
         };
         // The family and number the key is filed under; none for a hashed key.
         struct Slot {
@@ -177,32 +179,6 @@ private:
         std::unique_ptr<Node*[], Release> largeTable;
         std::unordered_map<std::string_view, Node*> others;
         std::size_t count = 0;
-    };
-
-    // Node storage: nodes come from large blocks and are reused, not one heap block each,
-    // since a full lobby's log-in makes tens of thousands of them at once.
-    class NodePool {
-    public:
-        NodePool() = default;
-        ~NodePool();
-        NodePool(const NodePool&) = delete;
-        NodePool& operator=(const NodePool&) = delete;
-        Node* make();
-        // Ends the node's life; its children are the caller's business.
-        void release(Node* node);
-
-    private:
-        // Blocks double from the first size, so a small tree takes little room; past the
-        // last, each block fills a large page.
-        static constexpr std::size_t FirstBlockNodes = 64;
-        static constexpr std::size_t LastDoubledNodes = 2048;
-        struct Block {
-            std::byte* bytes;
-            std::size_t nodes;
-        };
-        std::vector<Block> blocks;
-        std::size_t usedInLast = 0;
-        std::vector<Node*> spare;
     };
 
     // Ends the node and all below it.
@@ -234,11 +210,9 @@ private:
         std::vector<std::size_t> places;
     };
 
-    NodePool pool;
     Scratch scratch;
     Node* root_;
     KeyIndex byKey;
-    TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;
     // Removed nodes the view may still ask about until it has been told they are gone.
