@@ -3,6 +3,7 @@
 // alike: by text with letter case ignored, character by character by Unicode value; then by
 // the exact text as unsigned bytes; then by the key.
 
+#include "wire/LowerCase.h"
 #include "wire/SingleByte.h"
 
 #include <array>
@@ -12,27 +13,14 @@
 
 namespace stonecall::treeOrder {
 
-// A code's character with capitals taken to their small letters, as a Unicode value.
-constexpr char16_t folded(unsigned char code)
+// A code's character with capitals taken to their small letters, as a Unicode value. The
+// micro sign sorts as the Greek small mu, its case-folded form.
+inline char16_t folded(unsigned char code)
 {
-    const char16_t c = unicodeOf(code);
-    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-        return static_cast<char16_t>(c + 0x20);
-    switch (c) {
-    case 0x0160: // S, Z with caron; OE
-    case 0x017D:
-    case 0x0152:
-        return static_cast<char16_t>(c + 1);
-    case 0x0178: // Y with diaeresis
-        return 0xFF;
-    case 0xB5: // micro sign: the Greek small mu
-        return 0x3BC;
-    default:
-        return c;
-    }
+    return code == 0xB5 ? char16_t{0x3BC} : unicodeOf(lowerCase(code));
 }
 
-inline constexpr std::array<char16_t, 256> Folded = [] {
+inline const std::array<char16_t, 256> Folded = [] {
     std::array<char16_t, 256> table{};
     for (int code = 0; code < 256; ++code)
         table[static_cast<std::size_t>(code)] = folded(static_cast<unsigned char>(code));

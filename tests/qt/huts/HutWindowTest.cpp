@@ -265,8 +265,12 @@ TEST_F(HutWindows, LongTextsAreSentWhole)
     paste(&lobby());
     type(&lobby(), "!");
     QTest::mouseClick(lobby().HutCount(0), Qt::LeftButton);
-    // The answer to a hut's password question, pasted and typed into the input box.
-    addHut(8, whole, 2);
+    // The answer to a hut's password question, pasted and typed into the input box. The
+    // client keeps at most MaxFieldText bytes of the password the server sends.
+    const std::string password = whole.substr(0, MaxFieldText - 1) + "!";
+    QApplication::clipboard()->setText(
+        QString::fromStdString(password.substr(0, MaxFieldText - 1)));
+    addHut(8, password, 2);
     ModalScript dialogs;
     dialogs.push([](QDialog* box) {
         paste(box);
@@ -283,6 +287,7 @@ TEST_F(HutWindows, LongTextsAreSentWhole)
                                   "BEHOST" + S + "2" + S + whole, "BECLIENT" + S + "8" + S + "1"}))
         << ::testing::PrintToString(lengths);
 
+    QApplication::clipboard()->setText(text);
     LoginForm& login = app.loginForm();
     login.usrName()->clear();
     QTest::mouseClick(login.usrName(), Qt::LeftButton);
