@@ -36,6 +36,20 @@ private:
     LabelButton* label() const { return static_cast<LabelButton*>(widget()); }
 };
 
+// A window can be brought to the front and given the keyboard, as a window manager would on a
+// click in it, without moving the focus inside it.
+class WindowAccessible final : public QAccessibleWidget {
+public:
+    explicit WindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+
+    QStringList actionNames() const override { return {setFocusAction()}; }
+    void doAction(const QString& action) override
+    {
+        if (action == setFocusAction() && widget()->isVisible())
+            widget()->activateWindow();
+    }
+};
+
 QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
 {
     if (!object || !object->isWidgetType())
@@ -45,7 +59,7 @@ QAccessibleInterface* accessibleFactory(const QString& className, QObject* objec
         return new LabelButtonAccessible(static_cast<LabelButton*>(widget));
     if (className == QLatin1StringView("stonecall::LoginForm") ||
         className == QLatin1StringView("stonecall::LobbyForm"))
-        return new QAccessibleWidget(widget, QAccessible::Window);
+        return new WindowAccessible(widget);
     return nullptr;
 }
 

@@ -232,7 +232,9 @@ def main():
         # A chat line: focus the input box, type, Enter.
         out = find(window, 'text', 'Chat message')
         out.queryEditableText().setTextContents('hello from Wren')
-        out.queryAction().doAction(0)  # SetFocus
+        window.queryComponent().grabFocus()
+        wait_for('the lobby window to take the keyboard', lambda: 'active' in states(window))
+        out.queryComponent().grabFocus()
         wait_for('the focus in the chat input', lambda: 'focused' in states(out))
         pyatspi.Registry.generateKeyboardEvent(0xff0d, None, pyatspi.KEY_SYM)  # Return
         chat = find(window, 'text', 'Chat')
