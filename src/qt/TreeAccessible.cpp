@@ -224,7 +224,7 @@ public:
     {
         QTreeView* view = tree->view();
         QAccessible::State state;
-        state.selectable = true;
+        state.selectable = view->model()->flags(index).testFlag(Qt::ItemIsSelectable);
         state.focusable = true;
         state.selected = isSelected();
         state.focused = view->hasFocus() && view->currentIndex() == index;
