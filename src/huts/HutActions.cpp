@@ -4,10 +4,10 @@
 #include "platform/Dialogs.h"
 #include "platform/LobbyWindow.h"
 #include "platform/TreeView.h"
+#include "roster/TreeKeys.h"
 #include "session/Session.h"
 #include "wire/Wire.h"
 
-#include <charconv>
 #include <optional>
 #include <string_view>
 
@@ -17,19 +17,11 @@ namespace {
 
 constexpr std::string_view NoPassword = "NONE";
 
-// The host index of a hut node key "h<index>", when it names an entry of the table.
+// The host index of a hut node's key, when it names an entry of the table.
 std::optional<int> hostIndexOf(std::string_view hutKey, const UserTable& users)
 {
-    if (hutKey.size() < 2 || hutKey.front() != 'h')
-        return std::nullopt;
-    const std::string_view digits = hutKey.substr(1);
-    if (digits.front() < '0' || digits.front() > '9')
-        return std::nullopt; // from_chars would take a minus sign
-    int index = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
-    if (error != std::errc() || end != digits.data() + digits.size() || !users.contains(index))
-        return std::nullopt;
-    return index;
+    const std::optional<int> host = treeKeys::hostOf(hutKey);
+    return host && users.contains(*host) ? host : std::nullopt;
 }
 
 } // namespace
@@ -76,7 +68,7 @@ void HutActions::lstHuts_DblClick()
 {
     TreeView& tree = lobby_.lstHuts();
     const std::optional<std::string> key = tree.selectedKey();
-    if (!key || !tree.contains(*key) || tree.childCount(*key) > 0 || !key->starts_with("empty"))
+    if (!key || !tree.contains(*key) || tree.childCount(*key) > 0 || !treeKeys::isEmptyPlace(*key))
         return;
     const std::optional<int> host = hostIndexOf(tree.parentKey(*key), session_.Users);
     if (!host || *host == session_.MyIndex)

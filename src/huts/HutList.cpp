@@ -1,7 +1,7 @@
 #include "huts/HutList.h"
 
 #include "roster/DisplayName.h"
-#include "roster/Numbered.h"
+#include "roster/TreeKeys.h"
 
 #include <algorithm>
 #include <bit>
@@ -15,7 +15,7 @@ constexpr std::int32_t MaxIndex = 32767;
 
 std::string hutKey(std::int32_t host)
 {
-    return numbered("h", host);
+    return treeKeys::hut(host);
 }
 
 } // namespace
@@ -143,8 +143,8 @@ std::string HutList::lineKey(std::int32_t host, std::size_t place, const PlaceLi
 {
     // Places are numbered from 1; line 0 is place 1.
     if (line.member != 0)
-        return numbered("c", line.member);
-    return numbered(numbered("empty", host) + "-", static_cast<long>(place) + 1);
+        return treeKeys::member(line.member);
+    return treeKeys::emptyPlace(host, static_cast<long>(place) + 1);
 }
 
 std::string HutList::lineText(const PlaceLine& line) const

@@ -2,19 +2,11 @@
 
 #include "qt/Charset.h"
 #include "qt/ShownText.h"
-#include "session/LargeBlocks.h"
 
 #include <QBrush>
 #include <QColor>
 
 #include <algorithm>
-#include <cstdint>
-#include <new>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace stonecall {
 
@@ -24,6 +16,7 @@ namespace {
 // wider reach it as one layout change of that parent, which costs the view no more than one
 // run does and spares a signal per place.
 constexpr std::size_t MaxRuns = 8;
+constexpr std::size_t MaxChangedRows = 64;
 
 struct Run {
     std::size_t first;
@@ -32,11 +25,7 @@ struct Run {
 
 bool insideRemoved(const TreeModel::Node* node)
 {
-    for (; node; node = node->parent) {
-        if (node->dead)
-            return true;
-    }
-    return false;
+    return !TreeModel::isLive(node);
 }
 
 int depthOf(const TreeModel::Node* node)
@@ -49,59 +38,13 @@ int depthOf(const TreeModel::Node* node)
 
 } // namespace
 
-namespace {
-
-// Fresh memory costs a page fault per page at first touch, and a full lobby's nodes fill
-// thousands of pages at once: the system maps a large block's pages in one call instead.
-void prefault(void* start, std::size_t size)
+bool TreeModel::isLive(const Node* node)
 {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto from = (reinterpret_cast<std::uintptr_t>(start) + page - 1) / page * page;
-    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size) / page * page;
-    if (to > from + 4 * page)
-        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#else
-    (void)start;
-    (void)size;
-#endif
-}
-
-} // namespace
-
-TreeModel::NodePool::~NodePool()
-{
-    for (const Block& block : blocks)
-        largeBlocks::release(block.bytes, sizeof(Node) * block.nodes);
-}
-
-TreeModel::Node* TreeModel::NodePool::make()
-{
-    if (!spare.empty()) {
-        Node* node = spare.back();
-        spare.pop_back();
-        return new (node) Node;
+    for (; node; node = node->parent) {
+        if (node->dead)
+            return false;
     }
-    if (blocks.empty() || usedInLast == blocks.back().nodes) {
-        std::size_t nodes = FirstBlockNodes;
-        if (!blocks.empty()) {
-            nodes = blocks.back().nodes < LastDoubledNodes ? blocks.back().nodes * 2
-                                                           : largeBlocks::LargePage / sizeof(Node);
-        }
-        // Left uninitialised: each place is made a node when it is first handed out.
-        blocks.push_back(
-            Block{static_cast<std::byte*>(largeBlocks::allocate(sizeof(Node) * nodes)), nodes});
-        usedInLast = 0;
-        prefault(blocks.back().bytes, sizeof(Node) * nodes);
-    }
-    void* place = blocks.back().bytes + sizeof(Node) * usedInLast++;
-    return new (place) Node;
-}
-
-void TreeModel::NodePool::release(Node* node)
-{
-    node->~Node();
-    spare.push_back(node);
+    return true;
 }
 
 const std::vector<TreeModel::Node*>& TreeModel::Node::noRows()
@@ -117,10 +60,10 @@ void TreeModel::destroy(Node* node)
         destroy(child);
         child = next;
     }
-    pool.release(node);
+    delete node;
 }
 
-TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(pool.make())
+TreeModel::TreeModel(QObject* parent) : QAbstractItemModel(parent), root_(new Node)
 {
     root_->inView = true;
 }
@@ -163,159 +106,6 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     (child->prev ? child->prev->next : kids.first) = child->next;
     (child->next ? child->next->prev : kids.last) = child->prev;
     child->prev = child->next = nullptr;
-}
-
-namespace {
-
-// Past these the key is hashed: entry numbers stay below MaxNumber, and the lobby's trees
-// have a handful of key families.
-constexpr std::size_t MaxNumber = 32768;
-constexpr std::size_t MaxFamilies = 16;
-constexpr std::size_t MaxPrefix = 8;
-constexpr std::size_t MaxTail = 4;
-
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-struct SplitKey {
-    std::string_view prefix;
-    std::size_t number = 0;
-    std::string_view tail;
-};
-
-// Letters, a number written without sign or leading zeros, and a tail that does not start
-// with a digit: each such key has exactly one split, so no two keys share a place.
-std::optional<SplitKey> splitKey(std::string_view key)
-{
-    std::size_t digits = 0;
-    while (digits < key.size() && digits <= MaxPrefix && isLetter(key[digits]))
-        ++digits;
-    if (digits == 0 || digits > MaxPrefix)
-        return std::nullopt;
-    std::size_t end = digits;
-    std::size_t number = 0;
-    while (end < key.size() && isDigit(key[end]) && end - digits < 6) {
-        number = number * 10 + static_cast<std::size_t>(key[end] - '0');
-        ++end;
-    }
-    if (end == digits || (key[digits] == '0' && end - digits > 1) || number >= MaxNumber ||
-        (end < key.size() && isDigit(key[end])) || key.size() - end > MaxTail)
-        return std::nullopt;
-    return SplitKey{key.substr(0, digits), number, key.substr(end)};
-}
-
-} // namespace
-
-std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string_view key) const
-{
-    const std::optional<SplitKey> split = splitKey(key);
-    if (!split)
-        return std::nullopt;
-    for (std::size_t f = 0; f < families.size(); ++f) {
-        if (families[f].prefix == split->prefix && families[f].tail == split->tail)
-            return Slot{f, split->number};
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// A family's numbers below this stand in a vector of its own.
-constexpr std::size_t SmallNumbers = 1024;
-constexpr std::size_t LargeTableBytes = sizeof(void*) * MaxFamilies * MaxNumber;
-
-} // namespace
-
-void TreeModel::KeyIndex::Release::operator()(Node** table) const
-{
-    largeBlocks::release(table, LargeTableBytes);
-}
-
-TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
-{
-    Family& family = families[slot.family];
-    if (family.large)
-        return family.large + slot.number;
-    if (slot.number < family.small.size())
-        return &family.small[slot.number];
-    if (!make)
-        return nullptr;
-    if (slot.number < SmallNumbers) {
-        family.small.reserve(SmallNumbers);
-        family.small.resize(slot.number + 1);
-        return &family.small[slot.number];
-    }
-    if (!largeTable) {
-        largeTable.reset(static_cast<Node**>(largeBlocks::allocateZeroed(LargeTableBytes)));
-    }
-    family.large = largeTable.get() + slot.family * MaxNumber;
-    std::copy(family.small.begin(), family.small.end(), family.large);
-    family.small = {};
-    return family.large + slot.number;
-}
-
-TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
-{
-    if (const std::optional<Slot> slot = slotOf(key)) {
-        Node* const* at = const_cast<KeyIndex*>(this)->place(*slot, false);
-        return at ? *at : nullptr;
-    }
-    if (others.empty())
-        return nullptr;
-    const auto found = others.find(key);
-    return found == others.end() ? nullptr : found->second;
-}
-
-bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
-{
-    std::optional<Slot> slot = slotOf(key);
-    // A family made later than its first key would hide that key: once the families are all
-    // taken, a key of another family is hashed for good (until clear()).
-    if (!slot && families.size() < MaxFamilies) {
-        if (const std::optional<SplitKey> split = splitKey(key)) {
-            families.push_back(
-                Family{std::string(split->prefix), std::string(split->tail), {}, nullptr});
-            slot = Slot{families.size() - 1, split->number};
-        }
-    }
-    if (slot) {
-        Node** at = place(*slot, true);
-        if (*at)
-            return false;
-        *at = node;
-    } else if (!others.try_emplace(key, node).second) {
-        return false;
-    }
-    ++count;
-    return true;
-}
-
-void TreeModel::KeyIndex::erase(std::string_view key)
-{
-    if (const std::optional<Slot> slot = slotOf(key)) {
-        Node** at = place(*slot, false);
-        if (at && *at) {
-            *at = nullptr;
-            --count;
-        }
-    } else if (others.erase(key)) {
-        --count;
-    }
-}
-
-void TreeModel::KeyIndex::clear()
-{
-    families.clear();
-    largeTable.reset();
-    others.clear();
-    count = 0;
 }
 
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
@@ -407,6 +197,7 @@ void TreeModel::queue(Node* parent, Node* child)
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(node->key);
+    gone.insert(node);
     for (Node* child = node->first(); child; child = child->next)
         dropKeys(child);
 }
@@ -430,6 +221,7 @@ void TreeModel::clear()
     dirtyNodes.clear();
     changedNodes.clear();
     byKey.clear();
+    gone.clear();
     parents.clear();
     endResetModel();
 }
@@ -437,13 +229,11 @@ void TreeModel::clear()
 TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
                                    std::string_view text)
 {
-    // One look-up both checks the key and files the node under it.
-    Node* node = pool.make();
-    node->key = key;
-    if (!byKey.add(node->key, node)) {
-        pool.release(node);
+    if (byKey.contains(key))
         return nullptr;
-    }
+    Node* node = new Node;
+    node->key = key;
+    byKey.emplace(key, node);
     node->text = text;
     node->head = order.headOf(node->text);
     node->parent = parent;
@@ -534,15 +324,23 @@ void TreeModel::settle()
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [depth, node] : byDepth)
         settleNode(node);
+    gone.clear();
 
     std::vector<Node*> changed;
     changed.swap(changedNodes);
-    for (Node* node : changed) {
+    std::erase_if(changed, [this](Node* node) {
         // A node shown at a new place has been read afresh there.
-        if (!node->changed)
-            continue;
+        const bool shown = node->changed && !insideRemoved(node) && isShown(node);
         node->changed = false;
-        if (!insideRemoved(node) && isShown(node)) {
+        return !shown;
+    });
+    // The view looks each changed row up among all its rows: many changes reach it as one
+    // change of the layout, which it answers with a single pass.
+    if (changed.size() > MaxChangedRows) {
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    } else {
+        for (Node* node : changed) {
             const QModelIndex index = indexOf(node);
             emit dataChanged(index, index);
         }
@@ -772,11 +570,26 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    // Newcomers have been read afresh at their new places.
+    // Newcomers have been read afresh at their new places; those, and the parent, that are
+    // to be open are opened now that the view has their rows.
+    if (parent != root_ && parent->expanded && shownExpanded)
+        shownExpanded(parent);
     for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i)
+        for (std::size_t i = run.first; i < run.first + run.count; ++i) {
             kids.shown[i]->changed = false;
+            nowShown(kids.shown[i]);
+        }
     }
+}
+
+void TreeModel::nowShown(Node* node)
+{
+    if (node->shown().empty())
+        return;
+    if (node->expanded && shownExpanded)
+        shownExpanded(node);
+    for (Node* child : node->shown())
+        nowShown(child);
 }
 
 void TreeModel::forget(Node* node)
@@ -858,7 +671,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const
 {
-    if (!index.isValid())
+    // A removed node's row stays until the view is told: it can be neither selected nor
+    // reached by keys.
+    if (!index.isValid() || gone.contains(nodeOf(index)))
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }

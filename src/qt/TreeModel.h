@@ -12,6 +12,8 @@
 #include "qt/TreeOrder.h"
 
 #include <QAbstractItemModel>
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
 
 #include <cstddef>
 #include <functional>
@@ -99,7 +101,11 @@ public:
     ~TreeModel() override;
 
     Node* root() const { return root_; }
-    Node* find(std::string_view key) const { return byKey.find(key); }
+    Node* find(std::string_view key) const
+    {
+        const auto at = byKey.find(key);
+        return at == byKey.end() ? nullptr : at->second;
+    }
     std::size_t count() const { return byKey.size(); }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
@@ -119,6 +125,9 @@ public:
 
     // Whether the view knows of the node: it and all its ancestors have been settled.
     bool isShown(const Node* node) const;
+    // Whether the node and its ancestors are still in the tree; a removed one stays in the
+    // view's rows until the next settle, and its memory is reused after that.
+    static bool isLive(const Node* node);
     bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
     // Tells the view of every change since the last time.
     void settle();
@@ -127,8 +136,8 @@ public:
     std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
-    // The nodes with children the view knows of: the only ones whose rows can open.
-    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
+    // Told of each node whose rows the view has just been shown, when it is to be open.
+    std::function<void(Node*)> shownExpanded;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -139,72 +148,6 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    // Nodes by key. The lobby's keys are a few letters, an entry number and maybe a short
-    // tail ("u17", "c12", "empty7-2"): those stand in a vector per family by number, found
-    // without hashing; any other key is hashed.
-    class KeyIndex {
-    public:
-        Node* find(std::string_view key) const;
-        // False, changing nothing, when the key is taken.
-        bool add(std::string_view key, Node* node);
-        void erase(std::string_view key);
-        void clear();
-        std::size_t size() const { return count; }
-
-    private:
-        // A family's first numbers stand in a vector of its own; once it reaches past them,
-        // it moves to its part of a table made for all families at once (in large pages, so
-        // that a full lobby fills a family's table with a single page fault).
-        struct Family {
-            std::string prefix;
-            std::string tail;
-            std::vector<Node*> small;
-            Node** large = nullptr;
-        };
-        struct Release {
-            void operator()(Node** table) const;
-        };
-        // The family and number the key is filed under; none for a hashed key.
-        struct Slot {
-            std::size_t family;
-            std::size_t number;
-        };
-        std::optional<Slot> slotOf(std::string_view key) const;
-        // Where the slot's node is kept; null when not made and not asked to make it.
-        Node** place(Slot slot, bool make);
-
-        std::vector<Family> families;
-        std::unique_ptr<Node*[], Release> largeTable;
-        std::unordered_map<std::string_view, Node*> others;
-        std::size_t count = 0;
-    };
-
-    // Node storage: nodes come from large blocks and are reused, not one heap block each,
-    // since a full lobby's log-in makes tens of thousands of them at once.
-    class NodePool {
-    public:
-        NodePool() = default;
-        ~NodePool();
-        NodePool(const NodePool&) = delete;
-        NodePool& operator=(const NodePool&) = delete;
-        Node* make();
-        // Ends the node's life; its children are the caller's business.
-        void release(Node* node);
-
-    private:
-        // Blocks double from the first size, so a small tree takes little room; past the
-        // last, each block fills a large page.
-        static constexpr std::size_t FirstBlockNodes = 64;
-        static constexpr std::size_t LastDoubledNodes = 2048;
-        struct Block {
-            std::byte* bytes;
-            std::size_t nodes;
-        };
-        std::vector<Block> blocks;
-        std::size_t usedInLast = 0;
-        std::vector<Node*> spare;
-    };
-
     // Ends the node and all below it.
     void destroy(Node* node);
     void notePending();
@@ -219,6 +162,7 @@ private:
     Plan plan(Node* parent);
     void leave(Node* child);
     void settleNode(Node* parent);
+    void nowShown(Node* node);
     void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
@@ -234,10 +178,20 @@ private:
         std::vector<std::size_t> places;
     };
 
-    NodePool pool;
     Scratch scratch;
     Node* root_;
-    KeyIndex byKey;
+    // Keys kept in the table itself (short keys need no memory of their own), so that a
+    // look-up reads no node.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const
+        {
+            return std::hash<std::string_view>()(key);
+        }
+    };
+    absl::flat_hash_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
+    // Nodes removed since the last settle, whose rows the view may still show.
+    absl::flat_hash_set<const Node*> gone;
     TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;

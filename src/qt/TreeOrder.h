@@ -2,8 +2,6 @@
 // The order of sorted children: by text with letter case ignored after the platform's locale,
 // then by the exact text as unsigned bytes, then by the key.
 
-#include "session/LargeBlocks.h"
-
 #include <QCollator>
 
 #include <algorithm>
@@ -59,11 +57,8 @@ public:
         // Thousands of nodes sort fast when the first folded characters travel with each
         // pointer; only equal beginnings look at the nodes themselves. The entries' room is
         // kept from sort to sort.
-        std::vector<Entry, largeBlocks::Allocator<Entry>>& entries = sortEntries;
+        std::vector<Entry>& entries = sortEntries;
         entries.clear();
-        // Room for a small lobby, then for a full one at once (a large block).
-        if (nodes.size() > entries.capacity())
-            entries.reserve(std::max(nodes.size(), nodes.size() <= 1024 ? 1024 : MaxEntries));
         for (Node* node : nodes)
             entries.push_back(Entry{node->head, node});
         std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
@@ -90,8 +85,7 @@ private:
     bool foldOnly;
     // Each byte's character folded to its case-insensitive form, for the C locale.
     std::array<char16_t, 256> foldedUnit;
-    static constexpr std::size_t MaxEntries = 32768;
-    mutable std::vector<Entry, largeBlocks::Allocator<Entry>> sortEntries;
+    mutable std::vector<Entry> sortEntries;
 };
 
 } // namespace stonecall

@@ -2,6 +2,7 @@
 
 #include "roster/DisplayName.h"
 #include "roster/Numbered.h"
+#include "roster/TreeKeys.h"
 
 #include <algorithm>
 
@@ -9,14 +10,14 @@ namespace stonecall {
 
 namespace {
 
-constexpr std::string_view WaitingKey = "w";
-constexpr std::string_view PlayingKey = "p";
+constexpr std::string_view WaitingKey = treeKeys::Waiting;
+constexpr std::string_view PlayingKey = treeKeys::Playing;
 // No entry lies beyond this index.
 constexpr std::int32_t MaxIndex = 32767;
 
 std::string userKey(std::int32_t index)
 {
-    return numbered("u", index);
+    return treeKeys::user(index);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "LiteralTrees.h"
 #include "roster/Numbered.h"
+#include "roster/TreeKeys.h"
 
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ void LiteralUserList::UpdateUserList()
             group = "w";
             ++waitingCount;
         }
-        const std::string key = numbered("u", i);
+        const std::string key = treeKeys::user(i);
         std::size_t found = indexOfKey(tree, key);
         if (found != 0 && tree.parentKey(tree.keyAt(found)) != group) {
             tree.removeAt(indexOfKey(tree, key));
@@ -129,7 +130,7 @@ void LiteralHutList::ConstructHuts()
                 break;
         }
         const UserInfo& owner = users[static_cast<std::size_t>(host)];
-        const std::string hutKey = numbered("h", host);
+        const std::string hutKey = treeKeys::hut(host);
         tree.add("", hutKey, underscoresAsBlanks(owner.Name));
         std::string last = tree.keyAt(tree.count());
         tree.setColours(last, Black, White);
@@ -138,10 +139,10 @@ void LiteralHutList::ConstructHuts()
         const int lastPlace = owner.HutSize > 4 ? 3 : owner.HutSize - 1;
         for (int p = 1; p <= lastPlace; ++p) {
             if (place[p] != 0) {
-                tree.add(hutKey, numbered("c", place[p]),
+                tree.add(hutKey, treeKeys::member(place[p]),
                          underscoresAsBlanks(users[static_cast<std::size_t>(place[p])].Name));
             } else {
-                tree.add(hutKey, numbered(numbered("empty", host) + "-", p), "Empty");
+                tree.add(hutKey, treeKeys::emptyPlace(host, p), "Empty");
                 if (owner.HutPassword != "NONE")
                     tree.setTag(tree.keyAt(tree.count()), p);
             }

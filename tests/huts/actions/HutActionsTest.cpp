@@ -2,6 +2,7 @@
 
 #include "huts/HutActions.h"
 #include "FakeWindows.h"
+#include "roster/TreeKeys.h"
 #include "session/Session.h"
 
 #include <gtest/gtest.h>
@@ -35,14 +36,14 @@ protected:
         user.State = "HOST";
         user.HutSize = size;
         user.HutPassword = password;
-        const std::string hutKey = "h" + std::to_string(host);
+        const std::string hutKey = treeKeys::hut(host);
         lobby.huts.add("", hutKey, user.Name);
         for (int place = 1; place < size; ++place) {
             if (members.contains(place)) {
-                lobby.huts.add(hutKey, "c" + std::to_string(members[place]), "Member");
+                lobby.huts.add(hutKey, treeKeys::member(members[place]), "Member");
                 continue;
             }
-            const std::string key = "empty" + std::to_string(host) + "-" + std::to_string(place);
+            const std::string key = treeKeys::emptyPlace(host, place);
             lobby.huts.add(hutKey, key, "Empty");
             if (password != "NONE")
                 lobby.huts.setTag(key, place);

@@ -7,9 +7,12 @@
 #include "WaitFor.h"
 #include "qt/ClientApp.h"
 #include "qt/QtTreeView.h"
+#include "roster/TreeKeys.h"
 #include "wire/Encryptor.h"
 
 #include <QClipboard>
+#include <QSignalSpy>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace stonecall;
@@ -35,36 +38,29 @@ protected:
         server.sendMessage(0, "LOGIN" + S + "1");
         ASSERT_TRUE(server.waitForMessages(0, 2)); // GETUSERLIST
         ASSERT_TRUE(waitFor([&] { return lobby().isVisible(); }));
-        Session& session = app.client().session();
-        session.Users.growTo(12);
-        session.Users.edit(1).Name = "Me";
+        server.sendMessage(0, "USER" + S + "1" + S + "Me" + S + "x");
+        ASSERT_TRUE(waitFor([&] { return lobby().LstUSers().contains(treeKeys::user(1)); }));
     }
 
     LobbyForm& lobby() { return app.lobbyForm(); }
-    RowView* hutView() { return lobby().lstHutsView().view(); }
+    QTreeView* hutView() { return lobby().lstHutsView().view(); }
 
-    // A host and its hut in the table and, as the hut list shows it, in the tree.
+    // A host and its hut as the server reports them, with a member in place 1 if given; back
+    // once the hut list shows them.
     void addHut(int host, const std::string& password, int size, int memberInPlace1 = 0)
     {
-        UserInfo& user = app.client().session().Users.edit(static_cast<std::size_t>(host));
-        user.Name = "Host" + std::to_string(host);
-        user.State = "HOST";
-        user.HutSize = size;
-        user.HutPassword = password;
-        TreeView& tree = lobby().lstHuts();
-        const std::string hut = "h" + std::to_string(host);
-        tree.add("", hut, user.Name);
-        tree.setExpanded(hut, true);
-        for (int place = 1; place < size; ++place) {
-            if (place == 1 && memberInPlace1) {
-                tree.add(hut, "c" + std::to_string(memberInPlace1), "Member");
-                continue;
-            }
-            const std::string key = "empty" + std::to_string(host) + "-" + std::to_string(place);
-            tree.add(hut, key, "Empty");
-            if (password != "NONE")
-                tree.setTag(key, place);
+        const std::string h = std::to_string(host);
+        server.sendMessage(0, "USER" + S + h + S + "Host" + h + S + "x");
+        server.sendMessage(0, "USERSTATE" + S + h + S + "HOST" + S + std::to_string(size) + S +
+                                  password);
+        std::string last = treeKeys::hut(host);
+        if (memberInPlace1) {
+            const std::string m = std::to_string(memberInPlace1);
+            server.sendMessage(0, "USER" + S + m + S + "Member" + S + "x");
+            server.sendMessage(0, "USERSTATE" + S + m + S + "CLIENT" + S + h + S + "1");
+            last = treeKeys::member(memberInPlace1);
         }
+        ASSERT_TRUE(waitFor([&] { return lobby().lstHuts().contains(last); }));
     }
 
     // The hut line with this text, or its place line in the given row.
@@ -85,7 +81,7 @@ protected:
     void doubleClick(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
     {
         ASSERT_TRUE(index.isValid());
-        RowView* view = hutView();
+        QTreeView* view = hutView();
         const QRect rect = view->visualRect(index);
         ASSERT_FALSE(rect.isEmpty()); // shown: its hut is expanded
         QTest::mouseDClick(view->viewport(), button, {}, rect.center());
@@ -201,7 +197,7 @@ TEST_F(HutWindows, DoubleClicksLeaveHutsExpanded)
     doubleClick(hutLine("Host1", 0));
     EXPECT_TRUE(hutView()->isExpanded(hut));
     EXPECT_TRUE(hutView()->isExpanded(hutLine("Host1")));
-    EXPECT_TRUE(lobby().lstHuts().isExpanded("h7"));
+    EXPECT_TRUE(lobby().lstHuts().isExpanded(treeKeys::hut(7)));
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_TRUE(sentSoFar().empty());
 }
@@ -298,6 +294,113 @@ TEST_F(HutWindows, LongTextsAreSentWhole)
     ASSERT_TRUE(server.waitForMessages(1, 2));
     const std::string login1 = server.messages(1)[1];
     EXPECT_TRUE(login1 == "LOGIN" + S + whole + S + "127.0.0.1") << login1.size();
+}
+
+} // namespace
+
+namespace {
+
+// Both trees while the server streams changes: a row that still shows on screen, but whose
+// node the last message removed, is clicked as a person would, and later nodes appear.
+class StreamingTrees : public HutWindows {
+protected:
+    // Sends a change of user 50 every 4 ms, with a new name each time, so that every settle of
+    // either tree shows something new.
+    void startStream()
+    {
+        stream.setInterval(4);
+        QObject::connect(&stream, &QTimer::timeout, [this] {
+            const std::string name = "zz" + std::to_string(++streamed);
+            server.sendMessage(0, "USER" + S + "50" + S + name + S + "x");
+            server.sendMessage(0, "USERSTATE" + S + "50" + S + "HOST" + S + "2" + S + "NONE");
+        });
+        stream.start();
+    }
+
+    // Returns right after the view has been told of changes `count` times: a settle tells
+    // the model's rows all at once, so a signal after the count was taken is a later settle.
+    static void waitForSettles(QAbstractItemModel* rows, int count)
+    {
+        // A changed text shows in place, or, among sorted rows, as a row that moves.
+        QSignalSpy changes(rows, &QAbstractItemModel::dataChanged);
+        QSignalSpy moves(rows, &QAbstractItemModel::rowsInserted);
+        QSignalSpy layouts(rows, &QAbstractItemModel::layoutChanged);
+        for (int i = 0; i < count; ++i) {
+            changes.clear();
+            moves.clear();
+            layouts.clear();
+            ASSERT_TRUE(waitFor(
+                [&] { return !changes.isEmpty() || !moves.isEmpty() || !layouts.isEmpty(); }));
+        }
+    }
+
+    void send(const std::vector<std::string>& messages)
+    {
+        for (const std::string& message : messages)
+            server.sendMessage(0, message);
+    }
+
+    QTreeView* usersView() { return lobby().LstUSersView().view(); }
+
+    QTimer stream;
+    int streamed = 0;
+};
+
+TEST_F(StreamingTrees, AClickOnARemovedPlaceSelectsAndJoinsNothing)
+{
+    send({"USER" + S + "7" + S + "Big_Bob" + S + "x", "USER" + S + "9" + S + "Cy" + S + "x",
+          "USER" + S + "50" + S + "zz" + S + "x",
+          "USERSTATE" + S + "50" + S + "HOST" + S + "2" + S + "NONE",
+          "USERSTATE" + S + "7" + S + "HOST" + S + "2" + S + "NONE"});
+    ASSERT_TRUE(waitFor([&] { return lobby().lstHuts().contains(treeKeys::hut(50)); }));
+    const QPoint bobsPlace = hutView()->visualRect(hutLine("Big Bob", 0)).center();
+    startStream();
+    waitForSettles(hutView()->model(), 2);
+
+    // Right after a settle, so that the next one is a while away.
+    server.sendMessage(0, "USERSTATE" + S + "7" + S + "IDLE");
+    ASSERT_TRUE(waitFor([&] { return !lobby().lstHuts().contains(treeKeys::hut(7)); }));
+    ASSERT_EQ(hutView()->indexAt(bobsPlace).data().toString(), "Empty") << "not shown any more";
+    QTest::mouseClick(hutView()->viewport(), Qt::LeftButton, {}, bobsPlace);
+    EXPECT_EQ(lobby().lstHuts().selectedKey(), std::nullopt);
+
+    // Once the removed nodes are long gone, another hut appears.
+    waitForSettles(hutView()->model(), 3);
+    server.sendMessage(0, "USERSTATE" + S + "9" + S + "HOST" + S + "2" + S + "NONE");
+    ASSERT_TRUE(waitFor([&] { return hutLine("Cy", 0).isValid(); }));
+    EXPECT_EQ(lobby().lstHuts().selectedKey(), std::nullopt);
+    EXPECT_FALSE(hutView()->selectionModel()->hasSelection());
+    const QPoint blank(10, hutView()->viewport()->height() - 5);
+    ASSERT_FALSE(hutView()->indexAt(blank).isValid());
+    QTest::mouseDClick(hutView()->viewport(), Qt::LeftButton, {}, blank);
+    stream.stop();
+    for (const std::string& message : sentSoFar())
+        EXPECT_NE(message.rfind("BECLIENT", 0), 0u) << message;
+}
+
+TEST_F(StreamingTrees, AClickOnADepartedUserSelectsNothingThatComesLater)
+{
+    send({"USER" + S + "5" + S + "Ann" + S + "x", "USER" + S + "50" + S + "zz" + S + "x"});
+    ASSERT_TRUE(waitFor([&] { return lobby().LstUSers().contains(treeKeys::user(50)); }));
+    const QPoint ann =
+        usersView()->visualRect(lobby().LstUSersView().indexOf(treeKeys::user(5))).center();
+    ASSERT_FALSE(ann.isNull());
+    startStream();
+    waitForSettles(usersView()->model(), 2);
+
+    server.sendMessage(0, "USER" + S + "5" + S + "NONE" + S + "x");
+    ASSERT_TRUE(waitFor([&] { return !lobby().LstUSers().contains(treeKeys::user(5)); }));
+    ASSERT_EQ(usersView()->indexAt(ann).data().toString(), "Ann") << "not shown any more";
+    QTest::mouseClick(usersView()->viewport(), Qt::LeftButton, {}, ann);
+    EXPECT_EQ(lobby().LstUSers().selectedKey(), std::nullopt);
+
+    waitForSettles(usersView()->model(), 3);
+    server.sendMessage(0, "USER" + S + "30" + S + "Dee" + S + "x");
+    ASSERT_TRUE(
+        waitFor([&] { return lobby().LstUSersView().indexOf(treeKeys::user(30)).isValid(); }));
+    stream.stop();
+    EXPECT_EQ(lobby().LstUSers().selectedKey(), std::nullopt);
+    EXPECT_FALSE(usersView()->selectionModel()->hasSelection());
 }
 
 } // namespace
