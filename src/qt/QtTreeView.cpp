@@ -1,5 +1,7 @@
 #include "qt/QtTreeView.h"
 
+#include "qt/TreeAccessible.h"
+
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 
@@ -51,6 +53,12 @@ QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(t
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setModel(model);
+    // A screen reader's press on a row: what a double-click on it does.
+    exposeTreeRows(view, [this](const QModelIndex& index) {
+        tree->setCurrentIndex(index);
+        if (tree->selectionModel()->isSelected(index))
+            emit doubleClicked();
+    });
     frame.setSingleShot(true);
     connect(&frame, &QTimer::timeout, this, [this] { settle(); });
     // The user's folding is kept in the nodes, which the model opens the rows by.
