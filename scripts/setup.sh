@@ -10,6 +10,7 @@ packages=(
     xvfb x11-apps imagemagick xauth xdotool python3
     dpkg-dev x11-utils desktop-file-utils groff-base
     locales-all
+    at-spi2-core python3-pyatspi dbus iproute2
 )
 
 missing=()
