@@ -2,101 +2,36 @@
 
 #include "qt/TreeAccessible.h"
 
-#include <QMouseEvent>
-#include <QScopedValueRollback>
-
 #include <algorithm>
 
 namespace stonecall {
 
-namespace {
-
-// A QTreeView that reports a double-click anywhere on it, on a row or below the rows, once
-// the click has selected what it selects.
-class Tree final : public QTreeView {
-    Q_OBJECT
-public:
-    using QTreeView::QTreeView;
-
-signals:
-    void doubleClickedAnywhere();
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent* event) override
-    {
-        QTreeView::mouseDoubleClickEvent(event);
-        emit doubleClickedAnywhere();
-    }
-};
-
-bool within(const TreeModel::Node* node, const TreeModel::Node* subtree)
-{
-    for (; node; node = node->parent) {
-        if (node == subtree)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(this))
 {
-    auto* view = new Tree(parent);
-    tree = view;
-    connect(view, &Tree::doubleClickedAnywhere, this, &QtTreeView::doubleClicked);
-    view->setHeaderHidden(true);
-    // Equal rows let the view lay out tens of thousands of nodes without measuring each.
-    view->setUniformRowHeights(true);
-    view->setExpandsOnDoubleClick(false);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setModel(model);
-    // A screen reader's press on a row: what a double-click on it does.
-    exposeTreeRows(view, [this](const QModelIndex& index) {
-        tree->setCurrentIndex(index);
-        if (tree->selectionModel()->isSelected(index))
-            emit doubleClicked();
-    });
+    tree = new RowView(model, parent);
+    connect(tree, &RowView::doubleClicked, this, &QtTreeView::doubleClicked);
+    // A screen reader's press on a row does what a double-click on it does.
+    exposeTreeRows(tree, {model, [this](const QModelIndex& i) { return tree->isExpanded(i); },
+                          [this] { return tree->currentIndex(); },
+                          [this](const QModelIndex& i) { tree->select(i); },
+                          [this](const QModelIndex& i) {
+                              tree->select(i);
+                              if (tree->currentIndex() == i)
+                                  emit doubleClicked();
+                          },
+                          [this](const QModelIndex& i) { return tree->visualRect(i); },
+                          [this](const QPoint& at) { return tree->indexAt(at); }});
     frame.setSingleShot(true);
     connect(&frame, &QTimer::timeout, this, [this] { settle(); });
-    // The user's folding is kept in the nodes, which the model opens the rows by.
-    connect(view, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-        if (!busy)
-            model->setExpandedFlag(model->nodeOf(index), true);
-    });
-    connect(view, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
-        if (!busy)
-            model->setExpandedFlag(model->nodeOf(index), false);
-    });
     model->pending = [this] { schedule(); };
-    model->shownExpanded = [this](TreeModel::Node* node) {
-        const QModelIndex index = model->indexOf(node);
-        if (!tree->isExpanded(index)) {
-            const QScopedValueRollback rollback(busy, true);
-            tree->expand(index);
-        }
-    };
-    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (busy)
-            return;
-        const QModelIndexList rows = tree->selectionModel()->selectedIndexes();
-        TreeModel::Node* node = rows.isEmpty() ? nullptr : model->nodeOf(rows.front());
-        selected = node && TreeModel::isLive(node) ? node : nullptr;
-    });
     model->aboutToRemove = [this](TreeModel::Node* node) {
-        if (within(selected, node)) {
-            selected = nullptr;
-            tree->selectionModel()->clear();
+        for (const TreeModel::Node* at = tree->currentNode(); at; at = at->parent) {
+            if (at == node) {
+                tree->setCurrentNode(nullptr);
+                return;
+            }
         }
     };
-}
-
-QtTreeView::~QtTreeView()
-{
-    // The view reads the model: it goes first.
-    delete tree;
 }
 
 void QtTreeView::schedule()
@@ -107,22 +42,18 @@ void QtTreeView::schedule()
     frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
 }
 
+QtTreeView::~QtTreeView()
+{
+    // The rows read the model's storage: they go first.
+    delete tree;
+}
+
 void QtTreeView::settle()
 {
     frame.stop();
     sinceSettled.start();
-    const QScopedValueRollback rollback(busy, true);
     model->settle();
-    // A selected node that moved is selected at its new place, without scrolling there.
-    if (selected) {
-        const QModelIndex index = model->indexOf(selected);
-        if (index.isValid() && !tree->selectionModel()->isSelected(index)) {
-            const bool scrolls = tree->hasAutoScroll();
-            tree->setAutoScroll(false);
-            tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-            tree->setAutoScroll(scrolls);
-        }
-    }
+    tree->refresh();
 }
 
 QWidget* QtTreeView::widget() const
@@ -130,7 +61,7 @@ QWidget* QtTreeView::widget() const
     return tree;
 }
 
-QTreeView* QtTreeView::view() const
+RowView* QtTreeView::view() const
 {
     return tree;
 }
@@ -146,8 +77,7 @@ QModelIndex QtTreeView::indexOf(std::string_view key)
 void QtTreeView::clear()
 {
     frame.stop();
-    selected = nullptr;
-    tree->selectionModel()->clear();
+    tree->setCurrentNode(nullptr);
     model->clear();
 }
 
@@ -165,8 +95,9 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
 
 void QtTreeView::remove(std::string_view key)
 {
-    if (TreeModel::Node* node = model->find(key))
+    if (TreeModel::Node* node = model->find(key)) {
         model->remove(node);
+    }
 }
 
 std::size_t QtTreeView::count() const
@@ -187,8 +118,9 @@ std::string QtTreeView::text(std::string_view key) const
 
 void QtTreeView::setText(std::string_view key, std::string_view text)
 {
-    if (TreeModel::Node* node = model->find(key))
+    if (TreeModel::Node* node = model->find(key)) {
         model->setText(node, text);
+    }
 }
 
 std::optional<int> QtTreeView::tag(std::string_view key) const
@@ -229,20 +161,22 @@ std::vector<std::string> QtTreeView::childKeys(std::string_view parentKey) const
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    if (TreeModel::Node* node = model->find(key))
+    if (TreeModel::Node* node = model->find(key)) {
         model->setColours(node, fore, back);
+    }
 }
 
 void QtTreeView::setExpanded(std::string_view key, bool expanded)
 {
     TreeModel::Node* node = model->find(key);
-    if (!node || node->expanded == expanded)
+    if (!node)
         return;
-    model->setExpandedFlag(node, expanded);
-    // A node the view has no rows of yet opens when it has; one in sight at once.
-    if (model->isShown(node) && (!expanded || !node->shown().empty())) {
-        const QScopedValueRollback rollback(busy, true);
-        tree->setExpanded(model->indexOf(node), expanded);
+    // A node the view has no children of yet opens when it has; one in sight opens with the
+    // next frame, together with the other changes.
+    if (node->expanded != expanded) {
+        model->setExpandedFlag(node, expanded);
+        tree->restructure();
+        schedule();
     }
 }
 
@@ -255,23 +189,21 @@ bool QtTreeView::isExpanded(std::string_view key) const
 void QtTreeView::setSorted(std::string_view key, bool sorted)
 {
     TreeModel::Node* node = key.empty() ? model->root() : model->find(key);
-    if (node)
+    if (node) {
         model->setSorted(node, sorted);
+    }
 }
 
 void QtTreeView::setUserCollapsible(bool collapsible)
 {
-    tree->setItemsExpandable(collapsible);
-    tree->setRootIsDecorated(collapsible);
+    tree->setUserCollapsible(collapsible);
 }
 
 std::optional<std::string> QtTreeView::selectedKey() const
 {
-    if (!selected)
+    if (!tree->currentNode())
         return std::nullopt;
-    return selected->key;
+    return tree->currentNode()->key;
 }
 
 } // namespace stonecall
-
-#include "QtTreeView.moc"

@@ -1,25 +1,21 @@
 #pragma once
-// The tree view over Qt's QTreeView and a model of our own, nodes found by key.
+// The tree view over a row view and a model of our own, nodes found by key.
 //
 // Changes are answered for at once but shown at most once per frame: the first change after
 // the view was last told starts a frame's wait, and then everything changed meanwhile
-// reaches the view together. While changes keep coming, they are shown at most four times a
-// second: each showing merges the newcomers into their sorted groups and lays the rows out
-// again, and showing every frame doubles what a full lobby's log-in costs. Expanded nodes
-// and the selected node stay so.
-//
-// The selected node is the one the user last selected in the view, forgotten the moment it
-// leaves the model; a row whose node has left, but which the view still shows until the next
-// frame, cannot be selected. A selected node that the model moves stays selected.
+// reaches the view together, and only the rows in sight that now look different are
+// repainted. While changes keep coming, they are shown at most ten times a second: each
+// showing merges the newcomers into their sorted groups and repaints, and showing every
+// frame doubles what a full lobby's log-in costs. Expanded nodes and the current node stay so.
 
 #include "platform/TreeView.h"
+#include "qt/RowView.h"
 #include "qt/TreeModel.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeView>
 
 class QWidget;
 
@@ -32,7 +28,7 @@ public:
     ~QtTreeView() override;
 
     QWidget* widget() const;
-    QTreeView* view() const;
+    RowView* view() const;
     // Where the node stands in the view's model, once pending changes are shown; invalid
     // for an unknown key.
     QModelIndex indexOf(std::string_view key);
@@ -40,9 +36,9 @@ public:
     void settle();
 
     // How long changes wait to be shown together, and at least how long after the last time
-    // while they keep coming. Settling and laying out a full lobby's tree costs a few
-    // milliseconds, and a log-in streams changes in for a second or more: four times a
-    // second keeps the list visibly filling at a fraction of the cost.
+    // while they keep coming. Settling and repainting a full lobby's tree costs a millisecond
+    // or two, and a log-in streams changes in for a second or more: four times a second keeps
+    // the list visibly filling at a fraction of the cost.
     static constexpr int FrameMs = 16;
     static constexpr int BusyGapMs = 250;
 
@@ -74,12 +70,9 @@ private:
     void schedule();
 
     TreeModel* model;
-    QPointer<QTreeView> tree;
+    QPointer<RowView> tree;
     QTimer frame;
     QElapsedTimer sinceSettled;
-    TreeModel::Node* selected = nullptr;
-    // Set while the model, not the user, opens, folds, or selects rows.
-    bool busy = false;
 };
 
 } // namespace stonecall

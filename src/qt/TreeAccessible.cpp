@@ -1,11 +1,10 @@
 #include "qt/TreeAccessible.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QHash>
-#include <QHeaderView>
 #include <QPersistentModelIndex>
-#include <QTreeView>
 
 #include <algorithm>
 #include <vector>
@@ -20,22 +19,19 @@ class TreeAccessible;
 // before the model or the open rows change, so none of them outlives its node.
 class TreeRowsHook final : public QObject {
 public:
-    TreeRowsHook(QTreeView* view, std::function<void(const QModelIndex&)> press);
+    TreeRowsHook(QAbstractScrollArea* view, TreeRows rows);
     void forget();
-    void opened(const QModelIndex& index, bool open);
 
-    QTreeView* view;
-    std::function<void(const QModelIndex&)> press;
+    TreeRows rows;
     TreeAccessible* accessible = nullptr;
 };
 
 class RowAccessible;
 
-// The tree: child 0 is the (hidden) header, as Qt's views count it in the events they send;
-// the open rows follow in the order seen.
+// The tree: its children are the open rows in the order seen.
 class TreeAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
-    TreeAccessible(QTreeView* view, TreeRowsHook* hook)
+    TreeAccessible(QAbstractScrollArea* view, TreeRowsHook* hook)
         : QAccessibleWidget(view, QAccessible::Tree), hook(hook)
     {
         hook->accessible = this;
@@ -47,7 +43,8 @@ public:
         forget();
     }
 
-    QTreeView* view() const { return static_cast<QTreeView*>(widget()); }
+    QAbstractScrollArea* view() const { return static_cast<QAbstractScrollArea*>(widget()); }
+    const TreeRows& of() const { return hook->rows; }
     const std::vector<QModelIndex>& rows() const
     {
         if (stale) {
@@ -78,28 +75,23 @@ public:
             hook,
             [hook = hook, row = QPersistentModelIndex(index)] {
                 if (row.isValid())
-                    hook->press(row);
+                    hook->rows.press(row);
             },
             Qt::QueuedConnection);
     }
 
-    int childCount() const override { return static_cast<int>(rows().size()) + 1; }
-    QAccessibleInterface* child(int index) const override
-    {
-        if (index == 0)
-            return QAccessible::queryAccessibleInterface(view()->header());
-        return rowInterface(index - 1);
-    }
+    int childCount() const override { return static_cast<int>(rows().size()); }
+    QAccessibleInterface* child(int index) const override { return rowInterface(index); }
     int indexOfChild(const QAccessibleInterface* child) const override;
     QAccessibleInterface* childAt(int x, int y) const override
     {
         const QPoint at = view()->viewport()->mapFromGlobal(QPoint(x, y));
-        const int row = rowOf(view()->indexAt(at));
+        const int row = rowOf(of().indexAt(at));
         return row < 0 ? nullptr : rowInterface(row);
     }
     QAccessibleInterface* focusChild() const override
     {
-        const int row = view()->hasFocus() ? rowOf(view()->currentIndex()) : -1;
+        const int row = view()->hasFocus() ? rowOf(of().selected()) : -1;
         return row < 0 ? nullptr : rowInterface(row);
     }
     void* interface_cast(QAccessible::InterfaceType type) override
@@ -132,33 +124,24 @@ public:
     QList<int> selectedColumns() const override { return {}; }
     QList<int> selectedRows() const override
     {
-        QList<int> selected;
-        for (const QModelIndex& index : view()->selectionModel()->selectedRows())
-            if (const int row = rowOf(index); row >= 0)
-                selected.append(row);
-        return selected;
+        const int row = rowOf(of().selected());
+        return row < 0 ? QList<int>() : QList<int>{row};
     }
     bool isColumnSelected(int /*column*/) const override { return false; }
     bool isRowSelected(int row) const override
     {
-        return row >= 0 && row < rowCount() && view()->selectionModel()->isSelected(rows()[row]);
+        return row >= 0 && row < rowCount() && of().selected() == rows()[row];
     }
-    // Selecting a row is what a click on it does; taking the selection away, what a click
-    // below the rows does.
+    // Selecting a row is what a click on it does.
     bool selectRow(int row) override
     {
         if (row < 0 || row >= rowCount())
             return false;
-        view()->setCurrentIndex(rows()[row]);
-        return view()->selectionModel()->isSelected(rows()[row]);
+        of().select(rows()[row]);
+        return isRowSelected(row);
     }
-    bool unselectRow(int row) override
-    {
-        if (!isRowSelected(row))
-            return false;
-        view()->selectionModel()->clear();
-        return true;
-    }
+    // A click beside the rows hides the highlight but keeps the selected node.
+    bool unselectRow(int /*row*/) override { return false; }
     bool selectColumn(int /*column*/) override { return false; }
     bool unselectColumn(int /*column*/) override { return false; }
     void modelChange(QAccessibleTableModelChangeEvent* /*event*/) override { forget(); }
@@ -166,11 +149,11 @@ public:
 private:
     void addRows(const QModelIndex& parent) const
     {
-        const QAbstractItemModel* model = view()->model();
+        const QAbstractItemModel* model = of().model;
         for (int r = 0, n = model->rowCount(parent); r < n; ++r) {
             const QModelIndex index = model->index(r, 0, parent);
             rows_.push_back(index);
-            if (view()->isExpanded(index))
+            if (of().isExpanded(index))
                 addRows(index);
         }
     }
@@ -216,22 +199,22 @@ public:
     void setText(QAccessible::Text /*t*/, const QString& /*text*/) override {}
     QRect rect() const override
     {
-        const QRect at = tree->view()->visualRect(index);
+        const QRect at = tree->of().visualRect(index);
         return QRect(tree->view()->viewport()->mapToGlobal(at.topLeft()), at.size());
     }
     QAccessible::Role role() const override { return QAccessible::TreeItem; }
     QAccessible::State state() const override
     {
-        QTreeView* view = tree->view();
+        const TreeRows& rows = tree->of();
         QAccessible::State state;
-        state.selectable = view->model()->flags(index).testFlag(Qt::ItemIsSelectable);
+        state.selectable = rows.model->flags(index).testFlag(Qt::ItemIsSelectable);
         state.focusable = true;
         state.selected = isSelected();
-        state.focused = view->hasFocus() && view->currentIndex() == index;
-        state.expandable = view->model()->hasChildren(index);
-        state.expanded = state.expandable && view->isExpanded(index);
+        state.focused = state.selected && tree->view()->hasFocus();
+        state.expandable = rows.model->hasChildren(index);
+        state.expanded = state.expandable && rows.isExpanded(index);
         state.collapsed = state.expandable && !state.expanded;
-        state.offscreen = !view->viewport()->rect().intersects(view->visualRect(index));
+        state.offscreen = !tree->view()->viewport()->rect().intersects(rows.visualRect(index));
         return state;
     }
     void* interface_cast(QAccessible::InterfaceType type) override
@@ -243,7 +226,7 @@ public:
         return nullptr;
     }
 
-    bool isSelected() const override { return tree->view()->selectionModel()->isSelected(index); }
+    bool isSelected() const override { return tree->of().selected() == index; }
     QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
     QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
     int columnIndex() const override { return 0; }
@@ -279,22 +262,21 @@ QAccessibleInterface* TreeAccessible::rowInterface(int row) const
 int TreeAccessible::indexOfChild(const QAccessibleInterface* child) const
 {
     if (const auto* row = dynamic_cast<const RowAccessible*>(child))
-        return row->tree == this ? row->row + 1 : -1;
-    return child && child->object() == view()->header() ? 0 : -1;
+        return row->tree == this ? row->row : -1;
+    return -1;
 }
 
-TreeRowsHook::TreeRowsHook(QTreeView* view, std::function<void(const QModelIndex&)> press)
-    : QObject(view), view(view), press(std::move(press))
+TreeRowsHook::TreeRowsHook(QAbstractScrollArea* view, TreeRows rows)
+    : QObject(view), rows(std::move(rows))
 {
-    const QAbstractItemModel* model = view->model();
+    // Before the nodes change, not after: no row told of outlives its node.
+    const QAbstractItemModel* model = this->rows.model;
     const auto forgetRows = [this] { forget(); };
     connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, forgetRows);
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, forgetRows);
     connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, forgetRows);
     connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, forgetRows);
     connect(model, &QAbstractItemModel::modelAboutToBeReset, this, forgetRows);
-    connect(view, &QTreeView::expanded, this, [this](const QModelIndex& i) { opened(i, true); });
-    connect(view, &QTreeView::collapsed, this, [this](const QModelIndex& i) { opened(i, false); });
 }
 
 void TreeRowsHook::forget()
@@ -303,32 +285,35 @@ void TreeRowsHook::forget()
         accessible->forget();
 }
 
-void TreeRowsHook::opened(const QModelIndex& index, bool /*open*/)
+TreeRowsHook* hookOf(QAbstractScrollArea* view)
 {
-    forget();
-    if (!accessible || !QAccessible::isActive())
-        return;
-    QAccessibleTableModelChangeEvent rows(view, QAccessibleTableModelChangeEvent::ModelReset);
-    QAccessible::updateAccessibility(&rows);
-    if (QAccessibleInterface* row = accessible->rowInterface(accessible->rowOf(index))) {
-        QAccessible::State changed;
-        changed.expanded = true;
-        changed.collapsed = true;
-        QAccessibleStateChangeEvent event(row, changed);
-        QAccessible::updateAccessibility(&event);
-    }
+    for (QObject* child : view->children())
+        if (auto* hook = dynamic_cast<TreeRowsHook*>(child))
+            return hook;
+    return nullptr;
 }
 
 } // namespace
 
-void exposeTreeRows(QTreeView* view, std::function<void(const QModelIndex&)> press)
+void exposeTreeRows(QAbstractScrollArea* view, TreeRows rows)
 {
-    auto* hook = new TreeRowsHook(view, std::move(press));
-    // Registered for the view in place of the interface Qt's own factory makes (or made while
-    // the view was set up), whichever factory would be asked first.
+    auto* hook = new TreeRowsHook(view, std::move(rows));
+    // Registered for the view in place of any interface a factory made while it was set up.
     if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(view))
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     QAccessible::registerAccessibleInterface(new TreeAccessible(view, hook));
+}
+
+void treeRowsChanged(QAbstractScrollArea* view)
+{
+    TreeRowsHook* hook = hookOf(view);
+    if (!hook || !hook->accessible)
+        return;
+    hook->forget();
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent rows(view, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&rows);
+    }
 }
 
 } // namespace stonecall

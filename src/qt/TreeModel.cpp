@@ -12,6 +12,14 @@ namespace stonecall {
 
 namespace {
 
+bool less(const TreeModel::Node* a, const TreeModel::Node* b)
+{
+    // Most texts differ in their first characters, which the nodes carry folded.
+    if (const auto order = a->head <=> b->head; order != 0)
+        return order < 0;
+    return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
+}
+
 // Up to this many separate runs of rows a parent tells the view run by run; changes scattered
 // wider reach it as one layout change of that parent, which costs the view no more than one
 // run does and spares a signal per place.
@@ -115,7 +123,7 @@ std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
     for (Node* child = parent->first(); child; child = child->next)
         nodes.push_back(child);
     if (parent->sorted)
-        order.sort(nodes);
+        std::sort(nodes.begin(), nodes.end(), less);
     return nodes;
 }
 
@@ -229,13 +237,14 @@ void TreeModel::clear()
 TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view key,
                                    std::string_view text)
 {
-    if (byKey.contains(key))
+    // One look-up both checks the key and files the node under it.
+    const auto [at, added] = byKey.try_emplace(key, nullptr);
+    if (!added)
         return nullptr;
-    Node* node = new Node;
+    Node* node = at->second = new Node;
     node->key = key;
-    byKey.emplace(key, node);
     node->text = text;
-    node->head = order.headOf(node->text);
+    node->head = treeOrder::head(node->text);
     node->parent = parent;
     listInsertBefore(parent, node, parent->sorted ? nullptr : before);
     ++parent->kids->live;
@@ -265,8 +274,7 @@ void TreeModel::remove(Node* node)
 void TreeModel::setText(Node* node, std::string_view text)
 {
     node->text = text;
-    node->sortKey.reset();
-    node->head = order.headOf(node->text);
+    node->head = treeOrder::head(node->text);
     markChanged(node);
     if (node->parent->sorted && node->inView) {
         node->moved = true;
@@ -443,8 +451,7 @@ TreeModel::Plan TreeModel::plan(Node* parent)
     // Survivors are in order already; each newcomer, in order too, finds its place among
     // those after the previous one's, in steps that double and then by halving, so that k
     // newcomers among n rows cost about k log(n / k) comparisons.
-    order.sort(incoming);
-    const auto less = [this](const Node* a, const Node* b) { return order.less(a, b); };
+    std::sort(incoming.begin(), incoming.end(), less);
     const auto place = [&](auto first, auto last, const Node* child) {
         for (std::size_t step = 1;; step *= 2) {
             if (step > static_cast<std::size_t>(last - first))
@@ -570,26 +577,11 @@ void TreeModel::settleNode(Node* parent)
         emit layoutChanged(layoutParents);
     }
 
-    // Newcomers have been read afresh at their new places; those, and the parent, that are
-    // to be open are opened now that the view has their rows.
-    if (parent != root_ && parent->expanded && shownExpanded)
-        shownExpanded(parent);
+    // Newcomers have been read afresh at their new places.
     for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i) {
+        for (std::size_t i = run.first; i < run.first + run.count; ++i)
             kids.shown[i]->changed = false;
-            nowShown(kids.shown[i]);
-        }
     }
-}
-
-void TreeModel::nowShown(Node* node)
-{
-    if (node->shown().empty())
-        return;
-    if (node->expanded && shownExpanded)
-        shownExpanded(node);
-    for (Node* child : node->shown())
-        nowShown(child);
 }
 
 void TreeModel::forget(Node* node)

@@ -9,7 +9,7 @@
 // of that parent. Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
-#include "qt/TreeOrder.h"
+#include "roster/TreeOrder.h"
 
 #include <QAbstractItemModel>
 #include <absl/container/flat_hash_map.h>
@@ -50,7 +50,7 @@ public:
 
     struct Node {
         // What sorting and settling read first, at the front of the node.
-        TreeOrder::Head head{};
+        treeOrder::Head head{};
         Node* parent = nullptr;
         // Neighbours in the parent's list of live children.
         Node* prev = nullptr;
@@ -58,7 +58,6 @@ public:
         std::string key;
         std::string text;
         std::unique_ptr<Children> kids;
-        mutable std::unique_ptr<QCollatorSortKey> sortKey;
         int row = 0;
         int tagValue = 0;
         Rgb foreRgb;
@@ -136,8 +135,8 @@ public:
     std::function<void()> pending;
     // Told before a node leaves with its descendants.
     std::function<void(Node*)> aboutToRemove;
-    // Told of each node whose rows the view has just been shown, when it is to be open.
-    std::function<void(Node*)> shownExpanded;
+    // The nodes with children the view knows of: the only ones whose rows can open.
+    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -162,7 +161,6 @@ private:
     Plan plan(Node* parent);
     void leave(Node* child);
     void settleNode(Node* parent);
-    void nowShown(Node* node);
     void forget(Node* node);
     void noteParent(Node* parent);
     static void renumber(Node* parent);
@@ -192,7 +190,6 @@ private:
     absl::flat_hash_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
     // Nodes removed since the last settle, whose rows the view may still show.
     absl::flat_hash_set<const Node*> gone;
-    TreeOrder order;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;
     // Removed nodes the view may still ask about until it has been told they are gone.

@@ -68,7 +68,7 @@ struct Player {
 void doubleClickHutNode(Player& player, const std::string& key)
 {
     player.lobby().lstHutsView().settle(); // what the end of the frame would show
-    QTreeView* view = player.lobby().lstHutsView().view();
+    RowView* view = player.lobby().lstHutsView().view();
     QAbstractItemModel* model = view->model();
     const std::string parent = player.huts().parentKey(key);
     const std::vector<std::string> huts = player.huts().childKeys("");

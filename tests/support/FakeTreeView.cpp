@@ -1,20 +1,12 @@
 #include "FakeTreeView.h"
 
+#include "roster/TreeOrder.h"
+
 #include <algorithm>
 
 namespace stonecall {
 
 namespace {
-
-std::string foldAscii(std::string_view text)
-{
-    std::string folded(text);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
 
 std::string colourText(const std::optional<Rgb>& colour)
 {
@@ -28,11 +20,7 @@ std::string colourText(const std::optional<Rgb>& colour)
 
 bool FakeTreeView::ByText::operator()(const Node* a, const Node* b) const
 {
-    if (int c = std::string_view(a->folded).compare(b->folded))
-        return c < 0;
-    if (int c = std::string_view(a->text).compare(b->text))
-        return c < 0;
-    return std::string_view(a->key).compare(b->key) < 0;
+    return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
 
 FakeTreeView::FakeTreeView() = default;
@@ -84,7 +72,6 @@ void FakeTreeView::insert(std::string_view parentKey, std::string_view beforeKey
     node->addedAt = std::prev(added.end());
     node->key = key;
     node->text = text;
-    node->folded = foldAscii(text);
     byKey.emplace(node->key, node);
     addedOrderStale = true;
     link(parent, node, before);
@@ -130,7 +117,6 @@ void FakeTreeView::setText(std::string_view key, std::string_view text)
     if (!node)
         return;
     node->text = text;
-    node->folded = foldAscii(text);
 }
 
 std::optional<int> FakeTreeView::tag(std::string_view key) const

@@ -1,8 +1,6 @@
 #pragma once
 // An in-memory tree for core tests and benchmarks. It keeps children in the order they were
-// placed and sorts them only when asked for them: sorted children compare by their texts
-// with the letters A to Z folded to a to z, byte by byte as unsigned codes, then by the exact
-// text, then by the key; for ASCII texts that is the order the Qt tree gives in the C locale.
+// placed and sorts them only when asked for them, in the trees' one order (treeOrder).
 // Every change costs O(1) beyond finding the key, so it can stand in for the real tree at
 // full size.
 //
@@ -72,7 +70,6 @@ private:
     struct Node {
         std::string key;
         std::string text;
-        std::string folded;
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;

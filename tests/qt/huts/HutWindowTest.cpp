@@ -43,7 +43,7 @@ protected:
     }
 
     LobbyForm& lobby() { return app.lobbyForm(); }
-    QTreeView* hutView() { return lobby().lstHutsView().view(); }
+    RowView* hutView() { return lobby().lstHutsView().view(); }
 
     // A host and its hut as the server reports them, with a member in place 1 if given; back
     // once the hut list shows them.
@@ -81,7 +81,7 @@ protected:
     void doubleClick(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
     {
         ASSERT_TRUE(index.isValid());
-        QTreeView* view = hutView();
+        RowView* view = hutView();
         const QRect rect = view->visualRect(index);
         ASSERT_FALSE(rect.isEmpty()); // shown: its hut is expanded
         QTest::mouseDClick(view->viewport(), button, {}, rect.center());
@@ -340,7 +340,7 @@ protected:
             server.sendMessage(0, message);
     }
 
-    QTreeView* usersView() { return lobby().LstUSersView().view(); }
+    RowView* usersView() { return lobby().LstUSersView().view(); }
 
     QTimer stream;
     int streamed = 0;
@@ -369,7 +369,7 @@ TEST_F(StreamingTrees, AClickOnARemovedPlaceSelectsAndJoinsNothing)
     server.sendMessage(0, "USERSTATE" + S + "9" + S + "HOST" + S + "2" + S + "NONE");
     ASSERT_TRUE(waitFor([&] { return hutLine("Cy", 0).isValid(); }));
     EXPECT_EQ(lobby().lstHuts().selectedKey(), std::nullopt);
-    EXPECT_FALSE(hutView()->selectionModel()->hasSelection());
+    EXPECT_FALSE(hutView()->currentIndex().isValid());
     const QPoint blank(10, hutView()->viewport()->height() - 5);
     ASSERT_FALSE(hutView()->indexAt(blank).isValid());
     QTest::mouseDClick(hutView()->viewport(), Qt::LeftButton, {}, blank);
@@ -400,7 +400,7 @@ TEST_F(StreamingTrees, AClickOnADepartedUserSelectsNothingThatComesLater)
         waitFor([&] { return lobby().LstUSersView().indexOf(treeKeys::user(30)).isValid(); }));
     stream.stop();
     EXPECT_EQ(lobby().LstUSers().selectedKey(), std::nullopt);
-    EXPECT_FALSE(usersView()->selectionModel()->hasSelection());
+    EXPECT_FALSE(usersView()->currentIndex().isValid());
 }
 
 } // namespace

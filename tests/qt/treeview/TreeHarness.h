@@ -78,7 +78,7 @@ inline std::string describeView(const QtTreeView& qt, const QModelIndex& parent 
 // The rows the view shows from its top, found by place, each indented by its depth.
 inline std::string describeRows(const QtTreeView& qt)
 {
-    const QTreeView& view = *qt.view();
+    const RowView& view = *qt.view();
     std::string out;
     const int height = view.visualRect(view.indexAt({0, 0})).height();
     for (int y = 0; height > 0; y += height) {

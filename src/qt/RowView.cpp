@@ -1,0 +1,605 @@
+#include "qt/RowView.h"
+
+#include "qt/TreeAccessible.h"
+
+#include "qt/ShownText.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+
+#include <algorithm>
+#include <functional>
+
+namespace stonecall {
+
+namespace {
+
+QColor toColor(const Rgb& colour)
+{
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
+qint64 nowMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+// The view to assistive technology: a tree whose value is the current row's text.
+class RowViewAccessible final : public QAccessibleWidget {
+public:
+    explicit RowViewAccessible(RowView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value || t == QAccessible::Description)
+            return static_cast<RowView*>(widget())->currentText();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* accessibleRowView(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("stonecall::RowView") && object && object->isWidgetType())
+        return new RowViewAccessible(static_cast<RowView*>(object));
+    return nullptr;
+}
+
+} // namespace
+
+RowView::RowView(TreeModel* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
+{
+    static const bool factory = [] {
+        QAccessible::installFactory(accessibleRowView);
+        return true;
+    }();
+    (void)factory;
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(1);
+    // Whatever the model tells of its rows, they are counted again when next needed.
+    const auto restructured = [this] { stale = true; };
+    connect(model_, &QAbstractItemModel::rowsInserted, this, restructured);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, restructured);
+    connect(model_, &QAbstractItemModel::rowsMoved, this, restructured);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, restructured);
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        stale = true;
+        current = nullptr;
+        refresh();
+    });
+    measure();
+}
+
+void RowView::measure()
+{
+    // The height the style gives an item of one line of text.
+    QStyleOptionViewItem option;
+    option.initFrom(this);
+    option.font = font();
+    option.fontMetrics = fontMetrics();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("Xy");
+    option.widget = this;
+    const int height =
+        style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).height();
+    rowHeight = std::max(1, height);
+    indentation = style()->pixelMetric(QStyle::PM_TreeViewIndentation, nullptr, this);
+}
+
+bool RowView::isOpen(const Node* node) const
+{
+    return node == model_->root() || (node->expanded && !node->shown().empty());
+}
+
+void RowView::layOut() const
+{
+    if (!stale)
+        return;
+    stale = false;
+    runs.clear();
+    // The open nodes, by parent and then in row order.
+    struct Open {
+        const Node* parent;
+        int row;
+        const Node* node;
+        bool operator<(const Open& other) const
+        {
+            if (parent != other.parent)
+                return std::less<const Node*>()(parent, other.parent);
+            return row < other.row;
+        }
+    };
+    std::vector<Open> open;
+    for (const Node* node : model_->nodesWithRows()) {
+        if (node != model_->root() && node->expanded && node->inView && !node->dead)
+            open.push_back(Open{node->parent, model_->indexOf(node).row(), node});
+    }
+    std::sort(open.begin(), open.end());
+    int next = 0;
+    const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
+        int from = 0;
+        const auto add = [&](int end) {
+            if (end > from) {
+                runs.push_back(Run{parent, from, end - from, depth, next});
+                next += end - from;
+            }
+        };
+        const auto first = std::lower_bound(open.begin(), open.end(), Open{parent, -1, nullptr});
+        for (auto at = first; at != open.end() && at->parent == parent; ++at) {
+            add(at->row + 1);
+            from = at->row + 1;
+            self(self, at->node, depth + 1);
+        }
+        add(static_cast<int>(parent->shown().size()));
+    };
+    visit(visit, model_->root(), 0);
+    total = next;
+}
+
+int RowView::rowCount() const
+{
+    layOut();
+    return total;
+}
+
+RowView::Row RowView::rowAt(int row) const
+{
+    layOut();
+    if (row < 0 || row >= total)
+        return {};
+    const auto run = std::prev(std::upper_bound(
+        runs.begin(), runs.end(), row, [](int r, const Run& run) { return r < run.first; }));
+    return Row{run->parent->shown()[static_cast<std::size_t>(run->from + row - run->first)],
+               run->depth};
+}
+
+int RowView::rowOf(const Node* node) const
+{
+    if (!node)
+        return -1;
+    layOut();
+    const QModelIndex index = model_->indexOf(node);
+    if (!index.isValid())
+        return -1;
+    const int place = index.row();
+    for (const Run& run : runs) {
+        if (run.parent == node->parent && place >= run.from && place < run.from + run.count)
+            return run.first + place - run.from;
+    }
+    return -1;
+}
+
+int RowView::rowsInSight() const
+{
+    return (viewport()->height() + rowHeight - 1) / rowHeight;
+}
+
+int RowView::fullRowsInSight() const
+{
+    return std::max(1, viewport()->height() / rowHeight);
+}
+
+int RowView::rowAtY(int y) const
+{
+    if (y < 0)
+        return -1;
+    const int row = verticalScrollBar()->value() + y / rowHeight;
+    return row < rowCount() ? row : -1;
+}
+
+int RowView::indentOf(int depth) const
+{
+    return (depth + (userCollapsible ? 1 : 0)) * indentation;
+}
+
+bool RowView::isExpanded(const QModelIndex& index) const
+{
+    const Node* node = model_->nodeOf(index);
+    return node != model_->root() && isOpen(node);
+}
+
+QModelIndex RowView::currentIndex() const
+{
+    return current ? model_->indexOf(current) : QModelIndex();
+}
+
+QRect RowView::visualRect(const QModelIndex& index) const
+{
+    const int row = rowOf(model_->nodeOf(index));
+    if (row < 0 || !index.isValid())
+        return {};
+    const int y = (row - verticalScrollBar()->value()) * rowHeight;
+    const int x = indentOf(rowAt(row).depth);
+    return QRect(x, y, viewport()->width() - x, rowHeight);
+}
+
+QModelIndex RowView::indexAt(const QPoint& point) const
+{
+    const int row = rowAtY(point.y());
+    return row < 0 ? QModelIndex() : model_->indexOf(rowAt(row).node);
+}
+
+void RowView::scrollTo(const QModelIndex& index)
+{
+    const int row = rowOf(model_->nodeOf(index));
+    if (row >= 0)
+        ensureVisible(row);
+}
+
+void RowView::ensureVisible(int row)
+{
+    updateScrollBar();
+    QScrollBar* bar = verticalScrollBar();
+    if (row < bar->value())
+        bar->setValue(row);
+    else if (row >= bar->value() + fullRowsInSight())
+        bar->setValue(row - fullRowsInSight() + 1);
+}
+
+void RowView::updateScrollBar()
+{
+    QScrollBar* bar = verticalScrollBar();
+    const int page = fullRowsInSight();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, rowCount() - page));
+}
+
+QString RowView::currentText() const
+{
+    return current ? shownTreeText(current->text) : QString();
+}
+
+void RowView::setCurrentNode(Node* node)
+{
+    if (node == current)
+        return;
+    current = node;
+    selectionShown = node != nullptr;
+    refresh();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent value(this, currentText());
+        QAccessible::updateAccessibility(&value);
+        QAccessibleEvent description(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&description);
+    }
+}
+
+void RowView::makeCurrent(Node* node)
+{
+    // A row still on screen whose node has left the model selects nothing: the node is gone
+    // for the core, and its memory goes to a later node.
+    if (node && !TreeModel::isLive(node))
+        node = nullptr;
+    selectionShown = node != nullptr;
+    setCurrentNode(node);
+    refresh();
+    const int row = rowOf(node);
+    if (row >= 0)
+        ensureVisible(row);
+}
+
+void RowView::setUserCollapsible(bool collapsible)
+{
+    userCollapsible = collapsible;
+    repaintAll();
+}
+
+void RowView::setExpandedByUser(Node* node, bool expanded)
+{
+    if (node->expanded == expanded)
+        return;
+    model_->setExpandedFlag(node, expanded);
+    stale = true;
+    // A current node folded away gives the place to the node folded.
+    if (!expanded) {
+        for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
+            if (at == node) {
+                setCurrentNode(node);
+                break;
+            }
+        }
+    }
+    refresh();
+}
+
+RowView::Look RowView::lookOf(int row) const
+{
+    const Row at = rowAt(row);
+    if (!at.node)
+        return {};
+    return Look{at.node,
+                at.node->text,
+                at.node->fore(),
+                at.node->back(),
+                at.depth,
+                !at.node->shown().empty(),
+                isOpen(at.node),
+                selectionShown && at.node == current,
+                at.node == current && hasFocus()};
+}
+
+void RowView::refresh()
+{
+    if (stale)
+        treeRowsChanged(this);
+    updateScrollBar();
+    if (!isVisible())
+        return;
+    const int first = verticalScrollBar()->value();
+    const int count = rowsInSight();
+    painted.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Look look = lookOf(first + i);
+        if (look != painted[static_cast<std::size_t>(i)]) {
+            painted[static_cast<std::size_t>(i)] = std::move(look);
+            viewport()->update(0, i * rowHeight, viewport()->width(), rowHeight);
+        }
+    }
+}
+
+void RowView::repaintAll()
+{
+    // Forgetting what was painted makes the next refresh repaint every row in sight.
+    painted.clear();
+    stale = true;
+    refresh();
+}
+
+void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
+{
+    const Row at = rowAt(row);
+    const Node* node = at.node;
+    QStyleOptionViewItem option;
+    option.initFrom(this);
+    option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
+    option.font = font();
+    option.fontMetrics = fontMetrics();
+    option.widget = this;
+    option.showDecorationSelected =
+        style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
+    option.textElideMode = Qt::ElideRight;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+    const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    option.decorationSize = QSize(icon, icon);
+    if (selectionShown && node == current)
+        option.state |= QStyle::State_Selected;
+    const bool children = !node->shown().empty();
+    if (children)
+        option.state |= QStyle::State_Children;
+    if (isOpen(node))
+        option.state |= QStyle::State_Open;
+
+    const int indent = indentOf(at.depth);
+    if (indent > 0) {
+        option.rect = QRect(rect.x(), rect.y(), indent, rect.height());
+        if (option.showDecorationSelected)
+            style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
+        if (userCollapsible && children) {
+            QStyleOption branch = option;
+            branch.rect =
+                QRect(rect.x() + indent - indentation, rect.y(), indentation, rect.height());
+            branch.state |= QStyle::State_Item;
+            style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
+        }
+    }
+
+    option.rect = QRect(rect.x() + indent, rect.y(), rect.width() - indent, rect.height());
+    if (node == current && hasFocus())
+        option.state |= QStyle::State_HasFocus;
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = shownTreeText(node->text);
+    if (const std::optional<Rgb> fore = node->fore())
+        option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
+    if (const std::optional<Rgb> back = node->back())
+        option.backgroundBrush = QBrush(toColor(*back));
+    style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+}
+
+void RowView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int first = verticalScrollBar()->value();
+    const int from = std::max(0, area.top() / rowHeight);
+    const int to = std::min(area.bottom() / rowHeight, rowCount() - first - 1);
+    for (int i = from; i <= to; ++i)
+        paintRow(painter, first + i, QRect(0, i * rowHeight, viewport()->width(), rowHeight));
+}
+
+void RowView::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    const int row = rowAtY(at.y());
+    if (row < 0) {
+        // Pressing beside the rows takes the highlight away, not the current node.
+        selectionShown = false;
+        refresh();
+        return;
+    }
+    const Row pressed = rowAt(row);
+    const int indent = indentOf(pressed.depth);
+    if (userCollapsible && !pressed.node->shown().empty() && at.x() < indent &&
+        at.x() >= indent - indentation) {
+        setExpandedByUser(pressed.node, !pressed.node->expanded);
+        return;
+    }
+    makeCurrent(pressed.node);
+}
+
+void RowView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    const int row = rowAtY(at.y());
+    if (row >= 0) {
+        const Row pressed = rowAt(row);
+        const int indent = indentOf(pressed.depth);
+        const bool onDecoration = userCollapsible && !pressed.node->shown().empty() &&
+                                  at.x() < indent && at.x() >= indent - indentation;
+        // A second press somewhere else is a press there.
+        if (onDecoration || pressed.node != current || !selectionShown)
+            mousePressEvent(event);
+    }
+    emit doubleClicked();
+}
+
+void RowView::search(const QString& text)
+{
+    const qint64 now = nowMs();
+    bool skip = false;
+    if (typed.isEmpty() || now - typedAt > QApplication::keyboardInputInterval()) {
+        typed = text;
+        skip = current != nullptr;
+    } else {
+        typed += text;
+    }
+    typedAt = now;
+    // The same letter again goes on to the next row that begins with it.
+    QString wanted = typed;
+    if (typed.size() > 1 && typed.count(typed.back()) == typed.size()) {
+        skip = true;
+        wanted = typed.back();
+    }
+    const int count = rowCount();
+    if (count == 0)
+        return;
+    int start = std::max(0, rowOf(current));
+    if (skip)
+        start = (start + 1) % count;
+    for (int i = 0; i < count; ++i) {
+        Node* node = rowAt((start + i) % count).node;
+        if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {
+            makeCurrent(node);
+            return;
+        }
+    }
+}
+
+void RowView::keyPressEvent(QKeyEvent* event)
+{
+    const int count = rowCount();
+    const int row = rowOf(current);
+    const auto moveTo = [&](int target) {
+        if (count > 0)
+            makeCurrent(rowAt(std::clamp(target, 0, count - 1)).node);
+    };
+    const bool intoChildren =
+        style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
+    switch (event->key()) {
+    case Qt::Key_Up:
+        moveTo(row < 0 ? 0 : row - 1);
+        break;
+    case Qt::Key_Down:
+        moveTo(row < 0 ? 0 : row + 1);
+        break;
+    case Qt::Key_Home:
+        moveTo(0);
+        break;
+    case Qt::Key_End:
+        moveTo(count - 1);
+        break;
+    case Qt::Key_PageUp:
+        moveTo(row < 0 ? 0 : row - fullRowsInSight());
+        break;
+    case Qt::Key_PageDown:
+        moveTo(row < 0 ? 0 : row + fullRowsInSight());
+        break;
+    case Qt::Key_Left:
+        if (row < 0) {
+            moveTo(0);
+        } else if (userCollapsible && isOpen(current)) {
+            setExpandedByUser(current, false);
+        } else if (intoChildren && current->parent != model_->root()) {
+            makeCurrent(current->parent);
+        }
+        break;
+    case Qt::Key_Right:
+        if (row < 0) {
+            moveTo(0);
+        } else if (userCollapsible && !isOpen(current) && !current->shown().empty()) {
+            setExpandedByUser(current, true);
+        } else if (intoChildren && isOpen(current)) {
+            moveTo(row + 1);
+        }
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Minus:
+        if (userCollapsible && current)
+            setExpandedByUser(current, event->key() == Qt::Key_Plus);
+        break;
+    default:
+        if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
+            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            search(event->text());
+            break;
+        }
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void RowView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    repaintAll();
+}
+
+void RowView::scrollContentsBy(int, int)
+{
+    painted.clear();
+    viewport()->update();
+    refresh();
+}
+
+void RowView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    refresh();
+}
+
+void RowView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    refresh();
+}
+
+void RowView::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::FontChange:
+    case QEvent::StyleChange:
+        measure();
+        repaintAll();
+        break;
+    case QEvent::ActivationChange:
+    case QEvent::PaletteChange:
+    case QEvent::EnabledChange:
+        painted.clear();
+        viewport()->update();
+        break;
+    default:
+        break;
+    }
+}
+
+void RowView::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    painted.clear();
+    refresh();
+}
+
+} // namespace stonecall

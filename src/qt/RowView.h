@@ -1,0 +1,125 @@
+#pragma once
+// The rows of a TreeModel on screen: equal rows, read straight from the model's storage.
+//
+// The rows are found through runs of siblings: a parent's children up to and including its
+// next open child make one run, so mapping a row to its node is a search among the runs, whose
+// number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
+// after a change only those whose look changed are repainted.
+
+#include "qt/TreeModel.h"
+
+#include <QAbstractScrollArea>
+
+#include <string>
+#include <vector>
+
+namespace stonecall {
+
+class RowView final : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    RowView(TreeModel* model, QWidget* parent = nullptr);
+
+    QAbstractItemModel* model() const { return model_; }
+    // Whether the node's children are shown, which needs children the view has been told of.
+    bool isExpanded(const QModelIndex& index) const;
+    QModelIndex currentIndex() const;
+    // Where the node's row is in the viewport; empty when it is not in an open place.
+    QRect visualRect(const QModelIndex& index) const;
+    void scrollTo(const QModelIndex& index);
+    // The node whose row is at the point of the viewport; invalid below the rows.
+    QModelIndex indexAt(const QPoint& point) const;
+
+    TreeModel::Node* currentNode() const { return current; }
+    void setCurrentNode(TreeModel::Node* node);
+    // What a click on the node's row does.
+    void select(const QModelIndex& index) { makeCurrent(model_->nodeOf(index)); }
+    void setUserCollapsible(bool collapsible);
+    // The model has settled or the open nodes changed: count the rows again and repaint the
+    // rows in sight that now look different.
+    void refresh();
+    // The open nodes changed: the rows are counted again at the next refresh.
+    void restructure() { stale = true; }
+    // The text of the current row, for assistive technology.
+    QString currentText() const;
+
+signals:
+    // The user double-clicked the view, on a row or on an empty place.
+    void doubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    using Node = TreeModel::Node;
+    // Rows `first`.. of the view are parent->shown[from, from + count).
+    struct Run {
+        const Node* parent;
+        int from;
+        int count;
+        int depth;
+        int first;
+    };
+    struct Row {
+        Node* node = nullptr;
+        int depth = 0;
+    };
+    // What a row in sight looked like when last painted.
+    struct Look {
+        const Node* node = nullptr;
+        std::string text;
+        std::optional<Rgb> fore;
+        std::optional<Rgb> back;
+        int depth = 0;
+        bool children = false;
+        bool open = false;
+        bool selected = false;
+        bool focus = false;
+        friend bool operator==(const Look&, const Look&) = default;
+    };
+
+    void layOut() const;
+    Row rowAt(int row) const;
+    // The node's row, or -1 when it is not in an open place.
+    int rowOf(const Node* node) const;
+    int rowCount() const;
+    int rowAtY(int y) const;
+    int rowsInSight() const;
+    int fullRowsInSight() const;
+    int indentOf(int depth) const;
+    bool isOpen(const Node* node) const;
+    Look lookOf(int row) const;
+    void paintRow(QPainter& painter, int row, const QRect& rect) const;
+    void updateScrollBar();
+    void measure();
+    void setExpandedByUser(Node* node, bool expanded);
+    void makeCurrent(Node* node);
+    void ensureVisible(int row);
+    void search(const QString& text);
+    void repaintAll();
+
+    TreeModel* model_;
+    Node* current = nullptr;
+    // The highlight of the current row; a press on an empty place hides it.
+    bool selectionShown = false;
+    bool userCollapsible = true;
+    int rowHeight = 16;
+    int indentation = 20;
+    mutable bool stale = true;
+    mutable std::vector<Run> runs;
+    mutable int total = 0;
+    std::vector<Look> painted;
+    QString typed;
+    qint64 typedAt = 0;
+};
+
+} // namespace stonecall

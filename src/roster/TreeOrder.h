@@ -1,0 +1,74 @@
+#pragma once
+// The order of a sorted node's children, in the Qt tree and in the tests' in-memory tree
+// alike: by text with letter case ignored, character by character by Unicode value; then by
+// the exact text as unsigned bytes; then by the key.
+
+#include "wire/SingleByte.h"
+
+#include <array>
+#include <compare>
+#include <cstdint>
+#include <string_view>
+
+namespace stonecall::treeOrder {
+
+// A code's character with capitals taken to their small letters, as a Unicode value.
+constexpr char16_t folded(unsigned char code)
+{
+    const char16_t c = unicodeOf(code);
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<char16_t>(c + 0x20);
+    switch (c) {
+    case 0x0160: // S, Z with caron; OE
+    case 0x017D:
+    case 0x0152:
+        return static_cast<char16_t>(c + 1);
+    case 0x0178: // Y with diaeresis
+        return 0xFF;
+    case 0xB5: // micro sign: the Greek small mu
+        return 0x3BC;
+    default:
+        return c;
+    }
+}
+
+inline constexpr std::array<char16_t, 256> Folded = [] {
+    std::array<char16_t, 256> table{};
+    for (int code = 0; code < 256; ++code)
+        table[static_cast<std::size_t>(code)] = folded(static_cast<unsigned char>(code));
+    return table;
+}();
+
+inline std::strong_ordering compare(std::string_view aText, std::string_view aKey,
+                                    std::string_view bText, std::string_view bKey)
+{
+    const std::size_t n = std::min(aText.size(), bText.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = Folded[static_cast<unsigned char>(aText[i])];
+        const char16_t y = Folded[static_cast<unsigned char>(bText[i])];
+        if (x != y)
+            return x <=> y;
+    }
+    if (aText.size() != bText.size())
+        return aText.size() <=> bText.size();
+    // string_view compares bytes as unsigned codes.
+    if (const int exact = aText.compare(bText); exact != 0)
+        return exact <=> 0;
+    return aKey.compare(bKey) <=> 0;
+}
+
+// The first folded characters of a text, four to a number: where two heads differ they are
+// in the order of their texts, so a sort compares them before reading the texts.
+using Head = std::array<std::uint64_t, 3>;
+inline Head head(std::string_view text)
+{
+    Head head{0, 0, 0};
+    const std::size_t n = std::min<std::size_t>(text.size(), 12);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t unit = Folded[static_cast<unsigned char>(text[i])];
+        head[i / 4] |= unit << (48 - 16 * (i % 4));
+    }
+    return head;
+}
+
+} // namespace stonecall::treeOrder
