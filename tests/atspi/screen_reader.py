@@ -190,7 +190,8 @@ def main():
     children = []
     try:
         lobby = subprocess.Popen([server, '--port', str(port), '--bind', '127.0.0.1',
-                                  '--ping-interval', '0', '--chat-rate', '0'],
+                                  '--ping-interval', '0', '--chat-rate', '0',
+                                  '--shutdown-notice', '0'],
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         children.append(lobby)
         wait_for('the lobby server', lambda: 'listening on port' in lobby.stdout.readline())
