@@ -40,8 +40,6 @@ public:
     void refresh();
     // The open nodes changed: the rows are counted again at the next refresh.
     void restructure() { stale = true; }
-    // The text of the current row, for assistive technology.
-    QString currentText() const;
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
