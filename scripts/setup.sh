@@ -5,7 +5,6 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-    libabsl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev libasio-dev libtomlplusplus-dev liburing-dev
     xvfb x11-apps imagemagick xauth xdotool python3
     dpkg-dev x11-utils desktop-file-utils groff-base

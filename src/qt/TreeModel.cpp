@@ -116,6 +116,156 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     child->prev = child->next = nullptr;
 }
 
+namespace {
+
+// Past these the key is hashed: entry numbers stay below MaxNumber, and the lobby's trees
+// have a handful of key families.
+constexpr std::size_t MaxNumber = 32768;
+constexpr std::size_t MaxFamilies = 16;
+constexpr std::size_t MaxPrefix = 8;
+constexpr std::size_t MaxTail = 4;
+
+bool isLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+struct SplitKey {
+    std::string_view prefix;
+    std::size_t number = 0;
+    std::string_view tail;
+};
+
+// Letters, a number written without sign or leading zeros, and a tail that does not start
+// with a digit: each such key has exactly one split, so no two keys share a place.
+std::optional<SplitKey> splitKey(std::string_view key)
+{
+    std::size_t digits = 0;
+    while (digits < key.size() && digits <= MaxPrefix && isLetter(key[digits]))
+        ++digits;
+    if (digits == 0 || digits > MaxPrefix)
+        return std::nullopt;
+    std::size_t end = digits;
+    std::size_t number = 0;
+    while (end < key.size() && isDigit(key[end]) && end - digits < 6) {
+        number = number * 10 + static_cast<std::size_t>(key[end] - '0');
+        ++end;
+    }
+    if (end == digits || (key[digits] == '0' && end - digits > 1) || number >= MaxNumber ||
+        (end < key.size() && isDigit(key[end])) || key.size() - end > MaxTail)
+        return std::nullopt;
+    return SplitKey{key.substr(0, digits), number, key.substr(end)};
+}
+
+} // namespace
+
+std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string_view key) const
+{
+    const std::optional<SplitKey> split = splitKey(key);
+    if (!split)
+        return std::nullopt;
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        if (families[f].prefix == split->prefix && families[f].tail == split->tail)
+            return Slot{f, split->number};
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// A family's numbers below this stand in a vector of its own.
+constexpr std::size_t SmallNumbers = 1024;
+
+} // namespace
+
+TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
+{
+    Family& family = families[slot.family];
+    if (family.large)
+        return family.large + slot.number;
+    if (slot.number < family.small.size())
+        return &family.small[slot.number];
+    if (!make)
+        return nullptr;
+    if (slot.number < SmallNumbers) {
+        family.small.reserve(SmallNumbers);
+        family.small.resize(slot.number + 1);
+        return &family.small[slot.number];
+    }
+    if (!largeTable) {
+        // Zeroed pages are only touched as numbers are used.
+        largeTable.reset(static_cast<Node**>(std::calloc(MaxFamilies * MaxNumber, sizeof(Node*))));
+        if (!largeTable)
+            throw std::bad_alloc();
+    }
+    family.large = largeTable.get() + slot.family * MaxNumber;
+    std::copy(family.small.begin(), family.small.end(), family.large);
+    family.small = {};
+    return family.large + slot.number;
+}
+
+TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        Node* const* at = const_cast<KeyIndex*>(this)->place(*slot, false);
+        return at ? *at : nullptr;
+    }
+    if (others.empty())
+        return nullptr;
+    const auto found = others.find(key);
+    return found == others.end() ? nullptr : found->second;
+}
+
+bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
+{
+    std::optional<Slot> slot = slotOf(key);
+    // A family made later than its first key would hide that key: once the families are all
+    // taken, a key of another family is hashed for good (until clear()).
+    if (!slot && families.size() < MaxFamilies) {
+        if (const std::optional<SplitKey> split = splitKey(key)) {
+            families.push_back(
+                Family{std::string(split->prefix), std::string(split->tail), {}, nullptr});
+            slot = Slot{families.size() - 1, split->number};
+        }
+    }
+    if (slot) {
+        Node** at = place(*slot, true);
+        if (*at)
+            return false;
+        *at = node;
+    } else if (!others.try_emplace(key, node).second) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void TreeModel::KeyIndex::erase(std::string_view key)
+{
+    if (const std::optional<Slot> slot = slotOf(key)) {
+        Node** at = place(*slot, false);
+        if (at && *at) {
+            *at = nullptr;
+            --count;
+        }
+    } else if (others.erase(key)) {
+        --count;
+    }
+}
+
+void TreeModel::KeyIndex::clear()
+{
+    families.clear();
+    largeTable.reset();
+    others.clear();
+    count = 0;
+}
+
 std::vector<TreeModel::Node*> TreeModel::children(Node* parent) const
 {
     std::vector<Node*> nodes;
@@ -205,7 +355,6 @@ void TreeModel::queue(Node* parent, Node* child)
 void TreeModel::dropKeys(Node* node)
 {
     byKey.erase(node->key);
-    gone.insert(node);
     for (Node* child = node->first(); child; child = child->next)
         dropKeys(child);
 }
@@ -229,7 +378,6 @@ void TreeModel::clear()
     dirtyNodes.clear();
     changedNodes.clear();
     byKey.clear();
-    gone.clear();
     parents.clear();
     endResetModel();
 }
@@ -238,11 +386,12 @@ TreeModel::Node* TreeModel::insert(Node* parent, Node* before, std::string_view 
                                    std::string_view text)
 {
     // One look-up both checks the key and files the node under it.
-    const auto [at, added] = byKey.try_emplace(key, nullptr);
-    if (!added)
-        return nullptr;
-    Node* node = at->second = new Node;
+    Node* node = new Node;
     node->key = key;
+    if (!byKey.add(node->key, node)) {
+        delete node;
+        return nullptr;
+    }
     node->text = text;
     node->head = treeOrder::head(node->text);
     node->parent = parent;
@@ -332,7 +481,6 @@ void TreeModel::settle()
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [depth, node] : byDepth)
         settleNode(node);
-    gone.clear();
 
     std::vector<Node*> changed;
     changed.swap(changedNodes);
@@ -665,7 +813,7 @@ Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const
 {
     // A removed node's row stays until the view is told: it can be neither selected nor
     // reached by keys.
-    if (!index.isValid() || gone.contains(nodeOf(index)))
+    if (!index.isValid() || !isLive(nodeOf(index)))
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }

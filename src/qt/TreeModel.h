@@ -12,10 +12,9 @@
 #include "roster/TreeOrder.h"
 
 #include <QAbstractItemModel>
-#include <absl/container/flat_hash_map.h>
-#include <absl/container/flat_hash_set.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,11 +99,7 @@ public:
     ~TreeModel() override;
 
     Node* root() const { return root_; }
-    Node* find(std::string_view key) const
-    {
-        const auto at = byKey.find(key);
-        return at == byKey.end() ? nullptr : at->second;
-    }
+    Node* find(std::string_view key) const { return byKey.find(key); }
     std::size_t count() const { return byKey.size(); }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
@@ -147,6 +142,45 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    // Nodes by key. The lobby's keys are a few letters, an entry number and maybe a short
+    // tail ("u17", "c12", "empty7-2"): those stand in a vector per family by number, found
+    // without hashing; any other key is hashed.
+    class KeyIndex {
+    public:
+        Node* find(std::string_view key) const;
+        // False, changing nothing, when the key is taken.
+        bool add(std::string_view key, Node* node);
+        void erase(std::string_view key);
+        void clear();
+        std::size_t size() const { return count; }
+
+    private:
+        // A family's first numbers stand in a vector of its own; once it reaches past them,
+        // it moves to its part of a table made for all families at once .
+        struct Family {
+            std::string prefix;
+            std::string tail;
+            std::vector<Node*> small;
+            Node** large = nullptr;
+        };
+        struct Release {
+            void operator()(Node** table) const { std::free(table); }
+        };
+        // The family and number the key is filed under; none for a hashed key.
+        struct Slot {
+            std::size_t family;
+            std::size_t number;
+        };
+        std::optional<Slot> slotOf(std::string_view key) const;
+        // Where the slot's node is kept; null when not made and not asked to make it.
+        Node** place(Slot slot, bool make);
+
+        std::vector<Family> families;
+        std::unique_ptr<Node*[], Release> largeTable;
+        std::unordered_map<std::string_view, Node*> others;
+        std::size_t count = 0;
+    };
+
     // Ends the node and all below it.
     void destroy(Node* node);
     void notePending();
@@ -178,18 +212,7 @@ private:
 
     Scratch scratch;
     Node* root_;
-    // Keys kept in the table itself (short keys need no memory of their own), so that a
-    // look-up reads no node.
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view key) const
-        {
-            return std::hash<std::string_view>()(key);
-        }
-    };
-    absl::flat_hash_map<std::string, Node*, KeyHash, std::equal_to<>> byKey;
-    // Nodes removed since the last settle, whose rows the view may still show.
-    absl::flat_hash_set<const Node*> gone;
+    KeyIndex byKey;
     std::vector<Node*> dirtyNodes;
     std::vector<Node*> changedNodes;
     // Removed nodes the view may still ask about until it has been told they are gone.
