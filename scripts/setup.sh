@@ -9,6 +9,7 @@ packages=(
     xvfb x11-apps imagemagick xauth xdotool python3
     dpkg-dev x11-utils desktop-file-utils groff-base lintian
     locales-all
+    at-spi2-core python3-pyatspi dbus iproute2
 )
 
 missing=()

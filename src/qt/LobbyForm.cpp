@@ -1,5 +1,6 @@
 #include "qt/LobbyForm.h"
 
+#include "qt/Accessibility.h"
 #include "qt/Charset.h"
 #include "qt/QtTreeView.h"
 #include "qt/Twips.h"
@@ -18,15 +19,6 @@
 namespace stonecall {
 
 namespace {
-
-QLabel* clickableLabel(const QString& name, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    label->setCursor(Qt::PointingHandCursor);
-    return label;
-}
 
 QWidget* panel(const QString& name, QWidget* parent)
 {
@@ -53,6 +45,7 @@ LobbyForm::LobbyForm(QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint)
 {
+    installAccessibility();
     setObjectName("LobbyForm");
     setWindowTitle(QStringLiteral("Stonecall - Fernhollow"));
     setFixedSize(twipsRect(this, 0, 0, 12585, 9735).size());
@@ -163,11 +156,12 @@ LobbyForm::LobbyForm(QWidget* parent)
     placeTwips(TxPass_, 120, 360, 1095, 285);
     const int hutCountTop[3] = {1440, 1080, 720};
     for (int i = 0; i < 3; ++i) {
-        HutCount_[i] = clickableLabel(QStringLiteral("HutCount%1").arg(i),
-                                      QStringLiteral("%1 Players").arg(i + 2), MenuGame_);
+        HutCount_[i] = new LabelButton(QStringLiteral("HutCount%1").arg(i),
+                                       QStringLiteral("%1 Players").arg(i + 2), MenuGame_);
         HutCount_[i]->setToolTip(QStringLiteral("Host a hut for %1 players").arg(i + 2));
         placeTwips(HutCount_[i], 120, hutCountTop[i], 975, 255);
         HutCount_[i]->installEventFilter(this);
+        connect(HutCount_[i], &LabelButton::clicked, this, [this, i] { emit hutCountClicked(i); });
     }
     MenuGame_->hide();
 
@@ -428,7 +422,7 @@ bool LobbyForm::filterMouse(QObject* watched, QMouseEvent* event)
                              control->rect().contains(event->position().toPoint());
         clickDown_ = nullptr;
         if (clicked && label >= 0)
-            emit hutCountClicked(label);
+            HutCount_[label]->click();
         else if (clicked)
             emit txChatClicked();
     }

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include "qt/LabelButton.h"
 #include "qt/PictureButton.h"
 
 namespace stonecall {
@@ -76,7 +77,7 @@ public:
     PictureButton* cmdLaunch() const { return cmdLaunch_; }
     PictureButton* cmdLogout() const { return cmdLogout_; }
     PictureButton* Tabs(int index) const { return Tabs_[index]; }
-    QLabel* HutCount(int index) const { return HutCount_[index]; }
+    LabelButton* HutCount(int index) const { return HutCount_[index]; }
 
     // The window's own background: the text colour of an active window caption. Qt's styles
     // draw an active title bar's text in the Active group's HighlightedText colour.
@@ -121,7 +122,7 @@ private:
     QFrame* MenuGame_;
     QLabel* Label1_;
     QLineEdit* TxPass_;
-    QLabel* HutCount_[3];
+    LabelButton* HutCount_[3];
     QWidget* hutsViewport_ = nullptr;
     // The label or log that the left button went down on, until it comes up.
     QWidget* clickDown_ = nullptr;

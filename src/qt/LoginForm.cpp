@@ -1,5 +1,6 @@
 #include "qt/LoginForm.h"
 
+#include "qt/Accessibility.h"
 #include "qt/Charset.h"
 #include "qt/Picture.h"
 #include "qt/PictureButton.h"
@@ -18,6 +19,7 @@ LoginForm::LoginForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
+    installAccessibility();
     setObjectName("LoginForm");
     setWindowTitle(QStringLiteral("Login"));
     setFixedSize(twipsRect(this, 0, 0, 4620, 7080).size());

@@ -1,9 +1,10 @@
 #include "qt/RowView.h"
 
+#include "qt/TreeAccessible.h"
+
 #include "qt/ShownText.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -33,34 +34,10 @@ qint64 nowMs()
     return clock.elapsed();
 }
 
-// The view to assistive technology: a tree whose value is the current row's text.
-class RowViewAccessible final : public QAccessibleWidget {
-public:
-    explicit RowViewAccessible(RowView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Value || t == QAccessible::Description)
-            return static_cast<RowView*>(widget())->currentText();
-        return QAccessibleWidget::text(t);
-    }
-};
-
-QAccessibleInterface* accessibleRowView(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("stonecall::RowView") && object && object->isWidgetType())
-        return new RowViewAccessible(static_cast<RowView*>(object));
-    return nullptr;
-}
-
 } // namespace
 
 RowView::RowView(TreeModel* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
 {
-    static const bool factory = [] {
-        QAccessible::installFactory(accessibleRowView);
-        return true;
-    }();
-    (void)factory;
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -253,11 +230,6 @@ void RowView::updateScrollBar()
     bar->setRange(0, std::max(0, rowCount() - page));
 }
 
-QString RowView::currentText() const
-{
-    return current ? shownTreeText(current->text) : QString();
-}
-
 void RowView::setCurrentNode(Node* node)
 {
     if (node == current)
@@ -265,11 +237,11 @@ void RowView::setCurrentNode(Node* node)
     current = node;
     selectionShown = node != nullptr;
     refresh();
-    if (QAccessible::isActive()) {
-        QAccessibleValueChangeEvent value(this, currentText());
-        QAccessible::updateAccessibility(&value);
-        QAccessibleEvent description(this, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&description);
+    // A screen reader reads the row that became current.
+    if (const int row = rowOf(current); row >= 0 && hasFocus() && QAccessible::isActive()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(row);
+        QAccessible::updateAccessibility(&focus);
     }
 }
 
@@ -329,6 +301,8 @@ RowView::Look RowView::lookOf(int row) const
 
 void RowView::refresh()
 {
+    if (stale)
+        treeRowsChanged(this);
     updateScrollBar();
     if (!isVisible())
         return;

@@ -32,14 +32,14 @@ public:
 
     TreeModel::Node* currentNode() const { return current; }
     void setCurrentNode(TreeModel::Node* node);
+    // What a click on the node's row does.
+    void select(const QModelIndex& index) { makeCurrent(model_->nodeOf(index)); }
     void setUserCollapsible(bool collapsible);
     // The model has settled or the open nodes changed: count the rows again and repaint the
     // rows in sight that now look different.
     void refresh();
     // The open nodes changed: the rows are counted again at the next refresh.
     void restructure() { stale = true; }
-    // The text of the current row, for assistive technology.
-    QString currentText() const;
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
