@@ -8,6 +8,7 @@
 #include "platform/WireLog.h"
 #include "protocol/SendCommand.h"
 #include "wire/Framer.h"
+#include "wire/Keywords.h"
 #include "wire/Wire.h"
 
 #include <vector>
@@ -49,7 +50,7 @@ void Client::LoginForm_Load()
 void Client::LoginForm_Unload()
 {
     // Nothing else would end the run once the login window is gone.
-    SendCommand("LOGOUT");
+    SendCommand(keyword::Logout);
     ShutdownClient();
 }
 
@@ -83,7 +84,7 @@ void Client::LobbyForm_Load()
 
 void Client::LobbyForm_QueryUnload()
 {
-    SendCommand("LOGOUT");
+    SendCommand(keyword::Logout);
     ShutdownClient();
 }
 
@@ -91,7 +92,7 @@ void Client::cmdLogout_Click()
 {
     platform_.lobby.setVisible(false);
     platform_.login.setVisible(true);
-    SendCommand("LOGOUT");
+    SendCommand(keyword::Logout);
     closeServerSocket();
 }
 
@@ -125,7 +126,7 @@ void Client::WSClient_Connect()
     lastNotice_.clear();
     platform_.login.setStatusText(std::string("Connected, checking version... (") + ClientVersion +
                                   ")");
-    SendCommand(makeCommand("VERSION", {ClientVersion}));
+    SendCommand(makeCommand(keyword::Version, {ClientVersion}));
     session_.MyIP = platform_.WSClient.LocalIP();
     platform_.login.setProgress(1);
 }
@@ -173,7 +174,7 @@ void Client::WSClient_DataArrival(std::size_t /*bytesTotal*/)
                 if (message.empty())
                     return;
                 splitFields(message, fields);
-                if (fields[0] == "PUBMSG" && fields.size() >= 3) {
+                if (fields[0] == keyword::PubMsg && fields.size() >= 3) {
                     // As the chat log shows it: who said it, and what.
                     lastNotice_.assign(fields[1].substr(0, MaxNoticeText));
                     lastNotice_.append(fields[2].substr(0, MaxNoticeText - lastNotice_.size()));

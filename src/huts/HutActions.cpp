@@ -5,6 +5,7 @@
 #include "platform/TreeView.h"
 #include "roster/TreeKeys.h"
 #include "session/Session.h"
+#include "wire/Keywords.h"
 #include "wire/LowerCase.h"
 #include "wire/Wire.h"
 
@@ -15,7 +16,7 @@ namespace stonecall {
 
 namespace {
 
-constexpr std::string_view NoPassword = "NONE";
+constexpr std::string_view NoPassword = NoneValue;
 
 // The host index of a hut node's key, when it names an entry of the table.
 std::optional<int> hostIndexOf(std::string_view hutKey, const UserTable& users)
@@ -48,7 +49,7 @@ void HutActions::HutCount_Click(std::int16_t index)
     }
     if (password.empty())
         password = NoPassword;
-    send_(makeCommand("BEHOST", {std::to_string(index + 2), password}));
+    send_(makeCommand(keyword::BeHost, {std::to_string(index + 2), password}));
     lobby_.setMenuGameVisible(false);
     lobby_.setCreateVisible(false);
     lobby_.setExitVisible(true);
@@ -56,7 +57,7 @@ void HutActions::HutCount_Click(std::int16_t index)
 
 void HutActions::cmdExit_Click()
 {
-    send_("BEIDLE");
+    send_(keyword::BeIdle);
 }
 
 void HutActions::cmdLaunch_Click()
@@ -87,7 +88,7 @@ void HutActions::lstHuts_DblClick()
             return;
         }
     }
-    send_(makeCommand("BECLIENT",
+    send_(makeCommand(keyword::BeClient,
                       {std::to_string(*host), tag ? std::to_string(*tag) : std::string()}));
 }
 

@@ -1,5 +1,7 @@
 #include "huts/HutList.h"
 
+#include "wire/Keywords.h"
+
 #include "roster/DisplayName.h"
 #include "roster/TreeKeys.h"
 
@@ -44,9 +46,9 @@ HutList::Role HutList::roleOf(std::int32_t index) const
     Role role;
     if (user.Name.empty())
         return role;
-    role.host = user.State == "HOST";
+    role.host = user.State == stateword::Host;
     // A place the hut has no line for cannot be shown or counted, so such a member is left out.
-    if (user.State == "CLIENT" && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
+    if (user.State == stateword::Client && user.Slot >= 0 && user.Slot <= std::int32_t(MaxPlaces) &&
         user.JoinedHost >= 0 && user.JoinedHost <= MaxIndex)
         role.memberOf = static_cast<std::int16_t>(user.JoinedHost);
     return role;
@@ -108,7 +110,7 @@ void HutList::build(std::int32_t host, Hut& hut)
     if (!users.contains(host))
         return;
     const UserInfo& owner = users[static_cast<std::size_t>(host)];
-    if (owner.Name.empty() || owner.State != "HOST")
+    if (owner.Name.empty() || owner.State != stateword::Host)
         return;
 
     // Place 0 is the host's own; 0 in places 1 to 3 means the place is free, so a member at
@@ -131,7 +133,7 @@ void HutList::build(std::int32_t host, Hut& hut)
     hut.present = true;
     hut.text = spacedName(owner.Name);
     const std::int32_t lines = std::clamp(owner.HutSize, 1, std::int32_t(MaxPlaces) + 1) - 1;
-    const bool locked = owner.HutPassword != "NONE";
+    const bool locked = owner.HutPassword != NoneValue;
     for (std::int32_t p = 1; p <= lines; ++p) {
         PlaceLine& line = hut.places[hut.placeCount++];
         line.member = place[p];

@@ -1,6 +1,7 @@
 #include "protocol/WireTrace.h"
 
 #include "wire/CharClass.h"
+#include "wire/Keywords.h"
 #include "wire/Wire.h"
 
 #include <vector>
@@ -29,9 +30,9 @@ void appendEscaped(std::string& out, std::string_view text)
 // fields.size() when the message carries none.
 std::size_t firstSecretField(const std::vector<std::string_view>& fields)
 {
-    if (fields[0] == "BEHOST")
+    if (fields[0] == keyword::BeHost)
         return 2;
-    if (fields[0] == "USERSTATE" && fields.size() > 2 && fields[2] == "HOST")
+    if (fields[0] == keyword::UserState && fields.size() > 2 && fields[2] == stateword::Host)
         return 4;
     return fields.size();
 }
@@ -43,7 +44,7 @@ std::string traceText(std::string_view message)
     // Passwords are found on the whole message, so cutting it short can never expose one.
     const std::vector<std::string_view> fields = splitFields(message);
     std::size_t secret = firstSecretField(fields);
-    if (secret + 1 == fields.size() && fields[secret] == "NONE")
+    if (secret + 1 == fields.size() && fields[secret] == NoneValue)
         secret = fields.size();
 
     std::string out;

@@ -2,6 +2,7 @@
 
 #include "platform/LobbyWindow.h"
 #include "wire/Encryptor.h"
+#include "wire/Keywords.h"
 #include "wire/Wire.h"
 
 namespace stonecall {
@@ -48,7 +49,7 @@ void ChatLog::TxOut_KeyPress(int key)
     if (key != EnterKey)
         return;
     const std::string typed = lobby_.outText();
-    send_(makeCommand("SENDMSG", {EncryptText(typed)}));
+    send_(makeCommand(keyword::SendMsg, {EncryptText(typed)}));
     lobby_.setOutText({});
 }
 

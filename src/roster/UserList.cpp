@@ -1,5 +1,7 @@
 #include "roster/UserList.h"
 
+#include "wire/Keywords.h"
+
 #include "roster/DisplayName.h"
 #include "roster/Numbered.h"
 #include "roster/TreeKeys.h"
@@ -105,7 +107,7 @@ void UserList::refresh(std::int32_t index)
     Shown& now = shown[static_cast<std::size_t>(index)];
     const bool listed = !user.Name.empty();
     // A freed entry's other fields are not read at all.
-    const bool playing = listed && user.State == "GAMING";
+    const bool playing = listed && user.State == stateword::Gaming;
 
     if (now.listed && (!listed || now.playing != playing)) {
         tree.remove(userKey(index));
