@@ -49,6 +49,20 @@ int listenOnLoopback(int backlog, sockaddr_in& address, int receiveBuffer = 0)
     return listener;
 }
 
+// The connection the client makes to `listener`, accepted while the client's event loop turns;
+// -1 when none comes in time.
+int acceptWhileTheClientRuns(int listener)
+{
+    int peer = -1;
+    waitFor([&] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 0) == 1)
+            peer = ::accept(listener, nullptr, nullptr);
+        return peer >= 0;
+    });
+    return peer;
+}
+
 class LoopbackLifecycle : public ::testing::Test {
 protected:
     LoopbackLifecycle()
@@ -320,13 +334,8 @@ TEST(LoopbackReplies, RepliesKeepTheirOrderWhenTheSystemTakesOnlySome)
     app.client().ServerHost = "127.0.0.1";
     app.client().ServerPort = ntohs(address.sin_port);
     app.client().cmdLogin_Click();
-    int peer = -1;
-    ASSERT_TRUE(waitFor([&] {
-        pollfd waiting{listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 0) == 1)
-            peer = ::accept(listener, nullptr, nullptr);
-        return peer >= 0;
-    }));
+    const int peer = acceptWhileTheClientRuns(listener);
+    ASSERT_GE(peer, 0);
 
     // Challenges are sent until the client's replies back up into the socket's own buffer,
     // then a few more rounds: a reply that jumped that queue would arrive out of order.
@@ -392,13 +401,8 @@ void logoutReachesAServerThatReadsOnlyAfterTheClick(const std::function<void(Cli
     app.client().ServerHost = "127.0.0.1";
     app.client().ServerPort = ntohs(address.sin_port);
     QTest::mouseClick(app.loginForm().cmdLogin(), Qt::LeftButton);
-    int peer = -1;
-    ASSERT_TRUE(waitFor([&] {
-        pollfd waiting{listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 0) == 1)
-            peer = ::accept(listener, nullptr, nullptr);
-        return peer >= 0;
-    }));
+    const int peer = acceptWhileTheClientRuns(listener);
+    ASSERT_GE(peer, 0);
     const std::string login = "LOGIN\xA4"
                               "1\x06";
     ASSERT_EQ(::send(peer, login.data(), login.size(), MSG_NOSIGNAL), ssize_t(login.size()));
