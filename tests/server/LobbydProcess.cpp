@@ -40,11 +40,6 @@ using Clock = std::chrono::steady_clock;
     _exit(127);
 }
 
-std::string framed(std::string_view keyword, std::initializer_list<std::string_view> fields = {})
-{
-    return makeCommand(keyword, fields) + MsgEnd;
-}
-
 } // namespace
 
 void writeFile(const std::string& path, const std::string& text)
@@ -365,12 +360,12 @@ std::pair<int, std::string> lobbyctl(const std::string& socket, std::vector<std:
 
 std::string hello(const std::string& name)
 {
-    return framed("VERSION", {"1"}) + framed("LOGIN", {name, "127.0.0.1"});
+    return framed(msg("VERSION", {"1"})) + framed(msg("LOGIN", {name, "127.0.0.1"}));
 }
 
 std::string chatLine(std::string_view text)
 {
-    return framed("SENDMSG", {EncryptText(std::string(text))});
+    return framed(say(text));
 }
 
 bool heard(const Crowd::Peer& peer, const Message& message)

@@ -76,6 +76,9 @@ public:
         bool record = false;
         bool closed = false;
         std::size_t messages = 0;
+
+        // The last message recorded; an empty one when none was.
+        Message last() const { return inbox.empty() ? Message() : Message(inbox.back()); }
     };
     using OnMessage = std::function<void(std::size_t, std::string_view)>;
 

@@ -26,27 +26,10 @@
 #include <vector>
 
 using namespace stonecall;
-using test::Crowd;
-using test::enter;
-using test::heard;
-using test::hello;
-using test::lobbyctl;
-using test::Lobbyd;
-using test::logIn;
-using test::refused;
-using test::runToEnd;
-using test::Sanitized;
-using test::TempFolder;
-using test::tempPath;
-using test::writeFile;
+using namespace stonecall::test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string msg(std::string_view keyword, std::initializer_list<std::string_view> fields = {})
-{
-    return makeCommand(keyword, fields) + MsgEnd;
-}
 
 TEST(Lobbyd, OutOfDescriptorsWaitsWithoutSpinningAndAcceptsAgain)
 {
@@ -65,7 +48,7 @@ TEST(Lobbyd, OutOfDescriptorsWaitsWithoutSpinningAndAcceptsAgain)
     });
     const auto openOne = [&] {
         answered.push_back(false);
-        crowd.open(msg("VERSION", {"1"}));
+        crowd.open(framed(msg("VERSION", {"1"})));
     };
     for (int i = 0; i < 60; ++i)
         openOne();
@@ -144,7 +127,7 @@ TEST(Lobbyd, EmptyChatBurstDropsNoPromptReaderAndMemoryComesBack)
     });
     std::string burst;
     for (std::size_t i = 0; i < Lines; ++i)
-        burst += msg("SENDMSG", {""});
+        burst += framed(msg("SENDMSG", {""}));
     crowd.send(attacker, burst);
     const auto allRead = [&] {
         for (int i = 0; i < readers; ++i)
@@ -190,13 +173,13 @@ TEST(Lobbyd, UserListBurstKeepsOthersAnswered)
     });
     std::string burst;
     for (int i = 0; i < 5400; ++i)
-        burst += msg("GETUSERLIST");
+        burst += framed(msg("GETUSERLIST"));
     crowd.send(attacker, burst);
     std::chrono::microseconds worst{0};
     for (int round = 0; round < 40; ++round) {
         answered = false;
         const auto sent = Clock::now();
-        crowd.send(polite, msg("BEIDLE"));
+        crowd.send(polite, framed(msg("BEIDLE")));
         ASSERT_TRUE(crowd.until([&] { return answered; }, 10));
         worst = std::max(
             worst, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent));
@@ -254,19 +237,19 @@ TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
     // A user logged in and asking for the message of the day: what it was told, or that the
     // server closed the connection.
     const auto enter = [&](const std::string& name) {
-        const std::size_t i = crowd.open(hello(name) + msg("MOTD"));
+        const std::size_t i = crowd.open(hello(name) + framed(msg("MOTD")));
         crowd[i].record = true;
         crowd.until([&] {
             return crowd[i].closed ||
-                   (!crowd[i].inbox.empty() && crowd[i].inbox.back().rfind("MOTDLINE", 0) == 0);
+                   (!crowd[i].inbox.empty() && crowd[i].last().startsWith("MOTDLINE"));
         });
         return i;
     };
     const auto motdLine = [](const std::string& text) {
-        return makeCommand("MOTDLINE", {EncryptText(text)});
+        return msg("MOTDLINE", {EncryptText(text)});
     };
     const std::size_t ann = enter("ann");
-    EXPECT_EQ(crowd[ann].inbox.back(), motdLine("first"));
+    EXPECT_EQ(crowd[ann].last(), motdLine("first"));
 
     writeFile(motd, "second\n");
     writeFile(server.configPath(), configuration("max-users = 2\nchat-rate = 3\n"));
@@ -277,7 +260,7 @@ TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
                               from))
         << server.log();
     const std::size_t bob = enter("bob");
-    EXPECT_EQ(crowd[bob].inbox.back(), motdLine("second"));
+    EXPECT_EQ(crowd[bob].last(), motdLine("second"));
     EXPECT_TRUE(crowd[enter("carl")].closed) << "over the new user limit";
 
     // A faulty file leaves everything as it was, the message of the day included.
@@ -289,17 +272,16 @@ TEST(Lobbyd, ReloadTakesAGoodConfigurationAndKeepsTheLastOnAFaultyOne)
                                   server.configPath() + ":3: max-users takes a whole number",
                               from))
         << server.log();
-    crowd.send(bob, msg("LOGOUT"));
+    crowd.send(bob, framed(msg("LOGOUT")));
     EXPECT_TRUE(crowd.until([&] { return crowd[bob].closed; }));
     const std::size_t dave = enter("dave");
-    EXPECT_EQ(crowd[dave].inbox.back(), motdLine("second"));
+    EXPECT_EQ(crowd[dave].last(), motdLine("second"));
     EXPECT_TRUE(crowd[enter("eve")].closed) << "the user limit stays 2";
 
     // Nobody was dropped by the reloads: ann heard of everyone who came in.
     crowd.pump(50);
     EXPECT_FALSE(crowd[ann].closed);
-    EXPECT_NE(std::find(crowd[ann].inbox.begin(), crowd[ann].inbox.end(),
-                        makeCommand("USER", {"2", "dave", ""})),
+    EXPECT_NE(std::find(crowd[ann].inbox.begin(), crowd[ann].inbox.end(), user(2, "dave")),
               crowd[ann].inbox.end());
     unlink(motd.c_str());
 }
@@ -316,20 +298,6 @@ TEST(Lobbyd, UnderSystemdLinesCarryAPriorityAndNoTimeOfTheirOwn)
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.rfind("<6>", 0) == 0 || line.rfind("<4>", 0) == 0) << line;
 }
-
-namespace {
-
-std::string notice(std::string_view text)
-{
-    return makeCommand("PUBMSG", {"*lobby*: ", text});
-}
-
-std::string chat(std::string_view text)
-{
-    return msg("SENDMSG", {EncryptText(std::string(text))});
-}
-
-} // namespace
 
 TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
 {
@@ -348,21 +316,19 @@ TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
     auto [status, out] = lobbyctl(control, {"mute", "BOB"});
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out, "muted \"bob\" (127.0.0.1) until unmuted\n");
-    crowd.send(bob, chat("bob here") + chat("bob again"));
-    crowd.send(ann, chat("ann here"));
-    const std::string annLine = makeCommand("MSG", {"ann: ", EncryptText("ann here")});
+    crowd.send(bob, chatLine("bob here") + chatLine("bob again"));
+    crowd.send(ann, chatLine("ann here"));
+    const Message annLine = chat("ann", "ann here");
     ASSERT_TRUE(
         crowd.until([&] { return heard(crowd[bob], annLine) && heard(crowd[carl], annLine); }));
-    const std::string mutedNotice =
+    const Message mutedNotice =
         notice("You are muted by the operator: your chat lines are not relayed.");
     EXPECT_EQ(std::count(crowd[bob].inbox.begin(), crowd[bob].inbox.end(), mutedNotice), 1);
     for (const std::size_t i : {ann, bob, carl})
         for (const std::string& m : crowd[i].inbox)
-            EXPECT_EQ(m.rfind("MSG\xA4"
-                              "bob: ",
-                              0),
-                      std::string::npos)
-                << i;
+            EXPECT_FALSE(Message(m).startsWith("MSG\xA4"
+                                               "bob: "))
+                << i << ": " << Message(m);
     std::tie(status, out) = lobbyctl(control, {"who"});
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("\tbob\t127.0.0.1\twaiting\tmuted\n"), std::string::npos) << out;
@@ -372,7 +338,7 @@ TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
     std::tie(status, out) = lobbyctl(control, {"kick", "carl"});
     EXPECT_EQ(status, 0) << out;
     ASSERT_TRUE(crowd.until([&] { return crowd[carl].closed; }));
-    EXPECT_EQ(crowd[carl].inbox.back(), notice("You were disconnected by the operator."));
+    EXPECT_EQ(crowd[carl].last(), notice("You were disconnected by the operator."));
     EXPECT_TRUE(server.logged("127.0.0.1:")) << server.log();
     EXPECT_NE(server.log().find("user \"carl\" kicked by the operator"), std::string::npos)
         << server.log();
@@ -385,7 +351,7 @@ TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
     std::tie(status, out) = lobbyctl(control, {"ban", "j\xC3\xBCrgen"});
     EXPECT_EQ(status, 0) << out;
     ASSERT_TRUE(crowd.until([&] { return crowd[jurgen].closed; }));
-    EXPECT_EQ(crowd[jurgen].inbox.back(), notice("You are banned from this lobby."));
+    EXPECT_EQ(crowd[jurgen].last(), notice("You are banned from this lobby."));
     EXPECT_TRUE(refused(crowd, "J\xDCRGEN"));
     EXPECT_TRUE(server.logged("refused: banned name: \"J\xC3\x9CRGEN\"")) << server.log();
 
@@ -408,7 +374,7 @@ TEST(Lobbyd, OperatorKicksBansAndMutesThroughTheControlTool)
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("banned address 127.0.0.1 for 1 s"), std::string::npos) << out;
     ASSERT_TRUE(crowd.until([&] { return crowd[ann].closed && crowd[bob].closed; }));
-    EXPECT_EQ(crowd[ann].inbox.back(), notice("You are banned from this lobby for 1 second."));
+    EXPECT_EQ(crowd[ann].last(), notice("You are banned from this lobby for 1 second."));
     EXPECT_TRUE(refused(crowd, "dave"));
     EXPECT_TRUE(server.logged("refused: banned address: \"dave\"")) << server.log();
     std::tie(status, out) = lobbyctl(control, {"unban", "127.0.0.1"});
@@ -535,7 +501,7 @@ TEST(Lobbyd, PlayersReadTheShutdownNoticeBeforeTheLobbyCloses)
         server.signal(SIGTERM);
         ASSERT_TRUE(crowd.until([&] { return crowd[ann].closed; }, 10));
         EXPECT_GE(Clock::now() - signalled, std::chrono::milliseconds(900));
-        EXPECT_EQ(crowd[ann].inbox.back(), notice("The lobby is closing in 1 second."));
+        EXPECT_EQ(crowd[ann].last(), notice("The lobby is closing in 1 second."));
     }
     // A second signal closes at once.
     Lobbyd server({"--ping-interval", "0", "--shutdown-notice", "60"});
