@@ -10,7 +10,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,14 +118,36 @@ void Lobbyd::signal(int number) const
 
 bool Lobbyd::logged(const std::string& text, std::size_t from) const
 {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        const std::string all = log();
-        if (all.size() > from && all.find(text, from) != std::string::npos)
-            return true;
-        usleep(10000);
+    return findLogged(text, from) != std::string::npos;
+}
+
+std::size_t Lobbyd::findLogged(const std::string& text, std::size_t from, int seconds) const
+{
+    // Woken by each write the server makes to its log, not by a clock: the watch is set
+    // before the first look so that no line can slip between the look and the wait.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, logPath_.c_str(), IN_MODIFY) < 0) {
+        if (watch >= 0)
+            close(watch);
+        return std::string::npos;
     }
-    return false;
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    std::size_t at = std::string::npos;
+    for (;;) {
+        const std::string all = log();
+        if (all.size() > from && (at = all.find(text, from)) != std::string::npos)
+            break;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{watch, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0)
+            break;
+        char events[4096];
+        while (read(watch, events, sizeof events) > 0) {
+        }
+    }
+    close(watch);
+    return at;
 }
 
 std::string Lobbyd::log() const
@@ -165,15 +189,9 @@ long Lobbyd::heapInUseKiB() const
 {
     const std::size_t before = log().size();
     kill(pid_, SIGUSR1);
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        const std::string text = log().substr(before);
-        const auto at = text.find("heap in use ");
-        if (at != std::string::npos)
-            return std::atol(text.c_str() + at + 12);
-        usleep(10000);
-    }
-    return -1;
+    const std::string line = "heap in use ";
+    const std::size_t at = findLogged(line, before);
+    return at == std::string::npos ? -1 : std::atol(log().c_str() + at + line.size());
 }
 
 Crowd::~Crowd()
@@ -267,11 +285,15 @@ void Crowd::pump(int ms, const std::vector<bool>* deaf)
 bool Crowd::until(const std::function<bool()>& condition, int seconds,
                   const std::vector<bool>* deaf)
 {
+    // Only what a peer reads can change the condition: each pass waits for that, as long
+    // as the deadline allows.
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     while (!condition()) {
-        if (Clock::now() > deadline)
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() < 0)
             return false;
-        pump(10, deaf);
+        pump(static_cast<int>(left.count()) + 1, deaf);
     }
     return true;
 }
@@ -305,26 +327,33 @@ std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments)
     close(err[1]);
     std::string text;
     char buffer[256];
-    pollfd p{err[0], POLLIN, 0};
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline && poll(&p, 1, 100) >= 0) {
-        if (!p.revents)
-            continue;
+    const auto left = [&] {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        return static_cast<int>(std::max<long long>(ms.count(), 0));
+    };
+    // Its standard error to its end, then its exit (a pidfd), both events up to one deadline.
+    pollfd p{err[0], POLLIN, 0};
+    while (poll(&p, 1, left()) > 0) {
         const ssize_t n = read(err[0], buffer, sizeof buffer);
         if (n <= 0)
             break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
     close(err[0]);
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd end{exited, POLLIN, 0};
+    const bool ended = exited >= 0 && poll(&end, 1, left()) > 0;
+    if (exited >= 0)
+        close(exited);
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL); // still running: it took the configuration
-            waitpid(pid, &status, 0);
-            return {-1, text};
-        }
-        usleep(10000);
+    if (!ended) {
+        kill(pid, SIGKILL); // still running: it took the configuration
+        waitpid(pid, &status, 0);
+        return {-1, text};
     }
+    waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
 }
 

@@ -51,6 +51,8 @@ public:
     void signal(int number) const;
     // Waits for a log line holding `text` after the first `from` bytes of the log.
     bool logged(const std::string& text, std::size_t from = 0) const;
+    // The same wait: where `text` stands in the log, or npos at the deadline.
+    std::size_t findLogged(const std::string& text, std::size_t from = 0, int seconds = 10) const;
     std::string log() const;
     // Processor time the server has used, user and system.
     double cpuSeconds() const;
