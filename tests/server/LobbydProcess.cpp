@@ -402,7 +402,7 @@ bool heard(const Crowd::Peer& peer, const Message& message)
     return std::find(peer.inbox.begin(), peer.inbox.end(), message.bytes) != peer.inbox.end();
 }
 
-void logIn(Crowd& crowd, int count, const std::string& prefix)
+bool logInAll(Crowd& crowd, int count, const std::string& prefix, int seconds)
 {
     std::size_t loggedIn = 0, heardLast = 0;
     const std::string last = makeCommand("USERSTATE", {std::to_string(count), "IDLE"});
@@ -415,8 +415,15 @@ void logIn(Crowd& crowd, int count, const std::string& prefix)
     for (int i = 0; i < count; ++i)
         crowd.open(hello(prefix + std::to_string(i)));
     const auto size = static_cast<std::size_t>(count);
-    ASSERT_TRUE(crowd.until([&] { return loggedIn == size && heardLast + 1 == size; }, 120));
+    const bool all =
+        crowd.until([&] { return loggedIn == size && heardLast + 1 == size; }, seconds);
     crowd.onMessage(nullptr);
+    return all;
+}
+
+void logIn(Crowd& crowd, int count, const std::string& prefix)
+{
+    ASSERT_TRUE(logInAll(crowd, count, prefix));
 }
 
 std::size_t enterAs(Crowd& crowd, const std::string& name, bool& in)

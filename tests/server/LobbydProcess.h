@@ -140,7 +140,9 @@ std::string chatLine(std::string_view text);
 // Whether the recording peer heard `message`.
 bool heard(const Crowd::Peer& peer, const Message& message);
 // Logs `count` users in, all at once so the server answers them together, and reads until
-// everyone has heard of the last of them (a failure is a test failure).
+// everyone has heard of the last of them; false at the deadline.
+bool logInAll(Crowd& crowd, int count, const std::string& prefix, int seconds = 120);
+// The same, where a failure is a test failure.
 void logIn(Crowd& crowd, int count, const std::string& prefix);
 // Logs a recording user in and waits for the server's answer: `in` is true when it let the
 // user in, false when it closed the connection. The peer's index.

@@ -140,10 +140,15 @@ TEST(Lobbyd, EmptyChatBurstDropsNoPromptReaderAndMemoryComesBack)
         ASSERT_FALSE(crowd[i].closed) << "reader " << i << " dropped after " << lines[i];
         ASSERT_EQ(lines[i], Lines) << "reader " << i;
     }
+    // Bounds far above any sound run (bench_lobbyd_bursts shows the figures: about 5 MiB at
+    // the peak, the heap some 30 KiB above its idle size after the burst). Queuing the burst
+    // for everyone would take over 100 MiB; keeping 10 KiB a reader, 4 MiB.
     if (!Sanitized) {
+        ASSERT_GE(idleHeap, 0) << "no heap figure in the log:\n" << server.log();
         EXPECT_LT(server.memoryKiB("VmHWM"), 64 * 1024);
-        // Nothing is left queued: the heap goes back to what it was before the burst.
-        EXPECT_LT(server.heapInUseKiB(), idleHeap + 1024) << "before the burst: " << idleHeap;
+        const long afterHeap = server.heapInUseKiB();
+        ASSERT_GE(afterHeap, 0) << server.log();
+        EXPECT_LT(afterHeap, idleHeap + 4 * 1024) << "before the burst: " << idleHeap;
     }
 }
 
@@ -185,7 +190,9 @@ TEST(Lobbyd, UserListBurstKeepsOthersAnswered)
             worst, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent));
         crowd.pump(5);
     }
-    EXPECT_LT(worst.count(), 50000);
+    // Starving the others until the burst is served would take seconds; a sound server
+    // answers in about a millisecond (bench_lobbyd_bursts shows the figure).
+    EXPECT_LT(worst.count(), 2'000'000);
     EXPECT_FALSE(crowd[attacker].closed);
 }
 
