@@ -42,6 +42,46 @@ using Clock = std::chrono::steady_clock;
     _exit(127);
 }
 
+// Whether the child ends (or has ended) within `time`: its pidfd is readable then.
+bool endsWithin(pid_t pid, std::chrono::milliseconds time)
+{
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (exited < 0)
+        return false;
+    pollfd end{exited, POLLIN, 0};
+    const bool ended = poll(&end, 1, static_cast<int>(std::max<long long>(time.count(), 0))) > 0;
+    close(exited);
+    return ended;
+}
+
+// What a child wrote to `fd` up to its end, then its exit status; both are events waited
+// for up to one deadline, after which the child is killed and the status is -1.
+std::pair<int, std::string> collect(pid_t pid, int fd)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    };
+    std::string text;
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, static_cast<int>(std::max<long long>(left().count(), 0))) > 0) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    int status = 0;
+    if (!endsWithin(pid, left())) {
+        kill(pid, SIGKILL); // still running: a server that took the configuration
+        waitpid(pid, &status, 0);
+        return {-1, text};
+    }
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
 } // namespace
 
 void writeFile(const std::string& path, const std::string& text)
@@ -105,6 +145,11 @@ Lobbyd::~Lobbyd()
 {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
+        // A server that does not end is a failure of its own, not a test run without end.
+        if (!endsWithin(pid_, std::chrono::seconds(10))) {
+            ADD_FAILURE() << "stonecall-lobbyd did not end on SIGTERM";
+            kill(pid_, SIGKILL);
+        }
         waitpid(pid_, nullptr, 0);
     }
     unlink(logPath_.c_str());
@@ -325,36 +370,7 @@ std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments)
         execLobbyd(arguments);
     }
     close(err[1]);
-    std::string text;
-    char buffer[256];
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    const auto left = [&] {
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        return static_cast<int>(std::max<long long>(ms.count(), 0));
-    };
-    // Its standard error to its end, then its exit (a pidfd), both events up to one deadline.
-    pollfd p{err[0], POLLIN, 0};
-    while (poll(&p, 1, left()) > 0) {
-        const ssize_t n = read(err[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(err[0]);
-    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    pollfd end{exited, POLLIN, 0};
-    const bool ended = exited >= 0 && poll(&end, 1, left()) > 0;
-    if (exited >= 0)
-        close(exited);
-    int status = 0;
-    if (!ended) {
-        kill(pid, SIGKILL); // still running: it took the configuration
-        waitpid(pid, &status, 0);
-        return {-1, text};
-    }
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    return collect(pid, err[0]);
 }
 
 std::pair<int, std::string> lobbyctl(const std::string& socket, std::vector<std::string> arguments)
@@ -377,14 +393,7 @@ std::pair<int, std::string> lobbyctl(const std::string& socket, std::vector<std:
         _exit(127);
     }
     close(out[1]);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    return collect(pid, out[0]);
 }
 
 std::string hello(const std::string& name)
