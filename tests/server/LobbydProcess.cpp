@@ -273,9 +273,11 @@ void Crowd::send(std::size_t i, const std::string& bytes)
             ::send(peers_[i].fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n > 0)
             done += static_cast<std::size_t>(n);
-        else if (errno == EAGAIN)
-            pump(1);
-        else
+        else if (errno != EAGAIN)
+            peers_[i].closed = true;
+        // A full socket: read what the others are sent until the server takes more, and
+        // give the peer up when it takes nothing for half a minute.
+        else if (!wait(30000, nullptr, i))
             peers_[i].closed = true;
     }
 }
@@ -289,16 +291,22 @@ void Crowd::shut(std::size_t i)
 
 void Crowd::pump(int ms, const std::vector<bool>* deaf)
 {
+    wait(ms, deaf, peers_.size());
+}
+
+bool Crowd::wait(int ms, const std::vector<bool>* deaf, std::size_t writer)
+{
     fds_.clear();
     index_.clear();
     for (std::size_t i = 0; i < peers_.size(); ++i) {
-        if (peers_[i].closed || (deaf && (*deaf)[i]))
+        if (peers_[i].closed || (deaf && (*deaf)[i] && i != writer))
             continue;
-        fds_.push_back({peers_[i].fd, POLLIN, 0});
+        const short events = i == writer ? POLLIN | POLLOUT : POLLIN;
+        fds_.push_back({peers_[i].fd, events, 0});
         index_.push_back(i);
     }
     if (poll(fds_.data(), fds_.size(), ms) <= 0)
-        return;
+        return false;
     for (std::size_t k = 0; k < fds_.size(); ++k) {
         if (!fds_[k].revents)
             continue;
@@ -325,6 +333,7 @@ void Crowd::pump(int ms, const std::vector<bool>* deaf)
             p.partial.erase(0, start);
         }
     }
+    return true;
 }
 
 bool Crowd::until(const std::function<bool()>& condition, int seconds,

@@ -104,6 +104,10 @@ public:
                const std::vector<bool>* deaf = nullptr);
 
 private:
+    // One poll: reads what came, and returns early too when `writer` may write again; false
+    // when nothing happened before `ms` ran out.
+    bool wait(int ms, const std::vector<bool>* deaf, std::size_t writer);
+
     int port_;
     std::vector<Peer> peers_;
     std::vector<pollfd> fds_;
