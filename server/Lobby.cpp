@@ -107,7 +107,7 @@ void Lobby::connected(ConnectionId id, std::string_view address)
         return;
     std::string key = admission_.keyOf(address);
     if (const std::optional<RefusalText> refusal = admission_.open(address, key)) {
-        refuse(id, key, *refusal);
+        refuse(id, address, key, *refusal);
         return;
     }
     makeRoom();
@@ -129,31 +129,33 @@ void Lobby::makeRoom()
     // The newcomer stays: idle sockets that keep the room full then only ever push each
     // other out, while an honest log-in, done in a moment, gets through.
     const ConnectionId oldest = pending_.begin()->second;
-    refuse(oldest, connections_.at(oldest).addressKey, refused::Crowded);
+    const Connection& c = connections_.at(oldest);
+    refuse(oldest, c.address, c.addressKey, refused::Crowded);
 }
 
-void Lobby::refuse(ConnectionId id, const std::string& key, const RefusalText& why,
-                   std::optional<std::string_view> name)
+void Lobby::refuse(ConnectionId id, std::string_view address, const std::string& key,
+                   const RefusalText& why, std::optional<std::string_view> name)
 {
     ++refusals_[static_cast<std::size_t>(why.reason)];
     // The first refusal from an address in a minute is logged whole; the rest are counted.
     const auto now = config_.clock();
+    // Local tools are exempt, as from the other per-address limits.
     bool logged = true;
-    const bool summed = !isLoopbackAddress(key) || config_.limits.limitLoopback;
-    if (!summed) {
-    } else if (auto it = refusedRecently_.find(key); it != refusedRecently_.end()) {
-        if (now - it->second.since < RefusalSummaryEvery) {
-            ++it->second.more;
-            logged = false;
+    if (!isLoopbackAddress(address) || config_.limits.limitLoopback) {
+        if (auto it = refusedRecently_.find(key); it != refusedRecently_.end()) {
+            if (now - it->second.since < RefusalSummaryEvery) {
+                ++it->second.more;
+                logged = false;
+            } else {
+                summarise(it->first, it->second.more);
+                it->second = Refused{now, 0};
+            }
+        } else if (refusedRecently_.size() < MaxRefusalSummaries) {
+            refusedRecently_.emplace(key, Refused{now, 0});
         } else {
-            summarise(it->first, it->second.more);
-            it->second = Refused{now, 0};
+            ++refusedElsewhere_;
+            logged = false;
         }
-    } else if (refusedRecently_.size() < MaxRefusalSummaries) {
-        refusedRecently_.emplace(key, Refused{now, 0});
-    } else {
-        ++refusedElsewhere_;
-        logged = false;
     }
     if (logged) {
         std::string line(why.log);
@@ -187,7 +189,7 @@ void Lobby::sweep()
         const Connection& c = connections_.at(id);
         if (now - c.accepted < deadline)
             break;
-        refuse(id, c.addressKey, refused::LoginDeadline);
+        refuse(id, c.address, c.addressKey, refused::LoginDeadline);
     }
     admission_.forgetOld();
     for (auto it = refusedRecently_.begin(); it != refusedRecently_.end();) {
@@ -321,7 +323,7 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     else if (!refusal && names_.size() >= static_cast<std::size_t>(config_.maxUsers))
         refusal = refused::LobbyFull;
     if (refusal) {
-        refuse(id, c.addressKey, *refusal, name);
+        refuse(id, c.address, c.addressKey, *refusal, name);
         return;
     }
     pending_.erase(c.arrival);

@@ -196,9 +196,9 @@ private:
     void relayChat(std::int16_t me, const std::vector<std::string_view>& fields);
 
     // Turns a connection away with the reason, told to the player before it closes.
-    // `key` is what its address counts under; `name` is logged when given.
-    void refuse(ConnectionId id, const std::string& key, const RefusalText& why,
-                std::optional<std::string_view> name = std::nullopt);
+    // `key` is what its `address` counts under; `name` is logged when given.
+    void refuse(ConnectionId id, std::string_view address, const std::string& key,
+                const RefusalText& why, std::optional<std::string_view> name = std::nullopt);
     void summarise(std::string_view key, std::uint64_t more);
     void makeRoom();
 
