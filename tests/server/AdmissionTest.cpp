@@ -296,6 +296,10 @@ TEST_F(AdmissionTest, RefusalsFromOneAddressAreLoggedOnceAMinuteAndNamesCut)
                                       "refused 99 more from 2001:db8::/64 in the last minute"));
     login(102, junk, "2001:db8::1");
     EXPECT_EQ(out->log.size(), 4u); // a new minute, a new first line
+    // Local tools are not summed, IPv6 loopback included.
+    login(103, "NONE", "::1");
+    login(104, "NONE", "::1");
+    EXPECT_EQ(out->log.size(), 6u);
 
     // Many addresses, each refused once, are told apart up to a bound and summed past it.
     out->log.clear();
