@@ -112,17 +112,20 @@ inline void checkLobbyInvariants(const server::Lobby& lobby)
     FUZZ_CHECK(freed.empty() ||
                (*freed.begin() >= 1 && static_cast<std::size_t>(*freed.rbegin()) < users.size()));
 
+    std::size_t pending = 0;
     for (const auto& [id, c] : lobby.connections()) {
         FUZZ_CHECK(id != 0);
         FUZZ_CHECK(c.input.size() <= MaxMessageLength);
         if (c.phase != Lobby::Phase::LoggedIn) {
             FUZZ_CHECK(c.index == 0);
+            ++pending;
             continue;
         }
         FUZZ_CHECK(c.index >= 1 && static_cast<std::size_t>(c.index) < users.size());
         FUZZ_CHECK(users[static_cast<std::size_t>(c.index)].connection == id);
     }
 
+    FUZZ_CHECK(lobby.pendingCount() == pending); // the oldest log-in is found in that list
     std::size_t taken = 0;
     std::set<std::string> keys;
     for (std::size_t i = 1; i < users.size(); ++i) {

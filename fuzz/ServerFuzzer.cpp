@@ -41,7 +41,8 @@ using View = std::map<int, std::pair<std::string, Fields>>; // index -> name, la
 struct Peer {
     bool versionGood = false;
     bool loggedIn = false;
-    bool synced = false; // has had a whole user list: its view must match the lobby
+    bool synced = false;  // has had a whole user list: its view must match the lobby
+    bool refused = false; // told why it is turned away: nothing may follow but the close
     View view;
     std::vector<std::string> answers;
 };
@@ -58,6 +59,7 @@ public:
         FUZZ_CHECK(it != open.end());
         FUZZ_CHECK(isWellFormedServerMessage(message));
         Peer& peer = it->second;
+        FUZZ_CHECK(!peer.refused);
         Fields f;
         for (std::string_view field : splitFields(message))
             f.emplace_back(field);
@@ -70,6 +72,10 @@ public:
         } else if (keyword == "LOGIN") {
             FUZZ_CHECK(peer.versionGood && !peer.loggedIn);
             peer.loggedIn = true;
+        } else if (keyword == "PUBMSG" && !peer.loggedIn) {
+            // A connection or log-in refused: the lobby's own line says why.
+            FUZZ_CHECK(f.size() == 3 && f[1] == "*lobby*: ");
+            peer.refused = true;
         } else {
             // Everything else is for users only.
             FUZZ_CHECK(peer.loggedIn);

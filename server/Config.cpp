@@ -36,8 +36,14 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{0, 100000};
     if (name == "shutdown-notice")
         return NumberRange{0, 60};
-    if (name == "connections-per-address")
+    if (name == "connections-per-address" || name == "pending-per-address")
         return NumberRange{0, MaxUsersLimit};
+    if (name == "ipv6-prefix")
+        return NumberRange{1, 128};
+    if (name == "login-deadline")
+        return NumberRange{1, 3600};
+    if (name == "limit-loopback")
+        return NumberRange{0, 1};
     return std::nullopt;
 }
 
@@ -92,7 +98,9 @@ std::variant<OptionValues, std::string> readFile(const std::string& path, bool m
         const std::string where = path + ":" + std::to_string(key.source().begin.line) + ": ";
         if (info == infos.end())
             return where + "unknown setting '" + name + "'";
-        if (numberRange(name)) {
+        if (name == "limit-loopback" && node.is_boolean()) {
+            values[name] = node.as_boolean()->get() ? "1" : "0";
+        } else if (numberRange(name)) {
             if (!node.is_integer())
                 return where + name + " takes a whole number";
             values[name] = std::to_string(node.as_integer()->get());
@@ -150,6 +158,22 @@ const std::vector<OptionInfo>& optionInfos()
          true},
         {"logins-per-minute", "count",
          "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
+        {"pending-per-address", "count",
+         "Connections still logging in at once from one address, loopback aside; 0: no limit "
+         "(default 4).",
+         true},
+        {"ipv6-prefix", "bits",
+         "An IPv6 address counts for the per-address limits by its first this many bits, 1 to "
+         "128 (default 64).",
+         true},
+        {"limit-loopback", "0|1",
+         "1 holds loopback peers to the per-address limits too, for a server behind a local "
+         "proxy (default 0).",
+         true},
+        {"login-deadline", "seconds",
+         "Seconds from connecting to logging in before the connection is dropped, 1 to 3600 "
+         "(default 10).",
+         true},
         {"state-dir", "folder",
          "Folder for what outlives a restart, the bans among it (default: $STATE_DIRECTORY "
          "when systemd sets it, else none, nothing kept); read at start.",
@@ -198,7 +222,8 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
     };
     for (const char* name :
          {"port", "ping-interval", "max-users", "chat-rate", "chat-burst", "flood-disconnect",
-          "connections-per-address", "logins-per-minute", "shutdown-notice"}) {
+          "connections-per-address", "logins-per-minute", "shutdown-notice", "pending-per-address",
+          "ipv6-prefix", "limit-loopback", "login-deadline"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -217,6 +242,12 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
     limits.loginsPerAddressPerMinute =
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
+    limits.pendingPerAddress =
+        static_cast<int>(*numberOf("pending-per-address", limits.pendingPerAddress));
+    limits.ipv6Prefix = static_cast<int>(*numberOf("ipv6-prefix", limits.ipv6Prefix));
+    limits.limitLoopback = *numberOf("limit-loopback", 0) != 0;
+    limits.loginDeadline =
+        std::chrono::seconds(*numberOf("login-deadline", limits.loginDeadline.count()));
     // systemd names the folders of StateDirectory= and RuntimeDirectory= in the environment
     // (several separated by ':'); under the packaged service they are the defaults.
     const auto systemdFolder = [](const char* variable) -> std::string {

@@ -16,8 +16,9 @@ namespace stonecall::server {
 
 namespace {
 
-// Room for connections that have not logged in yet beyond the user limit.
-constexpr std::size_t PendingConnections = 64;
+// Room for connections that have not logged in yet beyond the user limit: more than the
+// lobby's own room, so that the lobby sees the newcomer and lets its oldest log-in go.
+constexpr std::size_t PendingConnections = 64 + 16;
 // Bytes read from a socket at a time; nothing more is read until the lobby has them all.
 constexpr std::size_t ReadSize = 16 * 1024;
 static_assert(ReadSize <= UINT16_MAX, "Connection::inputDone counts within one read");
@@ -54,7 +55,7 @@ LobbyServer::LobbyServer(ServerConfig config)
       maxConnections_(
           static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
           PendingConnections),
-      lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), acceptRetry_(io_),
+      lobby_(config_.lobby, *this), acceptor_(io_), ticker_(io_), sweeper_(io_), acceptRetry_(io_),
       passTimer_(io_), trimTimer_(io_), framer_(MsgEnd), answers_(MsgEnd),
       batch_(config_.gatherWrites), readBuffer_(ReadSize)
 {}
@@ -107,7 +108,21 @@ bool LobbyServer::listen(const std::string& address, std::uint16_t port)
     acceptor_.non_blocking(true, error);
     accept();
     armTicker();
+    armSweeper();
     return true;
+}
+
+void LobbyServer::armSweeper()
+{
+    sweeper_.expires_after(std::chrono::seconds(1));
+    sweeper_.async_wait([this](const std::error_code& error) {
+        if (error)
+            return;
+        lobby_.sweep();
+        settle();
+        schedule();
+        armSweeper();
+    });
 }
 
 void LobbyServer::armTicker()

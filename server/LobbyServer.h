@@ -99,6 +99,7 @@ private:
     void destroy(Connection& c);
     void tick();
     void armTicker();
+    void armSweeper();
 
     void send(ConnectionId to, std::string_view message) override;
     void sendFramed(ConnectionId to, std::string_view messages) override;
@@ -124,6 +125,7 @@ private:
     Lobby lobby_;
     Acceptor acceptor_;
     asio::steady_timer ticker_;
+    asio::steady_timer sweeper_; // the lobby's once-a-second deadlines
     asio::steady_timer acceptRetry_;
     asio::steady_timer passTimer_;
     asio::steady_timer trimTimer_;
