@@ -80,7 +80,6 @@ public:
     bool queuedLater : 1 = false;   // broadcasts, which may wait for the next round
     bool queuedToRun : 1 = false;   // has input waiting for its turn
     std::uint32_t wroteInPass = 0;  // the pass that last wrote to it at once
-    std::uint64_t listMark = 0;     // end of the last user list in the output stream
     std::unique_ptr<asio::steady_timer> grace;
 
 private:

@@ -264,7 +264,7 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     queued(*c);
 }
 
-void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view message)
+void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
     // The first reader other than the one whose request is handled takes the common way,
     // which frames the message and settles whether an answer went before it; the others get
@@ -333,25 +333,6 @@ void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
     rest.consume(static_cast<std::size_t>(written));
     c.output.push(rest);
     queued(c);
-}
-
-void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
-{
-    // Only an answer (a user list) comes as one piece; anything else takes the common way.
-    if (to != rounds_.handled() || messages.empty()) {
-        Outbox::sendFramed(to, messages);
-        return;
-    }
-    Connection* c = find(to);
-    if (!c || c->stage != Connection::Stage::InLobby)
-        return;
-    rounds_.toSender();
-    while (!messages.empty()) {
-        const Slice& slice = answers_.copyFramed(messages);
-        messages.remove_prefix(slice.size());
-        c->output.push(slice);
-    }
-    queued(*c);
 }
 
 // Output was added to the connection's queue: over its cap it is dropped, else it is written
@@ -433,21 +414,6 @@ void LobbyServer::note(ConnectionId who, LogLevel level, std::string_view what)
     }
     line += what;
     log_->write(level, line);
-}
-
-void LobbyServer::markAnswer(ConnectionId who)
-{
-    if (Connection* c = find(who))
-        c->listMark = c->output.pushed();
-}
-
-bool LobbyServer::answerPending(ConnectionId who) const
-{
-    const std::uint32_t slot = slotOf(who);
-    if (slot >= slots_.size() || !slots_[slot] || slots_[slot]->id() != who)
-        return false;
-    const Connection& c = *slots_[slot];
-    return c.output.written() < c.listMark;
 }
 
 } // namespace stonecall::server

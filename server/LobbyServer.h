@@ -102,8 +102,7 @@ private:
     void armTicker();
 
     void send(ConnectionId to, std::string_view message) override;
-    void sendFramed(ConnectionId to, std::string_view messages) override;
-    void sendToEach(std::span<const ConnectionId> to, std::string_view message) override;
+    void broadcast(std::span<const ConnectionId> to, std::string_view message) override;
     void deliver(Connection& c, const Slice& slice);
     // What follows a write at once: the rest queued, or a broken socket settled.
     void wrote(Connection& c, const Slice& slice, long written);
@@ -115,8 +114,6 @@ private:
     void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
-    void markAnswer(ConnectionId who) override;
-    bool answerPending(ConnectionId who) const override;
 
     asio::io_context io_;
     ServerConfig config_;
