@@ -54,20 +54,32 @@ public:
     bool hasInput() const { return inputDone < input.size(); }
     void takeInput(std::size_t count);
 
-    // Where the connection stands; one bit each, as thousands of idle connections keep them.
-    bool inLobby : 1 = true;        // the lobby knows it; false once dropped or lost
-    bool closing : 1 = false;       // dropped with DropKind::Close: last bytes go out, then it ends
-    bool shutDown : 1 = false;      // closing, and everything went out
-    bool peerClosed : 1 = false;    // the peer sent its end: only input already read remains
-    bool broken : 1 = false;        // the socket failed
-    bool overfull : 1 = false;      // over its output cap: to be dropped
+    // How far the connection is on its way out.
+    enum class Stage : std::uint8_t {
+        InLobby,  // the lobby knows it
+        Overfull, // over its output cap: the lobby lets it go at the next settling
+        Closing,  // dropped with DropKind::Close: its last bytes go out, then it ends
+        ShutDown, // closing, and everything went out: waits for the peer's end
+        Aborted,  // dropped at once, its output discarded
+    };
+    // What the socket itself says.
+    enum class Link : std::uint8_t {
+        Up,
+        PeerEnded, // the peer sent its end: only input already read remains
+        Failed,
+    };
+    bool inLobby() const { return stage == Stage::InLobby || stage == Stage::Overfull; }
+
+    // A few bits each, as thousands of idle connections keep them.
+    Stage stage : 3 = Stage::InLobby;
+    Link link : 2 = Link::Up;
+    // The lists it is on and the waits it has pending, each on its own.
     bool readArmed : 1 = false;     // waiting for bytes
     bool writeArmed : 1 = false;    // waiting for room in the kernel
     bool queuedToFlush : 1 = false; // answers (or a close) to write at the end of this pass
     bool queuedLater : 1 = false;   // broadcasts, which may wait for the next round
     bool queuedToRun : 1 = false;   // has input waiting for its turn
     std::uint32_t wroteInPass = 0;  // the pass that last wrote to it at once
-    std::uint64_t listMark = 0;     // end of the last user list in the output stream
     std::unique_ptr<asio::steady_timer> grace;
 
 private:

@@ -46,9 +46,6 @@ std::string number(long value)
     return std::to_string(value);
 }
 
-// Bytes of a user list handed on at a time.
-constexpr std::size_t ListPiece = 16 * 1024;
-
 LobbyConfig withDefaults(LobbyConfig config)
 {
     config.maxUsers = std::clamp(config.maxUsers, 1, MaxUsersLimit);
@@ -386,42 +383,31 @@ void Lobby::onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fie
 
 void Lobby::sendUserList(std::int16_t me)
 {
-    // A list still on its way is followed by every change since it was made, so a second
-    // one would tell the client nothing new; it would only multiply one short request.
     const ConnectionId to = users_[me].connection;
-    if (outbox_.answerPending(to))
-        return;
     // Up to the highest index ever handed out, not only the highest in use: a client that
     // logs in again still holds the entries of its last visit and must see them freed.
     // An earlier run's indexes count too: the client kept them across the restart.
     const std::size_t end = std::max<std::size_t>(users_.size(), earlierHighestIndex_ + 1u);
-    // Built a piece at a time rather than a message at a time: in a lobby filling up, lists
-    // are most of the server's work. Pieces of a bounded size keep the room small.
-    std::string list;
-    list.reserve(ListPiece + MaxMessageLength);
+    // One message built at a time in the same room: in a lobby filling up, lists are most of
+    // the server's work.
+    std::string line;
     const auto ended = [&] {
-        list.push_back(MsgEnd);
-        if (list.size() >= ListPiece) {
-            outbox_.sendFramed(to, list);
-            list.clear();
-        }
+        outbox_.send(to, line);
+        line.clear();
     };
     for (std::size_t i = 0; i < end; ++i) {
         const bool taken = isUser(static_cast<long>(i));
-        appendCommand(list, keyword::User,
+        appendCommand(line, keyword::User,
                       {Digits(static_cast<long>(i)),
                        taken ? std::string_view(users_[i].name) : NoneValue, ""});
         ended();
     }
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (isUser(static_cast<long>(i))) {
-            huts_.appendState(list, static_cast<std::int16_t>(i));
+            huts_.appendState(line, static_cast<std::int16_t>(i));
             ended();
         }
-    list.append(keyword::EndUsers);
-    list.push_back(MsgEnd);
-    outbox_.sendFramed(to, list);
-    outbox_.markAnswer(to);
+    outbox_.send(to, keyword::EndUsers);
 }
 
 void Lobby::sendMotd(std::int16_t me)
@@ -511,15 +497,6 @@ std::int16_t Lobby::allocateIndex()
     return static_cast<std::int16_t>(users_.size() - 1);
 }
 
-void Outbox::sendFramed(ConnectionId to, std::string_view messages)
-{
-    for (auto end = messages.find(MsgEnd); end != std::string_view::npos;
-         end = messages.find(MsgEnd)) {
-        send(to, messages.substr(0, end));
-        messages.remove_prefix(end + 1);
-    }
-}
-
 void Lobby::tell(std::int16_t index, std::string_view message)
 {
     if (users_[index].connection != 0)
@@ -537,7 +514,7 @@ void Lobby::broadcast(std::string_view message, std::int16_t except)
     for (std::size_t i = 1; i < users_.size(); ++i)
         if (static_cast<std::int16_t>(i) != except && users_[i].connection != 0)
             recipients_.push_back(users_[i].connection);
-    outbox_.sendToEach(recipients_, message);
+    outbox_.broadcast(recipients_, message);
 }
 
 bool Lobby::nameTaken(const std::string& key) const

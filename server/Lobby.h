@@ -37,12 +37,9 @@ public:
     virtual ~Outbox() = default;
     // One message, without MsgEnd.
     virtual void send(ConnectionId to, std::string_view message) = 0;
-    // Several messages, each ending in MsgEnd: the same as send() for each, which a
-    // transport may do as one piece (a user list).
-    virtual void sendFramed(ConnectionId to, std::string_view messages);
     // The same message to each of `to`, in that order: the same as send() to each, which a
-    // transport may do with less work per reader (a broadcast).
-    virtual void sendToEach(std::span<const ConnectionId> to, std::string_view message)
+    // transport may do with less work per reader.
+    virtual void broadcast(std::span<const ConnectionId> to, std::string_view message)
     {
         for (const ConnectionId id : to)
             send(id, message);
@@ -52,11 +49,6 @@ public:
     // An event for the operator's log, about one connection (0: about none); the transport
     // adds who that is (address, user name).
     virtual void note(ConnectionId, LogLevel, std::string_view) {}
-    // Keeps one request from being answered again and again while its answer still waits
-    // for a reader: the lobby marks the end of a large answer, and a transport that still
-    // holds output up to the mark says so.
-    virtual void markAnswer(ConnectionId) {}
-    virtual bool answerPending(ConnectionId) const { return false; }
 };
 
 inline constexpr std::size_t MaxMessageLength = 4096;

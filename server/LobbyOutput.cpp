@@ -19,14 +19,6 @@ namespace {
 // answered together: a connection then gets one write for many messages (a lobby filling up
 // costs far fewer system calls). An idle server answers at once.
 constexpr auto PassInterval = std::chrono::milliseconds(1);
-// While a pass answers requests (a lobby filling up), broadcasts to everyone else wait for a
-// round: each reader then gets one write for the log-ins of many passes, where it would get
-// one per pass. A round is due this long after its oldest broadcast: twice what the last
-// round took, so rounds take at most a third of the time, within these bounds. A pass that
-// answered nothing (a chat line in a quiet lobby) writes everything at once.
-constexpr auto MinRoundDelay = std::chrono::milliseconds(1);
-constexpr auto MaxRoundDelay = std::chrono::milliseconds(1000);
-constexpr int RoundDelayFactor = 4;
 // After this long without a pass, memory freed since the last burst goes back to the system
 // (the allocator keeps freed pages otherwise). Even a small burst leaves its freed blocks as
 // resident holes between the connections' own memory, so a little output is enough.
@@ -46,15 +38,14 @@ void LobbyServer::schedule()
     if (inPass_)
         return;
     using Clock = std::chrono::steady_clock;
-    const bool work = !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty() || roundNow_;
+    const bool work =
+        !toRun_.empty() || !toFlush_.empty() || !toSettle_.empty() || rounds_.urgent();
     if (!work && toLater_.empty())
         return;
     // Broadcasts alone wait for their round; anything else for the pass interval.
-    const Clock::time_point due =
-        work ? nextPass_ : std::max(nextPass_, laterSince_ + roundDelay());
-    if (passPending_ && due >= passAt_)
+    const Clock::time_point due = work ? nextPass_ : std::max(nextPass_, rounds_.due());
+    if (passAt_ && due >= *passAt_)
         return;
-    passPending_ = true;
     const Clock::time_point now = Clock::now();
     if (now >= due) {
         passAt_ = now;
@@ -71,21 +62,14 @@ void LobbyServer::schedule()
     });
 }
 
-std::chrono::steady_clock::duration LobbyServer::roundDelay() const
-{
-    return std::clamp<std::chrono::steady_clock::duration>(RoundDelayFactor * roundCost_,
-                                                           MinRoundDelay, MaxRoundDelay);
-}
-
 void LobbyServer::pass()
 {
     using Clock = std::chrono::steady_clock;
-    passPending_ = false;
+    passAt_.reset();
     inPass_ = true;
     nextPass_ = Clock::now() + PassInterval;
-    answered_ = false;
+    rounds_.beginPass();
     ++passes_;
-    bool fed = false;
     // One portion of input from each connection that has some, in turn.
     running_.swap(toRun_);
     for (ConnectionId id : running_) {
@@ -93,13 +77,9 @@ void LobbyServer::pass()
         if (!c)
             continue;
         c->queuedToRun = false;
-        feeding_ = id;
-        fed = true;
+        rounds_.handling(id);
         feed(*c);
-        feeding_ = 0;
-        if (answerPending_)
-            answered_ = true;
-        answerPending_ = false;
+        rounds_.done();
         settle();
     }
     running_.clear();
@@ -111,11 +91,9 @@ void LobbyServer::pass()
         settle();
     }
     // Broadcasts too, unless requests are being answered and their round is not due yet.
-    // Broadcasts made outside input (an operator's notice, a tick) go at once as well.
-    if (!toLater_.empty() &&
-        (roundNow_ || (fed && !answered_) || Clock::now() >= laterSince_ + roundDelay()))
+    if (!toLater_.empty() && rounds_.roundDue(Clock::now()))
         flushRound();
-    roundNow_ = false;
+    rounds_.endPass();
     inPass_ = false;
     // More input, or output made since: the next pass, after the interval.
     schedule();
@@ -132,7 +110,7 @@ void LobbyServer::flushRound()
         running_.clear();
         settle();
     }
-    roundCost_ = std::chrono::steady_clock::now() - start;
+    rounds_.roundTook(std::chrono::steady_clock::now() - start);
     trimNow(false);
 }
 
@@ -175,7 +153,8 @@ void LobbyServer::flushEach(const std::vector<ConnectionId>& ids, Unmark unmark)
         if (!c)
             continue;
         unmark(*c);
-        if (!batch_.gathers() || c->output.empty() || c->writeArmed || c->broken) {
+        if (!batch_.gathers() || c->output.empty() || c->writeArmed ||
+            c->link == Connection::Link::Failed) {
             flush(*c);
             continue;
         }
@@ -201,7 +180,7 @@ void LobbyServer::endStaged()
         if (!c)
             continue;
         if (result.written < 0) {
-            c->broken = true;
+            c->link = Connection::Link::Failed;
             toSettle_.push_back(write.to);
             continue;
         }
@@ -216,10 +195,10 @@ void LobbyServer::endStaged()
 
 void LobbyServer::flush(Connection& c)
 {
-    if (c.writeArmed || c.broken)
+    if (c.writeArmed || c.link == Connection::Link::Failed)
         return;
     if (!c.flush()) {
-        c.broken = true;
+        c.link = Connection::Link::Failed;
         toSettle_.push_back(c.id());
         return;
     }
@@ -227,9 +206,9 @@ void LobbyServer::flush(Connection& c)
         armWrite(c);
         return;
     }
-    if (c.closing && !c.shutDown) {
+    if (c.stage == Connection::Stage::Closing) {
         // All is out: say so, and wait for the peer's end (or the grace time).
-        c.shutDown = true;
+        c.stage = Connection::Stage::ShutDown;
         std::error_code error;
         c.socket().shutdown(asio::socket_base::shutdown_send, error);
         armRead(c);
@@ -245,18 +224,20 @@ void LobbyServer::settle()
         Connection* c = find(id);
         if (!c)
             continue;
-        if (c->inLobby) {
-            if (!c->overfull && !c->broken && !(c->peerClosed && !c->hasInput()))
+        using Stage = Connection::Stage;
+        using Link = Connection::Link;
+        if (c->inLobby()) {
+            if (c->stage == Stage::InLobby &&
+                (c->link == Link::Up || (c->link == Link::PeerEnded && c->hasInput())))
                 continue;
-            if (c->overfull)
+            if (c->stage == Stage::Overfull)
                 note(id, LogLevel::Info, "dropped: not reading");
             else
                 note(id, LogLevel::Debug, "connection closed");
-            c->inLobby = false;
             --open_;
             lobby_.disconnected(id);
             destroy(*c);
-        } else if (!c->closing || c->broken || c->peerClosed) {
+        } else if (c->stage == Stage::Aborted || c->link != Link::Up) {
             destroy(*c);
         }
     }
@@ -265,32 +246,25 @@ void LobbyServer::settle()
 void LobbyServer::send(ConnectionId to, std::string_view message)
 {
     Connection* c = find(to);
-    if (!c || !c->inLobby || c->overfull)
+    if (!c || c->stage != Connection::Stage::InLobby)
         return;
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
-    if (to != feeding_) {
-        if (feeding_ == 0)
-            roundNow_ = true;
-        if (answerPending_) {
-            // What went to the connection whose input is handled was an answer, unless the
-            // same message goes to others too (its own copy of a broadcast).
-            answered_ = answered_ || !answers_.holdsLast(message);
-            answerPending_ = false;
-        }
+    if (to != rounds_.handled()) {
+        rounds_.toOther(answers_.holdsLast(message));
         deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
         return;
     }
     if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
         c->output.push(framer_.last()); // its own copy of what the others got
     } else {
-        answerPending_ = true;
+        rounds_.toSender();
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
     }
     queued(*c);
 }
 
-void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view message)
+void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
     // The first reader other than the one whose request is handled takes the common way,
     // which frames the message and settles whether an answer went before it; the others get
@@ -298,14 +272,14 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
     bool framed = false;
     gathering_ = true;
     for (const ConnectionId id : to) {
-        if (!framed || id == feeding_ || answerPending_) {
+        if (!framed || id == rounds_.handled() || rounds_.tentative()) {
             send(id, message);
-            if (id != feeding_)
+            if (id != rounds_.handled())
                 framed = framer_.holdsLast(message);
             continue;
         }
         Connection* c = find(id);
-        if (!c || !c->inLobby || c->overfull)
+        if (!c || c->stage != Connection::Stage::InLobby)
             continue;
         // One that holds the last copy already gets a fresh one right behind it.
         deliver(*c,
@@ -331,8 +305,8 @@ void LobbyServer::deliver(Connection& c, const Slice& slice)
     // reader as the lobby sends it, as long as nothing waits before it: the first reader need
     // not wait for the last one's copy to be queued, and the queue is skipped. Once per
     // reader and pass, so a burst of lines still shares one write per pass.
-    if (feeding_ != 0 && !answered_ && toLater_.empty() && c.output.empty() && !c.writeArmed &&
-        !c.broken && c.wroteInPass != passes_) {
+    if (rounds_.atOnce() && toLater_.empty() && c.output.empty() && !c.writeArmed &&
+        c.link != Connection::Link::Failed && c.wroteInPass != passes_) {
         c.wroteInPass = passes_;
         if (gathering_) {
             batch_.add(c.descriptor(), slice.data(), slice.size(), inFlight_.size());
@@ -349,7 +323,7 @@ void LobbyServer::deliver(Connection& c, const Slice& slice)
 void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
 {
     if (written < 0) {
-        c.broken = true;
+        c.link = Connection::Link::Failed;
         toSettle_.push_back(c.id());
         return;
     }
@@ -361,25 +335,6 @@ void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
     queued(c);
 }
 
-void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
-{
-    // Only an answer (a user list) comes as one piece; anything else takes the common way.
-    if (to != feeding_ || messages.empty()) {
-        Outbox::sendFramed(to, messages);
-        return;
-    }
-    Connection* c = find(to);
-    if (!c || !c->inLobby || c->overfull)
-        return;
-    answerPending_ = true;
-    while (!messages.empty()) {
-        const Slice& slice = answers_.copyFramed(messages);
-        messages.remove_prefix(slice.size());
-        c->output.push(slice);
-    }
-    queued(*c);
-}
-
 // Output was added to the connection's queue: over its cap it is dropped, else it is written
 // at the end of this pass (an answer) or in the next round (a broadcast).
 void LobbyServer::queued(Connection& c)
@@ -388,12 +343,12 @@ void LobbyServer::queued(Connection& c)
     if (c.output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
         if (!c.flush()) {
-            c.broken = true;
+            c.link = Connection::Link::Failed;
             toSettle_.push_back(to);
             return;
         }
         if (c.output.bytes() > outputLimit_) {
-            c.overfull = true;
+            c.stage = Connection::Stage::Overfull;
             c.output.clear();
             toSettle_.push_back(to);
             return;
@@ -401,14 +356,14 @@ void LobbyServer::queued(Connection& c)
     }
     if (c.queuedToFlush)
         return;
-    if (to == feeding_) {
+    if (to == rounds_.handled()) {
         // An answer to the connection's own request goes out at the end of this pass.
         c.queuedToFlush = true;
         toFlush_.push_back(to);
     } else if (!c.queuedLater) {
         c.queuedLater = true;
         if (toLater_.empty())
-            laterSince_ = std::chrono::steady_clock::now();
+            rounds_.waiting(std::chrono::steady_clock::now());
         toLater_.push_back(to);
     } else {
         return;
@@ -419,16 +374,16 @@ void LobbyServer::queued(Connection& c)
 void LobbyServer::drop(ConnectionId who, DropKind how)
 {
     Connection* c = find(who);
-    if (!c || !c->inLobby)
+    if (!c || !c->inLobby())
         return;
-    c->inLobby = false;
     --open_;
     if (how == DropKind::Abort) {
+        c->stage = Connection::Stage::Aborted;
         c->output.clear();
         toSettle_.push_back(who);
         return;
     }
-    c->closing = true;
+    c->stage = Connection::Stage::Closing;
     c->grace = std::make_unique<asio::steady_timer>(io_, CloseGrace);
     c->grace->async_wait([this, who](const std::error_code& error) {
         if (error)
@@ -459,21 +414,6 @@ void LobbyServer::note(ConnectionId who, LogLevel level, std::string_view what)
     }
     line += what;
     log_->write(level, line);
-}
-
-void LobbyServer::markAnswer(ConnectionId who)
-{
-    if (Connection* c = find(who))
-        c->listMark = c->output.pushed();
-}
-
-bool LobbyServer::answerPending(ConnectionId who) const
-{
-    const std::uint32_t slot = slotOf(who);
-    if (slot >= slots_.size() || !slots_[slot] || slots_[slot]->id() != who)
-        return false;
-    const Connection& c = *slots_[slot];
-    return c.output.written() < c.listMark;
 }
 
 } // namespace stonecall::server

@@ -298,7 +298,7 @@ void LobbyServer::opened(Socket socket)
 
 void LobbyServer::armRead(Connection& c)
 {
-    if (c.readArmed || c.peerClosed || c.broken || c.hasInput())
+    if (c.readArmed || c.link != Connection::Link::Up || c.hasInput())
         return;
     c.readArmed = true;
     c.socket().async_wait(asio::socket_base::wait_read,
@@ -322,8 +322,8 @@ void LobbyServer::readFrom(ConnectionId id)
         return;
     }
     if (error) {
-        c.peerClosed = true; // its end, or a failure: what came before still counts
-    } else if (!c.inLobby) {
+        c.link = Connection::Link::PeerEnded; // its end, or a failure: what came before counts
+    } else if (!c.inLobby()) {
         armRead(c); // on its way out: input is read only to see the peer's end
         return;
     } else {
@@ -338,7 +338,7 @@ void LobbyServer::readFrom(ConnectionId id)
 
 void LobbyServer::armWrite(Connection& c)
 {
-    if (c.writeArmed || c.broken)
+    if (c.writeArmed || c.link == Connection::Link::Failed)
         return;
     c.writeArmed = true;
     c.socket().async_wait(asio::socket_base::wait_write,
@@ -358,19 +358,19 @@ void LobbyServer::feed(Connection& c)
 {
     if (c.hasInput()) {
         const std::size_t portion = std::min(FeedPortion, c.input.size() - c.inputDone);
-        if (c.inLobby) {
+        if (c.inLobby()) {
             const std::string_view bytes(c.input.data() + c.inputDone, portion);
             lobby_.bytesReceived(c.id(), bytes);
         }
         c.takeInput(portion);
     }
-    if (c.hasInput() && c.inLobby) {
+    if (c.hasInput() && c.inLobby()) {
         c.queuedToRun = true;
         toRun_.push_back(c.id());
         return;
     }
     c.takeInput(c.input.size() - c.inputDone);
-    if (c.peerClosed || c.broken)
+    if (c.link != Connection::Link::Up)
         toSettle_.push_back(c.id());
     else
         armRead(c);

@@ -9,6 +9,7 @@
 #include "Lobby.h"
 #include "Log.h"
 #include "OutputQueue.h"
+#include "Rounds.h"
 #include "SendBatch.h"
 
 #include <asio/io_context.hpp>
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,7 +94,6 @@ private:
     void feed(Connection& c);
     void flush(Connection& c);
     void flushRound();
-    std::chrono::steady_clock::duration roundDelay() const;
     void trimLater();
     void trimNow(bool idle);
     void settle();
@@ -102,8 +103,7 @@ private:
     void armSweeper();
 
     void send(ConnectionId to, std::string_view message) override;
-    void sendFramed(ConnectionId to, std::string_view messages) override;
-    void sendToEach(std::span<const ConnectionId> to, std::string_view message) override;
+    void broadcast(std::span<const ConnectionId> to, std::string_view message) override;
     void deliver(Connection& c, const Slice& slice);
     // What follows a write at once: the rest queued, or a broken socket settled.
     void wrote(Connection& c, const Slice& slice, long written);
@@ -115,8 +115,6 @@ private:
     void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
-    void markAnswer(ConnectionId who) override;
-    bool answerPending(ConnectionId who) const override;
 
     asio::io_context io_;
     ServerConfig config_;
@@ -130,21 +128,13 @@ private:
     asio::steady_timer passTimer_;
     asio::steady_timer trimTimer_;
     std::chrono::steady_clock::time_point nextPass_;
-    std::chrono::steady_clock::time_point passAt_; // when the pass under way is due
-    // Broadcasts wait for a round while requests are being answered (see pass()).
-    std::chrono::steady_clock::time_point laterSince_; // the oldest broadcast waiting
-    std::chrono::steady_clock::duration roundCost_{};  // how long the last round took
-    ConnectionId feeding_ = 0;                         // whose input the lobby is handling
-    // The connection being fed got a message that is an answer unless the same message then
-    // goes to others too (its own copy of a broadcast).
-    bool answerPending_ = false;
-    bool answered_ = false; // this pass answered a request
-    bool roundNow_ = false; // a broadcast made outside input (a notice, a tick, a departure)
+    // When the pass to come is due; none is scheduled without it.
+    std::optional<std::chrono::steady_clock::time_point> passAt_;
+    Rounds rounds_; // when answers and broadcasts go out
     std::uint32_t passes_ =
         0; // passes run (wrapping), so a reader is written at once once per pass
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
     bool acceptPaused_ = false;
-    bool passPending_ = false;
     bool inPass_ = false;
     std::string error_;
 

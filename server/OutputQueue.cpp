@@ -11,8 +11,6 @@ namespace {
 // Large enough that a burst of chat lines or a user list shares few blocks, small enough
 // that a block kept alive by one slow reader costs little.
 constexpr std::size_t BlockSize = 16 * 1024;
-// Less room than this left in a block is not worth a slice of its own.
-constexpr std::size_t MinRoom = 256;
 
 } // namespace
 
@@ -46,17 +44,6 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
     return last_;
 }
 
-const Slice& Framer::copyFramed(std::string_view messages)
-{
-    // What fits in the current block, or a fresh block's worth: no block larger than usual.
-    std::size_t room = current_ ? current_->room() : 0;
-    if (room < MinRoom && room < messages.size())
-        room = BlockSize;
-    const std::size_t size = std::min(room, messages.size());
-    std::memcpy(take(size), messages.data(), size);
-    return last_;
-}
-
 char* Framer::take(std::size_t size)
 {
     if (!current_ || current_->room() < size) {
@@ -74,7 +61,6 @@ char* Framer::take(std::size_t size)
 void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
-    pushed_ += slice.size();
     if (slices_.empty()) {
         if (!single_.held()) {
             single_ = slice;

@@ -100,9 +100,6 @@ public:
     // `fresh`: framed anew even when it is the last message again (a connection that already
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
-    // The start of messages that end in the terminator already, copied as they are: as much
-    // as the current block takes, or a new block's worth. The slice tells how much.
-    const Slice& copyFramed(std::string_view messages);
     const Slice& last() const { return last_; }
     // The last message framed is `message`.
     bool holdsLast(std::string_view message) const
@@ -157,16 +154,11 @@ public:
     void consume(std::size_t count);
     void clear();
 
-    // How many bytes had been pushed in all; with written(), marks a point in the stream.
-    std::uint64_t pushed() const { return pushed_; }
-    std::uint64_t written() const { return pushed_ - bytes_; }
-
 private:
     Slice single_;              // the only slice, while slices_ is empty
     std::vector<Slice> slices_; // two or more
     std::size_t head_ = 0;      // slices before it are spent
     std::size_t bytes_ = 0;
-    std::uint64_t pushed_ = 0;
 };
 
 } // namespace stonecall::server

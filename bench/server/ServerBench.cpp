@@ -30,6 +30,7 @@ namespace {
 
 struct Options {
     std::string lobbyd;
+    std::vector<std::string> also; // other builds of the lobby, measured in the same rounds
     std::string reference;
     std::vector<int> sizes{1000, 5000, 10000};
     int recipients = 200000; // per batch: at least recipients / size lines, 10 to 200
@@ -99,13 +100,16 @@ std::vector<int> parseSizes(const std::string& text)
 [[noreturn]] void usage()
 {
     std::fprintf(stderr,
-                 "usage: bench_server --lobbyd PATH [--reference PATH] [--sizes 1000,5000,10000]\n"
+                 "usage: bench_server --lobbyd PATH [--also PATH]... [--reference PATH]\n"
+                 "         [--sizes 1000,5000,10000]\n"
                  "         [--recipients 200000] [--min-cpu 1.0] [--window 32]\n"
                  "         [--step-timeout 1800] [--rounds 1]\n"
                  "         [--log-dir /tmp] [--only lobbyd|reference]\n"
                  "  --recipients: messages delivered per batch; a batch has recipients/size\n"
                  "                chat lines, 10 to 200, and then more, up to 1,000, until\n"
                  "                the server used --min-cpu seconds (CPU time comes in ticks)\n"
+                 "  --also:       another build of the lobby, run after the first in each\n"
+                 "                round (the table calls them also1, also2...)\n"
                  "  --window:     log-ins under way at once\n"
                  "  --rounds:     runs of both servers, one after the other; the table shows\n"
                  "                each row's median round by CPU per line, and every round's\n"
@@ -124,6 +128,8 @@ Options parseOptions(int argc, char** argv)
         const std::string value = argv[++i];
         if (name == "--lobbyd")
             options.lobbyd = value;
+        else if (name == "--also")
+            options.also.push_back(value);
         else if (name == "--reference")
             options.reference = value;
         else if (name == "--sizes")
@@ -165,22 +171,24 @@ long raiseDescriptorLimit()
 }
 
 // Fills `rows` as sizes are done, so what was measured survives a later failure.
-void measure(const Options& options, bool lobby, std::vector<Row>& rows)
+void measure(const Options& options, const std::string& name, const std::string& lobbyd,
+             std::vector<Row>& rows)
 {
+    const bool lobby = !lobbyd.empty();
     const int largest = options.sizes.back();
     const int maxUsers = std::min(largest + 16, 32767);
     const int port = freeLoopbackPort();
     std::vector<std::string> argv;
     if (lobby)
-        argv = {options.lobbyd, "--port", std::to_string(port), "--max-users",
-                std::to_string(maxUsers), "--ping-interval", "0",
+        argv = {lobbyd, "--port", std::to_string(port), "--max-users", std::to_string(maxUsers),
+                "--ping-interval", "0",
                 // One client sends every line: the chat limit would refuse all but a few.
                 "--chat-rate", "0",
                 // Stopped with clients still in: no notice to wait for.
                 "--shutdown-notice", "0"};
     else
         argv = {options.reference, "--port", std::to_string(port)};
-    const char* label = lobby ? "stonecall-lobbyd" : "reference";
+    const char* label = name.c_str();
     mkdir(options.logDir.c_str(), 0755);
     const std::string log = options.logDir + "/bench_server-" + label + ".log";
     std::fprintf(stderr, "%s: starting", label);
@@ -243,8 +251,14 @@ void measure(const Options& options, bool lobby, std::vector<Row>& rows)
     }
 }
 
-void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference,
-                const Options& options)
+struct Measured {
+    std::string label;
+    std::string lobbyd; // empty: the reference
+    bool run;
+    std::vector<Row> rows;
+};
+
+void printTable(const std::vector<Measured>& servers, const Options& options)
 {
     std::printf("\n%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s %9s\n", "clients", "server",
                 "lines", "CPU/line", "first med/max", "last med/max", "fill CPU", "fill wall",
@@ -252,9 +266,10 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
     std::printf("%-7s %-16s %6s %9s %14s %15s %9s %9s %8s %9s %9s\n", "", "", "", "ms", "ms", "ms",
                 "s", "s", "MiB", "KiB", "KiB");
     for (const int size : options.sizes) {
-        for (const auto* rows : {&lobby, &reference}) {
-            if (!(rows == &lobby ? options.runLobby : options.runReference))
+        for (const Measured& server : servers) {
+            if (!server.run)
                 continue;
+            const std::vector<Row>* rows = &server.rows;
             // This size's rows of every round, by CPU per line; the median one stands for them.
             std::vector<const Row*> rounds;
             for (const Row& r : *rows)
@@ -262,7 +277,7 @@ void printTable(const std::vector<Row>& lobby, const std::vector<Row>& reference
                     rounds.push_back(&r);
             std::sort(rounds.begin(), rounds.end(),
                       [](const Row* a, const Row* b) { return a->cpuPerLineMs < b->cpuPerLineMs; });
-            const char* label = rows == &lobby ? "stonecall-lobbyd" : "reference";
+            const char* label = server.label.c_str();
             if (rounds.empty()) {
                 std::printf("%-7d %-16s %s\n", size, label, "(not measured)");
                 continue;
@@ -312,22 +327,24 @@ int main(int argc, char** argv)
     }
     const std::string loadBefore = loadAverage();
     const double start = seconds();
-    std::vector<Row> lobby, reference;
+    std::vector<Measured> servers{{"stonecall-lobbyd", options.lobbyd, options.runLobby, {}}};
+    for (std::size_t i = 0; i < options.also.size(); ++i)
+        servers.push_back({"also" + std::to_string(i + 1), options.also[i], options.runLobby, {}});
+    servers.push_back({"reference", {}, options.runReference, {}});
     bool ok = true;
     for (int round = 0; round < options.rounds; ++round) {
-        for (const bool isLobby : {true, false}) {
-            if (!(isLobby ? options.runLobby : options.runReference))
+        for (Measured& server : servers) {
+            if (!server.run)
                 continue;
             try {
-                measure(options, isLobby, isLobby ? lobby : reference);
+                measure(options, server.label, server.lobbyd, server.rows);
             } catch (const std::exception& error) {
-                std::fprintf(stderr, "bench_server: %s: %s\n",
-                             isLobby ? "stonecall-lobbyd" : "reference", error.what());
+                std::fprintf(stderr, "bench_server: %s: %s\n", server.label.c_str(), error.what());
                 ok = false;
             }
         }
     }
-    printTable(lobby, reference, options);
+    printTable(servers, options);
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
     std::printf("\n%ld CPUs online; load average before %s, after %s; %.0f s in all; load "
