@@ -22,6 +22,22 @@ struct Ban {
     BanKind kind = BanKind::Name;
     std::string target;                         // the name as the operator gave it, or the address
     std::optional<WallClock::time_point> until; // none: until lifted
+    std::string reason; // the operator's words for the banned player, in the lobby's characters
+};
+
+// Longest reason a ban keeps, and longest line of the bans file: a line longer than any ban
+// can be is not one.
+inline constexpr std::size_t MaxBanReason = 200;
+inline constexpr std::size_t MaxBanLine = 512;
+
+// What reading the bans file found.
+struct BanFileReport {
+    std::size_t loaded = 0;            // bans in force now
+    std::size_t ignored = 0;           // lines that are no ban
+    std::vector<std::string> problems; // the first few ignored lines: "line 3: why"
+    // Set when the file cannot be read, or holds more bans than the list keeps: the list
+    // must not be written over it.
+    std::optional<std::string> error;
 };
 
 class BanList {
@@ -37,9 +53,9 @@ public:
     // Every ban still in force, names first.
     std::vector<Ban> list(WallClock::time_point now);
 
-    // Reads the file (a missing one is an empty list); the number of lines that could not be
-    // read, which are skipped.
-    int load(const std::filesystem::path& file, WallClock::time_point now);
+    // Reads the file, a line at a time (a missing one is an empty list); lines that hold no
+    // ban are skipped and reported.
+    BanFileReport load(const std::filesystem::path& file, WallClock::time_point now);
     // Writes the list beside the file and renames it into place; a message on failure.
     std::optional<std::string> save(const std::filesystem::path& file) const;
 

@@ -168,6 +168,15 @@ int main(int argc, char** argv)
 
     LobbyServer server(settings.server);
     server.setLog(&log);
+    // Bans the server could not read would be written over at the next ban: it does not run
+    // without them.
+    const StateReport& state = server.lobby().stateReport();
+    for (const StateReport::Note& note : state.notes)
+        log.write(note.level, note.text);
+    if (state.error) {
+        std::fprintf(stderr, "stonecall-lobbyd: state: %s\n", state.error->c_str());
+        return 1;
+    }
     // SIGTERM and SIGINT tell the players and end the loop after the notice's time (at once
     // with nobody to tell, or at a second signal), so the server closes its sockets and frees
     // what it holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a
