@@ -20,8 +20,6 @@
 
 namespace stonecall::test {
 
-using Messages = std::vector<Message>;
-
 // Log lines as "connection what": the transport, not the lobby, adds the address and name.
 struct Recorder : server::Outbox {
     std::map<server::ConnectionId, Messages> sent;

@@ -22,34 +22,13 @@
 
 using namespace stonecall;
 using namespace stonecall::server;
+using namespace stonecall::test;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Optional;
 using testing::SizeIs;
 
 namespace {
-
-std::string msg(std::string_view keyword, std::initializer_list<std::string_view> fields = {})
-{
-    return makeCommand(keyword, fields);
-}
-std::string user(int index, std::string_view name)
-{
-    return msg("USER", {std::to_string(index), name, ""});
-}
-std::string state(int index, std::string_view word)
-{
-    return msg("USERSTATE", {std::to_string(index), word});
-}
-std::string member(int index, int host, int place)
-{
-    return msg("USERSTATE",
-               {std::to_string(index), "CLIENT", std::to_string(host), std::to_string(place)});
-}
-std::string chat(std::string_view name, std::string_view text)
-{
-    return msg("MSG", {std::string(name) + ": ", EncryptText(text)});
-}
 
 class LobbyServerTest : public testing::Test {
 protected:
@@ -131,7 +110,7 @@ TEST_F(LobbyServerTest, RefusalsCloseTheConnection)
         EXPECT_TRUE(twin->waitClosed());
     }
     // ann heard of none of them: her own chat line is the first thing she gets.
-    ann->send(msg("SENDMSG", {EncryptText("still here")}));
+    ann->send(say("still here"));
     EXPECT_THAT(ann->upTo(chat("ann", "still here")), Optional(IsEmpty()));
 }
 
@@ -158,44 +137,41 @@ TEST_F(LobbyServerTest, HutRulesSeenByEveryClient)
     auto cid = loggedIn("cid", 3);
     auto dan = loggedIn("dan", 4);
     std::vector<ScriptedClient*> all = {ann.get(), bob.get(), cid.get(), dan.get()};
-    ann->send(msg("SENDMSG", {EncryptText("sync")}));
+    ann->send(say("sync"));
     for (ScriptedClient* c : all)
         ASSERT_TRUE(c->upTo(chat("ann", "sync")));
 
     // Requests from one client are handled in order, so its own chat line after them shows
     // in every client whether they changed anything.
-    using Heard = std::vector<std::vector<std::string>>;
+    using Heard = std::vector<Messages>;
     const auto afterLine = [&](ScriptedClient& sender, std::string_view name,
-                               std::initializer_list<std::string> requests) {
-        for (const std::string& request : requests)
+                               std::initializer_list<Message> requests) {
+        for (const Message& request : requests)
             sender.send(request);
-        sender.send(msg("SENDMSG", {EncryptText("mark")}));
+        sender.send(say("mark"));
         Heard heard;
         for (ScriptedClient* c : all)
-            heard.push_back(c->upTo(chat(name, "mark")).value_or(std::vector<std::string>{"?"}));
+            heard.push_back(c->upTo(chat(name, "mark")).value_or(Messages{"?"}));
         return heard;
     };
-    const auto everyone = [&](std::vector<std::string> messages) {
-        return Heard(all.size(), messages);
-    };
+    const auto everyone = [&](const Messages& messages) { return Heard(all.size(), messages); };
     const Heard nothing(all.size());
 
-    EXPECT_EQ(afterLine(*ann, "ann", {msg("BEHOST", {"3", "pw"})}),
-              everyone({msg("USERSTATE", {"1", "HOST", "3", "pw"})}));
+    EXPECT_EQ(afterLine(*ann, "ann", {msg("BEHOST", {"3", "pw"})}), everyone({host(1, 3, "pw")}));
     EXPECT_EQ(afterLine(*bob, "bob", {msg("BECLIENT", {"1", "2"})}), everyone({member(2, 1, 2)}));
     // Place 2 is taken: cid gets the other one.
     EXPECT_EQ(afterLine(*cid, "cid", {msg("BECLIENT", {"1", "2"})}), everyone({member(3, 1, 1)}));
 
     // A full hut and a non-host: only the asker is told, and its buttons reset by its state.
     Heard danTold = nothing;
-    const std::string danIdle = state(4, "IDLE");
-    danTold[3] = {msg("PUBMSG", {"*lobby*: ", "Hut not joined: it is full."}), danIdle,
-                  msg("PUBMSG", {"*lobby*: ", "Hut not joined: it is no longer open."}), danIdle};
+    const Message danIdle = state(4, "IDLE");
+    danTold[3] = {notice("Hut not joined: it is full."), danIdle,
+                  notice("Hut not joined: it is no longer open."), danIdle};
     EXPECT_EQ(afterLine(*dan, "dan", {msg("BECLIENT", {"1", ""}), msg("BECLIENT", {"2", ""})}),
               danTold);
     // Refused with silence: one's own hut, a member elsewhere (clients do not ask for these).
     EXPECT_EQ(afterLine(*ann, "ann", {msg("BECLIENT", {"1", ""})}), nothing);
-    const std::string danHosts = msg("USERSTATE", {"4", "HOST", "2", "NONE"});
+    const Message danHosts = host(4, 2);
     EXPECT_EQ(afterLine(*dan, "dan", {msg("BEHOST", {"2", "NONE"})}), everyone({danHosts}));
     EXPECT_EQ(afterLine(*bob, "bob", {msg("BECLIENT", {"4", ""})}), nothing);
 
@@ -210,7 +186,7 @@ TEST_F(LobbyServerTest, HostWhoDropsTakesTheHutAlong)
     auto bob = loggedIn("bob", 2);
     auto cid = loggedIn("cid", 3);
     ann->send(msg("BEHOST", {"2", "NONE"}));
-    ASSERT_TRUE(bob->upTo(msg("USERSTATE", {"1", "HOST", "2", "NONE"})));
+    ASSERT_TRUE(bob->upTo(host(1, 2)));
     bob->send(msg("BECLIENT", {"1", ""}));
     for (ScriptedClient* c : {bob.get(), cid.get()})
         ASSERT_TRUE(c->upTo(member(2, 1, 1)));
@@ -247,7 +223,7 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         const std::string hello =
-            msg("VERSION", {"1"}) + MsgEnd + msg("LOGIN", {name, "127.0.0.1"}) + MsgEnd;
+            framed(msg("VERSION", {"1"})) + framed(msg("LOGIN", {name, "127.0.0.1"}));
         connected_ = connected_ && ::send(fd_, hello.data(), hello.size(), MSG_NOSIGNAL) ==
                                        static_cast<ssize_t>(hello.size());
     }
@@ -290,7 +266,7 @@ TEST_P(LobbyServerWritesTest, PeerThatDoesNotReadIsDroppedWhileOthersGoOn)
     const std::string line(500, 'x');
     bool gone = false;
     for (int round = 0; round < 2000 && !gone; ++round) {
-        ann->send(msg("SENDMSG", {EncryptText(line)}));
+        ann->send(say(line));
         const auto before = ann->upTo(chat("ann", line));
         ASSERT_TRUE(before) << "ann stopped hearing her own lines at round " << round;
         gone = !before->empty();
@@ -354,7 +330,7 @@ TEST_F(LobbyServerTest, AChatLineLeavesTheLoopIdle)
     ASSERT_EQ(ann->next(), state(2, "IDLE"));
     // Only what is ready runs while the clients read: a timer due later stays pending.
     setWaitPump([this] { server->context().poll(); });
-    ann->send(msg("SENDMSG", {EncryptText("hi")}));
+    ann->send(say("hi"));
     EXPECT_EQ(bob->next(), chat("ann", "hi"));
     EXPECT_EQ(ann->next(), chat("ann", "hi"));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -47,9 +47,9 @@ ScriptedClient::ScriptedClient(quint16 port)
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
-void ScriptedClient::send(const std::string& message)
+void ScriptedClient::send(const Message& message)
 {
-    sendRaw(QByteArray::fromStdString(message + MsgEnd));
+    sendRaw(QByteArray::fromStdString(test::framed(message)));
 }
 
 void ScriptedClient::sendRaw(const QByteArray& bytes)
@@ -58,21 +58,21 @@ void ScriptedClient::sendRaw(const QByteArray& bytes)
     socket_.flush();
 }
 
-std::optional<std::string> ScriptedClient::next()
+std::optional<Message> ScriptedClient::next()
 {
     waitUntil([this] { return !inbox_.empty(); });
     if (inbox_.empty())
         return std::nullopt;
-    std::string message = std::move(inbox_.front());
+    Message message = std::move(inbox_.front());
     inbox_.pop_front();
     return message;
 }
 
-std::optional<std::vector<std::string>> ScriptedClient::upTo(const std::string& message)
+std::optional<Messages> ScriptedClient::upTo(const Message& message)
 {
-    std::vector<std::string> before;
+    Messages before;
     for (;;) {
-        std::optional<std::string> got = next();
+        std::optional<Message> got = next();
         if (!got)
             return std::nullopt;
         if (*got == message)
@@ -88,14 +88,14 @@ bool ScriptedClient::waitClosed()
 
 int ScriptedClient::logIn(const std::string& name)
 {
-    send(makeCommand("VERSION", {"1"}));
-    if (next() != makeCommand("VERSION", {"GOOD"}))
+    send(test::msg("VERSION", {"1"}));
+    if (next() != test::msg("VERSION", {"GOOD"}))
         return -1;
-    send(makeCommand("LOGIN", {name, "127.0.0.1"}));
-    const std::optional<std::string> login = next();
-    if (!login || login->rfind("LOGIN", 0) != 0)
+    send(test::msg("LOGIN", {name, "127.0.0.1"}));
+    const std::optional<Message> login = next();
+    if (!login || !login->startsWith("LOGIN"))
         return -1;
-    const auto fields = splitFields(*login);
+    const auto fields = splitFields(login->bytes);
     const int index = fields.size() == 2 ? strictNumber<std::int32_t>(fields[1]).value_or(-1) : -1;
     send("GETUSERLIST");
     if (!upTo("ENDUSERS"))
@@ -123,7 +123,7 @@ void ScriptedClient::readAll()
                 const auto v = strictNumber<std::int16_t>(fields[1]);
                 const auto answer = v ? verifyResponse(*v) : std::nullopt;
                 ++challengesAnswered_;
-                send(makeCommand("VERIFY", {std::to_string(answer.value_or(0) + verifySkew_)}));
+                send(test::msg("VERIFY", {std::to_string(answer.value_or(0) + verifySkew_)}));
             } else {
                 inbox_.emplace_back(message);
             }

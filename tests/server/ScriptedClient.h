@@ -3,6 +3,8 @@
 // receives, and can answer PING and VERIFY by itself. Waits spin the event loops against a
 // deadline, so the server in the same thread keeps running.
 
+#include "WireMessages.h"
+
 #include <QByteArray>
 #include <QTcpSocket>
 
@@ -18,18 +20,21 @@ bool waitUntil(const std::function<bool()>& condition, int deadlineMs = 10000);
 // which may block for a moment on the server's sockets. Empty: only Qt's loop runs.
 void setWaitPump(std::function<void()> pump);
 
+using stonecall::test::Message;
+using stonecall::test::Messages;
+
 class ScriptedClient {
 public:
     explicit ScriptedClient(quint16 port);
 
-    void send(const std::string& message); // MsgEnd is added
+    void send(const Message& message); // MsgEnd is added
     void sendRaw(const QByteArray& bytes);
     void abort() { socket_.abort(); }
 
     // The next message, without MsgEnd; nothing when none comes before the deadline.
-    std::optional<std::string> next();
+    std::optional<Message> next();
     // Everything received before `message`, which is taken too; nothing on time-out.
-    std::optional<std::vector<std::string>> upTo(const std::string& message);
+    std::optional<Messages> upTo(const Message& message);
     bool waitClosed();
     bool isConnected() const { return socket_.state() == QAbstractSocket::ConnectedState; }
 
@@ -47,7 +52,7 @@ private:
 
     QTcpSocket socket_;
     std::string partial_;
-    std::deque<std::string> inbox_;
+    std::deque<Message> inbox_;
     bool automatic_ = false;
     int verifySkew_ = 0;
     int pingsAnswered_ = 0;

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace stonecall::test {
 
@@ -22,7 +23,11 @@ struct Message {
     Message(const char* text) : bytes(text) {}
     Message(std::string text) : bytes(std::move(text)) {}
     friend bool operator==(const Message&, const Message&) = default;
+
+    bool startsWith(std::string_view prefix) const { return bytes.starts_with(prefix); }
 };
+
+using Messages = std::vector<Message>;
 
 // The bytes as a reader wants them: "¤" and "<end>", other codes below 32 and 127 to 159
 // as \xNN, the rest as Windows-1252 bytes.
@@ -63,6 +68,12 @@ inline Message msg(std::string_view keyword, std::initializer_list<std::string_v
 {
     return makeCommand(keyword, fields);
 }
+// The message as it goes on the wire, its MsgEnd added; strung together they make a stream.
+inline std::string framed(const Message& message)
+{
+    return message.bytes + MsgEnd;
+}
+
 inline Message user(int index, std::string_view name)
 {
     return msg("USER", {std::to_string(index), name, ""});
@@ -84,6 +95,11 @@ inline Message member(int index, int hostIndex, int place)
 inline Message notice(std::string_view text)
 {
     return msg("PUBMSG", {"*lobby*: ", text});
+}
+// A chat line as a user sends it.
+inline Message say(std::string_view text)
+{
+    return msg("SENDMSG", {EncryptText(text)});
 }
 // A relayed chat line as every reader gets it.
 inline Message chat(std::string_view name, std::string_view text)
