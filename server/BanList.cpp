@@ -1,5 +1,6 @@
 #include "BanList.h"
 
+#include "Address.h"
 #include "RegularFile.h"
 #include "Rules.h"
 
@@ -58,37 +59,111 @@ std::string BanList::key(BanKind kind, std::string_view target)
     return key;
 }
 
-const Ban* BanList::find(BanKind kind, std::string_view target, WallClock::time_point now)
+std::optional<std::string> BanList::addressTarget(std::string_view text)
 {
-    const auto it = bans_.find(key(kind, target));
+    if (const auto address = parseAddress(text))
+        return address->v4
+                   ? address->text()
+                   : AddressRange{address->masked(DefaultIpv6Prefix), DefaultIpv6Prefix}.text();
+    const auto range = parseRange(text);
+    if (!range)
+        return std::nullopt;
+    if (range->network.v4 && range->prefix == 32)
+        return range->network.text();
+    return range->text();
+}
+
+bool BanList::covers(std::string_view target, std::string_view address)
+{
+    const auto peer = parseAddress(address);
+    if (!peer)
+        return target == address;
+    if (const auto range = parseRange(target))
+        return range->contains(*peer);
+    const auto single = parseAddress(target);
+    return single && *single == *peer;
+}
+
+void BanList::count(const Ban& ban, int by)
+{
+    if (ban.kind != BanKind::Address)
+        return;
+    const auto range = parseRange(ban.target);
+    if (range)
+        (range->network.v4 ? v4Prefixes_ : v6Prefixes_)[static_cast<std::size_t>(range->prefix)] +=
+            by;
+    else if (parseAddress(ban.target))
+        v4Prefixes_[32] += by;
+}
+
+void BanList::put(std::string k, Ban ban)
+{
+    const auto it = bans_.find(k);
+    if (it != bans_.end())
+        erase(it);
+    count(ban, +1);
+    bans_.emplace(std::move(k), std::move(ban));
+}
+
+BanList::Bans::iterator BanList::erase(Bans::iterator it)
+{
+    count(it->second, -1);
+    return bans_.erase(it);
+}
+
+const Ban* BanList::inForce(Bans::iterator it, WallClock::time_point now)
+{
     if (it == bans_.end())
         return nullptr;
     if (it->second.until && *it->second.until <= now) {
-        bans_.erase(it);
+        erase(it);
         return nullptr;
     }
     return &it->second;
 }
 
+const Ban* BanList::find(BanKind kind, std::string_view target, WallClock::time_point now)
+{
+    if (kind == BanKind::Name)
+        return inForce(bans_.find(key(kind, target)), now);
+    const auto peer = parseAddress(target);
+    if (!peer) // no address (tests, a transport that does not know): only its own ban
+        return inForce(bans_.find(key(kind, target)), now);
+    const auto& prefixes = peer->v4 ? v4Prefixes_ : v6Prefixes_;
+    for (int prefix = peer->bits(); prefix >= 0; --prefix) {
+        if (prefixes[static_cast<std::size_t>(prefix)] == 0)
+            continue;
+        const std::string text = peer->v4 && prefix == 32
+                                     ? peer->text()
+                                     : AddressRange{peer->masked(prefix), prefix}.text();
+        if (const Ban* ban = inForce(bans_.find(key(kind, text)), now))
+            return ban;
+    }
+    return nullptr;
+}
+
 bool BanList::add(Ban ban)
 {
     std::string k = key(ban.kind, ban.target);
-    const auto it = bans_.find(k);
-    if (it == bans_.end() && bans_.size() >= MaxBans)
+    if (bans_.count(k) == 0 && bans_.size() >= MaxBans)
         return false;
-    bans_[std::move(k)] = std::move(ban);
+    put(std::move(k), std::move(ban));
     return true;
 }
 
 bool BanList::remove(BanKind kind, std::string_view target)
 {
-    return bans_.erase(key(kind, target)) != 0;
+    const auto it = bans_.find(key(kind, target));
+    if (it == bans_.end())
+        return false;
+    erase(it);
+    return true;
 }
 
 void BanList::prune(WallClock::time_point now)
 {
-    std::erase_if(
-        bans_, [&](const auto& entry) { return entry.second.until && *entry.second.until <= now; });
+    for (auto it = bans_.begin(); it != bans_.end();)
+        it = it->second.until && *it->second.until <= now ? erase(it) : std::next(it);
 }
 
 std::vector<Ban> BanList::list(WallClock::time_point now)
@@ -176,7 +251,7 @@ BanFileReport BanList::load(const std::filesystem::path& file, WallClock::time_p
                            " bans the server keeps; remove some while it is stopped";
             return report;
         }
-        bans_[std::move(k)] = std::move(ban);
+        put(std::move(k), std::move(ban));
     }
     if (lines.error()) {
         report.error = file.string() + ": " + std::strerror(lines.error());

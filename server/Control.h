@@ -5,10 +5,13 @@
 // or "error". Texts reach the lobby in its single-byte character set, held to the rules of
 // the wire, so nothing an operator types can break a message or hide in one.
 //
-//   kick NAME | ban TARGET [SECONDS] | unban TARGET | mute NAME [SECONDS] | unmute NAME
-//   notice TEXT | bans | who | help
+//   kick NAME [REASON] | ban[-name|-address] TARGET [SECONDS|- [REASON]]
+//   unban[-name|-address] TARGET | mute NAME [SECONDS] | unmute NAME
+//   notice TEXT | bans | who | stats | help
 //
-// TARGET is an IPv4 or IPv6 address, or else a name.
+// The bare ban and unban take TARGET as an address (or range) when it reads as one and no
+// user logged in or banned goes by that name, and as a name otherwise; ban-name and
+// ban-address say which.
 
 #include "Lobby.h"
 

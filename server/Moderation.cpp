@@ -102,7 +102,7 @@ Moderation::BanResult Moderation::ban(BanKind kind, std::string_view target,
     }
     for (std::size_t i = 1; i < users_.size(); ++i) {
         const auto index = static_cast<std::int16_t>(i);
-        if (users_[i].connection != 0 && floor_.address(index) == target)
+        if (users_[i].connection != 0 && BanList::covers(entry.target, floor_.address(index)))
             result.dropped.push_back(sendAway(index, told, why));
     }
     return result;

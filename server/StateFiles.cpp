@@ -104,7 +104,7 @@ void StateFiles::loadHighestIndex()
 std::string StateFiles::saveBans(const BanList& bans)
 {
     if (folder_.empty())
-        return "no state-dir";
+        return std::string(NoStateFolder);
     if (report_.error)
         return "the state folder was not read at start";
     const std::filesystem::path file = std::filesystem::path(folder_) / BansFile;

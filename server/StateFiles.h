@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stonecall::server {
@@ -30,6 +31,10 @@ struct StateReport {
     // another server holds); the path first. Nothing is written to the folder then.
     std::optional<std::string> error;
 };
+
+// Why a change is not kept when the server was given no state folder: the operator's choice,
+// not a fault.
+inline constexpr std::string_view NoStateFolder = "no state-dir";
 
 class StateFiles {
 public:
