@@ -2,14 +2,13 @@
 
 #include "Log.h"
 #include "Motd.h"
+#include "RegularFile.h"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace stonecall::server {
 
@@ -55,25 +54,29 @@ std::optional<long> number(const std::string& text, NumberRange range)
     return value;
 }
 
-// The file's settings as option values; a message on failure.
-std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing)
+// The file's settings as option values; a message on failure. At a reload an empty file is
+// refused: it is far more likely one caught mid-rewrite than a wish for every default.
+std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing,
+                                                 bool reloading)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        if (mayBeMissing && errno == ENOENT)
+    // Only a regular file, opened without blocking: a FIFO put in its place must not hold
+    // the server; and read here rather than by the parser, so that a folder or an unreadable
+    // file is an error and not an empty configuration.
+    OpenedFile file = openRegularFile(path);
+    if (!file.fd) {
+        if (mayBeMissing && file.missing)
             return OptionValues{};
-        return path + ": " + std::strerror(errno);
+        return file.problem;
     }
-    // Read here rather than by the parser, so that a folder or an unreadable file is an
-    // error and not an empty configuration.
-    std::string text(MaxConfigBytes + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const int readError = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    if (readError)
-        return path + ": " + std::strerror(readError);
-    if (text.size() > MaxConfigBytes)
+    std::string text;
+    bool whole = false;
+    if (auto problem = readUpTo(file.fd.get(), path, MaxConfigBytes, text, whole))
+        return *problem;
+    if (!whole)
         return path + ": larger than " + std::to_string(MaxConfigBytes) + " bytes";
+    if (reloading && text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return path + ": empty (caught while being written?); an empty file is taken only at "
+                      "start";
     toml::table table;
     try {
         table = toml::parse(text, path);
@@ -107,16 +110,15 @@ std::variant<OptionValues, std::string> readFile(const std::string& path, bool m
 
 std::variant<std::vector<std::string>, std::string> readMotd(const std::string& path)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return "cannot read " + path + ": " + std::strerror(errno);
+    OpenedFile file = openRegularFile(path);
+    if (!file.fd)
+        return "cannot read " + file.problem;
     // Read no more than the longest message of the day can use.
-    std::string text(MaxMotdLines * (MaxMotdLineLength + 2), '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return "cannot read " + path;
+    std::string text;
+    bool whole = false;
+    if (auto problem =
+            readUpTo(file.fd.get(), path, MaxMotdLines * (MaxMotdLineLength + 2), text, whole))
+        return "cannot read " + *problem;
     return motdFromText(text);
 }
 
@@ -168,14 +170,14 @@ const std::vector<OptionInfo>& optionInfos()
     return infos;
 }
 
-std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine)
+std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine, bool reloading)
 {
     Settings settings;
     OptionValues values;
     const auto given = commandLine.find("config");
     settings.configPath = given != commandLine.end() ? given->second : DefaultConfigPath;
     if (!settings.configPath.empty()) {
-        auto file = readFile(settings.configPath, given == commandLine.end());
+        auto file = readFile(settings.configPath, given == commandLine.end(), reloading);
         if (auto* error = std::get_if<std::string>(&file))
             return *error;
         values = std::move(std::get<OptionValues>(file));

@@ -29,8 +29,6 @@ namespace {
 
 const char* kindOf(mode_t mode)
 {
-    if (S_ISDIR(mode))
-        return "a folder";
     if (S_ISFIFO(mode))
         return "a FIFO";
     if (S_ISCHR(mode) || S_ISBLK(mode))
@@ -55,6 +53,10 @@ OpenedFile openRegularFile(const std::string& path)
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         opened.problem = path + ": " + std::strerror(errno);
+        return opened;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        opened.problem = path + ": " + std::strerror(EISDIR);
         return opened;
     }
     if (!S_ISREG(st.st_mode)) {

@@ -4,11 +4,13 @@
 
 #include "LobbydProcess.h"
 
+#include "wire/Encryptor.h"
 #include "wire/Wire.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -117,7 +119,7 @@ TEST(LobbydOperator, AStateFolderItCannotReadOrThatIsInUseStopsTheServerWithStat
     std::filesystem::create_directories(state + "/bans"); // read fails, as root too
     auto [status, err] = runToEnd({"--config", "", "--port", "0", "--state-dir", state});
     EXPECT_EQ(status, 1) << err;
-    EXPECT_THAT(err, HasSubstr("state: " + state + "/bans: a folder, not a regular file"));
+    EXPECT_THAT(err, HasSubstr("state: " + state + "/bans: Is a directory"));
     EXPECT_TRUE(std::filesystem::is_directory(state + "/bans"));
 
     std::filesystem::remove(state + "/bans");
@@ -168,6 +170,51 @@ TEST(LobbydOperator, BansByNameAddressAndRangeCarryReasonsAndOneNotKeptEndsTheTo
     EXPECT_EQ(status, 1) << out;
     EXPECT_THAT(out, HasSubstr("banned name \"bob\" until lifted for now, but it is not kept "
                                "across a restart: cannot write"));
+}
+
+TEST(LobbydOperator, AReloadSaysWhatChangedAndRefusesAFifoAndAnEmptyFile)
+{
+    TempFolder folder;
+    const std::string motd = folder / "motd";
+    writeFile(motd, "first\n");
+    const std::string settings = "motd = \"" + motd + "\"\nmax-users = 5\n";
+    Lobbyd server({"--ping-interval", "0"}, 0, settings);
+    ASSERT_NE(server.port(), 0);
+    writeFile(server.configPath(), settings + "chat-burst = 4\n");
+    std::size_t from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("; changed: chat-burst 8 -> 4\n", from)) << server.log();
+
+    // A FIFO in the message of the day's place would hold the lobby at the next reload.
+    unlink(motd.c_str());
+    ASSERT_EQ(mkfifo(motd.c_str(), 0600), 0);
+    writeFile(server.configPath(), settings);
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("reload refused, the configuration stays as it was: cannot read " +
+                                  motd + ": a FIFO, not a regular file",
+                              from))
+        << server.log();
+    // A configuration caught mid-rewrite is not every default.
+    writeFile(server.configPath(), "");
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged(server.configPath() + ": empty", from)) << server.log();
+    // The lobby still answers, with the last good settings.
+    Crowd crowd(server.port());
+    const std::size_t i = crowd.open(hello("ann") + framed(msg("MOTD")));
+    crowd[i].record = true;
+    EXPECT_TRUE(
+        crowd.until([&] { return heard(crowd[i], msg("MOTDLINE", {EncryptText("first")})); }));
+    unlink(motd.c_str());
+    writeFile(motd, "x\n");
+    writeFile(server.configPath(), settings);
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("; changed: motd 1 lines, 6 bytes -> 1 lines, 2 bytes, chat-burst "
+                              "4 -> 8\n",
+                              from))
+        << server.log();
 }
 
 } // namespace

@@ -137,7 +137,7 @@ TEST_F(StateFilesTest, AStateFileThatIsThereButCannotBeReadStopsTheLobbyAndIsNev
         std::filesystem::remove_all(folder);
     };
     std::filesystem::create_directories(folder / "bans");
-    check("bans", "a folder");
+    check("bans", strerror(EISDIR));
     std::filesystem::create_directories(folder);
     std::filesystem::create_symlink("bans", folder / "bans");
     check("bans", strerror(ELOOP));
@@ -145,7 +145,7 @@ TEST_F(StateFilesTest, AStateFileThatIsThereButCannotBeReadStopsTheLobbyAndIsNev
     ASSERT_EQ(mkfifo((folder / "bans").c_str(), 0600), 0); // read without blocking
     check("bans", "a FIFO");
     std::filesystem::create_directories(folder / "highest-index");
-    check("highest-index", "a folder");
+    check("highest-index", strerror(EISDIR));
     if (geteuid() != 0) {
         std::filesystem::create_directories(folder);
         std::ofstream(folder / "bans") << "name - Bob\n";
