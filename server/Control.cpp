@@ -181,6 +181,7 @@ constexpr std::string_view Help = "- kick NAME [REASON]\n"
                                   "- unmute NAME\n"
                                   "- notice TEXT\n"
                                   "- bans\n"
+                                  "- stats\n"
                                   "- who\n"
                                   "- help\n";
 
@@ -243,6 +244,20 @@ std::string Control::execute(std::string_view line)
                      (ban.until ? utcText(*ban.until) : std::string("until lifted")) +
                      (ban.reason.empty() ? std::string() : "\t" + toUtf8(ban.reason)) + "\n";
         return reply + ok(std::to_string(bans.size()) + (bans.size() == 1 ? " ban" : " bans"));
+    }
+    if (command == "stats") {
+        if (!wants(0, 0))
+            return error("stats takes no arguments");
+        if (!figures_)
+            return error("this server keeps no figures");
+        std::string reply;
+        const std::string text = figures_();
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = std::min(text.find('\n', start), text.size());
+            reply += "- " + text.substr(start, end - start) + "\n";
+            start = end + 1;
+        }
+        return reply + ok("");
     }
     if (command == "notice") {
         if (!wants(1, 1))

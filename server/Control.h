@@ -15,6 +15,7 @@
 
 #include "Lobby.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,13 +28,18 @@ inline constexpr long long MaxControlSeconds = 10LL * 365 * 86400;
 
 class Control {
 public:
-    explicit Control(Lobby& lobby) : lobby_(lobby) {}
+    // `figures` gives the lobby's figures as stats prints them (Stats.h); none: stats is
+    // refused.
+    explicit Control(Lobby& lobby, std::function<std::string()> figures = {})
+        : lobby_(lobby), figures_(std::move(figures))
+    {}
 
     // One line without its line feed; the reply, each line ending in a line feed.
     std::string execute(std::string_view line);
 
 private:
     Lobby& lobby_;
+    std::function<std::string()> figures_;
 };
 
 } // namespace stonecall::server

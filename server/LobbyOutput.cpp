@@ -267,6 +267,8 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     Connection* c = find(to);
     if (!c || !c->inLobby || c->overfull)
         return;
+    ++traffic_.messagesOut;
+    traffic_.bytesOut += message.size() + 1;
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
     if (to != feeding_) {
@@ -307,6 +309,8 @@ void LobbyServer::sendToEach(std::span<const ConnectionId> to, std::string_view 
         Connection* c = find(id);
         if (!c || !c->inLobby || c->overfull)
             continue;
+        ++traffic_.messagesOut;
+        traffic_.bytesOut += message.size() + 1;
         // One that holds the last copy already gets a fresh one right behind it.
         deliver(*c,
                 c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
@@ -372,6 +376,9 @@ void LobbyServer::sendFramed(ConnectionId to, std::string_view messages)
     if (!c || !c->inLobby || c->overfull)
         return;
     answerPending_ = true;
+    traffic_.messagesOut +=
+        static_cast<std::uint64_t>(std::count(messages.begin(), messages.end(), MsgEnd));
+    traffic_.bytesOut += messages.size();
     while (!messages.empty()) {
         const Slice& slice = answers_.copyFramed(messages);
         messages.remove_prefix(slice.size());

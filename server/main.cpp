@@ -6,6 +6,7 @@
 #include "LobbyServer.h"
 #include "Log.h"
 #include "OpenFiles.h"
+#include "Stats.h"
 
 #include <CLI/CLI.hpp>
 #include <asio/signal_set.hpp>
@@ -273,7 +274,23 @@ int main(int argc, char** argv)
         return 1;
     }
     // The operator's commands, on the same loop as the lobby.
-    Control control(server.lobby());
+    Control control(server.lobby(), [&server] {
+        const Lobby& lobby = server.lobby();
+        LobbyFigures figures;
+        figures.users = lobby.userCount();
+        figures.connections = lobby.connectionCount();
+        for (const auto& [id, c] : lobby.connections())
+            figures.loggingIn += c.phase != Lobby::Phase::LoggedIn;
+        const LobbyServer::Traffic& traffic = server.traffic();
+        figures.messagesIn = traffic.messagesIn;
+        figures.bytesIn = traffic.bytesIn;
+        figures.messagesOut = traffic.messagesOut;
+        figures.bytesOut = traffic.bytesOut;
+        // Refused log-ins by reason: to be filled from the lobby's own count of them.
+        figures.bans = server.lobby().bans().size();
+        figures.residentBytes = residentBytes();
+        return prometheusText(figures);
+    });
     ControlSocket controlSocket(server.context(), control, &log);
     if (!settings.controlSocket.empty()) {
         if (const auto error = controlSocket.open(settings.controlSocket)) {

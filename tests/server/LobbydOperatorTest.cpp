@@ -19,6 +19,11 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -215,6 +220,73 @@ TEST(LobbydOperator, AReloadSaysWhatChangedAndRefusesAFifoAndAnEmptyFile)
                               "4 -> 8\n",
                               from))
         << server.log();
+}
+
+// Prometheus text: every sample named stonecall_..., after its # HELP and # TYPE lines, with
+// a whole number; the samples by name (labels included). Nothing when a line breaks the form.
+std::optional<std::map<std::string, double>> parsePrometheus(const std::string& text)
+{
+    std::map<std::string, double> samples;
+    std::set<std::string> helped, typed;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, std::regex("# HELP (stonecall_[a-z_]+) \\S.*"))) {
+            helped.insert(m[1]);
+        } else if (std::regex_match(line, m,
+                                    std::regex("# TYPE (stonecall_[a-z_]+) (gauge|counter)"))) {
+            if (!helped.count(m[1]))
+                return std::nullopt;
+            typed.insert(m[1]);
+        } else if (std::regex_match(
+                       line, m,
+                       std::regex("(stonecall_[a-z_]+)(\\{[a-z]+=\"[^\"]*\"\\})? ([0-9]+)"))) {
+            if (!typed.count(m[1]) || samples.count(m[1].str() + m[2].str()))
+                return std::nullopt;
+            samples[m[1].str() + m[2].str()] = std::stod(m[3]);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return samples;
+}
+
+TEST(LobbydOperator, StatsAreTheLobbysFiguresInPrometheusText)
+{
+    TempFolder folder;
+    const std::string control = folder / "control";
+    Lobbyd server({"--ping-interval", "0", "--control-socket", control});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    const std::size_t ann = enter(crowd, "ann");
+    enter(crowd, "bob");
+    crowd.open(framed(msg("VERSION", {"1"}))); // still logging in
+    crowd.send(ann, chatLine("hello"));
+    ASSERT_TRUE(crowd.until([&] {
+        return heard(crowd[ann], msg("MSG", {"ann: ", EncryptText("hello")}));
+    }));
+    auto [status, out] = lobbyctl(control, {"ban", "10.0.0.0/8"});
+    ASSERT_EQ(status, 0) << out;
+
+    std::tie(status, out) = lobbyctl(control, {"stats"});
+    ASSERT_EQ(status, 0) << out;
+    const auto samples = parsePrometheus(out);
+    ASSERT_TRUE(samples) << out;
+    const auto at = [&](const std::string& name) {
+        const auto it = samples->find("stonecall_" + name);
+        return it == samples->end() ? -1.0 : it->second;
+    };
+    EXPECT_EQ(at("users"), 2) << out;
+    EXPECT_EQ(at("connections"), 3) << out;
+    EXPECT_EQ(at("connections_logging_in"), 1) << out;
+    EXPECT_EQ(at("bans"), 1) << out;
+    // Three log-ins (VERSION, LOGIN each but the last) and a chat line at least.
+    EXPECT_GE(at("messages_received_total"), 6) << out;
+    EXPECT_GT(at("received_bytes_total"), at("messages_received_total")) << out;
+    // The answers to three VERSIONs and two LOGINs, bob's arrival, the chat line to both.
+    EXPECT_GE(at("messages_sent_total"), 8) << out;
+    EXPECT_GT(at("sent_bytes_total"), at("messages_sent_total")) << out;
+    EXPECT_GT(at("resident_memory_bytes"), 1 << 20) << out;
 }
 
 } // namespace
