@@ -1,21 +1,51 @@
 #pragma once
-// Who may come in: connections open at once and log-ins per minute from one address, names that
-// are banned, unusable or reserved, and addresses that are banned. Loopback addresses are exempt
-// from the per-address limits unless the limits say otherwise.
+// Who may come in: connections open at once, still logging in, and log-ins per minute from
+// one address (an IPv6 peer by its network), names that are banned, unusable, reserved or
+// read as addresses, and addresses that are banned; and the chat allowance, which belongs to
+// the address and to the name, so neither a new log-in nor a second name brings a fresh
+// burst. Loopback addresses are exempt from the per-address limits unless the limits say
+// otherwise.
 
 #include "BanList.h"
 #include "LobbyLimits.h"
+#include "TokenBucket.h"
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace stonecall::server {
+
+// Why a connection or a log-in was turned away, counted for the operator's figures.
+enum class Refusal : std::uint8_t {
+    NameInUse,
+    UnusableName, // also reserved, or read as an address
+    Banned,
+    LobbyFull,
+    TooManyConnections, // also too many still logging in
+    TooManyLogins,
+    LoginDeadline, // no LOGIN in time
+    Crowded,       // let go to make room for a newer connection
+};
+inline constexpr std::size_t RefusalKinds = 8;
+using RefusalCounts = std::array<std::uint64_t, RefusalKinds>;
+
+// A short name for figures ("name_in_use").
+std::string_view refusalLabel(Refusal reason);
+
+struct RefusalText {
+    Refusal reason;
+    std::string_view log;    // for the operator
+    std::string_view notice; // for the player, as the lobby's own line
+};
 
 class Admission {
 public:
@@ -24,30 +54,59 @@ public:
     // `limits` and `bans` are the lobby's, read as they stand at each decision.
     Admission(const LobbyLimits& limits, BanList& bans, std::function<Clock::time_point()> clock);
 
-    // A connection from `address` opens: false when that address has as many as it may, and
-    // then it is not counted. Empty addresses (tests) are never counted.
-    bool open(std::string_view address);
-    void close(std::string_view address);
+    // The key `address` counts under.
+    std::string keyOf(std::string_view address) const;
 
-    // Why a log-in as `name` (whose key is `key`) from `address` is refused, checked in the
-    // order a player would want to hear them; nothing when it may go on. A log-in that passes
-    // the rate counts against its address.
-    std::optional<std::string_view> refusal(const std::string& address, std::string_view name,
-                                            const std::string& key, WallClock::time_point now);
+    // A connection from `address` (counted under `key`) opens and starts logging in: why not,
+    // when that address has as many as it may, and then it is not counted. Empty addresses
+    // (tests) are never counted.
+    std::optional<RefusalText> open(std::string_view address, const std::string& key);
+    // It logged in: one fewer still logging in.
+    void loggedIn(const std::string& key);
+    void close(const std::string& key, bool pending);
 
-    // Log-in times older than the window count no more.
+    // Why a log-in as `name` (whose key is `nameKey`) from `address` is refused, checked in
+    // the order a player would want to hear them; nothing when it may go on. A log-in that
+    // passes the rate counts against its address.
+    std::optional<RefusalText> refusal(std::string_view address, const std::string& key,
+                                       std::string_view name, const std::string& nameKey,
+                                       WallClock::time_point now);
+
+    // The chat allowance of a user in the lobby, kept by name and address from its log-in to
+    // its log-out, and after that until it is full again.
+    void joined(const std::string& nameKey, std::string_view address, const std::string& key);
+    void left(const std::string& nameKey, std::string_view address, const std::string& key);
+    // True, and a token fewer of each, when both the name and the address have one.
+    bool chat(const std::string& nameKey, std::string_view address, const std::string& key);
+
+    // Log-in times older than the window count no more; allowances of users gone that are
+    // full again are forgotten, and the oldest go when there are too many.
     void forgetOld();
+    std::size_t allowanceCount() const { return allowances_.size(); }
 
 private:
+    struct Open {
+        int open = 0;
+        int pending = 0;
+    };
+    struct Allowance {
+        TokenBucket bucket;
+        int holders = 0; // users in the lobby under this name or address
+    };
+
     bool limited(std::string_view address) const;
-    bool loginAllowed(const std::string& address);
+    bool loginAllowed(std::string_view address, const std::string& key);
+    void hold(const std::string& key);
+    void release(const std::string& key);
 
     const LobbyLimits& limits_;
     BanList& bans_;
     std::function<Clock::time_point()> clock_;
     std::unordered_set<std::string> reserved_; // name keys, as the lobby started
-    std::map<std::string, int, std::less<>> openPerAddress_;
+    std::map<std::string, Open, std::less<>> openPerAddress_;
     std::map<std::string, std::deque<Clock::time_point>> loginsPerAddress_;
+    // "n" and a name key, "a" and an address key.
+    std::unordered_map<std::string, Allowance> allowances_;
 };
 
 } // namespace stonecall::server

@@ -1,5 +1,6 @@
 #include "Lobby.h"
 
+#include "Address.h"
 #include "Fields.h"
 #include "Notices.h"
 #include "Rules.h"
@@ -20,9 +21,25 @@ namespace stonecall::server {
 
 namespace {
 
-// Ticks a connection may take to log in, and ticks a ping or challenge may stay unanswered.
-constexpr int LoginTicks = 2;
+// Ticks a ping or challenge may stay unanswered.
 constexpr int AnswerTicks = 2;
+
+// Refusals from one address are logged once and then summed up for this long; this many
+// addresses are told apart, the rest summed up together.
+constexpr auto RefusalSummaryEvery = std::chrono::minutes(1);
+constexpr std::size_t MaxRefusalSummaries = 1024;
+
+namespace refused {
+constexpr RefusalText NameInUse{Refusal::NameInUse, "refused: name in use",
+                                "Log-in refused: that name is in use. Choose another."};
+constexpr RefusalText LobbyFull{Refusal::LobbyFull, "refused: lobby full",
+                                "Log-in refused: the lobby is full. Try again later."};
+constexpr RefusalText LoginDeadline{Refusal::LoginDeadline, "dropped: no log-in in time",
+                                    "Disconnected: no log-in in the time allowed."};
+constexpr RefusalText Crowded{Refusal::Crowded,
+                              "dropped: the oldest log-in, to make room for a newer one",
+                              "Disconnected: the lobby is busy with log-ins. Try again."};
+} // namespace refused
 
 std::string number(long value)
 {
@@ -90,14 +107,106 @@ void Lobby::connected(ConnectionId id, std::string_view address)
 {
     if (id == 0 || connections_.count(id) != 0)
         return;
-    if (!admission_.open(address)) {
-        outbox_.note(id, LogLevel::Warning, "refused: too many connections from this address");
-        outbox_.drop(id, DropKind::Close);
+    std::string key = admission_.keyOf(address);
+    if (const std::optional<RefusalText> refusal = admission_.open(address, key)) {
+        refuse(id, key, *refusal);
         return;
     }
+    makeRoom();
     Connection& c = connections_[id];
     c.address = std::string(address);
-    c.chat = TokenBucket::full(config_.limits.chatBurst, config_.clock());
+    c.addressKey = std::move(key);
+    c.accepted = config_.clock();
+    c.userLists = TokenBucket::full(config_.limits.userListBurst, c.accepted);
+    c.arrival = ++arrivals_;
+    pending_.emplace(c.arrival, id);
+}
+
+void Lobby::makeRoom()
+{
+    const int room = config_.limits.pendingRoom;
+    if (room <= 0 || pending_.empty() ||
+        connections_.size() < static_cast<std::size_t>(config_.maxUsers) + room)
+        return;
+    // The newcomer stays: idle sockets that keep the room full then only ever push each
+    // other out, while an honest log-in, done in a moment, gets through.
+    const ConnectionId oldest = pending_.begin()->second;
+    refuse(oldest, connections_.at(oldest).addressKey, refused::Crowded);
+}
+
+void Lobby::refuse(ConnectionId id, const std::string& key, const RefusalText& why,
+                   std::optional<std::string_view> name)
+{
+    ++refusals_[static_cast<std::size_t>(why.reason)];
+    // The first refusal from an address in a minute is logged whole; the rest are counted.
+    const auto now = config_.clock();
+    bool logged = true;
+    const bool summed = !isLoopbackAddress(key) || config_.limits.limitLoopback;
+    if (!summed) {
+    } else if (auto it = refusedRecently_.find(key); it != refusedRecently_.end()) {
+        if (now - it->second.since < RefusalSummaryEvery) {
+            ++it->second.more;
+            logged = false;
+        } else {
+            summarise(it->first, it->second.more);
+            it->second = Refused{now, 0};
+        }
+    } else if (refusedRecently_.size() < MaxRefusalSummaries) {
+        refusedRecently_.emplace(key, Refused{now, 0});
+    } else {
+        ++refusedElsewhere_;
+        logged = false;
+    }
+    if (logged) {
+        std::string line(why.log);
+        if (name)
+            line += ": " + peerText(*name);
+        outbox_.note(id, LogLevel::Info, line);
+    }
+    outbox_.send(id, noticeMessage(why.notice));
+    if (connections_.count(id) != 0)
+        release(id, DropKind::Close);
+    else
+        outbox_.drop(id, DropKind::Close);
+}
+
+void Lobby::summarise(std::string_view key, std::uint64_t more)
+{
+    if (more == 0)
+        return;
+    outbox_.note(0, LogLevel::Info,
+                 "refused " + std::to_string(more) + " more from " +
+                     (key.empty() ? std::string("an unknown address") : std::string(key)) +
+                     " in the last minute");
+}
+
+void Lobby::sweep()
+{
+    const auto now = config_.clock();
+    const auto deadline = config_.limits.loginDeadline;
+    while (deadline.count() > 0 && !pending_.empty()) {
+        const ConnectionId id = pending_.begin()->second;
+        const Connection& c = connections_.at(id);
+        if (now - c.accepted < deadline)
+            break;
+        refuse(id, c.addressKey, refused::LoginDeadline);
+    }
+    admission_.forgetOld();
+    for (auto it = refusedRecently_.begin(); it != refusedRecently_.end();) {
+        if (now - it->second.since < RefusalSummaryEvery) {
+            ++it;
+            continue;
+        }
+        summarise(it->first, it->second.more);
+        it = refusedRecently_.erase(it);
+    }
+    if (refusedElsewhere_ > 0 && now - elsewhereSince_ >= RefusalSummaryEvery) {
+        outbox_.note(0, LogLevel::Info,
+                     "refused " + std::to_string(refusedElsewhere_) +
+                         " more from other addresses in the last minute");
+        refusedElsewhere_ = 0;
+        elsewhereSince_ = now;
+    }
 }
 
 void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
@@ -169,8 +278,7 @@ void Lobby::tick()
     for (auto& [id, c] : connections_) {
         ++c.ticks;
         const bool challengeOverdue = c.expectedAnswer && ++c.challengeAge >= AnswerTicks;
-        if (c.unansweredPings >= AnswerTicks || challengeOverdue ||
-            (c.phase != Phase::LoggedIn && c.ticks >= LoginTicks)) {
+        if (c.unansweredPings >= AnswerTicks || challengeOverdue) {
             overdue.push_back(id);
             continue;
         }
@@ -186,11 +294,11 @@ void Lobby::tick()
         if (c.expectedAnswer)
             outbox_.send(id, makeCommand(keyword::Verify, {number(challenge)}));
     }
-    admission_.forgetOld();
     for (ConnectionId id : overdue) {
         outbox_.note(id, LogLevel::Info, "dropped: no answer");
         release(id, DropKind::Abort);
     }
+    sweep(); // a transport without a timer of its own still keeps the deadlines
 }
 
 void Lobby::onVersion(ConnectionId id, Connection& c, const std::vector<std::string_view>& fields)
@@ -208,17 +316,19 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
 {
     const std::string_view name = fields.size() >= 2 ? fields[1] : std::string_view();
     std::string key = nameKey(name);
-    std::optional<std::string_view> refusal =
-        admission_.refusal(c.address, name, key, config_.wallClock());
+    std::optional<RefusalText> refusal =
+        admission_.refusal(c.address, c.addressKey, name, key, config_.wallClock());
     if (!refusal && nameTaken(key))
-        refusal = "refused: name in use";
+        refusal = refused::NameInUse;
     else if (!refusal && names_.size() >= static_cast<std::size_t>(config_.maxUsers))
-        refusal = "refused: lobby full";
+        refusal = refused::LobbyFull;
     if (refusal) {
-        outbox_.note(id, LogLevel::Info, std::string(*refusal) + ": \"" + std::string(name) + "\"");
-        release(id, DropKind::Close);
+        refuse(id, c.addressKey, *refusal, name);
         return;
     }
+    pending_.erase(c.arrival);
+    admission_.loggedIn(c.addressKey);
+    admission_.joined(key, c.address, c.addressKey);
 
     const std::int16_t index = allocateIndex();
     User& user = users_[index];
@@ -252,11 +362,19 @@ void Lobby::onVerify(ConnectionId id, Connection& c, const std::vector<std::stri
 void Lobby::onLoggedIn(std::int16_t me, const std::vector<std::string_view>& fields)
 {
     const std::string_view keyword = fields[0];
-    if (keyword == keyword::GetUserList)
-        sendUserList(me);
-    else if (keyword == keyword::Motd)
-        sendMotd(me);
-    else if (keyword == keyword::SendMsg)
+    if (keyword == keyword::GetUserList || keyword == keyword::Motd) {
+        // Asked again and again, these would turn a few bytes in into megabytes out.
+        Connection& c = connections_.at(users_[me].connection);
+        if (keyword == keyword::Motd) {
+            if (!std::exchange(c.motdSent, true))
+                sendMotd(me);
+            return;
+        }
+        const LobbyLimits& limits = config_.limits;
+        if (c.userLists.take(config_.clock(), limits.userListsPerSecond, limits.userListBurst))
+            sendUserList(me);
+    }
+    if (keyword == keyword::SendMsg)
         relayChat(me, fields);
     else if (keyword == keyword::BeHost)
         huts_.beHost(me, fields);
@@ -317,8 +435,7 @@ void Lobby::relayChat(std::int16_t me, const std::vector<std::string_view>& fiel
     if (fields.size() < 2)
         return;
     Connection& c = connections_[users_[me].connection];
-    if (!c.chat.take(config_.clock(), config_.limits.chatLinesPerSecond,
-                     config_.limits.chatBurst)) {
+    if (!admission_.chat(nameKey(users_[me].name), c.address, c.addressKey)) {
         ++c.chatRefused;
         if (c.chatRefused == 1) {
             tell(me, noticeMessage(notice::ChatFlood));
@@ -354,11 +471,16 @@ void Lobby::release(ConnectionId id, std::optional<DropKind> how)
         return;
     const Connection c = std::move(it->second);
     connections_.erase(it);
-    admission_.close(c.address);
+    const bool pending = c.phase != Phase::LoggedIn;
+    if (pending)
+        pending_.erase(c.arrival);
+    admission_.close(c.addressKey, pending);
     if (how)
         outbox_.drop(id, *how);
-    if (c.phase == Phase::LoggedIn)
+    if (!pending) {
+        admission_.left(nameKey(users_[c.index].name), c.address, c.addressKey);
         removeUser(c.index);
+    }
 }
 
 void Lobby::removeUser(std::int16_t index)
@@ -366,7 +488,7 @@ void Lobby::removeUser(std::int16_t index)
     User& user = users_[index];
     // Its connection is already gone from the lobby, so the line names the user itself.
     outbox_.note(user.connection, LogLevel::Info,
-                 "left: \"" + user.name + "\", user " + number(index));
+                 "left: " + peerText(user.name) + ", user " + number(index));
     user.connection = 0; // hears nothing of its own departure
     huts_.leaveLobby(index);
     const std::string key = nameKey(user.name);

@@ -96,6 +96,9 @@ public:
     void disconnected(ConnectionId id);
     // One ping interval has passed: pings, challenges and the drops they decide.
     void tick();
+    // Called about once a second, whatever the ping interval: log-ins past their deadline go,
+    // the tables that expire are tidied and the refusals summed up are logged.
+    void sweep();
     // A notice from the operator to every user (shutdown, broadcast): codes that cannot
     // travel or be seen become blanks, and an empty text sends nothing.
     void announce(std::string_view text);
@@ -141,8 +144,15 @@ public:
 
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
+    // Connections not logged in yet.
+    std::size_t pendingCount() const { return pending_.size(); }
+    // Connections and log-ins turned away since the start, by reason.
+    const RefusalCounts& refusals() const { return refusals_; }
+    // Chat allowances kept, of users in and of users gone not yet full again.
+    std::size_t allowanceCount() const { return admission_.allowanceCount(); }
 
     enum class Phase : std::uint8_t { Fresh, Accepted, LoggedIn };
+    using Clock = std::chrono::steady_clock;
     using State = UserState;
     using User = server::User;
 
@@ -157,9 +167,13 @@ public:
         std::optional<std::int32_t> expectedAnswer;
         int challengeAge = 0;
         int chatRefused = 0; // lines refused since the last one relayed
-        TokenBucket chat;
+        bool motdSent = false;
+        std::uint64_t arrival = 0; // its place among the connections still logging in
+        std::chrono::steady_clock::time_point accepted;
+        TokenBucket userLists; // user lists it may still ask for
         std::string input;
         std::string address;
+        std::string addressKey; // what the address counts under
     };
 
     // Read-only views of the state, for checks from outside (tests, the fuzzer).
@@ -188,6 +202,13 @@ private:
     void sendMotd(std::int16_t me);
     void relayChat(std::int16_t me, const std::vector<std::string_view>& fields);
 
+    // Turns a connection away with the reason, told to the player before it closes.
+    // `key` is what its address counts under; `name` is logged when given.
+    void refuse(ConnectionId id, const std::string& key, const RefusalText& why,
+                std::optional<std::string_view> name = std::nullopt);
+    void summarise(std::string_view key, std::uint64_t more);
+    void makeRoom();
+
     // What the rooms may ask of the lobby.
     void tell(std::int16_t index, std::string_view message) override;
     void broadcast(std::string_view message) override { broadcast(message, 0); }
@@ -212,6 +233,18 @@ private:
     Huts huts_;
     // Indexes up to this one were handed out by an earlier run; user lists free them.
     std::int16_t earlierHighestIndex_ = 0;
+    // Connections still logging in, oldest first.
+    std::map<std::uint64_t, ConnectionId> pending_;
+    std::uint64_t arrivals_ = 0;
+    RefusalCounts refusals_{};
+    // Refusals per address key in the current minute: the first is logged, the rest summed.
+    struct Refused {
+        std::chrono::steady_clock::time_point since;
+        std::uint64_t more = 0;
+    };
+    std::map<std::string, Refused, std::less<>> refusedRecently_;
+    std::uint64_t refusedElsewhere_ = 0; // past the table's bound
+    std::chrono::steady_clock::time_point elsewhereSince_;
 };
 
 } // namespace stonecall::server

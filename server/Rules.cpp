@@ -52,6 +52,16 @@ bool acceptablePassword(std::string_view password)
     return password.size() <= MaxPasswordLength && acceptableCharacters(password);
 }
 
+std::string peerText(std::string_view text)
+{
+    std::string quoted = "\"";
+    quoted.append(text.substr(0, MaxLoggedPeerText));
+    quoted += '"';
+    if (text.size() > MaxLoggedPeerText)
+        quoted += " (cut, " + std::to_string(text.size()) + " bytes)";
+    return quoted;
+}
+
 std::string nameKey(std::string_view name)
 {
     std::string key;

@@ -26,6 +26,11 @@ bool acceptablePassword(std::string_view password);
 // differ only in case or in runs of blanks look alike to a reader.
 std::string nameKey(std::string_view name);
 
+// Text from a peer (a name, most often) as a log line quotes it: cut to its first 64 bytes, so
+// that a line cannot be made long; the log's writer shows codes as codes.
+inline constexpr std::size_t MaxLoggedPeerText = 64;
+std::string peerText(std::string_view text);
+
 struct Chat {
     std::string encoded; // what to relay
     bool cut = false;    // the line was longer than MaxChatCharacters

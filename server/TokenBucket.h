@@ -1,6 +1,6 @@
 #pragma once
 // A rate with a burst: each take costs a token, and tokens come back at a rate per second up to
-// the burst. A value type, kept per connection for the chat.
+// the burst. A value type: the chat keeps one per address and one per name.
 
 #include <algorithm>
 #include <chrono>
@@ -15,14 +15,20 @@ struct TokenBucket {
 
     static TokenBucket full(double burst, Clock::time_point now) { return {burst, now}; }
 
+    // The tokens come back that have since the last refill.
+    void refill(Clock::time_point now, double perSecond, double burst)
+    {
+        const double seconds = std::chrono::duration<double>(now - refilled).count();
+        refilled = now;
+        tokens = std::min(burst, tokens + std::max(0.0, seconds) * std::max(0.0, perSecond));
+    }
+
     // True and one token fewer when one is there at `now`; a rate of 0 or less limits nothing.
     bool take(Clock::time_point now, double perSecond, double burst)
     {
         if (perSecond <= 0)
             return true;
-        const double seconds = std::chrono::duration<double>(now - refilled).count();
-        refilled = now;
-        tokens = std::min(burst, tokens + seconds * perSecond);
+        refill(now, perSecond, burst);
         if (tokens < 1.0)
             return false;
         tokens -= 1.0;

@@ -110,6 +110,7 @@ TEST(LobbyConsistency, WhatClientsHearMatchesAFreshList)
     config.maxUsers = 6;
     config.verifyEveryTicks = 2;
     config.challenge = [] { return std::int16_t{100}; };
+    config.limits.userListsPerSecond = 0; // the observer's lists are the check
     Lobby lobby(config, out);
     const std::string rightAnswer = makeCommand("VERIFY", {std::to_string(*verifyResponse(100))});
     const auto say = [&](ConnectionId id, const std::string& message) {

@@ -253,15 +253,64 @@ TEST_F(LobbyTest, PingsDropAClientThatMissesTwoInARow)
     EXPECT_EQ(lobby->userCount(), 1u);
 }
 
-TEST_F(LobbyTest, ConnectionsThatDoNotLogInAreDropped)
+TEST_F(LobbyTest, ConnectionsThatDoNotLogInInTimeAreToldAndDroppedWithoutPings)
 {
-    lobby->connected(1);
+    lobby->connected(1, "10.0.0.1");
     send(1, msg("VERSION", {"1"}));
-    lobby->tick();
-    send(1, "PINGREPLY");
+    lobby->connected(2, "10.0.0.2");
+    now += std::chrono::seconds(9);
+    lobby->sweep();
+    send(2, msg("VERSION", {"1"}));
+    send(2, msg("LOGIN", {"ann"}));
     EXPECT_TRUE(out->drops.empty());
+    now += std::chrono::seconds(1);
+    lobby->sweep();
+    EXPECT_THAT(out->drops, ElementsAre(std::pair(ConnectionId{1}, DropKind::Close)));
+    EXPECT_THAT(
+        out->take(1),
+        ElementsAre(msg("VERSION", {"GOOD"}),
+                    msg("PUBMSG", {"*lobby*: ", "Disconnected: no log-in in the time allowed."})));
+    EXPECT_EQ(lobby->refusals()[static_cast<int>(Refusal::LoginDeadline)], 1u);
+    EXPECT_TRUE(loggedIn(2));
+    EXPECT_EQ(lobby->pendingCount(), 0u);
+    // A ping interval's ticks keep the deadline too.
+    start([](LobbyConfig& c) { c.limits.loginDeadline = std::chrono::seconds(3); });
+    lobby->connected(3);
     lobby->tick();
-    EXPECT_TRUE(out->dropped(1, DropKind::Abort));
+    send(3, "PINGREPLY");
+    now += std::chrono::seconds(3);
+    lobby->tick();
+    EXPECT_TRUE(out->dropped(3));
+}
+
+TEST_F(LobbyTest, MotdOnceAndUserListsAtAFewPerConnection)
+{
+    login(1, "ann");
+    clear();
+    send(1, "MOTD");
+    send(1, "MOTD");
+    EXPECT_EQ(out->take(1).size(), 2u); // the two lines, once
+    // A burst of requests in one write gets the few lists a connection may have.
+    std::string burst;
+    for (int i = 0; i < 5400; ++i)
+        burst += std::string("GETUSERLIST") + MsgEnd;
+    lobby->bytesReceived(1, burst);
+    const auto lists = [&] {
+        const Messages got = out->take(1);
+        return std::count(got.begin(), got.end(), Message("ENDUSERS"));
+    };
+    EXPECT_EQ(lists(), 3);
+    now += std::chrono::seconds(5);
+    lobby->bytesReceived(1, burst);
+    EXPECT_EQ(lists(), 1);
+    // A new connection's own lists and message of the day.
+    login(2, "bob");
+    send(2, "GETUSERLIST");
+    send(2, "MOTD");
+    EXPECT_EQ(lists(), 0);
+    const Messages bob = out->take(2);
+    EXPECT_EQ(std::count(bob.begin(), bob.end(), Message("ENDUSERS")), 1);
+    EXPECT_EQ(bob.back(), msg("MOTDLINE", {""}));
 }
 
 TEST_F(LobbyTest, VerifyChallengesAndTheirAnswers)
