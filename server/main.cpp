@@ -286,7 +286,9 @@ int main(int argc, char** argv)
         figures.bytesIn = traffic.bytesIn;
         figures.messagesOut = traffic.messagesOut;
         figures.bytesOut = traffic.bytesOut;
-        // Refused log-ins by reason: to be filled from the lobby's own count of them.
+        for (std::size_t i = 0; i < RefusalKinds; ++i)
+            figures.refusals[std::string(refusalLabel(static_cast<Refusal>(i)))] =
+                lobby.refusals()[i];
         figures.bans = server.lobby().bans().size();
         figures.residentBytes = residentBytes();
         return prometheusText(figures);

@@ -287,6 +287,13 @@ TEST(LobbydOperator, StatsAreTheLobbysFiguresInPrometheusText)
     EXPECT_GE(at("messages_sent_total"), 8) << out;
     EXPECT_GT(at("sent_bytes_total"), at("messages_sent_total")) << out;
     EXPECT_GT(at("resident_memory_bytes"), 1 << 20) << out;
+    // A refused log-in is counted under its reason; every reason is there, from 0.
+    EXPECT_TRUE(refused(crowd, "ann"));
+    std::tie(status, out) = lobbyctl(control, {"stats"});
+    const auto later = parsePrometheus(out);
+    ASSERT_TRUE(later) << out;
+    EXPECT_EQ(later->at("stonecall_refused_logins_total{reason=\"name_in_use\"}"), 1) << out;
+    EXPECT_EQ(later->at("stonecall_refused_logins_total{reason=\"banned\"}"), 0) << out;
 }
 
 } // namespace
