@@ -35,8 +35,12 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{0, 100000};
     if (name == "shutdown-notice")
         return NumberRange{0, 60};
-    if (name == "connections-per-address")
+    if (name == "connections-per-address" || name == "pending-per-address")
         return NumberRange{0, MaxUsersLimit};
+    if (name == "login-deadline")
+        return NumberRange{1, 3600};
+    if (name == "ipv6-prefix")
+        return NumberRange{16, 128};
     return std::nullopt;
 }
 
@@ -95,7 +99,11 @@ std::variant<OptionValues, std::string> readFile(const std::string& path, bool m
         const std::string where = path + ":" + std::to_string(key.source().begin.line) + ": ";
         if (info == infos.end())
             return where + "unknown setting '" + name + "'";
-        if (numberRange(name)) {
+        if (name == "limit-loopback") {
+            if (!node.is_boolean())
+                return where + name + " takes true or false";
+            values[name] = node.as_boolean()->get() ? "true" : "false";
+        } else if (numberRange(name)) {
             if (!node.is_integer())
                 return where + name + " takes a whole number";
             values[name] = std::to_string(node.as_integer()->get());
@@ -150,8 +158,24 @@ const std::vector<OptionInfo>& optionInfos()
         {"connections-per-address", "count",
          "Connections open at once from one address, loopback aside; 0: no limit (default 8).",
          true},
+        {"pending-per-address", "count",
+         "Connections still logging in at once from one address, loopback aside; 0: no limit "
+         "(default 4).",
+         true},
         {"logins-per-minute", "count",
          "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
+        {"login-deadline", "seconds",
+         "Seconds from connecting to logging in before the connection is dropped, 1 to 3600 "
+         "(default 10).",
+         true},
+        {"ipv6-prefix", "bits",
+         "Leading bits an IPv6 address counts by for the per-address limits, 16 to 128 "
+         "(default 64: one subscriber's network).",
+         true},
+        {"limit-loopback", "true|false",
+         "Apply the per-address limits to loopback peers too, for a server behind a local "
+         "proxy (default false).",
+         true},
         {"state-dir", "folder",
          "Folder for what outlives a restart, the bans among it (default: $STATE_DIRECTORY "
          "when systemd sets it, else none, nothing kept); read at start.",
@@ -200,7 +224,8 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
     };
     for (const char* name :
          {"port", "ping-interval", "max-users", "chat-rate", "chat-burst", "flood-disconnect",
-          "connections-per-address", "logins-per-minute", "shutdown-notice"}) {
+          "connections-per-address", "logins-per-minute", "shutdown-notice", "pending-per-address",
+          "login-deadline", "ipv6-prefix"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -219,6 +244,16 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("connections-per-address", limits.connectionsPerAddress));
     limits.loginsPerAddressPerMinute =
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
+    limits.pendingPerAddress =
+        static_cast<int>(*numberOf("pending-per-address", limits.pendingPerAddress));
+    limits.loginDeadline =
+        std::chrono::seconds(*numberOf("login-deadline", limits.loginDeadline.count()));
+    limits.ipv6Prefix = static_cast<int>(*numberOf("ipv6-prefix", limits.ipv6Prefix));
+    if (const auto it = values.find("limit-loopback"); it != values.end()) {
+        if (it->second != "true" && it->second != "false")
+            return origin["limit-loopback"] + " is true or false";
+        limits.limitLoopback = it->second == "true";
+    }
     // systemd names the folders of StateDirectory= and RuntimeDirectory= in the environment
     // (several separated by ':'); under the packaged service they are the defaults.
     const auto systemdFolder = [](const char* variable) -> std::string {

@@ -122,6 +122,10 @@ std::vector<std::pair<std::string, std::string>> reloadable(const Settings& sett
         {"flood-disconnect", std::to_string(limits.floodDisconnectAfter)},
         {"connections-per-address", std::to_string(limits.connectionsPerAddress)},
         {"logins-per-minute", std::to_string(limits.loginsPerAddressPerMinute)},
+        {"pending-per-address", std::to_string(limits.pendingPerAddress)},
+        {"login-deadline", std::to_string(limits.loginDeadline.count())},
+        {"ipv6-prefix", std::to_string(limits.ipv6Prefix)},
+        {"limit-loopback", limits.limitLoopback ? "true" : "false"},
         {"shutdown-notice", std::to_string(settings.shutdownNotice)},
         {"log-level", Log::nameOf(settings.logLevel)},
     };

@@ -220,6 +220,17 @@ TEST(LobbydOperator, AReloadSaysWhatChangedAndRefusesAFifoAndAnEmptyFile)
                               "4 -> 8\n",
                               from))
         << server.log();
+    // The limits by network and for loopback peers, at a reload too.
+    writeFile(server.configPath(), settings + "ipv6-prefix = 56\nlimit-loopback = true\n");
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged("; changed: ipv6-prefix 64 -> 56, limit-loopback false -> true\n",
+                              from))
+        << server.log();
+    writeFile(server.configPath(), settings + "limit-loopback = 1\n");
+    from = server.log().size();
+    server.signal(SIGHUP);
+    EXPECT_TRUE(server.logged(":3: limit-loopback takes true or false", from)) << server.log();
 }
 
 // Prometheus text: every sample named stonecall_..., after its # HELP and # TYPE lines, with
