@@ -59,12 +59,11 @@ std::string BanList::key(BanKind kind, std::string_view target)
     return key;
 }
 
-std::optional<std::string> BanList::addressTarget(std::string_view text)
+std::optional<std::string> BanList::addressTarget(std::string_view text, int ipv6Prefix)
 {
     if (const auto address = parseAddress(text))
-        return address->v4
-                   ? address->text()
-                   : AddressRange{address->masked(DefaultIpv6Prefix), DefaultIpv6Prefix}.text();
+        return address->v4 ? address->text()
+                           : AddressRange{address->masked(ipv6Prefix), ipv6Prefix}.text();
     const auto range = parseRange(text);
     if (!range)
         return std::nullopt;

@@ -3,6 +3,8 @@
 // kept in a file of the state folder, so a restart lifts none of them; a ban whose time is up
 // is forgotten where it is met.
 
+#include "Address.h"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -48,9 +50,11 @@ public:
 
     // What an address ban holds, as the list keeps and shows it, from the operator's text: an
     // IPv4 address; a range in CIDR form, host bits cleared ("203.0.113.0/24",
-    // "2001:db8::/32"); an IPv6 address stands for its /64, the network one subscriber is
-    // handed (as the per-address limits count it). Nothing when the text is none of these.
-    static std::optional<std::string> addressTarget(std::string_view text);
+    // "2001:db8::/32"); an IPv6 address stands for its network of `ipv6Prefix` bits (a /64:
+    // the network one subscriber is handed), as the per-address limits count it. Nothing
+    // when the text is none of these.
+    static std::optional<std::string> addressTarget(std::string_view text,
+                                                    int ipv6Prefix = DefaultIpv6Prefix);
     // Whether an address ban's target (as addressTarget gives it) covers a peer's address.
     static bool covers(std::string_view target, std::string_view address);
 

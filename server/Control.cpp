@@ -330,7 +330,8 @@ std::string Control::execute(std::string_view line)
                                         : " takes one target"));
     const std::string& target = fields[1];
     std::optional<BanKind> kind;
-    const std::optional<std::string> address = BanList::addressTarget(target);
+    const std::optional<std::string> address =
+        BanList::addressTarget(target, lobby_.config().limits.ipv6Prefix);
     if (how == "-name") {
         kind = BanKind::Name;
     } else if (how == "-address") {

@@ -146,6 +146,11 @@ TEST_F(ModerationTest, TheOperatorsToolBansNamesAddressesAndRangesWithReasonsAnd
     EXPECT_EQ(out->take(2).back(),
               notice("You were disconnected by the operator. Reason: be kind"));
 
+    // One IPv6 address stands for the network the limits count by.
+    start([](LobbyConfig& config) { config.limits.ipv6Prefix = 56; });
+    EXPECT_THAT(Control(*lobby).execute("ban-address\t2001:db8:1:2::5"),
+                HasSubstr("banned address 2001:db8:1::/56"));
+
     // A ban the state folder cannot take holds for now, and the tool hears it is not kept.
     const auto folder = std::filesystem::temp_directory_path() /
                         ("stonecall-moderation-" + std::to_string(getpid()));
