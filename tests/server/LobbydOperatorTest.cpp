@@ -224,8 +224,8 @@ TEST(LobbydOperator, AReloadSaysWhatChangedAndRefusesAFifoAndAnEmptyFile)
     writeFile(server.configPath(), settings + "ipv6-prefix = 56\nlimit-loopback = true\n");
     from = server.log().size();
     server.signal(SIGHUP);
-    EXPECT_TRUE(server.logged("; changed: ipv6-prefix 64 -> 56, limit-loopback false -> true\n",
-                              from))
+    EXPECT_TRUE(
+        server.logged("; changed: ipv6-prefix 64 -> 56, limit-loopback false -> true\n", from))
         << server.log();
     writeFile(server.configPath(), settings + "limit-loopback = 1\n");
     from = server.log().size();
