@@ -69,12 +69,19 @@ if(TARGET stonecall-lobbyd)
     stonecall_changelog(stonecall-lobbyd server)
     # The unit names the installed program, whose path is only known at install time
     # (cpack installs under /usr, a plain cmake --install under the configured prefix).
-    set(unit ${PROJECT_BINARY_DIR}/packaging/stonecall-lobbyd.service)
-    install(CODE "
-        set(STONECALL_LOBBYD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stonecall-lobbyd\")
-        configure_file(\"${packaging_dir}/stonecall-lobbyd.service.in\" \"${unit}\" @ONLY)"
+    # The plain unit, and the template for several lobbies on one machine.
+    foreach(name stonecall-lobbyd.service stonecall-lobbyd@.service)
+        set(unit ${PROJECT_BINARY_DIR}/packaging/${name})
+        install(CODE "
+            set(STONECALL_LOBBYD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stonecall-lobbyd\")
+            configure_file(\"${packaging_dir}/${name}.in\" \"${unit}\" @ONLY)"
+            COMPONENT server)
+        install(FILES ${unit} DESTINATION lib/systemd/system COMPONENT server)
+    endforeach()
+    # A commented configuration with every setting.
+    install(FILES ${packaging_dir}/lobbyd.conf.example
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/stonecall-lobbyd/examples RENAME lobbyd.conf
         COMPONENT server)
-    install(FILES ${unit} DESTINATION lib/systemd/system COMPONENT server)
     list(APPEND CPACK_COMPONENTS_ALL server)
 endif()
 

@@ -178,6 +178,8 @@ if $with_server; then
     check_package "$server_deb" stonecall-lobbyd net "./usr/bin/stonecall-lobbyctl
 ./usr/bin/stonecall-lobbyd
 ./usr/lib/systemd/system/stonecall-lobbyd.service
+./usr/lib/systemd/system/stonecall-lobbyd@.service
+./usr/share/doc/stonecall-lobbyd/examples/lobbyd.conf
 ./usr/share/man/man1/stonecall-lobbyctl.1.gz
 ./usr/share/man/man1/stonecall-lobbyd.1.gz"
     server_root=$root/stonecall-lobbyd
@@ -194,11 +196,36 @@ if $with_server; then
     unit="$server_root/usr/lib/systemd/system/stonecall-lobbyd.service"
     grep -q '^ExecStart=/usr/bin/stonecall-lobbyd ' "$unit" || fail "unit ExecStart: $(grep ExecStart "$unit")"
     grep -qx 'DynamicUser=yes' "$unit" || fail "unit does not run as a dynamic user"
+    # Both units verified, the program path pointing into the scratch root; the template as
+    # an instance of it. systemd comes with setup.sh, so this runs in CI's container too.
+    template="$server_root/usr/lib/systemd/system/stonecall-lobbyd@.service"
     if command -v systemd-analyze >/dev/null; then
-        # Verified with the program path pointing into the scratch root.
         mkdir "$root/unit"
         sed "s|^ExecStart=/|ExecStart=$server_root/|" "$unit" >"$root/unit/stonecall-lobbyd.service"
+        sed "s|^ExecStart=/|ExecStart=$server_root/|" "$template" >"$root/unit/stonecall-lobbyd@.service"
         systemd-analyze verify --man=no "$root/unit/stonecall-lobbyd.service" || fail "unit does not verify"
+        (cd "$root/unit" && systemd-analyze verify --man=no "$root/unit/stonecall-lobbyd@.service" stonecall-lobbyd@east.service) ||
+            fail "template unit does not verify"
+    else
+        fail "systemd-analyze is missing (scripts/setup.sh installs systemd)"
+    fi
+    # One lobby per instance: its own configuration file, state folder and control socket.
+    grep -q '^ExecStart=/usr/bin/stonecall-lobbyd --config /etc/stonecall/lobbyd-%i.conf ' "$template" ||
+        fail "template ExecStart: $(grep ExecStart "$template")"
+    grep -qx 'StateDirectory=stonecall-lobbyd-%i' "$template" || fail "template has no state folder of the instance"
+    grep -qx 'RuntimeDirectory=stonecall-lobbyd-%i' "$template" || fail "template has no runtime folder of the instance"
+    grep -qx 'DynamicUser=yes' "$template" || fail "template does not run as a dynamic user"
+    # The sample configuration is one the server takes: run on a port of its own choosing, in
+    # a network of its own, it must keep running until stopped.
+    sample="$server_root/usr/share/doc/stonecall-lobbyd/examples/lobbyd.conf"
+    if unshare -n true 2>/dev/null; then
+        set +e
+        unshare -n timeout 2 "$server_root/usr/bin/stonecall-lobbyd" --config "$sample" --port 0 >"$root/sample.log" 2>&1
+        status=$?
+        set -e
+        [ "$status" -eq 124 ] || fail "the sample configuration: status $status: $(cat "$root/sample.log")"
+    else
+        note "no network namespace here; the sample configuration is not started"
     fi
     grep -qx 'RuntimeDirectory=stonecall-lobbyd' "$unit" || fail "unit has no runtime folder for the control socket"
     grep -qE '^TimeoutStopSec=(6[5-9]|[7-9][0-9]|[1-9][0-9]{2,})$' "$unit" ||

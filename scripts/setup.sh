@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev libasio-dev libcli11-dev libtomlplusplus-dev liburing-dev
     xvfb x11-apps imagemagick xauth xdotool python3
-    dpkg-dev x11-utils desktop-file-utils groff-base lintian
+    dpkg-dev x11-utils desktop-file-utils groff-base lintian systemd
     locales-all
     at-spi2-core python3-pyatspi dbus iproute2
 )

@@ -2,14 +2,13 @@
 
 #include "Log.h"
 #include "Motd.h"
+#include "RegularFile.h"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace stonecall::server {
 
@@ -38,12 +37,10 @@ std::optional<NumberRange> numberRange(std::string_view name)
         return NumberRange{0, 60};
     if (name == "connections-per-address" || name == "pending-per-address")
         return NumberRange{0, MaxUsersLimit};
-    if (name == "ipv6-prefix")
-        return NumberRange{1, 128};
     if (name == "login-deadline")
         return NumberRange{1, 3600};
-    if (name == "limit-loopback")
-        return NumberRange{0, 1};
+    if (name == "ipv6-prefix")
+        return NumberRange{16, 128};
     return std::nullopt;
 }
 
@@ -61,25 +58,29 @@ std::optional<long> number(const std::string& text, NumberRange range)
     return value;
 }
 
-// The file's settings as option values; a message on failure.
-std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing)
+// The file's settings as option values; a message on failure. At a reload an empty file is
+// refused: it is far more likely one caught mid-rewrite than a wish for every default.
+std::variant<OptionValues, std::string> readFile(const std::string& path, bool mayBeMissing,
+                                                 bool reloading)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        if (mayBeMissing && errno == ENOENT)
+    // Only a regular file, opened without blocking: a FIFO put in its place must not hold
+    // the server; and read here rather than by the parser, so that a folder or an unreadable
+    // file is an error and not an empty configuration.
+    OpenedFile file = openRegularFile(path);
+    if (!file.fd) {
+        if (mayBeMissing && file.missing)
             return OptionValues{};
-        return path + ": " + std::strerror(errno);
+        return file.problem;
     }
-    // Read here rather than by the parser, so that a folder or an unreadable file is an
-    // error and not an empty configuration.
-    std::string text(MaxConfigBytes + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const int readError = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    if (readError)
-        return path + ": " + std::strerror(readError);
-    if (text.size() > MaxConfigBytes)
+    std::string text;
+    bool whole = false;
+    if (auto problem = readUpTo(file.fd.get(), path, MaxConfigBytes, text, whole))
+        return *problem;
+    if (!whole)
         return path + ": larger than " + std::to_string(MaxConfigBytes) + " bytes";
+    if (reloading && text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return path + ": empty (caught while being written?); an empty file is taken only at "
+                      "start";
     toml::table table;
     try {
         table = toml::parse(text, path);
@@ -98,8 +99,10 @@ std::variant<OptionValues, std::string> readFile(const std::string& path, bool m
         const std::string where = path + ":" + std::to_string(key.source().begin.line) + ": ";
         if (info == infos.end())
             return where + "unknown setting '" + name + "'";
-        if (name == "limit-loopback" && node.is_boolean()) {
-            values[name] = node.as_boolean()->get() ? "1" : "0";
+        if (name == "limit-loopback") {
+            if (!node.is_boolean())
+                return where + name + " takes true or false";
+            values[name] = node.as_boolean()->get() ? "true" : "false";
         } else if (numberRange(name)) {
             if (!node.is_integer())
                 return where + name + " takes a whole number";
@@ -115,16 +118,15 @@ std::variant<OptionValues, std::string> readFile(const std::string& path, bool m
 
 std::variant<std::vector<std::string>, std::string> readMotd(const std::string& path)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return "cannot read " + path + ": " + std::strerror(errno);
+    OpenedFile file = openRegularFile(path);
+    if (!file.fd)
+        return "cannot read " + file.problem;
     // Read no more than the longest message of the day can use.
-    std::string text(MaxMotdLines * (MaxMotdLineLength + 2), '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return "cannot read " + path;
+    std::string text;
+    bool whole = false;
+    if (auto problem =
+            readUpTo(file.fd.get(), path, MaxMotdLines * (MaxMotdLineLength + 2), text, whole))
+        return "cannot read " + *problem;
     return motdFromText(text);
 }
 
@@ -156,23 +158,23 @@ const std::vector<OptionInfo>& optionInfos()
         {"connections-per-address", "count",
          "Connections open at once from one address, loopback aside; 0: no limit (default 8).",
          true},
-        {"logins-per-minute", "count",
-         "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"pending-per-address", "count",
          "Connections still logging in at once from one address, loopback aside; 0: no limit "
          "(default 4).",
          true},
-        {"ipv6-prefix", "bits",
-         "An IPv6 address counts for the per-address limits by its first this many bits, 1 to "
-         "128 (default 64).",
-         true},
-        {"limit-loopback", "0|1",
-         "1 holds loopback peers to the per-address limits too, for a server behind a local "
-         "proxy (default 0).",
-         true},
+        {"logins-per-minute", "count",
+         "Log-ins per minute from one address, loopback aside; 0: no limit (default 20).", true},
         {"login-deadline", "seconds",
          "Seconds from connecting to logging in before the connection is dropped, 1 to 3600 "
          "(default 10).",
+         true},
+        {"ipv6-prefix", "bits",
+         "Leading bits an IPv6 address counts by for the per-address limits, 16 to 128 "
+         "(default 64: one subscriber's network).",
+         true},
+        {"limit-loopback", "true|false",
+         "Apply the per-address limits to loopback peers too, for a server behind a local "
+         "proxy (default false).",
          true},
         {"state-dir", "folder",
          "Folder for what outlives a restart, the bans among it (default: $STATE_DIRECTORY "
@@ -192,14 +194,14 @@ const std::vector<OptionInfo>& optionInfos()
     return infos;
 }
 
-std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine)
+std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine, bool reloading)
 {
     Settings settings;
     OptionValues values;
     const auto given = commandLine.find("config");
     settings.configPath = given != commandLine.end() ? given->second : DefaultConfigPath;
     if (!settings.configPath.empty()) {
-        auto file = readFile(settings.configPath, given == commandLine.end());
+        auto file = readFile(settings.configPath, given == commandLine.end(), reloading);
         if (auto* error = std::get_if<std::string>(&file))
             return *error;
         values = std::move(std::get<OptionValues>(file));
@@ -223,7 +225,7 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
     for (const char* name :
          {"port", "ping-interval", "max-users", "chat-rate", "chat-burst", "flood-disconnect",
           "connections-per-address", "logins-per-minute", "shutdown-notice", "pending-per-address",
-          "ipv6-prefix", "limit-loopback", "login-deadline"}) {
+          "login-deadline", "ipv6-prefix"}) {
         if (!numberOf(name, 0)) {
             const NumberRange range = *numberRange(name);
             return origin[name] + " takes a whole number from " + std::to_string(range.low) +
@@ -244,10 +246,14 @@ std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine
         static_cast<int>(*numberOf("logins-per-minute", limits.loginsPerAddressPerMinute));
     limits.pendingPerAddress =
         static_cast<int>(*numberOf("pending-per-address", limits.pendingPerAddress));
-    limits.ipv6Prefix = static_cast<int>(*numberOf("ipv6-prefix", limits.ipv6Prefix));
-    limits.limitLoopback = *numberOf("limit-loopback", 0) != 0;
     limits.loginDeadline =
         std::chrono::seconds(*numberOf("login-deadline", limits.loginDeadline.count()));
+    limits.ipv6Prefix = static_cast<int>(*numberOf("ipv6-prefix", limits.ipv6Prefix));
+    if (const auto it = values.find("limit-loopback"); it != values.end()) {
+        if (it->second != "true" && it->second != "false")
+            return origin["limit-loopback"] + " is true or false";
+        limits.limitLoopback = it->second == "true";
+    }
     // systemd names the folders of StateDirectory= and RuntimeDirectory= in the environment
     // (several separated by ':'); under the packaged service they are the defaults.
     const auto systemdFolder = [](const char* variable) -> std::string {

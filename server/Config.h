@@ -40,7 +40,10 @@ struct Settings {
 
 // The settings from the command line's options and the configuration file they name (or
 // the default one, which may be missing), with the message of the day read; or a message
-// saying what is wrong and where.
-std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine);
+// saying what is wrong and where. The files are taken only when they are regular files (a
+// FIFO or a device is refused); at a reload (`reloading`) an empty configuration file is
+// refused too.
+std::variant<Settings, std::string> loadSettings(const OptionValues& commandLine,
+                                                 bool reloading = false);
 
 } // namespace stonecall::server

@@ -5,8 +5,6 @@
 #include "wire/SingleByte.h"
 #include "wire/Wire.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 #include <optional>
@@ -87,25 +85,6 @@ std::string inQuotes(std::string_view name)
     return "\"" + toUtf8(name) + "\"";
 }
 
-// An IPv4 or IPv6 address written as the server writes a peer's (an IPv4 address mapped
-// into IPv6 as IPv4), or nothing when the text is none.
-std::optional<std::string> addressOf(const std::string& text)
-{
-    unsigned char bytes[16];
-    char out[INET6_ADDRSTRLEN];
-    if (inet_pton(AF_INET, text.c_str(), bytes) == 1)
-        return inet_ntop(AF_INET, bytes, out, sizeof out) ? std::optional<std::string>(out)
-                                                          : std::nullopt;
-    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1)
-        return std::nullopt;
-    const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::equal(mapped, mapped + 12, bytes))
-        return inet_ntop(AF_INET, bytes + 12, out, sizeof out) ? std::optional<std::string>(out)
-                                                               : std::nullopt;
-    return inet_ntop(AF_INET6, bytes, out, sizeof out) ? std::optional<std::string>(out)
-                                                       : std::nullopt;
-}
-
 // Digits only: a length is never written otherwise.
 std::optional<long long> secondsOf(std::string_view text)
 {
@@ -141,18 +120,68 @@ const char* stateWord(Lobby::State state)
     return "waiting";
 }
 
-std::string keptNote(const std::string& notKept)
+std::string notKeptNote(const std::string& notKept)
 {
-    return notKept.empty() ? std::string() : " (not kept across a restart: " + notKept + ")";
+    return "it is not kept across a restart: " + notKept;
 }
 
-constexpr std::string_view Help = "- kick NAME\n"
-                                  "- ban NAME|ADDRESS [SECONDS]\n"
+// A change that could not be written is a failure the operator must hear of; one that a
+// server without a state folder does not keep is as asked.
+std::string keptReply(const std::string& done, const std::string& notKept)
+{
+    if (notKept.empty())
+        return ok(done);
+    if (notKept == NoStateFolder)
+        return ok(done + " (this server keeps no state-dir: until it stops)");
+    return error(done + " for now, but " + notKeptNote(notKept));
+}
+
+// A ban's or a mute's length: a whole number of seconds in range.
+bool lengthOf(std::string_view text, std::optional<std::chrono::seconds>& length, std::string& bad)
+{
+    const auto seconds = secondsOf(text);
+    if (!seconds || *seconds < 1 || *seconds > MaxControlSeconds) {
+        bad = "the length is a whole number of seconds from 1 to " +
+              std::to_string(MaxControlSeconds);
+        return false;
+    }
+    length = std::chrono::seconds(*seconds);
+    return true;
+}
+
+// A kick's or a ban's reason, read by the user it concerns: one line of visible characters.
+bool acceptableReason(const std::string& reason, std::string& bad)
+{
+    if (reason.size() > MaxBanReason) {
+        bad = "a reason is at most " + std::to_string(MaxBanReason) + " characters";
+        return false;
+    }
+    if (std::any_of(reason.begin(), reason.end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return u < 0x20 || u == 0x7f || isInvisibleCode(u);
+        })) {
+        bad = "the reason holds characters nobody can see";
+        return false;
+    }
+    if (unsendableFieldReason(reason)) {
+        bad = "the reason holds characters that cannot be sent";
+        return false;
+    }
+    return true;
+}
+
+constexpr std::string_view Help = "- kick NAME [REASON]\n"
+                                  "- ban NAME|ADDRESS [SECONDS|- [REASON]]\n"
+                                  "- ban-name NAME [SECONDS|- [REASON]]\n"
+                                  "- ban-address ADDRESS|RANGE [SECONDS|- [REASON]]\n"
                                   "- unban NAME|ADDRESS\n"
+                                  "- unban-name NAME\n"
+                                  "- unban-address ADDRESS|RANGE\n"
                                   "- mute NAME [SECONDS]\n"
                                   "- unmute NAME\n"
                                   "- notice TEXT\n"
                                   "- bans\n"
+                                  "- stats\n"
                                   "- who\n"
                                   "- help\n";
 
@@ -212,8 +241,23 @@ std::string Control::execute(std::string_view line)
         for (const Ban& ban : bans)
             reply += std::string("- ") + (ban.kind == BanKind::Name ? "name" : "address") + "\t" +
                      (ban.kind == BanKind::Name ? toUtf8(ban.target) : ban.target) + "\t" +
-                     (ban.until ? utcText(*ban.until) : std::string("until lifted")) + "\n";
+                     (ban.until ? utcText(*ban.until) : std::string("until lifted")) +
+                     (ban.reason.empty() ? std::string() : "\t" + toUtf8(ban.reason)) + "\n";
         return reply + ok(std::to_string(bans.size()) + (bans.size() == 1 ? " ban" : " bans"));
+    }
+    if (command == "stats") {
+        if (!wants(0, 0))
+            return error("stats takes no arguments");
+        if (!figures_)
+            return error("this server keeps no figures");
+        std::string reply;
+        const std::string text = figures_();
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = std::min(text.find('\n', start), text.size());
+            reply += "- " + text.substr(start, end - start) + "\n";
+            start = end + 1;
+        }
+        return reply + ok("");
     }
     if (command == "notice") {
         if (!wants(1, 1))
@@ -233,70 +277,113 @@ std::string Control::execute(std::string_view line)
         return ok("notice sent to " + std::to_string(lobby_.userCount()) + " users");
     }
 
-    const bool known = command == "kick" || command == "ban" || command == "unban" ||
-                       command == "mute" || command == "unmute";
-    if (!known)
-        return error("unknown command \"" + toUtf8(command) + "\"; help lists the commands");
-    const bool timed = command == "ban" || command == "mute";
-    if (!wants(1, timed ? 2 : 1))
-        return error(command + (timed ? " takes a name or address and a number of seconds"
-                                      : " takes one name or address"));
-    const std::string& target = fields[1];
-    std::optional<std::chrono::seconds> length;
-    if (arguments == 2) {
-        const auto seconds = secondsOf(fields[2]);
-        if (!seconds || *seconds < 1 || *seconds > MaxControlSeconds)
-            return error("the length is a whole number of seconds from 1 to " +
-                         std::to_string(MaxControlSeconds));
-        length = std::chrono::seconds(*seconds);
-    }
-    if (const auto reason = unsendableFieldReason(target))
-        return error("no such name: " + toUtf8(*reason));
-
-    const std::optional<std::string> address =
-        (command == "ban" || command == "unban") ? addressOf(target) : std::nullopt;
-    const BanKind kind = address ? BanKind::Address : BanKind::Name;
-    const std::string& what = address ? *address : target;
-    const std::string shown = address ? "address " + *address : "name " + inQuotes(target);
-    if (!address && !acceptableName(target))
-        return error(inQuotes(target) + " is not a name anyone can log in with");
-
-    if (command == "kick") {
-        const auto kicked = lobby_.kick(target);
-        if (!kicked)
-            return error("no user named " + inQuotes(target) + " is logged in");
-        return ok("kicked " + inQuotes(kicked->name) + " (" + kicked->address + ")");
-    }
-    if (command == "ban") {
-        const Lobby::BanResult result = lobby_.ban(kind, what, length);
-        if (result.full)
-            return error("the ban list is full (" + std::to_string(BanList::MaxBans) + " bans)");
-        std::string text = "banned " + shown +
-                           (length ? " for " + std::to_string(length->count()) + " s"
-                                   : std::string(" until lifted"));
-        for (const Lobby::Affected& dropped : result.dropped)
-            text += "; dropped " + inQuotes(dropped.name) + " (" + dropped.address + ")";
-        return ok(text + keptNote(result.notKept));
-    }
-    if (command == "unban") {
-        std::string notKept;
-        if (!lobby_.unban(kind, what, notKept))
-            return error("no ban on " + shown);
-        return ok("lifted the ban on " + shown + keptNote(notKept));
-    }
-    if (command == "mute") {
-        const auto muted = lobby_.mute(target, length);
+    if (command == "mute" || command == "unmute") {
+        const bool mute = command == "mute";
+        if (!wants(1, mute ? 2 : 1))
+            return error(command +
+                         (mute ? " takes a name and a number of seconds" : " takes one name"));
+        const std::string& name = fields[1];
+        if (!acceptableName(name))
+            return error(inQuotes(name) + " is not a name anyone can log in with");
+        if (!mute) {
+            if (!lobby_.unmute(name))
+                return error(inQuotes(name) + " is not muted");
+            return ok("unmuted " + inQuotes(name));
+        }
+        std::optional<std::chrono::seconds> length;
+        if (arguments == 2) {
+            std::string bad;
+            if (!lengthOf(fields[2], length, bad))
+                return error(bad);
+        }
+        const auto muted = lobby_.mute(name, length);
         if (!muted)
-            return error("no user named " + inQuotes(target) +
+            return error("no user named " + inQuotes(name) +
                          " is logged in (or the most mutes at once are in force)");
         return ok("muted " + inQuotes(muted->name) + " (" + muted->address + ")" +
                   (length ? " for " + std::to_string(length->count()) + " s"
                           : std::string(" until unmuted")));
     }
-    // unmute
-    if (!lobby_.unmute(target))
-        return error(inQuotes(target) + " is not muted");
-    return ok("unmuted " + inQuotes(target));
+    if (command == "kick") {
+        if (!wants(1, 2))
+            return error("kick takes a name and a reason");
+        const std::string& name = fields[1];
+        std::string bad;
+        const std::string reason = arguments == 2 ? fields[2] : std::string();
+        if (!acceptableReason(reason, bad))
+            return error(bad);
+        const auto kicked = lobby_.kick(name, reason);
+        if (!kicked)
+            return error("no user named " + inQuotes(name) + " is logged in");
+        return ok("kicked " + inQuotes(kicked->name) + " (" + kicked->address + ")");
+    }
+
+    // ban, ban-name, ban-address; unban, unban-name, unban-address.
+    const bool banning = command.rfind("ban", 0) == 0;
+    const std::string_view how =
+        std::string_view(command).substr(banning ? 3 : std::min<std::size_t>(5, command.size()));
+    if ((!banning && command.rfind("unban", 0) != 0) ||
+        (how != "" && how != "-name" && how != "-address"))
+        return error("unknown command \"" + toUtf8(command) + "\"; help lists the commands");
+    if (!wants(1, banning ? 3 : 1))
+        return error(command + (banning ? " takes a target, a number of seconds and a reason"
+                                        : " takes one target"));
+    const std::string& target = fields[1];
+    std::optional<BanKind> kind;
+    const std::optional<std::string> address =
+        BanList::addressTarget(target, lobby_.config().limits.ipv6Prefix);
+    if (how == "-name") {
+        kind = BanKind::Name;
+    } else if (how == "-address") {
+        if (!address)
+            return error(inQuotes(target) + " is not an IPv4 or IPv6 address or range");
+        kind = BanKind::Address;
+    } else if (!address) {
+        kind = BanKind::Name;
+    } else {
+        // A name may look like an address: the bare form goes on only when nobody's does.
+        const bool nameInUse =
+            std::any_of(lobby_.users().begin(), lobby_.users().end(), [&](const Lobby::User& user) {
+                return user.connection != 0 && nameKey(user.name) == nameKey(target);
+            });
+        const auto bans = lobby_.bans();
+        const bool nameBanned = std::any_of(bans.begin(), bans.end(), [&](const Ban& ban) {
+            return ban.kind == BanKind::Name && nameKey(ban.target) == nameKey(target);
+        });
+        if (nameInUse || nameBanned)
+            return error(inQuotes(target) + " is an address and also the name of a user" +
+                         (nameInUse ? " logged in" : " banned") + ": say " + command + " name or " +
+                         command + " address");
+        kind = BanKind::Address;
+    }
+    if (*kind == BanKind::Name && !acceptableName(target))
+        return error(inQuotes(target) + " is not a name anyone can log in with");
+    const std::string& what = *kind == BanKind::Address ? *address : target;
+    const std::string shown =
+        *kind == BanKind::Address ? "address " + *address : "name " + inQuotes(target);
+
+    if (!banning) {
+        std::string notKept;
+        if (!lobby_.unban(*kind, what, notKept))
+            return error("no ban on " + shown);
+        return keptReply("lifted the ban on " + shown, notKept);
+    }
+    std::optional<std::chrono::seconds> length;
+    std::string bad;
+    if (arguments >= 2 && fields[2] != "-" && !lengthOf(fields[2], length, bad))
+        return error(bad);
+    const std::string reason = arguments == 3 ? fields[3] : std::string();
+    if (!acceptableReason(reason, bad))
+        return error(bad);
+    const Lobby::BanResult result = lobby_.ban(*kind, what, length, reason);
+    if (result.full)
+        return error("the ban list is full (" + std::to_string(BanList::MaxBans) + " bans)");
+    std::string text =
+        "banned " + shown +
+        (length ? " for " + std::to_string(length->count()) + " s" : std::string(" until lifted"));
+    for (const Lobby::Affected& dropped : result.dropped)
+        text += "; dropped " + inQuotes(dropped.name) + " (" + dropped.address + ")";
+    return keptReply(text, result.notKept);
 }
 
 } // namespace stonecall::server

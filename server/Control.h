@@ -5,13 +5,17 @@
 // or "error". Texts reach the lobby in its single-byte character set, held to the rules of
 // the wire, so nothing an operator types can break a message or hide in one.
 //
-//   kick NAME | ban TARGET [SECONDS] | unban TARGET | mute NAME [SECONDS] | unmute NAME
-//   notice TEXT | bans | who | help
+//   kick NAME [REASON] | ban[-name|-address] TARGET [SECONDS|- [REASON]]
+//   unban[-name|-address] TARGET | mute NAME [SECONDS] | unmute NAME
+//   notice TEXT | bans | who | stats | help
 //
-// TARGET is an IPv4 or IPv6 address, or else a name.
+// The bare ban and unban take TARGET as an address (or range) when it reads as one and no
+// user logged in or banned goes by that name, and as a name otherwise; ban-name and
+// ban-address say which.
 
 #include "Lobby.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,13 +28,18 @@ inline constexpr long long MaxControlSeconds = 10LL * 365 * 86400;
 
 class Control {
 public:
-    explicit Control(Lobby& lobby) : lobby_(lobby) {}
+    // `figures` gives the lobby's figures as stats prints them (Stats.h); none: stats is
+    // refused.
+    explicit Control(Lobby& lobby, std::function<std::string()> figures = {})
+        : lobby_(lobby), figures_(std::move(figures))
+    {}
 
     // One line without its line feed; the reply, each line ending in a line feed.
     std::string execute(std::string_view line);
 
 private:
     Lobby& lobby_;
+    std::function<std::string()> figures_;
 };
 
 } // namespace stonecall::server

@@ -2,6 +2,7 @@
 
 #include <asio/write.hpp>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,6 +29,23 @@ struct ControlSocket::Client {
 
 namespace {
 
+// With every descriptor taken, accepting is tried again after this long, in case one came
+// free elsewhere in the server.
+constexpr auto AcceptRetry = std::chrono::seconds(1);
+
+bool outOfDescriptors(const std::error_code& error)
+{
+    if (error.category() != asio::error::get_system_category())
+        return false;
+    const int number = error.value();
+    return number == EMFILE || number == ENFILE || number == ENOBUFS || number == ENOMEM;
+}
+
+int openReserve()
+{
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
 // Whether a server listens on the socket at `path`: nothing when that cannot be told.
 std::optional<bool> listenedOn(const std::string& path)
 {
@@ -50,15 +68,18 @@ std::optional<bool> listenedOn(const std::string& path)
 } // namespace
 
 ControlSocket::ControlSocket(asio::io_context& io, Control& control, Log* log)
-    : control_(control), log_(log), acceptor_(io)
+    : control_(control), log_(log), acceptor_(io), retry_(io)
 {}
 
 ControlSocket::~ControlSocket()
 {
     std::error_code ignored;
     acceptor_.close(ignored);
+    retry_.cancel();
     for (auto& client : std::vector(clients_))
         close(client);
+    if (reserve_ >= 0)
+        ::close(reserve_);
     struct stat st {};
     if (!path_.empty() && lstat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
         st.st_dev == device_ && st.st_ino == inode_)
@@ -103,35 +124,83 @@ std::optional<std::string> ControlSocket::open(const std::string& path)
         inode_ = st.st_ino;
     }
     path_ = path;
+    reserve_ = openReserve();
     accept();
     return std::nullopt;
 }
 
 void ControlSocket::accept()
 {
-    acceptor_.async_accept([this](const std::error_code& error,
-                                  asio::local::stream_protocol::socket socket) {
-        if (error == asio::error::operation_aborted)
-            return;
-        if (!error) {
-            if (clients_.size() >= MaxConnections) {
-                note(LogLevel::Warning, "control: refused a connection: too many at once");
-                std::error_code ignored;
-                socket.non_blocking(true, ignored);
-                asio::write(socket,
-                            asio::buffer(std::string_view("error: too many control connections\n")),
-                            ignored);
-                socket.close(ignored);
-            } else {
-                auto client = std::make_shared<Client>(std::move(socket));
-                clients_.push_back(client);
-                note(LogLevel::Debug, "control: connected");
-                armIdle(client);
-                read(client);
+    acceptor_.async_accept(
+        [this](const std::error_code& error, asio::local::stream_protocol::socket socket) {
+            if (error == asio::error::operation_aborted)
+                return;
+            if (error) {
+                acceptFailed(error);
+                return;
             }
+            admit(std::move(socket));
+            accept();
+        });
+}
+
+void ControlSocket::acceptFailed(const std::error_code& error)
+{
+    if (!outOfDescriptors(error)) {
+        accept(); // the client gave up before it was taken
+        return;
+    }
+    if (reserve_ >= 0) {
+        // The operator's connection waits in the backlog: the reserve makes room for it.
+        ::close(reserve_);
+        reserve_ = -1;
+        std::error_code e;
+        acceptor_.non_blocking(true, e);
+        asio::local::stream_protocol::socket socket = acceptor_.accept(e);
+        if (!e) {
+            note(LogLevel::Warning, "control: no descriptor free; the one kept in reserve "
+                                    "takes the operator's connection");
+            admit(std::move(socket));
         }
-        accept();
+        reserve_ = e ? openReserve() : -1;
+    }
+    // The waiting client stays in the backlog; trying again now would fail again at once.
+    if (!paused_)
+        note(LogLevel::Warning,
+             "control: accept: " + error.message() + "; waiting for a descriptor to come free");
+    paused_ = true;
+    retry_.expires_after(AcceptRetry);
+    retry_.async_wait([this](const std::error_code& e) {
+        if (!e)
+            resume();
     });
+}
+
+void ControlSocket::resume()
+{
+    if (!paused_ || !acceptor_.is_open())
+        return;
+    paused_ = false;
+    retry_.cancel();
+    accept();
+}
+
+void ControlSocket::admit(asio::local::stream_protocol::socket socket)
+{
+    if (clients_.size() >= MaxConnections) {
+        note(LogLevel::Warning, "control: refused a connection: too many at once");
+        std::error_code ignored;
+        socket.non_blocking(true, ignored);
+        asio::write(socket, asio::buffer(std::string_view("error: too many control connections\n")),
+                    ignored);
+        socket.close(ignored);
+        return;
+    }
+    auto client = std::make_shared<Client>(std::move(socket));
+    clients_.push_back(client);
+    note(LogLevel::Debug, "control: connected");
+    armIdle(client);
+    read(client);
 }
 
 void ControlSocket::read(const std::shared_ptr<Client>& client)
@@ -211,6 +280,10 @@ void ControlSocket::close(const std::shared_ptr<Client>& client)
     client->socket.close(ignored);
     client->idle.cancel();
     std::erase(clients_, client);
+    // A descriptor is free again: the reserve first, then the next client.
+    if (reserve_ < 0)
+        reserve_ = openReserve();
+    resume();
 }
 
 void ControlSocket::note(LogLevel level, const std::string& text)

@@ -4,6 +4,11 @@
 // command lines and reads the replies (Control). A line is bounded, only one reply per
 // connection is held at a time, and so are the connections at once and their idle time, so a
 // faulty local client cannot make the server grow.
+//
+// The operator is answered even when the lobby's peers hold every descriptor the server may
+// open: one descriptor is kept in reserve and given up to take the operator's connection
+// when accepting fails for want of one; taken back when that connection closes. Without it,
+// accepting waits for a descriptor to come free instead of failing again and again.
 
 #include "Control.h"
 #include "Log.h"
@@ -41,6 +46,9 @@ public:
 private:
     struct Client;
     void accept();
+    void acceptFailed(const std::error_code& error);
+    void admit(asio::local::stream_protocol::socket socket);
+    void resume();
     void read(const std::shared_ptr<Client>& client);
     void serve(const std::shared_ptr<Client>& client);
     void reply(const std::shared_ptr<Client>& client, std::string text, bool thenClose);
@@ -51,6 +59,9 @@ private:
     Control& control_;
     Log* log_;
     asio::local::stream_protocol::acceptor acceptor_;
+    asio::steady_timer retry_; // accepting again while no descriptor is known to be free
+    bool paused_ = false;
+    int reserve_ = -1; // a descriptor held for the operator's connection
     std::vector<std::shared_ptr<Client>> clients_;
     std::string path_;
     dev_t device_ = 0; // the socket file this made, so only it is removed at the end

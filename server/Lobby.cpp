@@ -72,7 +72,9 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
       huts_(users_, *this)
 {
     reserveFor(config_.maxUsers);
-    earlierHighestIndex_ = files_.load(bans_, config_.wallClock());
+    // Read now but said later: the transport's log is attached after the lobby is made.
+    files_.load(bans_, config_.wallClock());
+    earlierHighestIndex_ = files_.earlierHighestIndex();
 }
 
 void Lobby::setMaxUsers(int maxUsers)

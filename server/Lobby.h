@@ -107,10 +107,14 @@ public:
     // The operator's moderation (through the control socket).
     using Affected = Moderation::Affected;
     using BanResult = Moderation::BanResult;
-    std::optional<Affected> kick(std::string_view name) { return moderation_.kick(name); }
-    BanResult ban(BanKind kind, std::string_view target, std::optional<std::chrono::seconds> length)
+    std::optional<Affected> kick(std::string_view name, std::string_view reason = {})
     {
-        return moderation_.ban(kind, target, length);
+        return moderation_.kick(name, reason);
+    }
+    BanResult ban(BanKind kind, std::string_view target, std::optional<std::chrono::seconds> length,
+                  std::string_view reason = {})
+    {
+        return moderation_.ban(kind, target, length, reason);
     }
     bool unban(BanKind kind, std::string_view target, std::string& notKept)
     {
@@ -123,6 +127,9 @@ public:
     }
     bool unmute(std::string_view name) { return moderation_.unmute(name); }
     bool muted(std::string_view name) { return moderation_.muted(name); }
+
+    // What reading the state folder found: notes for the log, and whether the lobby may run.
+    const StateReport& stateReport() const { return files_.report(); }
 
     // The name of the user on a connection, empty before log-in.
     std::string_view userName(ConnectionId id) const;

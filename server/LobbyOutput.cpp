@@ -248,6 +248,8 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
     Connection* c = find(to);
     if (!c || c->stage != Connection::Stage::InLobby)
         return;
+    ++traffic_.messagesOut;
+    traffic_.bytesOut += message.size() + 1;
     // A broadcast is framed once: the connections after the first get the same bytes. The
     // same line again for a connection that has it already is the next broadcast.
     if (to != rounds_.handled()) {
@@ -281,6 +283,8 @@ void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view m
         Connection* c = find(id);
         if (!c || c->stage != Connection::Stage::InLobby)
             continue;
+        ++traffic_.messagesOut;
+        traffic_.bytesOut += message.size() + 1;
         // One that holds the last copy already gets a fresh one right behind it.
         deliver(*c,
                 c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());

@@ -328,6 +328,9 @@ void LobbyServer::readFrom(ConnectionId id)
         return;
     } else {
         c.input.append(readBuffer_.data(), count);
+        traffic_.bytesIn += count;
+        traffic_.messagesIn += static_cast<std::uint64_t>(
+            std::count(readBuffer_.data(), readBuffer_.data() + count, MsgEnd));
     }
     if (!c.queuedToRun) {
         c.queuedToRun = true;

@@ -72,6 +72,11 @@ public:
     // the next pass.
     Lobby& lobby() { return lobby_; }
     std::size_t queuedBytes() const;
+    // What went in and out since the start, for the operator's figures.
+    struct Traffic {
+        std::uint64_t messagesIn = 0, bytesIn = 0, messagesOut = 0, bytesOut = 0;
+    };
+    const Traffic& traffic() const { return traffic_; }
     // Where events go, each line naming the peer's address and user; none: no log.
     void setLog(Log* log) { log_ = log; }
 
@@ -143,6 +148,7 @@ private:
     std::vector<std::uint32_t> freeSlots_;
     std::uint32_t generation_ = 0;
     std::size_t open_ = 0; // connections the lobby knows
+    Traffic traffic_;
 
     std::vector<ConnectionId> toRun_;    // input waiting, in turn
     std::vector<ConnectionId> toFlush_;  // answers (and closes) written since the last pass

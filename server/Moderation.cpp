@@ -29,6 +29,13 @@ std::string spokenLength(std::optional<std::chrono::seconds> length)
     return {};
 }
 
+// The operator's reason after a notice that ends in a full stop.
+std::string withReason(std::string_view notice, std::string_view reason)
+{
+    return reason.empty() ? std::string(notice)
+                          : std::string(notice) + " Reason: " + std::string(reason);
+}
+
 std::string banned(BanKind kind, std::string_view target)
 {
     return kind == BanKind::Name ? "name \"" + std::string(target) + "\""
@@ -56,30 +63,35 @@ Moderation::Affected Moderation::sendAway(std::int16_t index, std::string_view n
     return affected;
 }
 
-std::optional<Moderation::Affected> Moderation::kick(std::string_view name)
+std::optional<Moderation::Affected> Moderation::kick(std::string_view name, std::string_view reason)
 {
     const std::int16_t index = findUser(name);
     if (index == 0)
         return std::nullopt;
-    return sendAway(index, notice::Kicked, "kicked by the operator");
+    return sendAway(index, withReason(notice::Kicked, reason), "kicked by the operator");
 }
 
 Moderation::BanResult Moderation::ban(BanKind kind, std::string_view target,
-                                      std::optional<std::chrono::seconds> length)
+                                      std::optional<std::chrono::seconds> length,
+                                      std::string_view reason)
 {
     BanResult result;
-    Ban entry{kind, std::string(target), std::nullopt};
+    Ban entry{kind, std::string(target), std::nullopt, std::string(reason.substr(0, MaxBanReason))};
     if (length)
         entry.until = clocks_.wall() + *length;
     if (!bans_.add(entry)) {
         result.full = true;
+        floor_.note(0, LogLevel::Warning,
+                    "operator: ban on " + banned(kind, entry.target) + " refused: the list holds " +
+                        std::to_string(BanList::MaxBans) + " bans, the most it keeps");
         return result;
     }
     floor_.note(0, LogLevel::Info,
                 "operator: banned " + banned(kind, entry.target) +
                     (entry.until ? " until " + utcText(*entry.until) : " until lifted"));
     result.notKept = files_.saveBans(bans_);
-    const std::string told = std::string(notice::Banned) + spokenLength(length) + ".";
+    const std::string told =
+        withReason(std::string(notice::Banned) + spokenLength(length) + ".", entry.reason);
     const std::string why = "dropped: banned " +
                             std::string(kind == BanKind::Name ? "name" : "address") +
                             " by the operator";
@@ -90,7 +102,7 @@ Moderation::BanResult Moderation::ban(BanKind kind, std::string_view target,
     }
     for (std::size_t i = 1; i < users_.size(); ++i) {
         const auto index = static_cast<std::int16_t>(i);
-        if (users_[i].connection != 0 && floor_.address(index) == target)
+        if (users_[i].connection != 0 && BanList::covers(entry.target, floor_.address(index)))
             result.dropped.push_back(sendAway(index, told, why));
     }
     return result;

@@ -42,10 +42,11 @@ public:
         : users_(users), floor_(floor), bans_(bans), files_(files), clocks_(std::move(clocks))
     {}
 
-    // Nothing when nobody by that name is logged in.
-    std::optional<Affected> kick(std::string_view name);
-    BanResult ban(BanKind kind, std::string_view target,
-                  std::optional<std::chrono::seconds> length);
+    // Nothing when nobody by that name is logged in. A reason, when given, is told to the
+    // user sent away (and, for a ban, kept with it, so a later log-in is told it too).
+    std::optional<Affected> kick(std::string_view name, std::string_view reason = {});
+    BanResult ban(BanKind kind, std::string_view target, std::optional<std::chrono::seconds> length,
+                  std::string_view reason = {});
     // False when there was no such ban; `notKept` as for ban().
     bool unban(BanKind kind, std::string_view target, std::string& notKept);
     std::vector<Ban> bans() { return bans_.list(clocks_.wall()); }

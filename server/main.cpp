@@ -6,6 +6,7 @@
 #include "LobbyServer.h"
 #include "Log.h"
 #include "OpenFiles.h"
+#include "Stats.h"
 
 #include <CLI/CLI.hpp>
 #include <asio/signal_set.hpp>
@@ -102,9 +103,54 @@ std::string statusLine(const LobbyServer& server)
 
 // SIGHUP: the file and the message of the day read again; the command line still wins. What
 // cannot change while running (address, port) waits for a restart, and the log says so.
+// The settings a reload can change, by name, as the log shows them.
+std::vector<std::pair<std::string, std::string>> reloadable(const Settings& settings)
+{
+    const LobbyLimits& limits = settings.server.lobby.limits;
+    std::size_t motdBytes = 0;
+    for (const std::string& line : settings.server.lobby.motd)
+        motdBytes += line.size() + 1;
+    return {
+        {"motd", std::to_string(settings.server.lobby.motd.size()) + " lines, " +
+                     std::to_string(motdBytes) + " bytes"},
+        {"max-users", std::to_string(settings.server.lobby.maxUsers)},
+        {"ping-interval", std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                             settings.server.pingInterval)
+                                             .count())},
+        {"chat-rate", std::to_string(static_cast<int>(limits.chatLinesPerSecond))},
+        {"chat-burst", std::to_string(limits.chatBurst)},
+        {"flood-disconnect", std::to_string(limits.floodDisconnectAfter)},
+        {"connections-per-address", std::to_string(limits.connectionsPerAddress)},
+        {"logins-per-minute", std::to_string(limits.loginsPerAddressPerMinute)},
+        {"pending-per-address", std::to_string(limits.pendingPerAddress)},
+        {"login-deadline", std::to_string(limits.loginDeadline.count())},
+        {"ipv6-prefix", std::to_string(limits.ipv6Prefix)},
+        {"limit-loopback", limits.limitLoopback ? "true" : "false"},
+        {"shutdown-notice", std::to_string(settings.shutdownNotice)},
+        {"log-level", Log::nameOf(settings.logLevel)},
+    };
+}
+
+// "max-users 5 -> 2, motd (a new text)": what a reload changes, for the log.
+std::string changes(const Settings& before, const Settings& after)
+{
+    const auto old = reloadable(before);
+    const auto fresh = reloadable(after);
+    std::string text;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        const bool motd = old[i].first == "motd";
+        if (motd ? before.server.lobby.motd == after.server.lobby.motd
+                 : old[i].second == fresh[i].second)
+            continue;
+        text += (text.empty() ? "" : ", ") + old[i].first + " " + old[i].second + " -> " +
+                fresh[i].second;
+    }
+    return text.empty() ? "nothing" : text;
+}
+
 void reload(LobbyServer& server, Log& log, Settings& settings, const OptionValues& commandLine)
 {
-    auto loaded = loadSettings(commandLine);
+    auto loaded = loadSettings(commandLine, true);
     if (const auto* error = std::get_if<std::string>(&loaded)) {
         log.write(LogLevel::Error, "reload refused, the configuration stays as it was: " + *error);
         return;
@@ -120,7 +166,8 @@ void reload(LobbyServer& server, Log& log, Settings& settings, const OptionValue
             std::chrono::duration_cast<std::chrono::seconds>(fresh.server.pingInterval).count()) +
         ", log-level " + Log::nameOf(fresh.logLevel) + ", chat-rate " +
         std::to_string(static_cast<int>(fresh.server.lobby.limits.chatLinesPerSecond)) +
-        ", shutdown-notice " + std::to_string(fresh.shutdownNotice);
+        ", shutdown-notice " + std::to_string(fresh.shutdownNotice) +
+        "; changed: " + changes(settings, fresh);
     if (fresh.bind != settings.bind || fresh.port != settings.port ||
         fresh.server.lobby.stateFolder != settings.server.lobby.stateFolder ||
         fresh.controlSocket != settings.controlSocket) {
@@ -168,6 +215,15 @@ int main(int argc, char** argv)
 
     LobbyServer server(settings.server);
     server.setLog(&log);
+    // Bans the server could not read would be written over at the next ban: it does not run
+    // without them.
+    const StateReport& state = server.lobby().stateReport();
+    for (const StateReport::Note& note : state.notes)
+        log.write(note.level, note.text);
+    if (state.error) {
+        std::fprintf(stderr, "stonecall-lobbyd: state: %s\n", state.error->c_str());
+        return 1;
+    }
     // SIGTERM and SIGINT tell the players and end the loop after the notice's time (at once
     // with nobody to tell, or at a second signal), so the server closes its sockets and frees
     // what it holds on the way out (and a leak checker gets its say); SIGUSR1 asks for a
@@ -222,7 +278,25 @@ int main(int argc, char** argv)
         return 1;
     }
     // The operator's commands, on the same loop as the lobby.
-    Control control(server.lobby());
+    Control control(server.lobby(), [&server] {
+        const Lobby& lobby = server.lobby();
+        LobbyFigures figures;
+        figures.users = lobby.userCount();
+        figures.connections = lobby.connectionCount();
+        for (const auto& [id, c] : lobby.connections())
+            figures.loggingIn += c.phase != Lobby::Phase::LoggedIn;
+        const LobbyServer::Traffic& traffic = server.traffic();
+        figures.messagesIn = traffic.messagesIn;
+        figures.bytesIn = traffic.bytesIn;
+        figures.messagesOut = traffic.messagesOut;
+        figures.bytesOut = traffic.bytesOut;
+        for (std::size_t i = 0; i < RefusalKinds; ++i)
+            figures.refusals[std::string(refusalLabel(static_cast<Refusal>(i)))] =
+                lobby.refusals()[i];
+        figures.bans = server.lobby().bans().size();
+        figures.residentBytes = residentBytes();
+        return prometheusText(figures);
+    });
     ControlSocket controlSocket(server.context(), control, &log);
     if (!settings.controlSocket.empty()) {
         if (const auto error = controlSocket.open(settings.controlSocket)) {

@@ -1,6 +1,8 @@
 // stonecall-lobbyctl: the operator's commands to a running stonecall-lobbyd (kick, ban,
 // mute, notices, who is in), sent over the server's control socket, one line each.
 
+#include <CLI/CLI.hpp>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -23,37 +25,24 @@ constexpr int ReplyTimeoutMs = 10000;
 
 enum Exit { Done = 0, Refused = 1, Usage = 2, Unreachable = 3 };
 
-void printHelp()
-{
-    std::printf(
-        "Usage: stonecall-lobbyctl [--socket PATH] COMMAND [ARGUMENTS]\n"
-        "Tells a running stonecall-lobbyd what its operator wants, through its control "
-        "socket.\n\n"
-        "Commands:\n"
-        "  kick NAME                  Disconnect a user (who is told first).\n"
-        "  ban NAME|ADDRESS [--for DURATION]\n"
-        "                             Refuse a name or an IPv4/IPv6 address at log-in, and "
-        "disconnect\n"
-        "                             whoever it matches now; kept across restarts.\n"
-        "  unban NAME|ADDRESS         Lift a ban.\n"
-        "  mute NAME [--for DURATION] Stop relaying a user's chat lines (the user is told).\n"
-        "  unmute NAME                Relay them again.\n"
-        "  notice TEXT...             Show a line from the lobby to every user.\n"
-        "  bans                       List the bans: kind, name or address, end.\n"
-        "  who                        List the users: number, name, address, state.\n\n"
-        "Options:\n"
-        "  --socket PATH              The server's control socket (default %s).\n"
-        "  --for DURATION             How long a ban or mute lasts: a number with s, m, h or d "
-        "(90s,\n"
-        "                             30m, 12h, 7d); a plain number is seconds. Default: until "
-        "lifted.\n"
-        "  -h, --help                 Displays this help.\n"
-        "  -v, --version              Displays version information.\n\n"
-        "Exit status: 0 done, 1 the server refused (no such user, no such ban...), 2 wrong "
-        "usage,\n"
-        "3 the server cannot be reached.\n",
-        DefaultSocket);
-}
+constexpr const char* Commands =
+    "Commands:\n"
+    "  kick NAME [--reason TEXT]  Disconnect a user (who is told first, with the reason).\n"
+    "  ban [name|address] TARGET [--for DURATION] [--reason TEXT]\n"
+    "                             Refuse a name, or an IPv4/IPv6 address or range (CIDR, such\n"
+    "                             as 203.0.113.0/24), at log-in, and disconnect whoever it\n"
+    "                             matches now; kept across restarts. A bare TARGET that reads\n"
+    "                             as an address is one, unless a user goes by that name.\n"
+    "  unban [name|address] TARGET\n"
+    "                             Lift a ban.\n"
+    "  mute NAME [--for DURATION] Stop relaying a user's chat lines (the user is told).\n"
+    "  unmute NAME                Relay them again.\n"
+    "  notice TEXT...             Show a line from the lobby to every user.\n"
+    "  bans                       List the bans: kind, name or address, end, reason.\n"
+    "  who                        List the users: number, name, address, state.\n"
+    "  stats                      Print the lobby's figures in the Prometheus text format.\n\n"
+    "Exit status: 0 done, 1 the server refused (no such user, no such ban, a ban not kept...),\n"
+    "2 wrong usage, 3 the server cannot be reached.\n";
 
 int fail(int status, const std::string& message)
 {
@@ -190,63 +179,80 @@ std::optional<Reply> ask(const std::string& path, const std::string& line, std::
 
 int main(int argc, char** argv)
 {
+    CLI::App app("Tells a running stonecall-lobbyd what its operator wants, through its control "
+                 "socket.",
+                 "stonecall-lobbyctl");
+    app.footer(Commands);
+    app.set_help_flag("-h,--help", "Displays this help.");
+    app.set_version_flag("-v,--version", std::string("stonecall-lobbyctl ") + STONECALL_VERSION,
+                         "Displays version information.");
     std::string socketPath = DefaultSocket;
-    std::optional<std::string> length;
+    std::string length;
+    std::string reason;
     std::vector<std::string> words;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (options && arg == "--") {
-            options = false;
-            continue;
-        }
-        if (options && (arg == "-h" || arg == "--help")) {
-            printHelp();
-            return Done;
-        }
-        if (options && (arg == "-v" || arg == "--version")) {
-            std::printf("stonecall-lobbyctl %s\n", STONECALL_VERSION);
-            return Done;
-        }
-        if (options && arg.size() > 1 && arg[0] == '-') {
-            std::string_view name = arg;
-            std::optional<std::string> value;
-            if (const auto equals = name.find('='); equals != std::string_view::npos) {
-                value = std::string(name.substr(equals + 1));
-                name = name.substr(0, equals);
-            }
-            if (name != "--socket" && name != "--for")
-                return fail(Usage, "unknown option " + std::string(name) + "; --help lists them");
-            if (!value) {
-                if (i + 1 >= argc)
-                    return fail(Usage, std::string(name) + " needs a value");
-                value = argv[++i];
-            }
-            (name == "--socket" ? socketPath : length.emplace()) = *value;
-            continue;
-        }
-        words.emplace_back(arg);
+    app.add_option("--socket", socketPath,
+                   std::string("The server's control socket (default ") + DefaultSocket + ").")
+        ->type_name("PATH")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* lengthOption =
+        app.add_option("--for", length,
+                       "How long a ban or mute lasts: a number with s, m, h or d (90s, 30m, 12h, "
+                       "7d); a plain number is seconds. Default: until lifted.")
+            ->type_name("DURATION")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* reasonOption =
+        app.add_option("--reason", reason,
+                       "Why, for a kick or a ban: told to the user, and kept with the ban for "
+                       "a later log-in to read and for bans to list (at most 200 characters).")
+            ->type_name("TEXT")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("command", words, "The command and its arguments.")->type_name("");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
+    } catch (const CLI::ParseError& error) {
+        return fail(Usage, std::string(error.what()) + "; --help lists the options");
     }
+    const bool timed = !lengthOption->empty();
+    const bool reasoned = !reasonOption->empty();
     if (words.empty())
         return fail(Usage, "no command; --help lists them");
     const std::string command = words[0];
-    const std::vector<std::string> arguments(words.begin() + 1, words.end());
+    std::vector<std::string> arguments(words.begin() + 1, words.end());
     std::vector<std::string> fields{command};
-    const bool timed = command == "ban" || command == "mute";
-    const bool named = timed || command == "kick" || command == "unban" || command == "unmute";
-    if (length && !timed)
+    const bool isBan = command == "ban" || command == "unban";
+    if (timed && command != "ban" && command != "mute")
         return fail(Usage, "--for goes with ban and mute only");
+    if (reasoned && command != "ban" && command != "kick")
+        return fail(Usage, "--reason goes with ban and kick only");
+    if (isBan && arguments.size() == 2 && (arguments[0] == "name" || arguments[0] == "address")) {
+        fields[0] += "-" + arguments[0];
+        arguments.erase(arguments.begin());
+    }
+    const bool named =
+        isBan || command == "ban" || command == "mute" || command == "kick" || command == "unmute";
     if (named) {
         if (arguments.size() != 1)
-            return fail(Usage, command + " takes one name or address (put a name with blanks "
-                                         "in quotes)");
+            return fail(Usage, command +
+                                   (isBan ? " takes one name or address, or the word name "
+                                            "or address and one"
+                                          : " takes one name") +
+                                   " (put a name with blanks in quotes)");
         fields.push_back(arguments[0]);
-        if (length) {
-            const auto count = seconds(*length);
+        if (timed) {
+            const auto count = seconds(length);
             if (!count)
                 return fail(Usage,
-                            "--for takes a duration such as 90s, 30m, 12h or 7d, not " + *length);
+                            "--for takes a duration such as 90s, 30m, 12h or 7d, not " + length);
             fields.push_back(std::to_string(*count));
+        }
+        if (reasoned) {
+            if (command == "ban" && !timed)
+                fields.push_back("-"); // until lifted
+            fields.push_back(reason);
         }
     } else if (command == "notice") {
         if (arguments.empty())
@@ -255,7 +261,7 @@ int main(int argc, char** argv)
         for (const std::string& word : arguments)
             text += (text.empty() ? "" : " ") + word;
         fields.push_back(text);
-    } else if (command == "bans" || command == "who") {
+    } else if (command == "bans" || command == "who" || command == "stats") {
         if (!arguments.empty())
             return fail(Usage, command + " takes no arguments");
     } else {

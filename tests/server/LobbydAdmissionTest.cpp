@@ -94,7 +94,7 @@ TEST(LobbydAdmission, IdleSocketsFromManyAddressesDoNotLockHonestPlayersOut)
     const std::vector<std::string> base = {"--ping-interval",     "0", "--max-users", "8",
                                            "--logins-per-minute", "0"};
     std::vector<std::string> limited = base;
-    limited.insert(limited.end(), {"--limit-loopback", "1", "--pending-per-address", "4"});
+    limited.insert(limited.end(), {"--limit-loopback", "true", "--pending-per-address", "4"});
     EXPECT_EQ(honestLogInsAmongIdleSockets(limited, 20), 20);
     // Without the per-address cap the room fills, and the oldest idle socket makes way.
     EXPECT_EQ(honestLogInsAmongIdleSockets(base, 20), 20);
