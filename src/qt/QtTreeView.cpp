@@ -1,7 +1,5 @@
 #include "qt/QtTreeView.h"
 
-#include "qt/TreeAccessible.h"
-
 #include <algorithm>
 
 namespace stonecall {
@@ -10,17 +8,6 @@ QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), model(new TreeModel(t
 {
     tree = new RowView(model, parent);
     connect(tree, &RowView::doubleClicked, this, &QtTreeView::doubleClicked);
-    // A screen reader's press on a row does what a double-click on it does.
-    exposeTreeRows(tree, {model, [this](const QModelIndex& i) { return tree->isExpanded(i); },
-                          [this] { return tree->currentIndex(); },
-                          [this](const QModelIndex& i) { tree->select(i); },
-                          [this](const QModelIndex& i) {
-                              tree->select(i);
-                              if (tree->currentIndex() == i)
-                                  emit doubleClicked();
-                          },
-                          [this](const QModelIndex& i) { return tree->visualRect(i); },
-                          [this](const QPoint& at) { return tree->indexAt(at); }});
     frame.setSingleShot(true);
     connect(&frame, &QTimer::timeout, this, [this] { settle(); });
     model->pending = [this] { schedule(); };

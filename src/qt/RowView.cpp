@@ -43,17 +43,14 @@ RowView::RowView(TreeModel* model, QWidget* parent) : QAbstractScrollArea(parent
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalScrollBar()->setSingleStep(1);
     // Whatever the model tells of its rows, they are counted again when next needed.
-    const auto restructured = [this] { stale = true; };
-    connect(model_, &QAbstractItemModel::rowsInserted, this, restructured);
-    connect(model_, &QAbstractItemModel::rowsRemoved, this, restructured);
-    connect(model_, &QAbstractItemModel::rowsMoved, this, restructured);
-    connect(model_, &QAbstractItemModel::layoutChanged, this, restructured);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { restructured(); });
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
-        stale = true;
+        restructured();
         current = nullptr;
         refresh();
     });
     measure();
+    exposeTreeRows(this);
 }
 
 void RowView::measure()
@@ -191,8 +188,13 @@ QModelIndex RowView::currentIndex() const
 
 QRect RowView::visualRect(const QModelIndex& index) const
 {
-    const int row = rowOf(model_->nodeOf(index));
-    if (row < 0 || !index.isValid())
+    return index.isValid() ? rectOf(model_->nodeOf(index)) : QRect();
+}
+
+QRect RowView::rectOf(const Node* node) const
+{
+    const int row = rowOf(node);
+    if (row < 0)
         return {};
     const int y = (row - verticalScrollBar()->value()) * rowHeight;
     const int x = indentOf(rowAt(row).depth);
@@ -259,6 +261,13 @@ void RowView::makeCurrent(Node* node)
         ensureVisible(row);
 }
 
+void RowView::press(Node* node)
+{
+    makeCurrent(node);
+    if (node && current == node)
+        emit doubleClicked();
+}
+
 void RowView::setUserCollapsible(bool collapsible)
 {
     userCollapsible = collapsible;
@@ -270,7 +279,7 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     if (node->expanded == expanded)
         return;
     model_->setExpandedFlag(node, expanded);
-    stale = true;
+    restructured();
     // A current node folded away gives the place to the node folded.
     if (!expanded) {
         for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
@@ -301,8 +310,10 @@ RowView::Look RowView::lookOf(int row) const
 
 void RowView::refresh()
 {
-    if (stale)
+    if (rowsChanged) {
+        rowsChanged = false;
         treeRowsChanged(this);
+    }
     updateScrollBar();
     if (!isVisible())
         return;
@@ -322,7 +333,7 @@ void RowView::repaintAll()
 {
     // Forgetting what was painted makes the next refresh repaint every row in sight.
     painted.clear();
-    stale = true;
+    restructured();
     refresh();
 }
 

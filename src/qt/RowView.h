@@ -30,16 +30,34 @@ public:
     // The node whose row is at the point of the viewport; invalid below the rows.
     QModelIndex indexAt(const QPoint& point) const;
 
-    TreeModel::Node* currentNode() const { return current; }
-    void setCurrentNode(TreeModel::Node* node);
+    using Node = TreeModel::Node;
+    struct Row {
+        Node* node = nullptr;
+        int depth = 0;
+    };
+    TreeModel* treeModel() const { return model_; }
+    int rowCount() const;
+    // The row's node and its depth below the top level; none past the rows.
+    Row rowAt(int row) const;
+    // The node's row, or -1 when it is not in an open place.
+    int rowOf(const Node* node) const;
+    // The row at a height in the viewport, or -1 below the rows.
+    int rowAtY(int y) const;
+    QRect rectOf(const Node* node) const;
+    bool isOpen(const Node* node) const;
+
+    Node* currentNode() const { return current; }
+    void setCurrentNode(Node* node);
     // What a click on the node's row does.
-    void select(const QModelIndex& index) { makeCurrent(model_->nodeOf(index)); }
+    void select(Node* node) { makeCurrent(node); }
+    // What a double-click on the node's row does.
+    void press(Node* node);
     void setUserCollapsible(bool collapsible);
     // The model has settled or the open nodes changed: count the rows again and repaint the
     // rows in sight that now look different.
     void refresh();
     // The open nodes changed: the rows are counted again at the next refresh.
-    void restructure() { stale = true; }
+    void restructure() { restructured(); }
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
@@ -58,7 +76,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    using Node = TreeModel::Node;
     // Rows `first`.. of the view are parent->shown[from, from + count).
     struct Run {
         const Node* parent;
@@ -66,10 +83,6 @@ private:
         int count;
         int depth;
         int first;
-    };
-    struct Row {
-        Node* node = nullptr;
-        int depth = 0;
     };
     // What a row in sight looked like when last painted.
     struct Look {
@@ -86,15 +99,11 @@ private:
     };
 
     void layOut() const;
-    Row rowAt(int row) const;
-    // The node's row, or -1 when it is not in an open place.
-    int rowOf(const Node* node) const;
-    int rowCount() const;
-    int rowAtY(int y) const;
+    // The rows are to be counted again, and assistive technology told.
+    void restructured() { stale = rowsChanged = true; }
     int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
-    bool isOpen(const Node* node) const;
     Look lookOf(int row) const;
     void paintRow(QPainter& painter, int row, const QRect& rect) const;
     void updateScrollBar();
@@ -113,6 +122,7 @@ private:
     int rowHeight = 16;
     int indentation = 20;
     mutable bool stale = true;
+    bool rowsChanged = true;
     mutable std::vector<Run> runs;
     mutable int total = 0;
     std::vector<Look> painted;

@@ -2,6 +2,7 @@
 
 #include "qt/Charset.h"
 #include "qt/ShownText.h"
+#include "roster/TreeKeys.h"
 
 #include <QBrush>
 #include <QColor>
@@ -20,21 +21,9 @@ bool less(const TreeModel::Node* a, const TreeModel::Node* b)
     return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
 
-// Up to this many separate runs of rows a parent tells the view run by run; changes scattered
-// wider reach it as one layout change of that parent, which costs the view no more than one
-// run does and spares a signal per place.
-constexpr std::size_t MaxRuns = 8;
+// The view looks each changed row up among all its rows: more changes than this reach it as
+// one change of the layout, which it answers with a single pass.
 constexpr std::size_t MaxChangedRows = 64;
-
-struct Run {
-    std::size_t first;
-    std::size_t count;
-};
-
-bool insideRemoved(const TreeModel::Node* node)
-{
-    return !TreeModel::isLive(node);
-}
 
 int depthOf(const TreeModel::Node* node)
 {
@@ -116,128 +105,44 @@ void TreeModel::listUnlink(Node* parent, Node* child)
     child->prev = child->next = nullptr;
 }
 
-namespace {
-
-// Past these the key is hashed: entry numbers stay below MaxNumber, and the lobby's trees
-// have a handful of key families.
-constexpr std::size_t MaxNumber = 32768;
-constexpr std::size_t MaxFamilies = 16;
-constexpr std::size_t MaxPrefix = 8;
-constexpr std::size_t MaxTail = 4;
-
-bool isLetter(char c)
+TreeModel::KeyIndex::Family* TreeModel::KeyIndex::familyOf(std::string_view key,
+                                                           std::size_t& number, bool make) const
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-struct SplitKey {
-    std::string_view prefix;
-    std::size_t number = 0;
-    std::string_view tail;
-};
-
-// Letters, a number written without sign or leading zeros, and a tail that does not start
-// with a digit: each such key has exactly one split, so no two keys share a place.
-std::optional<SplitKey> splitKey(std::string_view key)
-{
-    std::size_t digits = 0;
-    while (digits < key.size() && digits <= MaxPrefix && isLetter(key[digits]))
-        ++digits;
-    if (digits == 0 || digits > MaxPrefix)
-        return std::nullopt;
-    std::size_t end = digits;
-    std::size_t number = 0;
-    while (end < key.size() && isDigit(key[end]) && end - digits < 6) {
-        number = number * 10 + static_cast<std::size_t>(key[end] - '0');
-        ++end;
-    }
-    if (end == digits || (key[digits] == '0' && end - digits > 1) || number >= MaxNumber ||
-        (end < key.size() && isDigit(key[end])) || key.size() - end > MaxTail)
-        return std::nullopt;
-    return SplitKey{key.substr(0, digits), number, key.substr(end)};
-}
-
-} // namespace
-
-std::optional<TreeModel::KeyIndex::Slot> TreeModel::KeyIndex::slotOf(std::string_view key) const
-{
-    const std::optional<SplitKey> split = splitKey(key);
-    if (!split)
-        return std::nullopt;
-    for (std::size_t f = 0; f < families.size(); ++f) {
-        if (families[f].prefix == split->prefix && families[f].tail == split->tail)
-            return Slot{f, split->number};
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// A family's numbers below this stand in a vector of its own.
-constexpr std::size_t SmallNumbers = 1024;
-
-} // namespace
-
-TreeModel::Node** TreeModel::KeyIndex::place(Slot slot, bool make)
-{
-    Family& family = families[slot.family];
-    if (family.large)
-        return family.large + slot.number;
-    if (slot.number < family.small.size())
-        return &family.small[slot.number];
-    if (!make)
+    // Entry numbers stay below 32,768, and the lobby's trees have a handful of families. A
+    // family made later than its first key would hide that key: once sixteen are made, a key
+    // of another family is hashed for good (until clear()).
+    const std::optional<treeKeys::Parts> parts = treeKeys::split(key, 32768);
+    if (!parts)
         return nullptr;
-    if (slot.number < SmallNumbers) {
-        family.small.reserve(SmallNumbers);
-        family.small.resize(slot.number + 1);
-        return &family.small[slot.number];
+    number = parts->number;
+    for (Family& family : families) {
+        if (family.letters == parts->letters && family.tail == parts->tail)
+            return &family;
     }
-    if (!largeTable) {
-        // Zeroed pages are only touched as numbers are used.
-        largeTable.reset(static_cast<Node**>(std::calloc(MaxFamilies * MaxNumber, sizeof(Node*))));
-        if (!largeTable)
-            throw std::bad_alloc();
-    }
-    family.large = largeTable.get() + slot.family * MaxNumber;
-    std::copy(family.small.begin(), family.small.end(), family.large);
-    family.small = {};
-    return family.large + slot.number;
+    if (!make || families.size() == 16)
+        return nullptr;
+    return &families.emplace_back(
+        Family{std::string(parts->letters), std::string(parts->tail), {}});
 }
 
 TreeModel::Node* TreeModel::KeyIndex::find(std::string_view key) const
 {
-    if (const std::optional<Slot> slot = slotOf(key)) {
-        Node* const* at = const_cast<KeyIndex*>(this)->place(*slot, false);
-        return at ? *at : nullptr;
-    }
-    if (others.empty())
-        return nullptr;
+    std::size_t number = 0;
+    if (const Family* family = familyOf(key, number, false))
+        return number < family->nodes.size() ? family->nodes[number] : nullptr;
     const auto found = others.find(key);
     return found == others.end() ? nullptr : found->second;
 }
 
 bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
 {
-    std::optional<Slot> slot = slotOf(key);
-    // A family made later than its first key would hide that key: once the families are all
-    // taken, a key of another family is hashed for good (until clear()).
-    if (!slot && families.size() < MaxFamilies) {
-        if (const std::optional<SplitKey> split = splitKey(key)) {
-            families.push_back(
-                Family{std::string(split->prefix), std::string(split->tail), {}, nullptr});
-            slot = Slot{families.size() - 1, split->number};
-        }
-    }
-    if (slot) {
-        Node** at = place(*slot, true);
-        if (*at)
+    std::size_t number = 0;
+    if (Family* family = familyOf(key, number, true)) {
+        if (number >= family->nodes.size())
+            family->nodes.resize(number + 1);
+        if (family->nodes[number])
             return false;
-        *at = node;
+        family->nodes[number] = node;
     } else if (!others.try_emplace(key, node).second) {
         return false;
     }
@@ -247,10 +152,10 @@ bool TreeModel::KeyIndex::add(std::string_view key, Node* node)
 
 void TreeModel::KeyIndex::erase(std::string_view key)
 {
-    if (const std::optional<Slot> slot = slotOf(key)) {
-        Node** at = place(*slot, false);
-        if (at && *at) {
-            *at = nullptr;
+    std::size_t number = 0;
+    if (Family* family = familyOf(key, number, false)) {
+        if (number < family->nodes.size() && family->nodes[number]) {
+            family->nodes[number] = nullptr;
             --count;
         }
     } else if (others.erase(key)) {
@@ -261,7 +166,6 @@ void TreeModel::KeyIndex::erase(std::string_view key)
 void TreeModel::KeyIndex::clear()
 {
     families.clear();
-    largeTable.reset();
     others.clear();
     count = 0;
 }
@@ -474,7 +378,7 @@ void TreeModel::settle()
     byDepth.reserve(nodes.size());
     for (Node* node : nodes) {
         node->dirty = false;
-        if (!insideRemoved(node))
+        if (isLive(node))
             byDepth.emplace_back(-depthOf(node), node);
     }
     std::stable_sort(byDepth.begin(), byDepth.end(),
@@ -486,12 +390,10 @@ void TreeModel::settle()
     changed.swap(changedNodes);
     std::erase_if(changed, [this](Node* node) {
         // A node shown at a new place has been read afresh there.
-        const bool shown = node->changed && !insideRemoved(node) && isShown(node);
+        const bool shown = node->changed && isLive(node) && isShown(node);
         node->changed = false;
         return !shown;
     });
-    // The view looks each changed row up among all its rows: many changes reach it as one
-    // change of the layout, which it answers with a single pass.
     if (changed.size() > MaxChangedRows) {
         emit layoutAboutToBeChanged();
         emit layoutChanged();
@@ -511,23 +413,6 @@ void TreeModel::settle()
     buried.swap(graveyard);
 }
 
-struct TreeModel::Plan {
-    std::vector<Run> leaving;
-    std::vector<Run> arriving;
-};
-
-namespace {
-
-void addRow(std::vector<Run>& runs, std::size_t row)
-{
-    if (!runs.empty() && runs.back().first + runs.back().count == row)
-        ++runs.back().count;
-    else
-        runs.push_back(Run{row, 1});
-}
-
-} // namespace
-
 void TreeModel::leave(Node* child)
 {
     if (!child->leaving) {
@@ -536,10 +421,10 @@ void TreeModel::leave(Node* child)
     }
 }
 
-TreeModel::Plan TreeModel::plan(Node* parent)
+void TreeModel::settleNode(Node* parent)
 {
-    Plan plan;
     Children& kids = *parent->kids;
+    std::vector<Node*>& leaving = kids.outgoing;
     std::vector<Node*>& incoming = scratch.incoming;
     incoming.clear();
     for (Node* child : kids.incoming) {
@@ -548,188 +433,76 @@ TreeModel::Plan TreeModel::plan(Node* parent)
             incoming.push_back(child);
     }
     kids.incoming.clear();
+    if (leaving.empty() && incoming.empty())
+        return;
 
-    // The rows that leave, found by pointer, so that the nodes that stay are not touched: a
-    // few by a scan of the rows each, many by a set.
-    std::vector<std::size_t>& leavingRows = scratch.leavingRows;
-    leavingRows.clear();
-    const std::vector<Node*>& shown = kids.shown;
-    if (kids.outgoing.size() <= 8) {
-        for (Node* child : kids.outgoing) {
-            const auto at = std::find(shown.begin(), shown.end(), child);
-            if (at != shown.end())
-                leavingRows.push_back(static_cast<std::size_t>(at - shown.begin()));
-        }
-        std::sort(leavingRows.begin(), leavingRows.end());
-    } else {
-        const std::unordered_set<const Node*> outgoing(kids.outgoing.begin(), kids.outgoing.end());
-        for (std::size_t row = 0; row < shown.size(); ++row) {
-            if (outgoing.contains(shown[row]))
-                leavingRows.push_back(row);
-        }
-    }
-    for (Node* child : kids.outgoing)
-        child->leaving = false;
-    kids.outgoing.clear();
-    for (const std::size_t row : leavingRows)
-        addRow(plan.leaving, row);
-
-    // The new order is made in a buffer kept from settle to settle: a full group's rows are
-    // too many to take fresh memory for each time.
+    // The new order is made in buffers kept from settle to settle: a full group's rows are too
+    // many to take fresh memory for each time.
     std::vector<Node*>& all = scratch.rows;
     all.clear();
-    all.reserve(shown.size() - leavingRows.size() + incoming.size());
     if (!parent->sorted) {
-        // The list holds the order; survivors keep theirs within it.
-        for (Node* child = kids.first; child; child = child->next) {
-            if (!child->inView || child->moved)
-                addRow(plan.arriving, all.size());
+        for (Node* child = kids.first; child; child = child->next)
             all.push_back(child);
-        }
-        return plan;
-    }
-    std::size_t from = 0;
-    for (const std::size_t row : leavingRows) {
-        all.insert(all.end(), shown.begin() + static_cast<long>(from),
-                   shown.begin() + static_cast<long>(row));
-        from = row + 1;
-    }
-    all.insert(all.end(), shown.begin() + static_cast<long>(from), shown.end());
-
-    // Survivors are in order already; each newcomer, in order too, finds its place among
-    // those after the previous one's, in steps that double and then by halving, so that k
-    // newcomers among n rows cost about k log(n / k) comparisons.
-    std::sort(incoming.begin(), incoming.end(), less);
-    const auto place = [&](auto first, auto last, const Node* child) {
-        for (std::size_t step = 1;; step *= 2) {
-            if (step > static_cast<std::size_t>(last - first))
-                return std::lower_bound(first, last, child, less);
-            const auto probe = first + static_cast<long>(step - 1);
-            if (!less(*probe, child))
-                return std::lower_bound(first, probe, child, less);
-            first = probe + 1;
-        }
-    };
-    std::vector<std::size_t>& places = scratch.places;
-    places.clear();
-    auto at = all.begin();
-    for (Node* child : incoming) {
-        at = place(at, all.end(), child);
-        places.push_back(static_cast<std::size_t>(at - all.begin()));
-    }
-    // Merged in place from the back: newcomer i goes before the survivor at places[i], after
-    // the i newcomers before it.
-    std::size_t end = all.size();
-    all.resize(all.size() + incoming.size());
-    for (std::size_t i = incoming.size(); i-- > 0;) {
-        const std::size_t to = places[i];
-        std::move_backward(all.begin() + static_cast<long>(to),
-                           all.begin() + static_cast<long>(end),
-                           all.begin() + static_cast<long>(end + i + 1));
-        all[to + i] = incoming[i];
-        end = to;
-    }
-    for (std::size_t i = 0; i < incoming.size(); ++i)
-        addRow(plan.arriving, places[i] + i);
-    return plan;
-}
-
-void TreeModel::settleNode(Node* parent)
-{
-    const Plan planned = plan(parent);
-    Children& kids = *parent->kids;
-    std::vector<Node*>& all = scratch.rows;
-
-    if (!isShown(parent)) {
-        // Nothing of it is shown yet: the view will see it whole when its ancestor comes.
-        for (Node* child : kids.shown)
-            child->inView = false;
-        for (Node* child : all) {
-            child->inView = true;
-            child->moved = false;
-        }
-        kids.shown.swap(all);
-        kids.staleRows = true;
-        noteParent(parent);
-        return;
-    }
-
-    const std::vector<Run>& leaving = planned.leaving;
-    const std::vector<Run>& arriving = planned.arriving;
-    if (leaving.empty() && arriving.empty())
-        return;
-
-    const QModelIndex parentIndex = indexOf(parent);
-    const QList<QPersistentModelIndex> layoutParents =
-        parent == root_ ? QList<QPersistentModelIndex>()
-                        : QList{QPersistentModelIndex(parentIndex)};
-
-    if (leaving.size() + arriving.size() <= MaxRuns) {
-        for (auto run = leaving.rbegin(); run != leaving.rend(); ++run) {
-            beginRemoveRows(parentIndex, static_cast<int>(run->first),
-                            static_cast<int>(run->first + run->count - 1));
-            const auto begin = kids.shown.begin() + static_cast<long>(run->first);
-            for (auto it = begin; it != begin + static_cast<long>(run->count); ++it)
-                (*it)->inView = false;
-            kids.shown.erase(begin, begin + static_cast<long>(run->count));
-            kids.staleRows = true;
-            noteParent(parent);
-            endRemoveRows();
-        }
-        for (const Run& run : arriving) {
-            beginInsertRows(parentIndex, static_cast<int>(run.first),
-                            static_cast<int>(run.first + run.count - 1));
-            const auto begin = all.begin() + static_cast<long>(run.first);
-            for (auto it = begin; it != begin + static_cast<long>(run.count); ++it) {
-                (*it)->inView = true;
-                (*it)->moved = false;
-            }
-            kids.shown.insert(kids.shown.begin() + static_cast<long>(run.first), begin,
-                              begin + static_cast<long>(run.count));
-            kids.staleRows = true;
-            noteParent(parent);
-            endInsertRows();
-        }
     } else {
-        emit layoutAboutToBeChanged(layoutParents);
-        // Only the rows that leave or arrive are touched: the others stay in view, and their
-        // numbers are made again when first asked for.
-        for (const Run& run : leaving) {
-            for (std::size_t i = run.first; i < run.first + run.count; ++i)
-                kids.shown[i]->inView = false;
+        // The rows that stay are found by pointer, so that their nodes are not touched; they
+        // are in order already, and each newcomer, in order too, finds its place among those
+        // after the previous one's: k newcomers among n rows cost about k log n comparisons.
+        std::sort(leaving.begin(), leaving.end());
+        std::vector<Node*>& staying = scratch.staying;
+        staying.clear();
+        for (Node* child : kids.shown) {
+            if (!std::binary_search(leaving.begin(), leaving.end(), child))
+                staying.push_back(child);
         }
-        for (const Run& run : arriving) {
-            for (std::size_t i = run.first; i < run.first + run.count; ++i) {
-                all[i]->inView = true;
-                all[i]->moved = false;
-            }
+        std::sort(incoming.begin(), incoming.end(), less);
+        auto from = staying.begin();
+        for (Node* child : incoming) {
+            const auto at = std::lower_bound(from, staying.end(), child, less);
+            all.insert(all.end(), from, at);
+            all.push_back(child);
+            from = at;
         }
-        // The old order's buffer is kept for the next settle.
-        kids.shown.swap(all);
-        kids.staleRows = true;
-        noteParent(parent);
-        const QModelIndexList persistent = persistentIndexList();
-        for (const QModelIndex& index : persistent) {
-            Node* node = nodeOf(index);
-            // The child of this parent that the index lies under, if any.
-            Node* child = node;
-            while (child->parent && child->parent != parent)
-                child = child->parent;
-            if (!child->parent)
-                continue;
-            if (child->dead || !child->inView)
-                changePersistentIndex(index, QModelIndex());
-            else if (node == child)
-                changePersistentIndex(index, indexOf(node));
-        }
-        emit layoutChanged(layoutParents);
+        all.insert(all.end(), from, staying.end());
     }
 
-    // Newcomers have been read afresh at their new places.
-    for (const Run& run : arriving) {
-        for (std::size_t i = run.first; i < run.first + run.count; ++i)
-            kids.shown[i]->changed = false;
+    // A parent not shown yet is seen whole when its ancestor comes; a shown one tells the view
+    // of its new rows as one change of its layout.
+    const bool shown = isShown(parent);
+    QList<QPersistentModelIndex> layoutParents;
+    if (parent != root_)
+        layoutParents.append(indexOf(parent));
+    if (shown)
+        emit layoutAboutToBeChanged(layoutParents);
+    // Only the rows that leave or arrive are touched; the others' numbers are made again when
+    // first asked for. Newcomers are read afresh at their new places.
+    for (Node* child : leaving)
+        child->leaving = child->inView = false;
+    leaving.clear();
+    for (Node* child : incoming) {
+        child->inView = true;
+        child->moved = child->changed = false;
     }
+    // The old order's buffer is kept for the next settle.
+    kids.shown.swap(all);
+    kids.staleRows = true;
+    noteParent(parent);
+    if (!shown)
+        return;
+    const QModelIndexList persistent = persistentIndexList();
+    for (const QModelIndex& index : persistent) {
+        Node* node = nodeOf(index);
+        // The child of this parent that the index lies under, if any.
+        Node* child = node;
+        while (child->parent && child->parent != parent)
+            child = child->parent;
+        if (!child->parent)
+            continue;
+        if (child->dead || !child->inView)
+            changePersistentIndex(index, QModelIndex());
+        else if (node == child)
+            changePersistentIndex(index, indexOf(node));
+    }
+    emit layoutChanged(layoutParents);
 }
 
 void TreeModel::forget(Node* node)

@@ -4,9 +4,8 @@
 // Changes take effect in the model's own storage at once, so every question the core asks is
 // answered from the current tree. The view hears of them only when the changes are settled,
 // at most once per frame: then each parent with changed children merges its surviving
-// children, already in order, with the few new or moved ones, and tells the view with ranged
-// row signals, or, when the changes are scattered over many places, with one layout change
-// of that parent. Nothing resets the model but clear().
+// children, already in order, with the few new or moved ones, and tells the view with one
+// layout change of that parent. Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
 #include "roster/TreeOrder.h"
@@ -14,7 +13,6 @@
 #include <QAbstractItemModel>
 
 #include <cstddef>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -142,9 +140,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    // Nodes by key. The lobby's keys are a few letters, an entry number and maybe a short
-    // tail ("u17", "c12", "empty7-2"): those stand in a vector per family by number, found
-    // without hashing; any other key is hashed.
+    // Nodes by key. The lobby's keys are letters, an entry number and maybe a short tail
+    // ("u17", "h7", "empty7-2"): a family of keys alike but for the number stands in a vector
+    // by number, found without hashing; any other key is hashed.
     class KeyIndex {
     public:
         Node* find(std::string_view key) const;
@@ -155,28 +153,15 @@ private:
         std::size_t size() const { return count; }
 
     private:
-        // A family's first numbers stand in a vector of its own; once it reaches past them,
-        // it moves to its part of a table made for all families at once .
         struct Family {
-            std::string prefix;
+            std::string letters;
             std::string tail;
-            std::vector<Node*> small;
-            Node** large = nullptr;
+            std::vector<Node*> nodes;
         };
-        struct Release {
-            void operator()(Node** table) const { std::free(table); }
-        };
-        // The family and number the key is filed under; none for a hashed key.
-        struct Slot {
-            std::size_t family;
-            std::size_t number;
-        };
-        std::optional<Slot> slotOf(std::string_view key) const;
-        // Where the slot's node is kept; null when not made and not asked to make it.
-        Node** place(Slot slot, bool make);
+        // The family the key is filed under, and its number there; null for a hashed key.
+        Family* familyOf(std::string_view key, std::size_t& number, bool make) const;
 
-        std::vector<Family> families;
-        std::unique_ptr<Node*[], Release> largeTable;
+        mutable std::vector<Family> families;
         std::unordered_map<std::string_view, Node*> others;
         std::size_t count = 0;
     };
@@ -189,11 +174,8 @@ private:
     // The child is new or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
-    struct Plan;
-    // The live children in the order they are to be shown, and the runs of rows that leave
-    // and arrive on the way there; touches only the nodes that changed, unless many did.
-    Plan plan(Node* parent);
     void leave(Node* child);
+    // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
     void forget(Node* node);
     void noteParent(Node* parent);
@@ -205,9 +187,8 @@ private:
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     struct Scratch {
         std::vector<Node*> rows;
+        std::vector<Node*> staying;
         std::vector<Node*> incoming;
-        std::vector<std::size_t> leavingRows;
-        std::vector<std::size_t> places;
     };
 
     Scratch scratch;
