@@ -36,7 +36,7 @@ qint64 nowMs()
 
 } // namespace
 
-RowView::RowView(TreeModel* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
+RowView::RowView(QtTreeView* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -251,7 +251,7 @@ void RowView::makeCurrent(Node* node)
 {
     // A row still on screen whose node has left the model selects nothing: the node is gone
     // for the core, and its memory goes to a later node.
-    if (node && !TreeModel::isLive(node))
+    if (node && !QtTreeView::isLive(node))
         node = nullptr;
     selectionShown = node != nullptr;
     setCurrentNode(node);
@@ -278,7 +278,7 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
 {
     if (node->expanded == expanded)
         return;
-    model_->setExpandedFlag(node, expanded);
+    node->expanded = expanded;
     restructured();
     // A current node folded away gives the place to the node folded.
     if (!expanded) {
@@ -299,8 +299,8 @@ RowView::Look RowView::lookOf(int row) const
         return {};
     return Look{at.node,
                 at.node->text,
-                at.node->fore(),
-                at.node->back(),
+                at.node->fore,
+                at.node->back,
                 at.depth,
                 !at.node->shown().empty(),
                 isOpen(at.node),
@@ -381,9 +381,9 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
         option.state |= QStyle::State_HasFocus;
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = shownTreeText(node->text);
-    if (const std::optional<Rgb> fore = node->fore())
+    if (const std::optional<Rgb> fore = node->fore)
         option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
-    if (const std::optional<Rgb> back = node->back())
+    if (const std::optional<Rgb> back = node->back)
         option.backgroundBrush = QBrush(toColor(*back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }

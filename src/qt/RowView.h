@@ -1,12 +1,12 @@
 #pragma once
-// The rows of a TreeModel on screen: equal rows, read straight from the model's storage.
+// The rows of a QtTreeView on screen: equal rows, read straight from its nodes.
 //
 // The rows are found through runs of siblings: a parent's children up to and including its
 // next open child make one run, so mapping a row to its node is a search among the runs, whose
 // number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
 // after a change only those whose look changed are repainted.
 
-#include "qt/TreeModel.h"
+#include "qt/QtTreeView.h"
 
 #include <QAbstractScrollArea>
 
@@ -18,7 +18,7 @@ namespace stonecall {
 class RowView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    RowView(TreeModel* model, QWidget* parent = nullptr);
+    RowView(QtTreeView* model, QWidget* parent = nullptr);
 
     QAbstractItemModel* model() const { return model_; }
     // Whether the node's children are shown, which needs children the view has been told of.
@@ -30,12 +30,12 @@ public:
     // The node whose row is at the point of the viewport; invalid below the rows.
     QModelIndex indexAt(const QPoint& point) const;
 
-    using Node = TreeModel::Node;
+    using Node = QtTreeView::Node;
     struct Row {
         Node* node = nullptr;
         int depth = 0;
     };
-    TreeModel* treeModel() const { return model_; }
+    QtTreeView* treeModel() const { return model_; }
     int rowCount() const;
     // The row's node and its depth below the top level; none past the rows.
     Row rowAt(int row) const;
@@ -114,7 +114,7 @@ private:
     void search(const QString& text);
     void repaintAll();
 
-    TreeModel* model_;
+    QtTreeView* model_;
     Node* current = nullptr;
     // The highlight of the current row; a press on an empty place hides it.
     bool selectionShown = false;

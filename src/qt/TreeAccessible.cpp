@@ -12,7 +12,7 @@ namespace stonecall {
 
 namespace {
 
-using Node = TreeModel::Node;
+using Node = QtTreeView::Node;
 
 // The tree: its children are the open rows in the order seen. Those told of are dropped
 // whenever the rows change, so none of them outlives its node.
@@ -147,7 +147,7 @@ public:
     {
         const RowView* view = tree->view();
         QAccessible::State state;
-        state.selectable = TreeModel::isLive(node);
+        state.selectable = QtTreeView::isLive(node);
         state.focusable = true;
         state.selected = isSelected();
         state.focused = state.selected && view->hasFocus();
