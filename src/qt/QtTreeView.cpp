@@ -71,6 +71,12 @@ QtTreeView::~QtTreeView()
     destroy(root_);
 }
 
+void QtTreeView::numberFrom(std::vector<Node*>& live, std::size_t from)
+{
+    for (; from < live.size(); ++from)
+        live[from]->place = static_cast<std::uint32_t>(from);
+}
+
 QtTreeView::Children& QtTreeView::kidsOf(Node* parent)
 {
     if (!parent->kids)
@@ -293,8 +299,10 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
     node->head = treeOrder::head(node->text);
     node->parent = parent;
     std::vector<Node*>& live = kidsOf(parent).live;
-    live.insert(
-        before && !parent->sorted ? std::find(live.begin(), live.end(), before) : live.end(), node);
+    const std::size_t at =
+        before && before->parent == parent && !parent->sorted ? before->place : live.size();
+    live.insert(live.begin() + static_cast<long>(at), node);
+    numberFrom(live, at);
     queue(parent, node);
 }
 
@@ -310,7 +318,17 @@ void QtTreeView::remove(std::string_view key)
     }
     Node* parent = node->parent;
     dropKeys(node);
-    std::erase(parent->kids->live, node);
+    // A removal from a full group takes no scan: a sorted parent's children are put in order
+    // when it settles, so the last one takes the place.
+    std::vector<Node*>& live = parent->kids->live;
+    if (parent->sorted) {
+        live[node->place] = live.back();
+        live[node->place]->place = node->place;
+        live.pop_back();
+    } else {
+        live.erase(live.begin() + static_cast<long>(node->place));
+        numberFrom(live, node->place);
+    }
     node->dead = true;
     // Settling frees it, once the view has let go.
     if (node->inView) {
@@ -355,7 +373,7 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
     if (!sorted) {
         // The children stay where sorting put them; later ones come after them.
         if (node->kids)
-            node->kids->live = children(node);
+            numberFrom(node->kids->live = children(node), 0);
         node->sorted = false;
         return;
     }

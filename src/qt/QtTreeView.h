@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,7 @@ public:
         std::string text;
         std::unique_ptr<Children> kids;
         int row = 0;
+        std::uint32_t place = 0; // in the parent's `live`
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
@@ -191,6 +193,7 @@ private:
     void noteParent(Node* parent);
     static void renumber(Node* parent);
     static Children& kidsOf(Node* parent);
+    static void numberFrom(std::vector<Node*>& live, std::size_t from);
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     struct Scratch {
