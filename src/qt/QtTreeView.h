@@ -200,6 +200,7 @@ private:
         std::vector<Node*> rows;
         std::vector<Node*> staying;
         std::vector<Node*> incoming;
+        std::vector<std::size_t> gone;
     };
 
     Scratch scratch;
