@@ -399,39 +399,34 @@ void RowView::paintEvent(QPaintEvent* event)
         paintRow(painter, first + i, QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
+bool RowView::onBranch(const Row& row, int x) const
+{
+    const int indent = indentOf(row.depth);
+    return userCollapsible && !row.node->shown().empty() && x < indent && x >= indent - indentation;
+}
+
 void RowView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const int row = rowAtY(at.y());
-    if (row < 0) {
+    const Row pressed = rowAt(rowAtY(at.y()));
+    if (!pressed.node) {
         // Pressing beside the rows takes the highlight away, not the current node.
         selectionShown = false;
         refresh();
-        return;
-    }
-    const Row pressed = rowAt(row);
-    const int indent = indentOf(pressed.depth);
-    if (userCollapsible && !pressed.node->shown().empty() && at.x() < indent &&
-        at.x() >= indent - indentation) {
+    } else if (onBranch(pressed, at.x())) {
         setExpandedByUser(pressed.node, !pressed.node->expanded);
-        return;
+    } else {
+        makeCurrent(pressed.node);
     }
-    makeCurrent(pressed.node);
 }
 
 void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const int row = rowAtY(at.y());
-    if (row >= 0) {
-        const Row pressed = rowAt(row);
-        const int indent = indentOf(pressed.depth);
-        const bool onDecoration = userCollapsible && !pressed.node->shown().empty() &&
-                                  at.x() < indent && at.x() >= indent - indentation;
-        // A second press somewhere else is a press there.
-        if (onDecoration || pressed.node != current || !selectionShown)
-            mousePressEvent(event);
-    }
+    const Row pressed = rowAt(rowAtY(at.y()));
+    // A second press somewhere else is a press there.
+    if (pressed.node && (onBranch(pressed, at.x()) || pressed.node != current || !selectionShown))
+        mousePressEvent(event);
     emit doubleClicked();
 }
 

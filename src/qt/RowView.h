@@ -104,6 +104,8 @@ private:
     int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
+    // Whether x is on the row's branch mark, which opens and folds it.
+    bool onBranch(const Row& row, int x) const;
     Look lookOf(int row) const;
     void paintRow(QPainter& painter, int row, const QRect& rect) const;
     void updateScrollBar();
