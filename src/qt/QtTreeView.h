@@ -1,29 +1,89 @@
 #pragma once
-// The tree view over a row view and a model of our own, nodes found by key.
+// The tree view: the nodes, found by key, in a one-column item model of our own, shown by a
+// row view.
 //
-// Changes are answered for at once but shown at most once per frame: the first change after
-// the view was last told starts a frame's wait, and then everything changed meanwhile
-// reaches the view together, and only the rows in sight that now look different are
-// repainted. While changes keep coming, they are shown at most ten times a second: each
-// showing merges the newcomers into their sorted groups and repaints, and showing every
-// frame doubles what a full lobby's log-in costs. Expanded nodes and the current node stay so.
+// Changes take effect in the nodes at once, so every question the core asks is answered from
+// the current tree. The view hears of them only when they are settled, at most once per
+// frame: the first change after the view was last told starts a frame's wait, and then each
+// parent with changed children merges its surviving children, already in order, with the few
+// new or moved ones, and tells the view with one layout change of that parent; only the rows
+// in sight that now look different are repainted. While changes keep coming, they are shown
+// at most four times a second: showing every frame doubles what a full lobby's log-in costs.
+// Nothing resets the model but clear().
 
 #include "platform/TreeView.h"
-#include "qt/RowView.h"
-#include "qt/TreeModel.h"
+#include "roster/TreeOrder.h"
 
+#include <QAbstractItemModel>
 #include <QElapsedTimer>
-#include <QObject>
 #include <QPointer>
 #include <QTimer>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class QWidget;
 
 namespace stonecall {
 
-class QtTreeView final : public QObject, public TreeView {
+class RowView;
+
+class QtTreeView final : public QAbstractItemModel, public TreeView {
     Q_OBJECT
 public:
+    struct Node;
+    // What only a node with children needs, made with its first child: most nodes are
+    // leaves, and a full lobby makes tens of thousands of them at once.
+    struct Children {
+        // The live children in the order they were placed (owned); a sorted parent sorts
+        // them when it settles.
+        std::vector<Node*> live;
+        // The children the view knows of, in the order it shows them; a child's `row` is its
+        // place in the list.
+        std::vector<Node*> shown;
+        // Children that are new, or whose text moved them, since the last settle; and those
+        // the view has that are removed or moved.
+        std::vector<Node*> incoming;
+        std::vector<Node*> outgoing;
+        bool staleRows = false; // the rows of `shown` need numbering
+    };
+
+    struct Node {
+        // What sorting reads first, at the front of the node.
+        treeOrder::Head head{};
+        Node* parent = nullptr;
+        std::string key;
+        std::string text;
+        std::unique_ptr<Children> kids;
+        int row = 0;
+        std::uint32_t place = 0; // in the parent's `live`
+        std::optional<int> tag;
+        std::optional<Rgb> fore;
+        std::optional<Rgb> back;
+        bool queued : 1 = false;
+        bool leaving : 1 = false;
+        bool inView : 1 = false; // in the parent's `shown`
+        bool dead : 1 = false;   // removed: only the view still has it
+        bool moved : 1 = false;  // its text changed under a sorted parent
+        bool changed : 1 = false;
+        bool dirty : 1 = false; // has children to settle
+        bool sorted : 1 = false;
+        bool expanded : 1 = false;
+
+        const std::vector<Node*>& shown() const { return kids ? kids->shown : noRows(); }
+        const std::vector<Node*>& live() const { return kids ? kids->live : noRows(); }
+
+    private:
+        static const std::vector<Node*>& noRows();
+    };
+
     explicit QtTreeView(QWidget* parent = nullptr);
     ~QtTreeView() override;
 
@@ -46,7 +106,7 @@ public:
     void insert(std::string_view parentKey, std::string_view beforeKey, std::string_view key,
                 std::string_view text) override;
     void remove(std::string_view key) override;
-    std::size_t count() const override;
+    std::size_t count() const override { return byKey.size(); }
     bool contains(std::string_view key) const override;
     std::string text(std::string_view key) const override;
     void setText(std::string_view key, std::string_view text) override;
@@ -62,17 +122,104 @@ public:
     void setUserCollapsible(bool collapsible) override;
     std::optional<std::string> selectedKey() const override;
 
+    Node* root() const { return root_; }
+    // Where the view has the node; invalid while it has not been told of it.
+    QModelIndex indexOf(const Node* node) const;
+    Node* nodeOf(const QModelIndex& index) const;
+    // Whether the node and its ancestors are still in the tree; a removed one stays in the
+    // view's rows until the next settle, and its memory is reused after that.
+    static bool isLive(const Node* node);
+    // The nodes with children the view knows of: the only ones whose rows can open.
+    const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
 signals:
     // The user double-clicked the tree; the node clicked, if any, is the selected one.
     void doubleClicked();
 
 private:
-    void schedule();
+    // Nodes by key. The lobby's keys are letters, an entry number and maybe a short tail
+    // ("u17", "h7", "empty7-2"): a family of keys alike but for the number stands in a vector
+    // by number, found without hashing; any other key is hashed.
+    class KeyIndex {
+    public:
+        Node* find(std::string_view key) const;
+        // False, changing nothing, when the key is taken.
+        bool add(std::string_view key, Node* node);
+        void erase(std::string_view key);
+        void clear();
+        std::size_t size() const { return count; }
 
-    TreeModel* model;
+    private:
+        struct Family {
+            std::string letters;
+            std::string tail;
+            std::vector<Node*> nodes;
+        };
+        // The family the key is filed under, and its number there; null for a hashed key.
+        Family* familyOf(std::string_view key, std::size_t& number, bool make) const;
+
+        mutable std::vector<Family> families;
+        std::unordered_map<std::string_view, Node*> others;
+        std::size_t count = 0;
+    };
+
+    Node* find(std::string_view key) const { return key.empty() ? root_ : byKey.find(key); }
+    // Live children in the order the view will show them.
+    std::vector<Node*> children(Node* parent) const;
+    // Whether the view knows of the node: it and all its ancestors have been settled.
+    bool isShown(const Node* node) const;
+    bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
+    void schedule();
+    // Ends the node and all below it.
+    void destroy(Node* node);
+    void notePending();
+    void markDirty(Node* node);
+    void markChanged(Node* node);
+    // The child is new or must find a new place among its siblings.
+    void queue(Node* parent, Node* child);
+    void dropKeys(Node* node);
+    void leave(Node* child);
+    // Shows the live children in order: touches only the nodes that changed.
+    void settleNode(Node* parent);
+    void forget(Node* node);
+    void noteParent(Node* parent);
+    static void renumber(Node* parent);
+    static Children& kidsOf(Node* parent);
+    static void numberFrom(std::vector<Node*>& live, std::size_t from);
+
+    // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
+    struct Scratch {
+        std::vector<Node*> rows;
+        std::vector<Node*> staying;
+        std::vector<Node*> incoming;
+        std::vector<std::size_t> gone;
+    };
+
+    Scratch scratch;
+    Node* root_;
+    KeyIndex byKey;
+    std::vector<Node*> dirtyNodes;
+    std::vector<Node*> changedNodes;
+    // Removed nodes the view may still ask about until it has been told they are gone.
+    std::vector<Node*> graveyard;
+    // Those the view was told of at the last settle; freed at the next.
+    std::vector<Node*> buried;
+    // The nodes that have live children, for the view's frequent question.
+    std::unordered_set<const Node*> parents;
     QPointer<RowView> tree;
     QTimer frame;
     QElapsedTimer sinceSettled;
 };
 
 } // namespace stonecall
+
+// Those who hold the tree also reach its rows on screen.
+#include "qt/RowView.h"

@@ -36,24 +36,21 @@ qint64 nowMs()
 
 } // namespace
 
-RowView::RowView(TreeModel* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
+RowView::RowView(QtTreeView* model, QWidget* parent) : QAbstractScrollArea(parent), model_(model)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalScrollBar()->setSingleStep(1);
     // Whatever the model tells of its rows, they are counted again when next needed.
-    const auto restructured = [this] { stale = true; };
-    connect(model_, &QAbstractItemModel::rowsInserted, this, restructured);
-    connect(model_, &QAbstractItemModel::rowsRemoved, this, restructured);
-    connect(model_, &QAbstractItemModel::rowsMoved, this, restructured);
-    connect(model_, &QAbstractItemModel::layoutChanged, this, restructured);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { restructured(); });
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
-        stale = true;
+        restructured();
         current = nullptr;
         refresh();
     });
     measure();
+    exposeTreeRows(this);
 }
 
 void RowView::measure()
@@ -191,8 +188,13 @@ QModelIndex RowView::currentIndex() const
 
 QRect RowView::visualRect(const QModelIndex& index) const
 {
-    const int row = rowOf(model_->nodeOf(index));
-    if (row < 0 || !index.isValid())
+    return index.isValid() ? rectOf(model_->nodeOf(index)) : QRect();
+}
+
+QRect RowView::rectOf(const Node* node) const
+{
+    const int row = rowOf(node);
+    if (row < 0)
         return {};
     const int y = (row - verticalScrollBar()->value()) * rowHeight;
     const int x = indentOf(rowAt(row).depth);
@@ -249,7 +251,7 @@ void RowView::makeCurrent(Node* node)
 {
     // A row still on screen whose node has left the model selects nothing: the node is gone
     // for the core, and its memory goes to a later node.
-    if (node && !TreeModel::isLive(node))
+    if (node && !QtTreeView::isLive(node))
         node = nullptr;
     selectionShown = node != nullptr;
     setCurrentNode(node);
@@ -257,6 +259,13 @@ void RowView::makeCurrent(Node* node)
     const int row = rowOf(node);
     if (row >= 0)
         ensureVisible(row);
+}
+
+void RowView::press(Node* node)
+{
+    makeCurrent(node);
+    if (node && current == node)
+        emit doubleClicked();
 }
 
 void RowView::setUserCollapsible(bool collapsible)
@@ -269,8 +278,8 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
 {
     if (node->expanded == expanded)
         return;
-    model_->setExpandedFlag(node, expanded);
-    stale = true;
+    node->expanded = expanded;
+    restructured();
     // A current node folded away gives the place to the node folded.
     if (!expanded) {
         for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
@@ -290,8 +299,8 @@ RowView::Look RowView::lookOf(int row) const
         return {};
     return Look{at.node,
                 at.node->text,
-                at.node->fore(),
-                at.node->back(),
+                at.node->fore,
+                at.node->back,
                 at.depth,
                 !at.node->shown().empty(),
                 isOpen(at.node),
@@ -301,8 +310,10 @@ RowView::Look RowView::lookOf(int row) const
 
 void RowView::refresh()
 {
-    if (stale)
+    if (rowsChanged) {
+        rowsChanged = false;
         treeRowsChanged(this);
+    }
     updateScrollBar();
     if (!isVisible())
         return;
@@ -322,7 +333,7 @@ void RowView::repaintAll()
 {
     // Forgetting what was painted makes the next refresh repaint every row in sight.
     painted.clear();
-    stale = true;
+    restructured();
     refresh();
 }
 
@@ -370,9 +381,9 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
         option.state |= QStyle::State_HasFocus;
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = shownTreeText(node->text);
-    if (const std::optional<Rgb> fore = node->fore())
+    if (const std::optional<Rgb> fore = node->fore)
         option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
-    if (const std::optional<Rgb> back = node->back())
+    if (const std::optional<Rgb> back = node->back)
         option.backgroundBrush = QBrush(toColor(*back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }
@@ -388,39 +399,34 @@ void RowView::paintEvent(QPaintEvent* event)
         paintRow(painter, first + i, QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
+bool RowView::onBranch(const Row& row, int x) const
+{
+    const int indent = indentOf(row.depth);
+    return userCollapsible && !row.node->shown().empty() && x < indent && x >= indent - indentation;
+}
+
 void RowView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const int row = rowAtY(at.y());
-    if (row < 0) {
+    const Row pressed = rowAt(rowAtY(at.y()));
+    if (!pressed.node) {
         // Pressing beside the rows takes the highlight away, not the current node.
         selectionShown = false;
         refresh();
-        return;
-    }
-    const Row pressed = rowAt(row);
-    const int indent = indentOf(pressed.depth);
-    if (userCollapsible && !pressed.node->shown().empty() && at.x() < indent &&
-        at.x() >= indent - indentation) {
+    } else if (onBranch(pressed, at.x())) {
         setExpandedByUser(pressed.node, !pressed.node->expanded);
-        return;
+    } else {
+        makeCurrent(pressed.node);
     }
-    makeCurrent(pressed.node);
 }
 
 void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const int row = rowAtY(at.y());
-    if (row >= 0) {
-        const Row pressed = rowAt(row);
-        const int indent = indentOf(pressed.depth);
-        const bool onDecoration = userCollapsible && !pressed.node->shown().empty() &&
-                                  at.x() < indent && at.x() >= indent - indentation;
-        // A second press somewhere else is a press there.
-        if (onDecoration || pressed.node != current || !selectionShown)
-            mousePressEvent(event);
-    }
+    const Row pressed = rowAt(rowAtY(at.y()));
+    // A second press somewhere else is a press there.
+    if (pressed.node && (onBranch(pressed, at.x()) || pressed.node != current || !selectionShown))
+        mousePressEvent(event);
     emit doubleClicked();
 }
 

@@ -1,12 +1,12 @@
 #pragma once
-// The rows of a TreeModel on screen: equal rows, read straight from the model's storage.
+// The rows of a QtTreeView on screen: equal rows, read straight from its nodes.
 //
 // The rows are found through runs of siblings: a parent's children up to and including its
 // next open child make one run, so mapping a row to its node is a search among the runs, whose
 // number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
 // after a change only those whose look changed are repainted.
 
-#include "qt/TreeModel.h"
+#include "qt/QtTreeView.h"
 
 #include <QAbstractScrollArea>
 
@@ -18,7 +18,7 @@ namespace stonecall {
 class RowView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    RowView(TreeModel* model, QWidget* parent = nullptr);
+    RowView(QtTreeView* model, QWidget* parent = nullptr);
 
     QAbstractItemModel* model() const { return model_; }
     // Whether the node's children are shown, which needs children the view has been told of.
@@ -30,16 +30,34 @@ public:
     // The node whose row is at the point of the viewport; invalid below the rows.
     QModelIndex indexAt(const QPoint& point) const;
 
-    TreeModel::Node* currentNode() const { return current; }
-    void setCurrentNode(TreeModel::Node* node);
+    using Node = QtTreeView::Node;
+    struct Row {
+        Node* node = nullptr;
+        int depth = 0;
+    };
+    QtTreeView* treeModel() const { return model_; }
+    int rowCount() const;
+    // The row's node and its depth below the top level; none past the rows.
+    Row rowAt(int row) const;
+    // The node's row, or -1 when it is not in an open place.
+    int rowOf(const Node* node) const;
+    // The row at a height in the viewport, or -1 below the rows.
+    int rowAtY(int y) const;
+    QRect rectOf(const Node* node) const;
+    bool isOpen(const Node* node) const;
+
+    Node* currentNode() const { return current; }
+    void setCurrentNode(Node* node);
     // What a click on the node's row does.
-    void select(const QModelIndex& index) { makeCurrent(model_->nodeOf(index)); }
+    void select(Node* node) { makeCurrent(node); }
+    // What a double-click on the node's row does.
+    void press(Node* node);
     void setUserCollapsible(bool collapsible);
     // The model has settled or the open nodes changed: count the rows again and repaint the
     // rows in sight that now look different.
     void refresh();
     // The open nodes changed: the rows are counted again at the next refresh.
-    void restructure() { stale = true; }
+    void restructure() { restructured(); }
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
@@ -58,7 +76,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    using Node = TreeModel::Node;
     // Rows `first`.. of the view are parent->shown[from, from + count).
     struct Run {
         const Node* parent;
@@ -66,10 +83,6 @@ private:
         int count;
         int depth;
         int first;
-    };
-    struct Row {
-        Node* node = nullptr;
-        int depth = 0;
     };
     // What a row in sight looked like when last painted.
     struct Look {
@@ -86,15 +99,13 @@ private:
     };
 
     void layOut() const;
-    Row rowAt(int row) const;
-    // The node's row, or -1 when it is not in an open place.
-    int rowOf(const Node* node) const;
-    int rowCount() const;
-    int rowAtY(int y) const;
+    // The rows are to be counted again, and assistive technology told.
+    void restructured() { stale = rowsChanged = true; }
     int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
-    bool isOpen(const Node* node) const;
+    // Whether x is on the row's branch mark, which opens and folds it.
+    bool onBranch(const Row& row, int x) const;
     Look lookOf(int row) const;
     void paintRow(QPainter& painter, int row, const QRect& rect) const;
     void updateScrollBar();
@@ -105,7 +116,7 @@ private:
     void search(const QString& text);
     void repaintAll();
 
-    TreeModel* model_;
+    QtTreeView* model_;
     Node* current = nullptr;
     // The highlight of the current row; a press on an empty place hides it.
     bool selectionShown = false;
@@ -113,6 +124,7 @@ private:
     int rowHeight = 16;
     int indentation = 20;
     mutable bool stale = true;
+    bool rowsChanged = true;
     mutable std::vector<Run> runs;
     mutable int total = 0;
     std::vector<Look> painted;
