@@ -115,16 +115,22 @@ std::optional<RefusalText> Admission::refusal(std::string_view address, const st
 {
     if (!loginAllowed(address, key))
         return refused::TooManyLogins;
-    if (!address.empty() && bans_.find(BanKind::Address, address, now))
-        return refused::BannedAddress;
+    if (const Ban* ban = address.empty() ? nullptr : bans_.find(BanKind::Address, address, now)) {
+        RefusalText why = refused::BannedAddress;
+        why.banReason = ban->reason;
+        return why;
+    }
     if (!acceptableName(name) || name.size() > limits_.maxNameLength)
         return refused::UnusableName;
     // The operator's tools take such a name for an address: it could not be banned, and a
     // ban of it would hit whoever has that address.
     if (looksLikeAddress(name))
         return refused::AddressName;
-    if (bans_.find(BanKind::Name, name, now))
-        return refused::BannedName;
+    if (const Ban* ban = bans_.find(BanKind::Name, name, now)) {
+        RefusalText why = refused::BannedName;
+        why.banReason = ban->reason;
+        return why;
+    }
     if (reserved_.count(nameKey) != 0)
         return refused::ReservedName;
     return std::nullopt;

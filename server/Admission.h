@@ -43,8 +43,9 @@ std::string_view refusalLabel(Refusal reason);
 
 struct RefusalText {
     Refusal reason;
-    std::string_view log;    // for the operator
-    std::string_view notice; // for the player, as the lobby's own line
+    std::string_view log;            // for the operator
+    std::string_view notice;         // for the player, as the lobby's own line
+    std::string_view banReason = {}; // the operator's words, when a ban refused it
 };
 
 class Admission {

@@ -162,7 +162,11 @@ void Lobby::refuse(ConnectionId id, std::string_view address, const std::string&
             line += ": " + peerText(*name);
         outbox_.note(id, LogLevel::Info, line);
     }
-    outbox_.send(id, noticeMessage(why.notice));
+    if (why.banReason.empty())
+        outbox_.send(id, noticeMessage(why.notice));
+    else
+        outbox_.send(
+            id, noticeMessage(std::string(why.notice) + " Reason: " + std::string(why.banReason)));
     if (connections_.count(id) != 0)
         release(id, DropKind::Close);
     else

@@ -113,6 +113,11 @@ TEST_F(ModerationTest, TheOperatorsToolBansNamesAddressesAndRangesWithReasonsAnd
               "server keeps no state-dir: until it stops)\n");
     EXPECT_EQ(out->take(1).back(), notice("You are banned from this lobby. Reason: spam"));
     EXPECT_TRUE(loggedIn(2));
+    // Coming back from the range, the player reads the reason again before the close.
+    login(6, "ann", "10.1.2.200");
+    EXPECT_FALSE(loggedIn(6));
+    EXPECT_EQ(out->take(6).back(),
+              notice("Log-in refused: your address is banned from this lobby. Reason: spam"));
     // One IPv6 address stands for its /64; a /32 is a range, never a name.
     EXPECT_THAT(control.execute("ban-address\t2001:db8:1:2::5\t60"),
                 HasSubstr("banned address 2001:db8:1:2::/64 for 60 s; dropped \"cy\""));
