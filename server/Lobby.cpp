@@ -24,11 +24,6 @@ namespace {
 // Ticks a ping or challenge may stay unanswered.
 constexpr int AnswerTicks = 2;
 
-// Refusals from one address are logged once and then summed up for this long; this many
-// addresses are told apart, the rest summed up together.
-constexpr auto RefusalSummaryEvery = std::chrono::minutes(1);
-constexpr std::size_t MaxRefusalSummaries = 1024;
-
 namespace refused {
 constexpr RefusalText NameInUse{Refusal::NameInUse, "refused: name in use",
                                 "Log-in refused: that name is in use. Choose another."};
@@ -69,7 +64,8 @@ Lobby::Lobby(LobbyConfig config, Outbox& outbox)
     : config_(withDefaults(std::move(config))), outbox_(outbox), users_(1),
       files_(config_.stateFolder, *this), admission_(config_.limits, bans_, config_.clock),
       moderation_(users_, *this, bans_, files_, {config_.clock, config_.wallClock}),
-      huts_(users_, *this)
+      huts_(users_, *this),
+      refusalLog_([this](const std::string& line) { outbox_.note(0, LogLevel::Info, line); })
 {
     reserveFor(config_.maxUsers);
     // Read now but said later: the transport's log is attached after the lobby is made.
@@ -136,26 +132,9 @@ void Lobby::refuse(ConnectionId id, std::string_view address, const std::string&
                    const RefusalText& why, std::optional<std::string_view> name)
 {
     ++refusals_[static_cast<std::size_t>(why.reason)];
-    // The first refusal from an address in a minute is logged whole; the rest are counted.
-    const auto now = config_.clock();
     // Local tools are exempt, as from the other per-address limits.
-    bool logged = true;
-    if (!isLoopbackAddress(address) || config_.limits.limitLoopback) {
-        if (auto it = refusedRecently_.find(key); it != refusedRecently_.end()) {
-            if (now - it->second.since < RefusalSummaryEvery) {
-                ++it->second.more;
-                logged = false;
-            } else {
-                summarise(it->first, it->second.more);
-                it->second = Refused{now, 0};
-            }
-        } else if (refusedRecently_.size() < MaxRefusalSummaries) {
-            refusedRecently_.emplace(key, Refused{now, 0});
-        } else {
-            ++refusedElsewhere_;
-            logged = false;
-        }
-    }
+    const bool logged = (isLoopbackAddress(address) && !config_.limits.limitLoopback) ||
+                        refusalLog_.logWhole(key, config_.clock());
     if (logged) {
         std::string line(why.log);
         if (name)
@@ -173,16 +152,6 @@ void Lobby::refuse(ConnectionId id, std::string_view address, const std::string&
         outbox_.drop(id, DropKind::Close);
 }
 
-void Lobby::summarise(std::string_view key, std::uint64_t more)
-{
-    if (more == 0)
-        return;
-    outbox_.note(0, LogLevel::Info,
-                 "refused " + std::to_string(more) + " more from " +
-                     (key.empty() ? std::string("an unknown address") : std::string(key)) +
-                     " in the last minute");
-}
-
 void Lobby::sweep()
 {
     const auto now = config_.clock();
@@ -195,21 +164,7 @@ void Lobby::sweep()
         refuse(id, c.address, c.addressKey, refused::LoginDeadline);
     }
     admission_.forgetOld();
-    for (auto it = refusedRecently_.begin(); it != refusedRecently_.end();) {
-        if (now - it->second.since < RefusalSummaryEvery) {
-            ++it;
-            continue;
-        }
-        summarise(it->first, it->second.more);
-        it = refusedRecently_.erase(it);
-    }
-    if (refusedElsewhere_ > 0 && now - elsewhereSince_ >= RefusalSummaryEvery) {
-        outbox_.note(0, LogLevel::Info,
-                     "refused " + std::to_string(refusedElsewhere_) +
-                         " more from other addresses in the last minute");
-        refusedElsewhere_ = 0;
-        elsewhereSince_ = now;
-    }
+    refusalLog_.sweep(now);
 }
 
 void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)

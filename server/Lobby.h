@@ -10,6 +10,7 @@
 #include "LobbyLimits.h"
 #include "LogLevel.h"
 #include "Moderation.h"
+#include "RefusalLog.h"
 #include "StateFiles.h"
 #include "TokenBucket.h"
 #include "User.h"
@@ -198,7 +199,6 @@ private:
     // `key` is what its `address` counts under; `name` is logged when given.
     void refuse(ConnectionId id, std::string_view address, const std::string& key,
                 const RefusalText& why, std::optional<std::string_view> name = std::nullopt);
-    void summarise(std::string_view key, std::uint64_t more);
     void makeRoom();
 
     // What the rooms may ask of the lobby.
@@ -229,14 +229,7 @@ private:
     std::map<std::uint64_t, ConnectionId> pending_;
     std::uint64_t arrivals_ = 0;
     RefusalCounts refusals_{};
-    // Refusals per address key in the current minute: the first is logged, the rest summed.
-    struct Refused {
-        std::chrono::steady_clock::time_point since;
-        std::uint64_t more = 0;
-    };
-    std::map<std::string, Refused, std::less<>> refusedRecently_;
-    std::uint64_t refusedElsewhere_ = 0; // past the table's bound
-    std::chrono::steady_clock::time_point elsewhereSince_;
+    RefusalLog refusalLog_;
 };
 
 } // namespace stonecall::server
