@@ -201,3 +201,19 @@ TEST(TwoPlayers, LoggingInAgainAfterARestartShowsNoGhosts)
     EXPECT_TRUE(ann.huts().childKeys("").empty());
     EXPECT_EQ(ann.users().text("p"), "Playing: 0");
 }
+
+TEST(TwoPlayers, ARefusedLogInSaysWhyOnTheStatusLine)
+{
+    LobbyServerProcess server;
+    ASSERT_NE(server.port(), 0) << "the lobby server did not start";
+    Player ann("Ann", server.port());
+    ASSERT_TRUE(waitFor([&] { return ann.inLobby(); }));
+
+    // The lobby's reason comes before its close, and the log-in window keeps it.
+    Player second("Ann", server.port());
+    const std::string why = "*lobby*: Log-in refused: that name is in use. Choose another.";
+    EXPECT_TRUE(waitFor([&] { return second.app.loginForm().statusText() == why; }))
+        << second.app.loginForm().statusText();
+    EXPECT_FALSE(second.inLobby());
+    EXPECT_TRUE(ann.inLobby());
+}
