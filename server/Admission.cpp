@@ -15,30 +15,6 @@ constexpr auto LoginWindow = std::chrono::minutes(1);
 // Allowances of users gone kept at most; beyond them the fullest go first.
 constexpr std::size_t MaxParkedAllowances = 4096;
 
-namespace refused {
-constexpr RefusalText TooManyConnections{
-    Refusal::TooManyConnections, "refused: too many connections from this address",
-    "Connection refused: too many connections from your address."};
-constexpr RefusalText TooManyPending{
-    Refusal::TooManyConnections, "refused: too many connections logging in from this address",
-    "Connection refused: too many connections from your address are logging in."};
-constexpr RefusalText TooManyLogins{
-    Refusal::TooManyLogins, "refused: too many log-ins from this address",
-    "Log-in refused: too many log-ins from your address. Try again in a minute."};
-constexpr RefusalText BannedAddress{Refusal::Banned, "refused: banned address",
-                                    "Log-in refused: your address is banned from this lobby."};
-constexpr RefusalText UnusableName{Refusal::UnusableName, "refused: unusable name",
-                                   "Log-in refused: that name cannot be used. Choose another."};
-constexpr RefusalText AddressName{
-    Refusal::UnusableName, "refused: name reads as an address",
-    "Log-in refused: a name may not read as a network address. Choose another."};
-constexpr RefusalText BannedName{Refusal::Banned, "refused: banned name",
-                                 "Log-in refused: that name is banned from this lobby."};
-constexpr RefusalText ReservedName{
-    Refusal::UnusableName, "refused: reserved name",
-    "Log-in refused: that name is kept for the lobby. Choose another."};
-} // namespace refused
-
 std::string nameEntry(const std::string& nameKey)
 {
     return "n" + nameKey;
@@ -50,14 +26,6 @@ std::string addressEntry(const std::string& key)
 }
 
 } // namespace
-
-std::string_view refusalLabel(Refusal reason)
-{
-    static constexpr std::array<std::string_view, RefusalKinds> labels = {
-        "name_in_use",          "unusable_name",   "banned",         "lobby_full",
-        "too_many_connections", "too_many_logins", "login_deadline", "crowded"};
-    return labels[static_cast<std::size_t>(reason)];
-}
 
 Admission::Admission(const LobbyLimits& limits, BanList& bans,
                      std::function<Clock::time_point()> clock)
@@ -107,6 +75,27 @@ void Admission::close(const std::string& key, bool pending)
         it->second.pending = std::max(0, it->second.pending - 1);
     if (--it->second.open <= 0)
         openPerAddress_.erase(it);
+}
+
+std::uint64_t Admission::arrived(ConnectionId id)
+{
+    pending_.emplace(++arrivals_, Pending{id, clock_()});
+    return arrivals_;
+}
+
+std::optional<ConnectionId> Admission::oldestPending() const
+{
+    if (pending_.empty())
+        return std::nullopt;
+    return pending_.begin()->second.id;
+}
+
+std::optional<ConnectionId> Admission::overdue() const
+{
+    if (limits_.loginDeadline.count() <= 0 || pending_.empty() ||
+        clock_() - pending_.begin()->second.since < limits_.loginDeadline)
+        return std::nullopt;
+    return pending_.begin()->second.id;
 }
 
 std::optional<RefusalText> Admission::refusal(std::string_view address, const std::string& key,

@@ -8,7 +8,9 @@
 
 #include "BanList.h"
 #include "LobbyLimits.h"
+#include "Refusals.h"
 #include "TokenBucket.h"
+#include "User.h"
 
 #include <array>
 #include <chrono>
@@ -23,30 +25,6 @@
 #include <unordered_set>
 
 namespace stonecall::server {
-
-// Why a connection or a log-in was turned away, counted for the operator's figures.
-enum class Refusal : std::uint8_t {
-    NameInUse,
-    UnusableName, // also reserved, or read as an address
-    Banned,
-    LobbyFull,
-    TooManyConnections, // also too many still logging in
-    TooManyLogins,
-    LoginDeadline, // no LOGIN in time
-    Crowded,       // let go to make room for a newer connection
-};
-inline constexpr std::size_t RefusalKinds = 8;
-using RefusalCounts = std::array<std::uint64_t, RefusalKinds>;
-
-// A short name for figures ("name_in_use").
-std::string_view refusalLabel(Refusal reason);
-
-struct RefusalText {
-    Refusal reason;
-    std::string_view log;            // for the operator
-    std::string_view notice;         // for the player, as the lobby's own line
-    std::string_view banReason = {}; // the operator's words, when a ban refused it
-};
 
 class Admission {
 public:
@@ -65,6 +43,16 @@ public:
     // It logged in: one fewer still logging in.
     void loggedIn(const std::string& key);
     void close(const std::string& key, bool pending);
+
+    // Connections still logging in, oldest first: the oldest goes to make room for a
+    // newcomer, and none may take longer than the log-in deadline. arrived() gives the
+    // connection's place, which settled() takes once it logged in or left.
+    std::uint64_t arrived(ConnectionId id);
+    void settled(std::uint64_t place) { pending_.erase(place); }
+    std::optional<ConnectionId> oldestPending() const;
+    // The oldest connection still logging in past the deadline; none when no deadline is set.
+    std::optional<ConnectionId> overdue() const;
+    std::size_t pendingCount() const { return pending_.size(); }
 
     // Why a log-in as `name` (whose key is `nameKey`) from `address` is refused, checked in
     // the order a player would want to hear them; nothing when it may go on. A log-in that
@@ -108,6 +96,12 @@ private:
     std::map<std::string, std::deque<Clock::time_point>> loginsPerAddress_;
     // "n" and a name key, "a" and an address key.
     std::unordered_map<std::string, Allowance> allowances_;
+    struct Pending {
+        ConnectionId id;
+        Clock::time_point since;
+    };
+    std::map<std::uint64_t, Pending> pending_;
+    std::uint64_t arrivals_ = 0;
 };
 
 } // namespace stonecall::server

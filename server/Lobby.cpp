@@ -4,7 +4,6 @@
 #include "Fields.h"
 #include "Notices.h"
 #include "Rules.h"
-#include "wire/CharClass.h"
 #include "wire/Encryptor.h"
 #include "wire/Framer.h"
 #include "wire/Keywords.h"
@@ -23,18 +22,6 @@ namespace {
 
 // Ticks a ping or challenge may stay unanswered.
 constexpr int AnswerTicks = 2;
-
-namespace refused {
-constexpr RefusalText NameInUse{Refusal::NameInUse, "refused: name in use",
-                                "Log-in refused: that name is in use. Choose another."};
-constexpr RefusalText LobbyFull{Refusal::LobbyFull, "refused: lobby full",
-                                "Log-in refused: the lobby is full. Try again later."};
-constexpr RefusalText LoginDeadline{Refusal::LoginDeadline, "dropped: no log-in in time",
-                                    "Disconnected: no log-in in the time allowed."};
-constexpr RefusalText Crowded{Refusal::Crowded,
-                              "dropped: the oldest log-in, to make room for a newer one",
-                              "Disconnected: the lobby is busy with log-ins. Try again."};
-} // namespace refused
 
 std::string number(long value)
 {
@@ -105,27 +92,23 @@ void Lobby::connected(ConnectionId id, std::string_view address)
         refuse(id, address, key, *refusal);
         return;
     }
-    makeRoom();
+    // When the room is full the newcomer stays: idle sockets that keep it full then only ever
+    // push each other out, while an honest log-in, done in a moment, gets through.
+    const int room = config_.limits.pendingRoom;
+    if (room > 0 && connections_.size() >= static_cast<std::size_t>(config_.maxUsers) + room)
+        if (const std::optional<ConnectionId> oldest = admission_.oldestPending())
+            refuse(*oldest, refused::Crowded);
     Connection& c = connections_[id];
     c.address = std::string(address);
     c.addressKey = std::move(key);
-    c.accepted = config_.clock();
-    c.userLists = TokenBucket::full(config_.limits.userListBurst, c.accepted);
-    c.arrival = ++arrivals_;
-    pending_.emplace(c.arrival, id);
+    c.userLists = TokenBucket::full(config_.limits.userListBurst, config_.clock());
+    c.arrival = admission_.arrived(id);
 }
 
-void Lobby::makeRoom()
+void Lobby::refuse(ConnectionId id, const RefusalText& why, std::optional<std::string_view> name)
 {
-    const int room = config_.limits.pendingRoom;
-    if (room <= 0 || pending_.empty() ||
-        connections_.size() < static_cast<std::size_t>(config_.maxUsers) + room)
-        return;
-    // The newcomer stays: idle sockets that keep the room full then only ever push each
-    // other out, while an honest log-in, done in a moment, gets through.
-    const ConnectionId oldest = pending_.begin()->second;
-    const Connection& c = connections_.at(oldest);
-    refuse(oldest, c.address, c.addressKey, refused::Crowded);
+    const Connection& c = connections_.at(id);
+    refuse(id, c.address, c.addressKey, why, name);
 }
 
 void Lobby::refuse(ConnectionId id, std::string_view address, const std::string& key,
@@ -141,11 +124,7 @@ void Lobby::refuse(ConnectionId id, std::string_view address, const std::string&
             line += ": " + peerText(*name);
         outbox_.note(id, LogLevel::Info, line);
     }
-    if (why.banReason.empty())
-        outbox_.send(id, noticeMessage(why.notice));
-    else
-        outbox_.send(
-            id, noticeMessage(std::string(why.notice) + " Reason: " + std::string(why.banReason)));
+    outbox_.send(id, noticeMessage(why.told()));
     if (connections_.count(id) != 0)
         release(id, DropKind::Close);
     else
@@ -154,17 +133,10 @@ void Lobby::refuse(ConnectionId id, std::string_view address, const std::string&
 
 void Lobby::sweep()
 {
-    const auto now = config_.clock();
-    const auto deadline = config_.limits.loginDeadline;
-    while (deadline.count() > 0 && !pending_.empty()) {
-        const ConnectionId id = pending_.begin()->second;
-        const Connection& c = connections_.at(id);
-        if (now - c.accepted < deadline)
-            break;
-        refuse(id, c.address, c.addressKey, refused::LoginDeadline);
-    }
+    while (const std::optional<ConnectionId> late = admission_.overdue())
+        refuse(*late, refused::LoginDeadline);
     admission_.forgetOld();
-    refusalLog_.sweep(now);
+    refusalLog_.sweep(config_.clock());
 }
 
 void Lobby::bytesReceived(ConnectionId id, std::string_view bytes)
@@ -281,10 +253,10 @@ void Lobby::onLogin(ConnectionId id, Connection& c, const std::vector<std::strin
     else if (!refusal && names_.size() >= static_cast<std::size_t>(config_.maxUsers))
         refusal = refused::LobbyFull;
     if (refusal) {
-        refuse(id, c.address, c.addressKey, *refusal, name);
+        refuse(id, *refusal, name);
         return;
     }
-    pending_.erase(c.arrival);
+    admission_.settled(c.arrival);
     admission_.loggedIn(c.addressKey);
     admission_.joined(key, c.address, c.addressKey);
 
@@ -420,7 +392,7 @@ void Lobby::release(ConnectionId id, std::optional<DropKind> how)
     connections_.erase(it);
     const bool pending = c.phase != Phase::LoggedIn;
     if (pending)
-        pending_.erase(c.arrival);
+        admission_.settled(c.arrival);
     admission_.close(c.addressKey, pending);
     if (how)
         outbox_.drop(id, *how);
@@ -491,11 +463,7 @@ bool Lobby::isUser(long index) const
 
 void Lobby::announce(std::string_view text)
 {
-    std::string clean;
-    for (const char c : text.substr(0, MaxChatCharacters)) {
-        const bool unfit = isInvisibleCode(static_cast<unsigned char>(c)) || c == FieldSep;
-        clean += unfit ? ' ' : c;
-    }
+    const std::string clean = plainNotice(text);
     if (clean.find_first_not_of(' ') == std::string::npos)
         return;
     outbox_.note(0, LogLevel::Info, "notice to all: " + clean);

@@ -138,7 +138,7 @@ public:
     std::size_t userCount() const { return names_.size(); }
     std::size_t connectionCount() const { return connections_.size(); }
     // Connections not logged in yet.
-    std::size_t pendingCount() const { return pending_.size(); }
+    std::size_t pendingCount() const { return admission_.pendingCount(); }
     // Connections and log-ins turned away since the start, by reason.
     const RefusalCounts& refusals() const { return refusals_; }
     // Chat allowances kept, of users in and of users gone not yet full again.
@@ -162,8 +162,7 @@ public:
         int chatRefused = 0; // lines refused since the last one relayed
         bool motdSent = false;
         std::uint64_t arrival = 0; // its place among the connections still logging in
-        std::chrono::steady_clock::time_point accepted;
-        TokenBucket userLists; // user lists it may still ask for
+        TokenBucket userLists;     // user lists it may still ask for
         std::string input;
         std::string address;
         std::string addressKey; // what the address counts under
@@ -199,7 +198,8 @@ private:
     // `key` is what its `address` counts under; `name` is logged when given.
     void refuse(ConnectionId id, std::string_view address, const std::string& key,
                 const RefusalText& why, std::optional<std::string_view> name = std::nullopt);
-    void makeRoom();
+    void refuse(ConnectionId id, const RefusalText& why,
+                std::optional<std::string_view> name = std::nullopt);
 
     // What the rooms may ask of the lobby.
     void tell(std::int16_t index, std::string_view message) override;
@@ -225,9 +225,6 @@ private:
     Huts huts_;
     // Indexes up to this one were handed out by an earlier run; user lists free them.
     std::int16_t earlierHighestIndex_ = 0;
-    // Connections still logging in, oldest first.
-    std::map<std::uint64_t, ConnectionId> pending_;
-    std::uint64_t arrivals_ = 0;
     RefusalCounts refusals_{};
     RefusalLog refusalLog_;
 };

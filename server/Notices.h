@@ -2,6 +2,8 @@
 // The lobby's own lines to players. They travel as PUBMSG, which clients show as they stand;
 // the sender starts with '*', which no user name may, so nobody can pose as the lobby.
 
+#include "Rules.h"
+#include "wire/CharClass.h"
 #include "wire/Keywords.h"
 #include "wire/Wire.h"
 
@@ -16,6 +18,18 @@ inline constexpr std::string_view NoticeSender = "*lobby*: ";
 inline std::string noticeMessage(std::string_view text)
 {
     return makeCommand(keyword::PubMsg, {NoticeSender, text});
+}
+
+// The operator's words as a line that can travel and be seen: at most a chat line's
+// characters, codes that cannot be sent or shown made blanks.
+inline std::string plainNotice(std::string_view text)
+{
+    std::string clean;
+    for (const char c : text.substr(0, MaxChatCharacters)) {
+        const bool unfit = isInvisibleCode(static_cast<unsigned char>(c)) || c == FieldSep;
+        clean += unfit ? ' ' : c;
+    }
+    return clean;
 }
 
 namespace notice {
