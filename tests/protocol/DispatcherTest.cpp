@@ -1,5 +1,6 @@
 #include "protocol/Dispatcher.h"
 #include "ClientFixture.h"
+#include "WireMessages.h"
 #include "wire/Encryptor.h"
 #include "wire/Verify.h"
 
@@ -9,7 +10,7 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
-const std::string S = "\xA4"; // the field separator
+using test::S;
 
 class DispatcherTest : public ClientFixture {
 protected:

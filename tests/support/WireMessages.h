@@ -14,6 +14,9 @@
 
 namespace stonecall::test {
 
+// The field separator, for messages written out in a test.
+inline const std::string S(1, FieldSep);
+
 // One message without its MsgEnd (or, where a test keeps a stream, several with theirs).
 struct Message {
     std::string bytes;

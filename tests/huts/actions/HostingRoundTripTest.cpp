@@ -2,6 +2,7 @@
 // client's socket, and the server's state reports bring the buttons back.
 
 #include "ClientFixture.h"
+#include "WireMessages.h"
 
 using namespace stonecall;
 using namespace stonecall::testing;
@@ -9,7 +10,7 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
-const std::string S = "\xA4";
+using test::S;
 
 class HostingRoundTrip : public ClientFixture {
 protected:

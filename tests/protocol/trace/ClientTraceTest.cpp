@@ -3,6 +3,7 @@
 
 #include "FakeSocket.h"
 #include "FakeWindows.h"
+#include "WireMessages.h"
 #include "app/Client.h"
 #include "platform/WireLog.h"
 
@@ -13,7 +14,7 @@ using namespace stonecall::testing;
 
 namespace {
 
-const std::string S = "\xA4";
+using test::S;
 const std::string E = "\x06";
 
 struct RecordingWireLog final : WireLog {

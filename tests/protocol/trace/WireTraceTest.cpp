@@ -1,6 +1,7 @@
 // The trace rendering of wire messages: readable, unambiguous, bounded, and without passwords.
 
 #include "protocol/WireTrace.h"
+#include "WireMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ using namespace stonecall;
 
 namespace {
 
-const std::string S = "\xA4";
+using test::S;
 
 // Reads a trace back into the message bytes; nothing when the trace is not well formed.
 std::optional<std::string> unescape(const std::string& trace)

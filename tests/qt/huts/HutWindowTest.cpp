@@ -5,6 +5,7 @@
 #include "ModalScript.h"
 #include "ScriptedServer.h"
 #include "WaitFor.h"
+#include "WireMessages.h"
 #include "qt/ClientApp.h"
 #include "qt/QtTreeView.h"
 #include "roster/TreeKeys.h"
@@ -22,7 +23,7 @@ using Shown = ModalScript::Shown;
 
 namespace {
 
-const std::string S = "\xA4";
+using test::S;
 const QString PasswordPrompt =
     QStringLiteral("A password is required to join this hut!\r\n\r\nGive password:");
 

@@ -3,6 +3,7 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
+#include "WireMessages.h"
 #include "qt/ClientApp.h"
 #include "wire/Encryptor.h"
 
@@ -14,7 +15,7 @@ using namespace stonecall::testing;
 using Messages = std::vector<std::string>;
 
 namespace {
-const std::string S = "\xA4";
+using test::S;
 const std::string E = "\x06";
 } // namespace
 

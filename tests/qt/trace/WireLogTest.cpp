@@ -3,6 +3,7 @@
 
 #include "ScriptedServer.h"
 #include "WaitFor.h"
+#include "WireMessages.h"
 #include "qt/ClientApp.h"
 #include "qt/QtWireLog.h"
 
@@ -15,7 +16,7 @@ using namespace stonecall::testing;
 
 namespace {
 
-const std::string S = "\xA4";
+using test::S;
 const std::string E = "\x06";
 
 QStringList captured;
