@@ -51,6 +51,9 @@ public:
 
     ~QtSocket() override;
 
+    // Connections closed but still handing their last messages over.
+    std::size_t closingConnections() const { return farewells_.size(); }
+
 private:
     // Messages for one connection, handed to the system whole: a message goes only when the
     // system has room for all of it, so a connection that ends with messages still waiting

@@ -84,7 +84,14 @@ void visit(ClientApp& app, int cycle)
         fail(cycle, "leaving the hut");
 
     QTest::mouseClick(lobby.cmdLogout(), Qt::LeftButton);
-    if (!waitFor([&] { return login.isVisible() && !app.WSClient().isConnected(); }, StepTimeoutMs))
+    // The closed connection keeps its descriptor until LOGOUT has reached the server; the
+    // open files are counted only once it is let go.
+    if (!waitFor(
+            [&] {
+                return login.isVisible() && !app.WSClient().isConnected() &&
+                       app.WSClient().closingConnections() == 0;
+            },
+            StepTimeoutMs))
         fail(cycle, "the log-out");
 }
 
