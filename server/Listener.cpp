@@ -51,9 +51,21 @@ std::string peerName(const Socket& socket)
                            : address.to_string() + ":" + port;
 }
 
-Listener::Listener(asio::io_context& io, Opened opened, Warn warn)
-    : acceptor_(io), retry_(io), opened_(std::move(opened)), warn_(std::move(warn))
+Listener::Listener(asio::io_context& io, int sendBuffer, Opened opened, Warn warn)
+    : acceptor_(io), retry_(io), sendBuffer_(sendBuffer), opened_(std::move(opened)),
+      warn_(std::move(warn))
 {}
+
+void Listener::take(Socket socket)
+{
+    std::error_code error;
+    socket.non_blocking(true, error);
+    // Lobby messages are small and interactive; do not hold them back to fill packets.
+    socket.set_option(asio::ip::tcp::no_delay(true), error);
+    if (sendBuffer_ > 0)
+        socket.set_option(asio::socket_base::send_buffer_size(sendBuffer_), error);
+    opened_(std::move(socket));
+}
 
 bool Listener::listen(const std::string& address, std::uint16_t port)
 {
@@ -124,7 +136,7 @@ void Listener::accept()
             failed(error);
             return;
         }
-        opened_(std::move(socket));
+        take(std::move(socket));
         // Take everyone who waits now, so a crowd arriving together is answered together.
         for (int i = 0; i < AcceptBatch; ++i) {
             std::error_code e;
@@ -135,7 +147,7 @@ void Listener::accept()
                 failed(e);
                 return;
             }
-            opened_(std::move(next));
+            take(std::move(next));
         }
         accept();
     });

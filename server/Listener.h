@@ -26,7 +26,9 @@ class Listener {
 public:
     using Opened = std::function<void(Socket)>;
     using Warn = std::function<void(const std::string&)>;
-    Listener(asio::io_context& io, Opened opened, Warn warn);
+    // Accepted sockets are non-blocking, send at once, and have `sendBuffer` bytes of kernel
+    // send buffer (0: the system's).
+    Listener(asio::io_context& io, int sendBuffer, Opened opened, Warn warn);
 
     // On every address (IPv6 and IPv4) when `address` is empty; port 0 lets the system choose.
     bool listen(const std::string& address, std::uint16_t port);
@@ -40,9 +42,11 @@ public:
 private:
     void accept();
     void failed(const std::error_code& error);
+    void take(Socket socket);
 
     asio::basic_socket_acceptor<asio::ip::tcp, asio::io_context::executor_type> acceptor_;
     asio::steady_timer retry_;
+    int sendBuffer_;
     Opened opened_;
     Warn warn_;
     bool paused_ = false;

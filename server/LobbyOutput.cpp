@@ -1,5 +1,5 @@
 // The lobby server's output: passes over the connections with work, what the lobby says
-// queued per connection and written in rounds, and memory given back after a burst.
+// queued per connection and written when Rounds says, and memory given back after a burst.
 
 #include "LobbyServer.h"
 
@@ -25,8 +25,7 @@ constexpr auto PassInterval = std::chrono::milliseconds(1);
 constexpr auto TrimDelay = std::chrono::seconds(1);
 constexpr std::uint64_t TrimAfterBytes = 256 * 1024;
 constexpr std::uint64_t RoundTrimAfterBytes = 16 * 1024 * 1024;
-// Most pieces of a queue handed to one write outside a batch.
-constexpr std::size_t FlushPieces = 64;
+constexpr std::size_t FlushPieces = 64; // of a queue, in one write outside a batch
 
 } // namespace
 
@@ -50,13 +49,12 @@ void LobbyServer::schedule()
     if (now >= due) {
         passAt_ = now;
         passTimer_.cancel();
-        // Posted behind what the loop has ready, so others' events come first.
-        asio::post(io_, [this] { pass(); });
+        asio::post(io_, [this] { pass(); }); // behind what the loop has ready
         return;
     }
     passAt_ = due;
     passTimer_.expires_at(due); // replaces a later wait
-    passTimer_.async_wait([this](const std::error_code& error) {
+    passTimer_.async_wait([this](std::error_code error) {
         if (!error)
             pass();
     });
@@ -85,26 +83,27 @@ void LobbyServer::pass()
     running_.clear();
     // Then the answers, and the broadcasts when their round is due.
     flushList(toFlush_);
-    if (!toLater_.empty() && rounds_.roundDue(Clock::now()))
-        flushRound();
+    if (!toLater_.empty() && rounds_.roundDue(Clock::now())) {
+        const auto start = Clock::now();
+        flushList(toLater_);
+        rounds_.roundTook(Clock::now() - start);
+        trim(false);
+    }
     rounds_.endPass();
     inPass_ = false;
     schedule();
-    trimLater();
-}
-
-void LobbyServer::flushRound()
-{
-    const auto start = std::chrono::steady_clock::now();
-    flushList(toLater_);
-    rounds_.roundTook(std::chrono::steady_clock::now() - start);
-    trimNow(false);
+    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ >= TrimAfterBytes) {
+        trimTimer_.expires_after(TrimDelay); // from the last pass
+        trimTimer_.async_wait([this](const std::error_code& error) {
+            if (!error)
+                trim(true);
+        });
+    }
 }
 
 void LobbyServer::flushList(std::vector<ConnectionId>& list)
 {
-    // Letting a connection go tells everyone, which may put more on the list.
-    while (!list.empty()) {
+    while (!list.empty()) { // letting one go tells everyone, which may put more on the list
         running_.swap(list);
         for (const ConnectionId id : running_) {
             Connection* c = find(id);
@@ -122,21 +121,9 @@ void LobbyServer::flushList(std::vector<ConnectionId>& list)
     }
 }
 
-void LobbyServer::trimLater()
+void LobbyServer::trim(bool idle)
 {
-    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ < TrimAfterBytes)
-        return;
-    trimTimer_.expires_after(TrimDelay); // from the last pass
-    trimTimer_.async_wait([this](const std::error_code& error) {
-        if (!error)
-            trimNow(true);
-    });
-}
-
-void LobbyServer::trimNow(bool idle)
-{
-    // A round writes out what many log-ins framed: a good moment to give back what they
-    // used, since the allocator keeps freed pages that lie between live objects.
+    // After a round or a burst: the allocator keeps freed pages that lie between live objects.
     const std::uint64_t framed = framer_.framedBytes() + answers_.framedBytes();
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
@@ -164,8 +151,8 @@ void LobbyServer::sendOne(ConnectionId to, std::string_view message)
         return;
     ++traffic_.messagesOut;
     traffic_.bytesOut += message.size() + 1;
-    // A broadcast is framed once: the connections after the first get the same bytes. The
-    // same line again for a connection that has it already is the next broadcast.
+    // A broadcast is framed once; the same line again for a connection that has it already
+    // is the next broadcast.
     if (to != rounds_.handled()) {
         rounds_.toOther(answers_.holdsLast(message));
         deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
@@ -182,26 +169,8 @@ void LobbyServer::sendOne(ConnectionId to, std::string_view message)
 
 void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
-    // The first reader other than the one whose request is handled takes the common way,
-    // which frames the message and settles whether an answer went before it; the others get
-    // the same slice without comparing it again.
-    bool framed = false;
-    for (const ConnectionId id : to) {
-        if (!framed || id == rounds_.handled() || rounds_.tentative()) {
-            sendOne(id, message);
-            if (id != rounds_.handled())
-                framed = framer_.holdsLast(message);
-            continue;
-        }
-        Connection* c = find(id);
-        if (!c || c->stage != Connection::Stage::InLobby)
-            continue;
-        ++traffic_.messagesOut;
-        traffic_.bytesOut += message.size() + 1;
-        // One that holds the last copy already gets a fresh one right behind it.
-        deliver(*c,
-                c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
-    }
+    for (const ConnectionId id : to)
+        sendOne(id, message);
     endWrites();
 }
 
@@ -296,9 +265,8 @@ void LobbyServer::endWrites()
 
 bool LobbyServer::writeOut(Connection& c)
 {
-    // Straight to the kernel rather than through asio's write: the socket is non-blocking and
-    // a broadcast makes one write per reader, so the per-write overhead counts. Readiness for
-    // writing is asked for only when the kernel refuses (armWrite).
+    // Straight to the kernel rather than through asio's write, whose overhead a broadcast
+    // would pay once per reader; readiness is asked for only when the kernel refuses.
     while (!c.output.empty()) {
         std::array<iovec, FlushPieces> pieces;
         std::size_t offered = 0;

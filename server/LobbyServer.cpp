@@ -44,7 +44,7 @@ LobbyServer::LobbyServer(ServerConfig config)
           PendingConnections),
       lobby_(config_.lobby, *this),
       listener_(
-          io_, [this](Socket socket) { opened(std::move(socket)); },
+          io_, config_.socketSendBuffer, [this](Socket socket) { opened(std::move(socket)); },
           [this](const std::string& what) { note(0, LogLevel::Warning, what); }),
       ticker_(io_), sweeper_(io_), passTimer_(io_), trimTimer_(io_), framer_(MsgEnd),
       answers_(MsgEnd), batch_(config_.gatherWrites), readBuffer_(ReadSize)
@@ -122,19 +122,10 @@ Connection* LobbyServer::find(ConnectionId id)
 
 void LobbyServer::opened(Socket socket)
 {
-    std::error_code error;
     if (open_ >= maxConnections_) {
-        if (log_ && log_->enabled(LogLevel::Warning))
-            log_->write(LogLevel::Warning, peerName(socket) + " refused: too many connections");
-        socket.close(error);
-        return;
+        note(0, LogLevel::Warning, peerName(socket) + " refused: too many connections");
+        return; // the socket closes as it goes
     }
-    socket.non_blocking(true, error);
-    // Lobby messages are small and interactive; do not hold them back to fill packets.
-    socket.set_option(asio::ip::tcp::no_delay(true), error);
-    if (config_.socketSendBuffer > 0)
-        socket.set_option(asio::socket_base::send_buffer_size(config_.socketSendBuffer), error);
-
     std::uint32_t slot;
     if (!freeSlots_.empty()) {
         slot = freeSlots_.back();
@@ -160,15 +151,27 @@ void LobbyServer::armRead(Connection& c)
     if (c.readArmed || c.link != Connection::Link::Up || c.hasInput())
         return;
     c.readArmed = true;
-    c.socket.async_wait(asio::socket_base::wait_read,
-                        [this, id = c.id](const std::error_code& error) {
-                            if (error == asio::error::operation_aborted)
-                                return;
-                            if (Connection* c = find(id)) {
-                                c->readArmed = false;
-                                readFrom(id);
-                            }
-                        });
+    c.socket.async_wait(asio::socket_base::wait_read, [this, id = c.id](std::error_code error) {
+        if (Connection* c = error == asio::error::operation_aborted ? nullptr : find(id)) {
+            c->readArmed = false;
+            readFrom(id);
+        }
+    });
+}
+
+void LobbyServer::armWrite(Connection& c)
+{
+    if (c.writeArmed || c.link == Connection::Link::Failed)
+        return;
+    c.writeArmed = true;
+    c.socket.async_wait(asio::socket_base::wait_write, [this, id = c.id](std::error_code error) {
+        if (Connection* c = error == asio::error::operation_aborted ? nullptr : find(id)) {
+            c->writeArmed = false;
+            flush(*c);
+            settle();
+            schedule();
+        }
+    });
 }
 
 void LobbyServer::readFrom(ConnectionId id)
@@ -176,15 +179,12 @@ void LobbyServer::readFrom(ConnectionId id)
     Connection& c = *find(id);
     std::error_code error;
     const std::size_t count = c.socket.read_some(asio::buffer(readBuffer_), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) {
-        armRead(c);
-        return;
-    }
+    if (error == asio::error::would_block || error == asio::error::try_again)
+        return armRead(c);
     if (error) {
         c.link = Connection::Link::PeerEnded; // its end, or a failure: what came before counts
     } else if (!c.inLobby()) {
-        armRead(c); // on its way out: input is read only to see the peer's end
-        return;
+        return armRead(c); // on its way out: input is read only to see the peer's end
     } else {
         c.input.append(readBuffer_.data(), count);
         traffic_.bytesIn += count;
@@ -196,24 +196,6 @@ void LobbyServer::readFrom(ConnectionId id)
         toRun_.push_back(id);
     }
     schedule();
-}
-
-void LobbyServer::armWrite(Connection& c)
-{
-    if (c.writeArmed || c.link == Connection::Link::Failed)
-        return;
-    c.writeArmed = true;
-    c.socket.async_wait(asio::socket_base::wait_write,
-                        [this, id = c.id](const std::error_code& error) {
-                            if (error == asio::error::operation_aborted)
-                                return;
-                            if (Connection* c = find(id)) {
-                                c->writeArmed = false;
-                                flush(*c);
-                                settle();
-                                schedule();
-                            }
-                        });
 }
 
 void LobbyServer::feed(Connection& c)

@@ -44,12 +44,8 @@ struct Connection {
         ShutDown, // closing, and everything went out: waits for the peer's end
         Aborted,  // dropped at once, its output discarded
     };
-    // What the socket itself says.
-    enum class Link : std::uint8_t {
-        Up,
-        PeerEnded, // the peer sent its end: only input already read remains
-        Failed,
-    };
+    // What the socket says. PeerEnded: the peer sent its end; only input already read remains.
+    enum class Link : std::uint8_t { Up, PeerEnded, Failed };
 
     ConnectionId id;
     Socket socket;
@@ -80,8 +76,7 @@ public:
     LobbyServer(const LobbyServer&) = delete;
     LobbyServer& operator=(const LobbyServer&) = delete;
 
-    // On every address (IPv6 and IPv4) when `address` is empty; port 0 lets the system
-    // choose, and port() then tells which.
+    // As Listener::listen(); port() then tells which port the system chose.
     bool listen(const std::string& address = {}, std::uint16_t port = 0);
     std::uint16_t port() const { return listener_.port(); }
     std::string errorString() const { return listener_.errorString(); }
@@ -127,8 +122,8 @@ private:
     void repeat(asio::steady_timer& timer, const std::chrono::milliseconds& every,
                 void (Lobby::*what)());
     void armRead(Connection& c);
-    void readFrom(ConnectionId id);
     void armWrite(Connection& c);
+    void readFrom(ConnectionId id);
     void feed(Connection& c);
     void takeInput(Connection& c, std::size_t count);
     void failed(Connection& c);
@@ -137,12 +132,10 @@ private:
 
     void schedule();
     void pass();
-    void flushRound();
     // Writes out the queues of those on `list` until none is left.
     void flushList(std::vector<ConnectionId>& list);
     void dueAtPassEnd(Connection& c);
-    void trimLater();
-    void trimNow(bool idle);
+    void trim(bool idle); // memory back to the system after a round, or when idle
     void sendOne(ConnectionId to, std::string_view message);
     void deliver(Connection& c, const Slice& slice);
     void queued(Connection& c);

@@ -1,7 +1,6 @@
 #include "OutputQueue.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace stonecall::server {
 
@@ -35,45 +34,26 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
 void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
-    Slice& newest = slices_.empty() ? single_ : slices_.back();
-    if (newest.held() && newest.continuedBy(slice)) {
-        newest.length += slice.length;
-    } else if (slices_.empty() && !single_.held()) {
-        single_ = slice;
-    } else {
-        if (slices_.empty()) {
-            slices_.reserve(4);
-            slices_.push_back(std::exchange(single_, Slice()));
-        }
+    if (!slices_.empty() && slices_.back().continuedBy(slice))
+        slices_.back().length += slice.length;
+    else
         slices_.push_back(slice);
-    }
 }
 
 std::size_t OutputQueue::gather(std::span<iovec> pieces, std::size_t& bytes) const
 {
     std::size_t count = 0;
     bytes = 0;
-    const auto take = [&](const Slice& slice) {
-        pieces[count++] = iovec{const_cast<char*>(slice.data()), slice.size()};
-        bytes += slice.size();
-    };
-    if (slices_.empty() && single_.held() && !pieces.empty())
-        take(single_);
-    for (std::size_t i = head_; i < slices_.size() && count < pieces.size(); ++i)
-        take(slices_[i]);
+    for (std::size_t i = head_; i < slices_.size() && count < pieces.size(); ++i, ++count) {
+        pieces[count] = iovec{const_cast<char*>(slices_[i].data()), slices_[i].size()};
+        bytes += slices_[i].size();
+    }
     return count;
 }
 
 void OutputQueue::consume(std::size_t count)
 {
     bytes_ -= count;
-    if (slices_.empty()) {
-        single_.offset += static_cast<std::uint32_t>(count);
-        single_.length -= static_cast<std::uint32_t>(count);
-        if (single_.length == 0)
-            single_ = Slice();
-        return;
-    }
     while (count > 0) {
         Slice& front = slices_[head_];
         if (count < front.size()) {
@@ -86,21 +66,11 @@ void OutputQueue::consume(std::size_t count)
         ++head_;
     }
     if (head_ == slices_.size()) {
-        // Back to one slice or none: an idle lobby of thousands keeps no room.
-        std::vector<Slice>().swap(slices_);
-        head_ = 0;
+        clear(); // an idle lobby of thousands keeps no room
     } else if (head_ > 1024 && head_ * 2 > slices_.size()) {
-        slices_.erase(slices_.begin(), slices_.begin() + static_cast<std::ptrdiff_t>(head_));
+        slices_.erase(slices_.begin(), slices_.begin() + head_);
         head_ = 0;
     }
-}
-
-void OutputQueue::clear()
-{
-    single_ = Slice();
-    std::vector<Slice>().swap(slices_);
-    head_ = 0;
-    bytes_ = 0;
 }
 
 } // namespace stonecall::server

@@ -22,7 +22,6 @@ struct Slice {
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
 
-    bool held() const { return block != nullptr; }
     const char* data() const { return block.get() + offset; }
     std::size_t size() const { return length; }
     // The slice continues right after this one in the same block.
@@ -32,7 +31,7 @@ struct Slice {
     }
     bool endsLike(const Slice& other) const
     {
-        return held() && block == other.block && offset + length == other.offset + other.length;
+        return block == other.block && offset + length == other.offset + other.length;
     }
 };
 
@@ -62,15 +61,14 @@ private:
     Slice last_;
 };
 
-// What waits for one connection, oldest first. The common case, one slice (consecutive
-// broadcasts merge into one), is kept in place: an idle or lightly used queue allocates nothing.
+// What waits for one connection, oldest first. An idle queue holds no memory.
 class OutputQueue {
 public:
     void push(const Slice& slice);
     // The newest bytes waiting are the end of `slice`.
     bool endsWith(const Slice& slice) const
     {
-        return (slices_.empty() ? single_ : slices_.back()).endsLike(slice);
+        return !slices_.empty() && slices_.back().endsLike(slice);
     }
     std::size_t bytes() const { return bytes_; }
     bool empty() const { return bytes_ == 0; }
@@ -78,12 +76,11 @@ public:
     std::size_t gather(std::span<iovec> pieces, std::size_t& bytes) const;
     // The kernel took `count` bytes from the front.
     void consume(std::size_t count);
-    void clear();
+    void clear() { *this = OutputQueue(); }
 
 private:
-    Slice single_;              // the only slice, while slices_ is empty
-    std::vector<Slice> slices_; // two or more
-    std::uint32_t head_ = 0;    // slices before it are spent
+    std::vector<Slice> slices_;
+    std::uint32_t head_ = 0; // slices before it are spent
     std::size_t bytes_ = 0;
 };
 

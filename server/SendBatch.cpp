@@ -22,30 +22,23 @@ long fromResult(long result, int error)
 }
 
 // A ring that may only send on descriptors already open, so that allowing io_uring widens
-// nothing the process could otherwise not do.
+// nothing the process could otherwise not do. A kernel that takes restrictions has both sends.
 bool openRing(io_uring& ring)
 {
     if (io_uring_queue_init(SendBatch::Entries, &ring, IORING_SETUP_R_DISABLED) < 0)
         return false;
-    bool usable = false;
-    if (io_uring_probe* probe = io_uring_get_probe_ring(&ring)) {
-        usable = io_uring_opcode_supported(probe, IORING_OP_SEND) &&
-                 io_uring_opcode_supported(probe, IORING_OP_SENDMSG);
-        io_uring_free_probe(probe);
-    }
     io_uring_restriction only[2] = {};
-    only[0].opcode = IORING_RESTRICTION_SQE_OP;
+    for (io_uring_restriction& one : only)
+        one.opcode = IORING_RESTRICTION_SQE_OP;
     only[0].sqe_op = IORING_OP_SEND;
-    only[1].opcode = IORING_RESTRICTION_SQE_OP;
     only[1].sqe_op = IORING_OP_SENDMSG;
     // Through the plain register call: not every packaged library exports the wrappers.
     const auto ringFd = static_cast<unsigned>(ring.ring_fd);
-    if (usable)
-        usable = io_uring_register(ringFd, IORING_REGISTER_RESTRICTIONS, only, 2) == 0 &&
-                 io_uring_register(ringFd, IORING_REGISTER_ENABLE_RINGS, nullptr, 0) == 0;
-    if (!usable)
-        io_uring_queue_exit(&ring);
-    return usable;
+    if (io_uring_register(ringFd, IORING_REGISTER_RESTRICTIONS, only, 2) == 0 &&
+        io_uring_register(ringFd, IORING_REGISTER_ENABLE_RINGS, nullptr, 0) == 0)
+        return true;
+    io_uring_queue_exit(&ring);
+    return false;
 }
 
 } // namespace
