@@ -13,13 +13,10 @@ namespace {
 constexpr std::size_t PendingConnections = 64 + 16;
 // Bytes read from a socket at a time; nothing more is read until the lobby has them all.
 constexpr std::size_t ReadSize = 16 * 1024;
-static_assert(ReadSize <= UINT16_MAX, "Connection::inputDone counts within one read");
 // Bytes of one connection handed to the lobby in one pass of the loop: between two portions
 // every other connection gets its turn and everything answered is written.
 constexpr std::size_t FeedPortion = 1024;
-// Input room kept for a connection once all is handled; more is given back (an idle
-// connection keeps none beyond the string itself).
-constexpr std::size_t KeptInput = 15;
+constexpr std::size_t KeptInput = 15;                    // input room kept once all is handled
 constexpr std::chrono::milliseconds SweepInterval{1000}; // the lobby's deadlines
 
 std::size_t derivedOutputLimit(int maxUsers)
@@ -39,9 +36,6 @@ LobbyServer::LobbyServer(ServerConfig config)
     : io_(1), config_(std::move(config)),
       outputLimit_(config_.outputLimit ? config_.outputLimit
                                        : derivedOutputLimit(config_.lobby.maxUsers)),
-      maxConnections_(
-          static_cast<std::size_t>(std::clamp(config_.lobby.maxUsers, 1, MaxUsersLimit)) +
-          PendingConnections),
       lobby_(config_.lobby, *this),
       listener_(
           io_, config_.socketSendBuffer, [this](Socket socket) { opened(std::move(socket)); },
@@ -82,10 +76,8 @@ void LobbyServer::reconfigure(const ServerConfig& config)
     lobby_.setMotd(config.lobby.motd);
     lobby_.setMaxUsers(config.lobby.maxUsers);
     lobby_.setLimits(config.lobby.limits);
-    config_.lobby.maxUsers = lobby_.config().maxUsers;
-    maxConnections_ = static_cast<std::size_t>(config_.lobby.maxUsers) + PendingConnections;
     if (!config_.outputLimit)
-        outputLimit_ = derivedOutputLimit(config_.lobby.maxUsers);
+        outputLimit_ = derivedOutputLimit(lobby_.config().maxUsers);
     if (config.pingInterval != config_.pingInterval) {
         config_.pingInterval = config.pingInterval;
         ticker_.cancel(); // the next ping after the new interval, or none
@@ -122,7 +114,7 @@ Connection* LobbyServer::find(ConnectionId id)
 
 void LobbyServer::opened(Socket socket)
 {
-    if (open_ >= maxConnections_) {
+    if (open_ >= static_cast<std::size_t>(lobby_.config().maxUsers) + PendingConnections) {
         note(0, LogLevel::Warning, peerName(socket) + " refused: too many connections");
         return; // the socket closes as it goes
     }
@@ -200,34 +192,23 @@ void LobbyServer::readFrom(ConnectionId id)
 
 void LobbyServer::feed(Connection& c)
 {
-    if (c.hasInput()) {
-        const std::size_t portion = std::min(FeedPortion, c.input.size() - c.inputDone);
-        if (c.inLobby())
-            lobby_.bytesReceived(c.id, std::string_view(c.input.data() + c.inputDone, portion));
-        takeInput(c, portion);
-    }
-    if (c.hasInput() && c.inLobby()) {
+    const std::size_t portion = std::min(FeedPortion, c.input.size());
+    if (portion > 0 && c.inLobby())
+        lobby_.bytesReceived(c.id, std::string_view(c.input.data(), portion));
+    c.input.erase(0, portion);
+    if (!c.input.empty() && c.inLobby()) {
         c.queuedToRun = true;
         toRun_.push_back(c.id);
         return;
     }
-    takeInput(c, c.input.size() - c.inputDone);
+    if (c.input.capacity() > KeptInput)
+        std::string().swap(c.input); // an idle connection keeps no room beyond the string
+    else
+        c.input.clear();
     if (c.link != Connection::Link::Up)
         toSettle_.push_back(c.id);
     else
         armRead(c);
-}
-
-void LobbyServer::takeInput(Connection& c, std::size_t count)
-{
-    c.inputDone += static_cast<std::uint16_t>(count);
-    if (c.hasInput())
-        return;
-    c.inputDone = 0;
-    if (c.input.capacity() > KeptInput)
-        std::string().swap(c.input);
-    else
-        c.input.clear();
 }
 
 void LobbyServer::failed(Connection& c)

@@ -51,8 +51,7 @@ struct Connection {
     Socket socket;
     std::string peer; // as the log shows it
     OutputQueue output{};
-    std::string input{};         // read, and not yet handed to the lobby from inputDone on
-    std::uint16_t inputDone = 0; // within one read (LobbyServer's ReadSize)
+    std::string input{}; // read, and not yet handed to the lobby
     Stage stage : 3 = Stage::InLobby;
     Link link : 2 = Link::Up;
     // When its queue is written: with the answers at the end of this pass (toFlush_), or in
@@ -65,7 +64,7 @@ struct Connection {
     std::uint32_t wroteInPass = 0; // the pass that last wrote to it at once
     std::unique_ptr<asio::steady_timer> grace{};
 
-    bool hasInput() const { return inputDone < input.size(); }
+    bool hasInput() const { return !input.empty(); }
     bool inLobby() const { return stage == Stage::InLobby || stage == Stage::Overfull; }
 };
 
@@ -125,7 +124,6 @@ private:
     void armWrite(Connection& c);
     void readFrom(ConnectionId id);
     void feed(Connection& c);
-    void takeInput(Connection& c, std::size_t count);
     void failed(Connection& c);
     void settle();
     void destroy(Connection& c);
@@ -152,7 +150,6 @@ private:
     asio::io_context io_;
     ServerConfig config_;
     std::size_t outputLimit_;
-    std::size_t maxConnections_;
     Lobby lobby_;
     Listener listener_;
     asio::steady_timer ticker_;
