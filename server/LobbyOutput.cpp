@@ -139,39 +139,34 @@ void LobbyServer::trim(bool idle)
 
 void LobbyServer::send(ConnectionId to, std::string_view message)
 {
-    sendOne(to, message);
-    if (!writes_.empty())
-        endWrites();
-}
-
-void LobbyServer::sendOne(ConnectionId to, std::string_view message)
-{
-    Connection* c = find(to);
-    if (!c || c->stage != Connection::Stage::InLobby)
-        return;
-    ++traffic_.messagesOut;
-    traffic_.bytesOut += message.size() + 1;
-    // A broadcast is framed once; the same line again for a connection that has it already
-    // is the next broadcast.
-    if (to != rounds_.handled()) {
-        rounds_.toOther(answers_.holdsLast(message));
-        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
-        return;
-    }
-    if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
-        c->output.push(framer_.last()); // its own copy of what the others got
-    } else {
-        rounds_.toSender();
-        c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
-    }
-    queued(*c);
+    broadcast(std::span(&to, 1), message);
 }
 
 void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
-    for (const ConnectionId id : to)
-        sendOne(id, message);
-    endWrites();
+    for (const ConnectionId id : to) {
+        Connection* c = find(id);
+        if (!c || c->stage != Connection::Stage::InLobby)
+            continue;
+        ++traffic_.messagesOut;
+        traffic_.bytesOut += message.size() + 1;
+        // A broadcast is framed once; the same line again for a connection that has it
+        // already is the next broadcast.
+        if (id != rounds_.handled()) {
+            rounds_.toOther(answers_.holdsLast(message));
+            deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
+            continue;
+        }
+        if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+            c->output.push(framer_.last()); // its own copy of what the others got
+        } else {
+            rounds_.toSender();
+            c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
+        }
+        queued(*c);
+    }
+    if (!writes_.empty())
+        endWrites();
 }
 
 void LobbyServer::deliver(Connection& c, const Slice& slice)

@@ -80,8 +80,7 @@ public:
     std::uint16_t port() const { return listener_.port(); }
     std::string errorString() const { return listener_.errorString(); }
 
-    // Runs the loop until stop(). poll() runs what is ready, waiting at most `wait` for
-    // something to happen, for a caller that drives the loop itself (tests).
+    // poll(): what is ready, after waiting at most `wait`, for a caller driving the loop.
     void run() { io_.run(); }
     void poll(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     void stop() { io_.stop(); }
@@ -89,22 +88,18 @@ public:
     void stopListening() { listener_.close(); }
     asio::io_context& context() { return io_; }
 
-    // Takes a reloaded configuration without dropping anyone: the message of the day, the
-    // user limit and the ping interval. The address and port stay as they are.
+    // A reloaded configuration, without dropping anyone; the address and port stay.
     void reconfigure(const ServerConfig& config);
 
     const Lobby& lobby() const { return lobby_; }
     bool gathersWrites() const { return batch_.gathers(); }
-    // For the operator's commands and notices, run on this loop; what they send goes out at
-    // the next pass.
-    Lobby& lobby() { return lobby_; }
+    Lobby& lobby() { return lobby_; } // for the operator, on this loop
     std::size_t queuedBytes() const;
     struct Traffic {
         std::uint64_t messagesIn = 0, bytesIn = 0, messagesOut = 0, bytesOut = 0;
     };
     const Traffic& traffic() const { return traffic_; }
-    // Where events go, each line naming the peer's address and user; none: no log.
-    void setLog(Log* log) { log_ = log; }
+    void setLog(Log* log) { log_ = log; } // lines name the peer's address and user
 
 private:
     // A write handed to the kernel among others; SendBatch fills in `written`.
@@ -130,11 +125,9 @@ private:
 
     void schedule();
     void pass();
-    // Writes out the queues of those on `list` until none is left.
-    void flushList(std::vector<ConnectionId>& list);
+    void flushList(std::vector<ConnectionId>& list); // until none is left on it
     void dueAtPassEnd(Connection& c);
     void trim(bool idle); // memory back to the system after a round, or when idle
-    void sendOne(ConnectionId to, std::string_view message);
     void deliver(Connection& c, const Slice& slice);
     void queued(Connection& c);
     void stage(Connection& c);
@@ -152,10 +145,7 @@ private:
     std::size_t outputLimit_;
     Lobby lobby_;
     Listener listener_;
-    asio::steady_timer ticker_;
-    asio::steady_timer sweeper_;
-    asio::steady_timer passTimer_;
-    asio::steady_timer trimTimer_;
+    asio::steady_timer ticker_, sweeper_, passTimer_, trimTimer_;
     std::chrono::steady_clock::time_point nextPass_;
     std::optional<std::chrono::steady_clock::time_point> passAt_; // the pass scheduled
     Rounds rounds_;
