@@ -24,7 +24,6 @@ struct Slice {
 
     const char* data() const { return block.get() + offset; }
     std::size_t size() const { return length; }
-    // The slice continues right after this one in the same block.
     bool continuedBy(const Slice& next) const
     {
         return block == next.block && offset + length == next.offset;
@@ -65,7 +64,6 @@ private:
 class OutputQueue {
 public:
     void push(const Slice& slice);
-    // The newest bytes waiting are the end of `slice`.
     bool endsWith(const Slice& slice) const
     {
         return !slices_.empty() && slices_.back().endsLike(slice);
@@ -74,8 +72,7 @@ public:
     bool empty() const { return bytes_ == 0; }
     // The oldest pieces, as many as fit, for one gathered write; how many, and their bytes.
     std::size_t gather(std::span<iovec> pieces, std::size_t& bytes) const;
-    // The kernel took `count` bytes from the front.
-    void consume(std::size_t count);
+    void consume(std::size_t count); // the kernel took that many from the front
     void clear() { *this = OutputQueue(); }
 
 private:
