@@ -107,8 +107,8 @@ void LobbyServer::flushList(std::vector<ConnectionId>& list)
         running_.swap(list);
         for (const ConnectionId id : running_) {
             Connection* c = find(id);
-            if (!c)
-                continue;
+            if (!c || c->due == Connection::Due::None)
+                continue; // written already: a connection can be on both lists, or twice on one
             c->due = Connection::Due::None;
             if (c->output.empty() || c->writeArmed || c->link == Connection::Link::Failed)
                 flush(*c);
