@@ -139,31 +139,55 @@ void LobbyServer::trim(bool idle)
 
 void LobbyServer::send(ConnectionId to, std::string_view message)
 {
-    broadcast(std::span(&to, 1), message);
+    sendOne(to, message);
+    if (!writes_.empty())
+        endWrites();
+}
+
+void LobbyServer::sendOne(ConnectionId to, std::string_view message)
+{
+    Connection* c = find(to);
+    if (!c || c->stage != Connection::Stage::InLobby)
+        return;
+    ++traffic_.messagesOut;
+    traffic_.bytesOut += message.size() + 1;
+    // A broadcast is framed once; the same line again for a connection that has it already
+    // is the next broadcast.
+    if (to != rounds_.handled()) {
+        rounds_.toOther(answers_.holdsLast(message));
+        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
+        return;
+    }
+    if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
+        c->output.push(framer_.last()); // its own copy of what the others got
+    } else {
+        rounds_.toSender();
+        c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
+    }
+    queued(*c);
 }
 
 void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
+    // The first reader other than the one whose request is handled takes the common way,
+    // which frames the message and settles whether an answer went before it; the others get
+    // the same slice without comparing it again (a lobby filling up makes N * N of these).
+    bool framed = false;
     for (const ConnectionId id : to) {
+        if (!framed || id == rounds_.handled() || rounds_.tentative()) {
+            sendOne(id, message);
+            if (id != rounds_.handled())
+                framed = framer_.holdsLast(message);
+            continue;
+        }
         Connection* c = find(id);
         if (!c || c->stage != Connection::Stage::InLobby)
             continue;
         ++traffic_.messagesOut;
         traffic_.bytesOut += message.size() + 1;
-        // A broadcast is framed once; the same line again for a connection that has it
-        // already is the next broadcast.
-        if (id != rounds_.handled()) {
-            rounds_.toOther(answers_.holdsLast(message));
-            deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
-            continue;
-        }
-        if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
-            c->output.push(framer_.last()); // its own copy of what the others got
-        } else {
-            rounds_.toSender();
-            c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
-        }
-        queued(*c);
+        // One that holds the last copy already gets a fresh one right behind it.
+        deliver(*c,
+                c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
     }
     if (!writes_.empty())
         endWrites();

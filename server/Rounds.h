@@ -53,6 +53,8 @@ public:
         if (pass_ == Pass::Tentative)
             pass_ = sameAsSender ? Pass::Quiet : Pass::Answering;
     }
+    // Whether the sender's last message is still open to being a broadcast.
+    bool tentative() const { return pass_ == Pass::Tentative; }
     // A broadcast may go straight to a reader with nothing waiting.
     bool atOnce() const { return handled_ != 0 && pass_ != Pass::Answering; }
 

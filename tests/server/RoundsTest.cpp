@@ -21,6 +21,7 @@ TEST(Rounds, BroadcastsWaitOnlyWhileRequestsAreAnswered)
     rounds.beginPass();
     rounds.handling(7);
     rounds.toSender();
+    EXPECT_TRUE(rounds.tentative());
     rounds.toOther(true);
     EXPECT_TRUE(rounds.atOnce()) << "a chat line in a quiet lobby goes straight out";
     rounds.done();
