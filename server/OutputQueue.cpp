@@ -1,6 +1,7 @@
 #include "OutputQueue.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace stonecall::server {
 
@@ -34,31 +35,54 @@ const Slice& Framer::frame(std::string_view message, bool fresh)
 void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
-    if (!slices_.empty() && slices_.back().continuedBy(slice))
-        slices_.back().length += slice.length;
-    else
-        slices_.push_back(slice);
+    if (slices_.empty() && !single_.block) {
+        single_ = slice;
+        return;
+    }
+    Slice& newest = slices_.empty() ? single_ : slices_.back();
+    if (newest.continuedBy(slice)) {
+        newest.length += slice.length;
+        return;
+    }
+    if (slices_.empty()) {
+        slices_.reserve(4);
+        slices_.push_back(std::exchange(single_, Slice()));
+    }
+    slices_.push_back(slice);
 }
 
 std::size_t OutputQueue::gather(std::span<iovec> pieces, std::size_t& bytes) const
 {
     std::size_t count = 0;
     bytes = 0;
-    for (std::size_t i = head_; i < slices_.size() && count < pieces.size(); ++i, ++count) {
-        pieces[count] = iovec{const_cast<char*>(slices_[i].data()), slices_[i].size()};
-        bytes += slices_[i].size();
-    }
+    const auto take = [&](const Slice& slice) {
+        pieces[count++] = iovec{const_cast<char*>(slice.data()), slice.size()};
+        bytes += slice.size();
+    };
+    if (slices_.empty() && single_.block && !pieces.empty())
+        take(single_);
+    for (std::size_t i = head_; i < slices_.size() && count < pieces.size(); ++i)
+        take(slices_[i]);
     return count;
 }
 
 void OutputQueue::consume(std::size_t count)
 {
     bytes_ -= count;
+    const auto take = [](Slice& slice, std::size_t n) {
+        slice.offset += static_cast<std::uint32_t>(n);
+        slice.length -= static_cast<std::uint32_t>(n);
+    };
+    if (slices_.empty()) {
+        take(single_, count);
+        if (single_.length == 0)
+            single_ = Slice();
+        return;
+    }
     while (count > 0) {
         Slice& front = slices_[head_];
         if (count < front.size()) {
-            front.offset += static_cast<std::uint32_t>(count);
-            front.length -= static_cast<std::uint32_t>(count);
+            take(front, count);
             break;
         }
         count -= front.size();

@@ -60,13 +60,17 @@ private:
     Slice last_;
 };
 
-// What waits for one connection, oldest first. An idle queue holds no memory.
+// What waits for one connection, oldest first. The common case, one slice (consecutive
+// broadcasts merge into one), is kept in place: no allocation, and a broadcast's delivery
+// touches no memory beyond the connection itself.
 class OutputQueue {
 public:
     void push(const Slice& slice);
     bool endsWith(const Slice& slice) const
     {
-        return !slices_.empty() && slices_.back().endsLike(slice);
+        if (slices_.empty())
+            return single_.block && single_.endsLike(slice);
+        return slices_.back().endsLike(slice);
     }
     std::size_t bytes() const { return bytes_; }
     bool empty() const { return bytes_ == 0; }
@@ -76,8 +80,9 @@ public:
     void clear() { *this = OutputQueue(); }
 
 private:
-    std::vector<Slice> slices_;
-    std::uint32_t head_ = 0; // slices before it are spent
+    Slice single_;              // the only slice, while slices_ is empty
+    std::vector<Slice> slices_; // two or more
+    std::uint32_t head_ = 0;    // slices before it are spent
     std::size_t bytes_ = 0;
 };
 
