@@ -1,9 +1,9 @@
 // The lobby server's output: passes over the connections with work, what the lobby says
-// queued per connection and written in rounds, and memory given back after a burst.
+// queued per connection and written when Rounds says, and memory given back after a burst.
 
 #include "LobbyServer.h"
 
-#include "wire/Wire.h"
+#include <asio/post.hpp>
 
 #include <algorithm>
 
@@ -25,8 +25,7 @@ constexpr auto PassInterval = std::chrono::milliseconds(1);
 constexpr auto TrimDelay = std::chrono::seconds(1);
 constexpr std::uint64_t TrimAfterBytes = 256 * 1024;
 constexpr std::uint64_t RoundTrimAfterBytes = 16 * 1024 * 1024;
-// A peer that does not take its last bytes after a refusal is cut off after this time.
-constexpr auto CloseGrace = std::chrono::seconds(5);
+constexpr std::size_t FlushPieces = 64; // of a queue, in one write outside a batch
 
 } // namespace
 
@@ -50,13 +49,12 @@ void LobbyServer::schedule()
     if (now >= due) {
         passAt_ = now;
         passTimer_.cancel();
-        // Posted behind what the loop has ready, so others' events come first.
-        asio::post(io_, [this] { pass(); });
+        asio::post(io_, [this] { pass(); }); // behind what the loop has ready
         return;
     }
     passAt_ = due;
     passTimer_.expires_at(due); // replaces a later wait
-    passTimer_.async_wait([this](const std::error_code& error) {
+    passTimer_.async_wait([this](std::error_code error) {
         if (!error)
             pass();
     });
@@ -83,175 +81,78 @@ void LobbyServer::pass()
         settle();
     }
     running_.clear();
-    // Then the answers go out, a gathered write per connection.
-    while (!toFlush_.empty()) {
-        running_.swap(toFlush_);
-        flushEach(running_, [](Connection& c) { c.queuedToFlush = false; });
-        running_.clear();
-        settle();
+    // Then the answers, and the broadcasts when their round is due.
+    flushList(toFlush_);
+    if (!toLater_.empty() && rounds_.roundDue(Clock::now())) {
+        const auto start = Clock::now();
+        flushList(toLater_);
+        rounds_.roundTook(Clock::now() - start);
+        trim(false);
     }
-    // Broadcasts too, unless requests are being answered and their round is not due yet.
-    if (!toLater_.empty() && rounds_.roundDue(Clock::now()))
-        flushRound();
     rounds_.endPass();
     inPass_ = false;
-    // More input, or output made since: the next pass, after the interval.
     schedule();
-    trimLater();
+    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ >= TrimAfterBytes) {
+        trimTimer_.expires_after(TrimDelay); // from the last pass
+        trimTimer_.async_wait([this](const std::error_code& error) {
+            if (!error)
+                trim(true);
+        });
+    }
 }
 
-void LobbyServer::flushRound()
+void LobbyServer::flushList(std::vector<ConnectionId>& list)
 {
-    const auto start = std::chrono::steady_clock::now();
-    // Letting a connection go here tells everyone, which queues more for this round.
-    while (!toLater_.empty()) {
-        running_.swap(toLater_);
-        flushEach(running_, [](Connection& c) { c.queuedLater = false; });
+    while (!list.empty()) { // letting one go tells everyone, which may put more on the list
+        running_.swap(list);
+        for (const ConnectionId id : running_) {
+            Connection* c = find(id);
+            if (!c || c->due == Connection::Due::None)
+                continue; // written already: a connection can be on both lists, or twice on one
+            c->due = Connection::Due::None;
+            if (c->output.empty() || c->writeArmed || c->link == Connection::Link::Failed)
+                flush(*c);
+            else
+                stage(*c);
+        }
+        endWrites();
         running_.clear();
         settle();
     }
-    rounds_.roundTook(std::chrono::steady_clock::now() - start);
-    trimNow(false);
 }
 
-void LobbyServer::trimLater()
+void LobbyServer::trim(bool idle)
 {
-    if (framer_.framedBytes() + answers_.framedBytes() - trimmedAt_ < TrimAfterBytes)
-        return;
-    trimTimer_.expires_after(TrimDelay); // from the last pass
-    trimTimer_.async_wait([this](const std::error_code& error) {
-        if (!error)
-            trimNow(true);
-    });
-}
-
-void LobbyServer::trimNow(bool idle)
-{
-    // A round writes out what many log-ins framed: a good moment to give back what they
-    // used, since the allocator keeps freed pages that lie between live objects.
+    // After a round or a burst: the allocator keeps freed pages that lie between live objects.
     const std::uint64_t framed = framer_.framedBytes() + answers_.framedBytes();
     if (framed - trimmedAt_ < (idle ? TrimAfterBytes : RoundTrimAfterBytes))
         return;
     trimmedAt_ = framed;
     if (idle) {
         lobby_.releaseRoom();
-        std::vector<InFlight>().swap(inFlight_);
-        std::vector<Staged>().swap(staged_);
+        std::vector<Write>().swap(writes_);
     }
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
 }
 
-template <typename Unmark>
-void LobbyServer::flushEach(const std::vector<ConnectionId>& ids, Unmark unmark)
-{
-    // As many as the kernel is handed at once; the headers stay put until then.
-    constexpr std::size_t Chunk = SendBatch::Entries;
-    for (const ConnectionId id : ids) {
-        Connection* c = find(id);
-        if (!c)
-            continue;
-        unmark(*c);
-        if (!batch_.gathers() || c->output.empty() || c->writeArmed ||
-            c->link == Connection::Link::Failed) {
-            flush(*c);
-            continue;
-        }
-        if (staged_.capacity() < Chunk)
-            staged_.reserve(Chunk);
-        Staged& write = staged_.emplace_back();
-        write.to = id;
-        write.header = msghdr{};
-        write.header.msg_iov = write.pieces.data();
-        write.header.msg_iovlen = c->gather(write.pieces, write.offered);
-        batch_.addGathered(c->descriptor(), &write.header, staged_.size() - 1);
-        if (staged_.size() == Chunk)
-            endStaged();
-    }
-    endStaged();
-}
-
-void LobbyServer::endStaged()
-{
-    for (const SendBatch::Result& result : batch_.finish()) {
-        const Staged& write = staged_[result.tag];
-        Connection* c = find(write.to);
-        if (!c)
-            continue;
-        if (result.written < 0) {
-            c->link = Connection::Link::Failed;
-            toSettle_.push_back(write.to);
-            continue;
-        }
-        c->output.consume(static_cast<std::size_t>(result.written));
-        if (static_cast<std::size_t>(result.written) < write.offered)
-            armWrite(*c); // the kernel is full: the rest waits for room
-        else
-            flush(*c); // what lay beyond the pieces written, or the end of a closing one
-    }
-    staged_.clear();
-}
-
-void LobbyServer::flush(Connection& c)
-{
-    if (c.writeArmed || c.link == Connection::Link::Failed)
-        return;
-    if (!c.flush()) {
-        c.link = Connection::Link::Failed;
-        toSettle_.push_back(c.id());
-        return;
-    }
-    if (!c.output.empty()) {
-        armWrite(c);
-        return;
-    }
-    if (c.stage == Connection::Stage::Closing) {
-        // All is out: say so, and wait for the peer's end (or the grace time).
-        c.stage = Connection::Stage::ShutDown;
-        std::error_code error;
-        c.socket().shutdown(asio::socket_base::shutdown_send, error);
-        armRead(c);
-    }
-}
-
-void LobbyServer::settle()
-{
-    // Letting one connection go tells everyone else, which may push another over its cap.
-    while (!toSettle_.empty()) {
-        const ConnectionId id = toSettle_.back();
-        toSettle_.pop_back();
-        Connection* c = find(id);
-        if (!c)
-            continue;
-        using Stage = Connection::Stage;
-        using Link = Connection::Link;
-        if (c->inLobby()) {
-            if (c->stage == Stage::InLobby &&
-                (c->link == Link::Up || (c->link == Link::PeerEnded && c->hasInput())))
-                continue;
-            if (c->stage == Stage::Overfull)
-                note(id, LogLevel::Info, "dropped: not reading");
-            else
-                note(id, LogLevel::Debug, "connection closed");
-            --open_;
-            lobby_.disconnected(id);
-            destroy(*c);
-        } else if (c->stage == Stage::Aborted || c->link != Link::Up) {
-            destroy(*c);
-        }
-    }
-}
-
 void LobbyServer::send(ConnectionId to, std::string_view message)
+{
+    sendOne(to, message);
+    if (!writes_.empty())
+        endWrites();
+}
+
+void LobbyServer::sendOne(ConnectionId to, std::string_view message)
 {
     Connection* c = find(to);
     if (!c || c->stage != Connection::Stage::InLobby)
         return;
     ++traffic_.messagesOut;
     traffic_.bytesOut += message.size() + 1;
-    // A broadcast is framed once: the connections after the first get the same bytes. The
-    // same line again for a connection that has it already is the next broadcast.
+    // A broadcast is framed once; the same line again for a connection that has it already
+    // is the next broadcast.
     if (to != rounds_.handled()) {
         rounds_.toOther(answers_.holdsLast(message));
         deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
@@ -270,12 +171,11 @@ void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view m
 {
     // The first reader other than the one whose request is handled takes the common way,
     // which frames the message and settles whether an answer went before it; the others get
-    // the same slice without comparing it again.
+    // the same slice without comparing it again (a lobby filling up makes N * N of these).
     bool framed = false;
-    gathering_ = true;
     for (const ConnectionId id : to) {
         if (!framed || id == rounds_.handled() || rounds_.tentative()) {
-            send(id, message);
+            sendOne(id, message);
             if (id != rounds_.handled())
                 framed = framer_.holdsLast(message);
             continue;
@@ -289,66 +189,36 @@ void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view m
         deliver(*c,
                 c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
     }
-    endGathering();
-}
-
-void LobbyServer::endGathering()
-{
-    gathering_ = false;
-    for (const SendBatch::Result& result : batch_.finish()) {
-        const InFlight& write = inFlight_[result.tag];
-        if (Connection* c = find(write.to))
-            wrote(*c, write.slice, result.written);
-    }
-    inFlight_.clear();
+    if (!writes_.empty())
+        endWrites();
 }
 
 void LobbyServer::deliver(Connection& c, const Slice& slice)
 {
     // A broadcast in a pass that answers nothing (a chat line in a quiet lobby) goes to each
     // reader as the lobby sends it, as long as nothing waits before it: the first reader need
-    // not wait for the last one's copy to be queued, and the queue is skipped. Once per
-    // reader and pass, so a burst of lines still shares one write per pass.
-    if (rounds_.atOnce() && toLater_.empty() && c.output.empty() && !c.writeArmed &&
-        c.link != Connection::Link::Failed && c.wroteInPass != passes_) {
-        c.wroteInPass = passes_;
-        if (gathering_) {
-            batch_.add(c.descriptor(), slice.data(), slice.size(), inFlight_.size());
-            inFlight_.push_back(InFlight{c.id(), slice});
-        } else {
-            wrote(c, slice, c.writeNow(slice));
-        }
-        return;
-    }
+    // not wait for the last one's copy to be queued. Once per reader and pass, so a burst of
+    // lines still shares one write per pass.
+    const bool atOnce = rounds_.atOnce() && toLater_.empty() && c.output.empty() && !c.writeArmed &&
+                        c.link != Connection::Link::Failed && c.wroteInPass != passes_;
     c.output.push(slice);
-    queued(c);
-}
-
-void LobbyServer::wrote(Connection& c, const Slice& slice, long written)
-{
-    if (written < 0) {
-        c.link = Connection::Link::Failed;
-        toSettle_.push_back(c.id());
+    if (!atOnce) {
+        queued(c);
         return;
     }
-    if (static_cast<std::size_t>(written) == slice.size())
-        return;
-    Slice rest = slice;
-    rest.consume(static_cast<std::size_t>(written));
-    c.output.push(rest);
-    queued(c);
+    c.wroteInPass = passes_;
+    stage(c);
 }
 
 // Output was added to the connection's queue: over its cap it is dropped, else it is written
 // at the end of this pass (an answer) or in the next round (a broadcast).
 void LobbyServer::queued(Connection& c)
 {
-    const ConnectionId to = c.id();
+    const ConnectionId to = c.id;
     if (c.output.bytes() > outputLimit_) {
         // Over the cap only counts what the kernel refuses: offer it first.
-        if (!c.flush()) {
-            c.link = Connection::Link::Failed;
-            toSettle_.push_back(to);
+        if (!writeOut(c)) {
+            failed(c);
             return;
         }
         if (c.output.bytes() > outputLimit_) {
@@ -358,66 +228,99 @@ void LobbyServer::queued(Connection& c)
             return;
         }
     }
-    if (c.queuedToFlush)
-        return;
     if (to == rounds_.handled()) {
-        // An answer to the connection's own request goes out at the end of this pass.
-        c.queuedToFlush = true;
-        toFlush_.push_back(to);
-    } else if (!c.queuedLater) {
-        c.queuedLater = true;
+        dueAtPassEnd(c);
+    } else if (c.due == Connection::Due::None) {
+        c.due = Connection::Due::Round;
         if (toLater_.empty())
             rounds_.waiting(std::chrono::steady_clock::now());
         toLater_.push_back(to);
-    } else {
-        return;
+        schedule();
     }
+}
+
+void LobbyServer::dueAtPassEnd(Connection& c)
+{
+    if (c.due == Connection::Due::Pass)
+        return;
+    c.due = Connection::Due::Pass;
+    toFlush_.push_back(c.id);
     schedule();
 }
 
-void LobbyServer::drop(ConnectionId who, DropKind how)
+void LobbyServer::stage(Connection& c)
 {
-    Connection* c = find(who);
-    if (!c || !c->inLobby())
-        return;
-    --open_;
-    if (how == DropKind::Abort) {
-        c->stage = Connection::Stage::Aborted;
-        c->output.clear();
-        toSettle_.push_back(who);
-        return;
-    }
-    c->stage = Connection::Stage::Closing;
-    c->grace = std::make_unique<asio::steady_timer>(io_, CloseGrace);
-    c->grace->async_wait([this, who](const std::error_code& error) {
-        if (error)
-            return;
-        if (Connection* c = find(who))
-            destroy(*c);
-    });
-    if (!c->queuedToFlush) {
-        c->queuedToFlush = true;
-        toFlush_.push_back(who);
-    }
-    schedule();
+    if (writes_.capacity() < SendBatch::Entries)
+        writes_.reserve(SendBatch::Entries);
+    Write& write = writes_.emplace_back();
+    write.to = c.id;
+    write.header = msghdr{};
+    write.header.msg_iov = write.pieces.data();
+    write.header.msg_iovlen = c.output.gather(write.pieces, write.offered);
+    batch_.add(c.socket.native_handle(), write.header, write.written);
+    if (writes_.size() == SendBatch::Entries)
+        endWrites();
 }
 
-void LobbyServer::note(ConnectionId who, LogLevel level, std::string_view what)
+void LobbyServer::endWrites()
 {
-    if (!log_ || !log_->enabled(level))
-        return;
-    std::string line;
-    if (const Connection* c = who ? find(who) : nullptr) {
-        line = c->peer();
-        if (const std::string_view name = lobby_.userName(who); !name.empty()) {
-            line += " user \"";
-            line += name;
-            line += '"';
+    batch_.finish();
+    for (const Write& write : writes_) {
+        Connection* c = find(write.to);
+        if (!c)
+            continue;
+        if (write.written < 0) {
+            failed(*c);
+            continue;
         }
-        line += ' ';
+        c->output.consume(static_cast<std::size_t>(write.written));
+        if (static_cast<std::size_t>(write.written) < write.offered)
+            armWrite(*c); // the kernel is full: the rest waits for room
+        else
+            flush(*c); // what lay beyond the pieces written, or the end of a closing one
     }
-    line += what;
-    log_->write(level, line);
+    writes_.clear();
+}
+
+bool LobbyServer::writeOut(Connection& c)
+{
+    // Straight to the kernel rather than through asio's write, whose overhead a broadcast
+    // would pay once per reader; readiness is asked for only when the kernel refuses.
+    while (!c.output.empty()) {
+        std::array<iovec, FlushPieces> pieces;
+        std::size_t offered = 0;
+        msghdr header{};
+        header.msg_iov = pieces.data();
+        header.msg_iovlen = c.output.gather(pieces, offered);
+        const long written = SendBatch::sendNow(c.socket.native_handle(), header);
+        if (written < 0)
+            return false;
+        c.output.consume(static_cast<std::size_t>(written));
+        if (static_cast<std::size_t>(written) < offered)
+            return true; // the kernel is full; the rest waits
+    }
+    return true;
+}
+
+void LobbyServer::flush(Connection& c)
+{
+    if (c.writeArmed || c.link == Connection::Link::Failed)
+        return;
+    if (!writeOut(c)) {
+        failed(c);
+        return;
+    }
+    if (!c.output.empty()) {
+        armWrite(c);
+        return;
+    }
+    if (c.stage == Connection::Stage::Closing) {
+        // All is out: say so, and wait for the peer's end (or the grace time).
+        c.stage = Connection::Stage::ShutDown;
+        std::error_code error;
+        c.socket.shutdown(asio::socket_base::shutdown_send, error);
+        armRead(c);
+    }
 }
 
 } // namespace stonecall::server

@@ -1,19 +1,16 @@
 #pragma once
-// The lobby on real sockets: one thread, one event loop (epoll underneath). Accepts
-// connections, hands their bytes to the Lobby a small portion at a time, and writes answers
-// once per pass of the loop in gathered writes. Broadcasts made while requests are answered
-// wait for a round, so a lobby filling up costs each reader one write for many log-ins.
-// Output a peer's kernel refuses waits in a queue with a cap; going over the cap drops the peer.
+// The lobby on real sockets: one thread, one event loop (epoll underneath). Each connection's
+// bytes go to the Lobby a small portion at a time; what the lobby says is queued per
+// connection and written in gathered writes when Rounds says so. Output a peer's kernel
+// refuses waits in a queue with a cap; going over the cap drops the peer.
 
-#include "Connection.h"
+#include "Listener.h"
 #include "Lobby.h"
 #include "Log.h"
 #include "OutputQueue.h"
 #include "Rounds.h"
 #include "SendBatch.h"
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
 #include <sys/socket.h>
@@ -21,7 +18,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +34,40 @@ struct ServerConfig {
     bool gatherWrites = true; // through io_uring where the kernel offers it; else a call each
 };
 
+// One client's socket. A few bits each, as thousands of idle connections keep them.
+struct Connection {
+    // How far the connection is on its way out.
+    enum class Stage : std::uint8_t {
+        InLobby,  // the lobby knows it
+        Overfull, // over its output cap: the lobby lets it go at the next settling
+        Closing,  // dropped with DropKind::Close: its last bytes go out, then it ends
+        ShutDown, // closing, and everything went out: waits for the peer's end
+        Aborted,  // dropped at once, its output discarded
+    };
+    // What the socket says. PeerEnded: the peer sent its end; only input already read remains.
+    enum class Link : std::uint8_t { Up, PeerEnded, Failed };
+
+    ConnectionId id;
+    Socket socket;
+    std::string peer; // as the log shows it
+    OutputQueue output{};
+    std::string input{}; // read, and not yet handed to the lobby
+    Stage stage : 3 = Stage::InLobby;
+    Link link : 2 = Link::Up;
+    // When its queue is written: with the answers at the end of this pass (toFlush_), or in
+    // the next round (toLater_).
+    enum class Due : std::uint8_t { None, Round, Pass };
+    Due due : 2 = Due::None;
+    bool readArmed : 1 = false;
+    bool writeArmed : 1 = false;   // the kernel refused: waits for room
+    bool queuedToRun : 1 = false;  // on toRun_
+    std::uint32_t wroteInPass = 0; // the pass that last wrote to it at once
+    std::unique_ptr<asio::steady_timer> grace{};
+
+    bool hasInput() const { return !input.empty(); }
+    bool inLobby() const { return stage == Stage::InLobby || stage == Stage::Overfull; }
+};
+
 class LobbyServer : private Outbox {
 public:
     explicit LobbyServer(ServerConfig config);
@@ -45,103 +75,84 @@ public:
     LobbyServer(const LobbyServer&) = delete;
     LobbyServer& operator=(const LobbyServer&) = delete;
 
-    // On every address (IPv6 and IPv4) when `address` is empty; port 0 lets the system
-    // choose, and port() then tells which.
+    // As Listener::listen(); port() then tells which port the system chose.
     bool listen(const std::string& address = {}, std::uint16_t port = 0);
-    std::uint16_t port() const;
-    std::string errorString() const { return error_; }
+    std::uint16_t port() const { return listener_.port(); }
+    std::string errorString() const { return listener_.errorString(); }
 
-    // Runs the loop until stop(). poll() runs what is ready, waiting at most `wait` for
-    // something to happen, for a caller that drives the loop itself (tests).
-    void run();
+    // poll(): what is ready, after waiting at most `wait`, for a caller driving the loop.
+    void run() { io_.run(); }
     void poll(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
-    void stop();
-    // Closes the listening socket for good: a newcomer is refused at once rather than let in
-    // to a lobby about to close.
-    void stopListening();
+    void stop() { io_.stop(); }
+    // A newcomer is refused at once rather than let in to a lobby about to close.
+    void stopListening() { listener_.close(); }
     asio::io_context& context() { return io_; }
 
-    // Takes a reloaded configuration without dropping anyone: the message of the day, the
-    // user limit and the ping interval. The address and port stay as they are.
+    // A reloaded configuration, without dropping anyone; the address and port stay.
     void reconfigure(const ServerConfig& config);
 
     const Lobby& lobby() const { return lobby_; }
-    // A broadcast's writes go to the kernel together, not one system call each.
     bool gathersWrites() const { return batch_.gathers(); }
-    // For the operator's commands and notices, run on this loop; what they send goes out at
-    // the next pass.
-    Lobby& lobby() { return lobby_; }
+    Lobby& lobby() { return lobby_; } // for the operator, on this loop
     std::size_t queuedBytes() const;
-    // What went in and out since the start, for the operator's figures.
     struct Traffic {
         std::uint64_t messagesIn = 0, bytesIn = 0, messagesOut = 0, bytesOut = 0;
     };
     const Traffic& traffic() const { return traffic_; }
-    // Where events go, each line naming the peer's address and user; none: no log.
-    void setLog(Log* log) { log_ = log; }
+    void setLog(Log* log) { log_ = log; } // lines name the peer's address and user
 
 private:
-    // The slot of a connection id; the rest of the id is the slot's generation.
-    static std::uint32_t slotOf(ConnectionId id)
-    {
-        return static_cast<std::uint32_t>(id & 0xffffffffu);
-    }
+    // A write handed to the kernel among others; SendBatch fills in `written`.
+    struct Write {
+        ConnectionId to;
+        std::size_t offered;
+        long written;
+        msghdr header;
+        std::array<iovec, 4> pieces; // a queue rarely holds more; flush() writes the rest
+    };
+
     Connection* find(ConnectionId id);
-    void accept();
-    void acceptFailed(const std::error_code& error);
-    void resumeAccepting();
     void opened(Socket socket);
+    void repeat(asio::steady_timer& timer, const std::chrono::milliseconds& every,
+                void (Lobby::*what)());
     void armRead(Connection& c);
-    void readFrom(ConnectionId id);
     void armWrite(Connection& c);
-    void schedule();
-    void pass();
+    void readFrom(ConnectionId id);
     void feed(Connection& c);
-    void flush(Connection& c);
-    void flushRound();
-    void trimLater();
-    void trimNow(bool idle);
+    void failed(Connection& c);
     void settle();
     void destroy(Connection& c);
-    void tick();
-    void armTicker();
-    void armSweeper();
+
+    void schedule();
+    void pass();
+    void flushList(std::vector<ConnectionId>& list); // until none is left on it
+    void dueAtPassEnd(Connection& c);
+    void trim(bool idle); // memory back to the system after a round, or when idle
+    void sendOne(ConnectionId to, std::string_view message);
+    void deliver(Connection& c, const Slice& slice);
+    void queued(Connection& c);
+    void stage(Connection& c);
+    void endWrites();
+    bool writeOut(Connection& c);
+    void flush(Connection& c);
 
     void send(ConnectionId to, std::string_view message) override;
     void broadcast(std::span<const ConnectionId> to, std::string_view message) override;
-    void deliver(Connection& c, const Slice& slice);
-    // What follows a write at once: the rest queued, or a broken socket settled.
-    void wrote(Connection& c, const Slice& slice, long written);
-    void endGathering();
-    // Writes out the queues of these connections (as flush()), the writes handed over
-    // together; `unmark` clears the mark that put each on the list.
-    template <typename Unmark> void flushEach(const std::vector<ConnectionId>& ids, Unmark unmark);
-    void endStaged();
-    void queued(Connection& c);
     void drop(ConnectionId who, DropKind how) override;
     void note(ConnectionId who, LogLevel level, std::string_view what) override;
 
     asio::io_context io_;
     ServerConfig config_;
     std::size_t outputLimit_;
-    std::size_t maxConnections_;
     Lobby lobby_;
-    Acceptor acceptor_;
-    asio::steady_timer ticker_;
-    asio::steady_timer sweeper_; // the lobby's once-a-second deadlines
-    asio::steady_timer acceptRetry_;
-    asio::steady_timer passTimer_;
-    asio::steady_timer trimTimer_;
+    Listener listener_;
+    asio::steady_timer ticker_, sweeper_, passTimer_, trimTimer_;
     std::chrono::steady_clock::time_point nextPass_;
-    // When the pass to come is due; none is scheduled without it.
-    std::optional<std::chrono::steady_clock::time_point> passAt_;
-    Rounds rounds_; // when answers and broadcasts go out
-    std::uint32_t passes_ =
-        0; // passes run (wrapping), so a reader is written at once once per pass
+    std::optional<std::chrono::steady_clock::time_point> passAt_; // the pass scheduled
+    Rounds rounds_;
+    std::uint32_t passes_ = 0;    // wrapping, so a reader is written at once once per pass
     std::uint64_t trimmedAt_ = 0; // framed bytes at the last return of memory
-    bool acceptPaused_ = false;
     bool inPass_ = false;
-    std::string error_;
 
     // Connections by slot; a ConnectionId carries its slot and a generation.
     std::vector<std::unique_ptr<Connection>> slots_;
@@ -159,24 +170,8 @@ private:
     // it is written, not when the last reader of a broadcast framed beside it is.
     Framer framer_;
     Framer answers_;
-    // A broadcast's writes at once, handed to the kernel together at its end.
-    struct InFlight {
-        ConnectionId to;
-        Slice slice;
-    };
-    std::vector<InFlight> inFlight_;
-    // A round's writes of queued output, handed to the kernel together in chunks. A queue
-    // rarely holds more than a piece or two; what lies beyond these goes out by flush().
-    static constexpr std::size_t StagedPieces = 4;
-    struct Staged {
-        ConnectionId to;
-        std::size_t offered;
-        msghdr header;
-        std::array<iovec, StagedPieces> pieces;
-    };
-    std::vector<Staged> staged_;
-    SendBatch batch_; // after inFlight_: the writes end before what they write from goes
-    bool gathering_ = false;
+    std::vector<Write> writes_; // at most SendBatch::Entries, so none moves while handed over
+    SendBatch batch_;           // after writes_: its writes end before what they write from
     std::vector<char> readBuffer_;
     Log* log_ = nullptr;
 };

@@ -1,8 +1,7 @@
 #include "OutputQueue.h"
 
 #include <algorithm>
-#include <cstring>
-#include <new>
+#include <utility>
 
 namespace stonecall::server {
 
@@ -14,88 +13,76 @@ constexpr std::size_t BlockSize = 16 * 1024;
 
 } // namespace
 
-Block* Block::create(std::size_t capacity)
-{
-    void* memory = ::operator new(sizeof(Block) + capacity);
-    return new (memory) Block(static_cast<std::uint32_t>(capacity));
-}
-
-void Block::release(Block* block)
-{
-    if (--block->refs_ == 0) {
-        block->~Block();
-        ::operator delete(block);
-    }
-}
-
-Framer::~Framer()
-{
-    if (current_)
-        Block::release(current_);
-}
-
 const Slice& Framer::frame(std::string_view message, bool fresh)
 {
     if (!fresh && holdsLast(message))
         return last_;
-    char* at = take(message.size() + 1);
+    const std::size_t size = message.size() + 1;
+    if (!current_ || capacity_ - used_ < size) {
+        capacity_ = static_cast<std::uint32_t>(std::max(BlockSize, size));
+        current_ = std::make_shared_for_overwrite<char[]>(capacity_);
+        used_ = 0;
+    }
+    char* at = current_.get() + used_;
     std::memcpy(at, message.data(), message.size());
     at[message.size()] = terminator_;
-    return last_;
-}
-
-char* Framer::take(std::size_t size)
-{
-    if (!current_ || current_->room() < size) {
-        if (current_)
-            Block::release(current_);
-        current_ = Block::create(std::max(BlockSize, size));
-    }
-    char* at = current_->data() + current_->used_;
-    last_ = Slice(current_, current_->used_, static_cast<std::uint32_t>(size));
-    current_->used_ += static_cast<std::uint32_t>(size);
+    last_ = Slice{current_, used_, static_cast<std::uint32_t>(size)};
+    used_ += static_cast<std::uint32_t>(size);
     framedBytes_ += size;
-    return at;
+    return last_;
 }
 
 void OutputQueue::push(const Slice& slice)
 {
     bytes_ += slice.size();
-    if (slices_.empty()) {
-        if (!single_.held()) {
-            single_ = slice;
-            return;
-        }
-        if (single_.continuedBy(slice)) {
-            single_.extend(slice.size());
-            return;
-        }
-        slices_.reserve(4);
-        slices_.push_back(std::move(single_));
-        single_ = Slice();
-        slices_.push_back(slice);
+    if (slices_.empty() && !single_.block) {
+        single_ = slice;
         return;
     }
-    if (slices_.back().continuedBy(slice)) {
-        slices_.back().extend(slice.size());
+    Slice& newest = slices_.empty() ? single_ : slices_.back();
+    if (newest.continuedBy(slice)) {
+        newest.length += slice.length;
         return;
+    }
+    if (slices_.empty()) {
+        slices_.reserve(4);
+        slices_.push_back(std::exchange(single_, Slice()));
     }
     slices_.push_back(slice);
+}
+
+std::size_t OutputQueue::gather(std::span<iovec> pieces, std::size_t& bytes) const
+{
+    std::size_t count = 0;
+    bytes = 0;
+    const auto take = [&](const Slice& slice) {
+        pieces[count++] = iovec{const_cast<char*>(slice.data()), slice.size()};
+        bytes += slice.size();
+    };
+    if (slices_.empty() && single_.block && !pieces.empty())
+        take(single_);
+    for (std::size_t i = head_; i < slices_.size() && count < pieces.size(); ++i)
+        take(slices_[i]);
+    return count;
 }
 
 void OutputQueue::consume(std::size_t count)
 {
     bytes_ -= count;
+    const auto take = [](Slice& slice, std::size_t n) {
+        slice.offset += static_cast<std::uint32_t>(n);
+        slice.length -= static_cast<std::uint32_t>(n);
+    };
     if (slices_.empty()) {
-        single_.consume(count);
-        if (single_.size() == 0)
+        take(single_, count);
+        if (single_.length == 0)
             single_ = Slice();
         return;
     }
     while (count > 0) {
         Slice& front = slices_[head_];
         if (count < front.size()) {
-            front.consume(count);
+            take(front, count);
             break;
         }
         count -= front.size();
@@ -103,21 +90,11 @@ void OutputQueue::consume(std::size_t count)
         ++head_;
     }
     if (head_ == slices_.size()) {
-        // Back to one slice or none: an idle lobby of thousands keeps no room.
-        std::vector<Slice>().swap(slices_);
-        head_ = 0;
+        clear(); // an idle lobby of thousands keeps no room
     } else if (head_ > 1024 && head_ * 2 > slices_.size()) {
-        slices_.erase(slices_.begin(), slices_.begin() + static_cast<std::ptrdiff_t>(head_));
+        slices_.erase(slices_.begin(), slices_.begin() + head_);
         head_ = 0;
     }
-}
-
-void OutputQueue::clear()
-{
-    single_ = Slice();
-    std::vector<Slice>().swap(slices_);
-    head_ = 0;
-    bytes_ = 0;
 }
 
 } // namespace stonecall::server

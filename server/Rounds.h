@@ -20,16 +20,13 @@ public:
     static constexpr Clock::duration MaxDelay = std::chrono::milliseconds(1000);
     static constexpr int DelayFactor = 4;
 
-    void beginPass()
-    {
-        pass_ = Pass::Quiet;
-        handledInput_ = false;
-    }
+    void beginPass() { pass_ = Pass::Idle; }
     // The lobby handles input of `id`; done(): it has handled this portion.
     void handling(ConnectionId id)
     {
         handled_ = id;
-        handledInput_ = true;
+        if (pass_ == Pass::Idle)
+            pass_ = Pass::Quiet;
     }
     void done()
     {
@@ -70,7 +67,7 @@ public:
     // At the end of a pass, with broadcasts waiting.
     bool roundDue(Clock::time_point now) const
     {
-        return roundNow_ || (handledInput_ && pass_ == Pass::Quiet) || now >= due();
+        return roundNow_ || pass_ == Pass::Quiet || now >= due();
     }
     // A round is due at once, whatever the pass answered.
     bool urgent() const { return roundNow_; }
@@ -79,14 +76,14 @@ public:
 
 private:
     enum class Pass : std::uint8_t {
-        Quiet,     // nothing answered
+        Idle,      // no input handled
+        Quiet,     // input handled, nothing answered
         Tentative, // the sender got a message that may yet prove a broadcast
         Answering, // a request was answered
     };
-    Pass pass_ = Pass::Quiet;
+    Pass pass_ = Pass::Idle;
     ConnectionId handled_ = 0;
-    bool handledInput_ = false; // this pass handled someone's input
-    bool roundNow_ = false;     // a broadcast made outside input
+    bool roundNow_ = false; // a broadcast made outside input
     Clock::time_point since_;
     Clock::duration cost_{};
 };

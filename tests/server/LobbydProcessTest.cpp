@@ -23,6 +23,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace stonecall;
@@ -150,6 +151,33 @@ TEST(Lobbyd, EmptyChatBurstDropsNoPromptReaderAndMemoryComesBack)
         ASSERT_GE(afterHeap, 0) << server.log();
         EXPECT_LT(afterHeap, idleHeap + 4 * 1024) << "before the burst: " << idleHeap;
     }
+}
+
+// Newcomers a few at a time, each asking for the user list once it is in: its answers and the
+// others' arrivals meet in the same passes and rounds.
+TEST(Lobbyd, ACrowdAskingForTheUserListAsItArrivesIsAllAnswered)
+{
+    constexpr std::size_t Users = 400, Window = 32;
+    Lobbyd server({"--ping-interval", "0", "--max-users", "500"});
+    ASSERT_NE(server.port(), 0);
+    Crowd crowd(server.port());
+    std::vector<std::size_t> ask;
+    std::size_t lists = 0;
+    crowd.onMessage([&](std::size_t i, std::string_view m) {
+        if (m.rfind("LOGIN\xA4", 0) == 0)
+            ask.push_back(i);
+        else if (m.rfind("ENDUSERS", 0) == 0)
+            ++lists;
+    });
+    EXPECT_TRUE(crowd.until([&] {
+        for (const std::size_t i : std::exchange(ask, {}))
+            crowd.send(i, framed(msg("GETUSERLIST")));
+        while (crowd.size() < Users && crowd.size() < lists + Window)
+            crowd.open(hello("c" + std::to_string(crowd.size())));
+        return lists == Users;
+    }));
+    for (std::size_t i = 0; i < crowd.size(); ++i)
+        ASSERT_FALSE(crowd[i].closed) << i;
 }
 
 TEST(Lobbyd, UserListBurstKeepsOthersAnswered)
