@@ -1,15 +1,10 @@
 #include "qt/QtTreeView.h"
 
 #include "qt/RowView.h"
-
-#include "qt/Charset.h"
-#include "qt/ShownText.h"
 #include "roster/TreeKeys.h"
 
-#include <QBrush>
-#include <QColor>
-
 #include <algorithm>
+#include <utility>
 
 namespace stonecall {
 
@@ -22,10 +17,6 @@ bool less(const QtTreeView::Node* a, const QtTreeView::Node* b)
         return order < 0;
     return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
-
-// The view looks each changed row up among all its rows: more changes than this reach it as
-// one change of the layout, which it answers with a single pass.
-constexpr std::size_t MaxChangedRows = 64;
 
 } // namespace
 
@@ -51,7 +42,7 @@ void QtTreeView::destroy(Node* node)
     delete node;
 }
 
-QtTreeView::QtTreeView(QWidget* parent) : QAbstractItemModel(parent), root_(new Node)
+QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
     root_->inView = true;
     tree = new RowView(this, parent);
@@ -65,8 +56,6 @@ QtTreeView::~QtTreeView()
     // The rows read the nodes: they go first.
     delete tree;
     for (Node* node : graveyard)
-        destroy(node);
-    for (Node* node : buried)
         destroy(node);
     destroy(root_);
 }
@@ -84,8 +73,7 @@ QtTreeView::Children& QtTreeView::kidsOf(Node* parent)
     return *parent->kids;
 }
 
-QtTreeView::KeyIndex::Family* QtTreeView::KeyIndex::familyOf(std::string_view key,
-                                                             std::size_t& number, bool make) const
+QtTreeView::Node** QtTreeView::KeyIndex::slotOf(std::string_view key, bool make) const
 {
     // Entry numbers stay below 32,768, and the lobby's trees have a handful of families. A
     // family made later than its first key would hide that key: once sixteen are made, a key
@@ -93,35 +81,37 @@ QtTreeView::KeyIndex::Family* QtTreeView::KeyIndex::familyOf(std::string_view ke
     const std::optional<treeKeys::Parts> parts = treeKeys::split(key, 32768);
     if (!parts)
         return nullptr;
-    number = parts->number;
-    for (Family& family : families) {
-        if (family.letters == parts->letters && family.tail == parts->tail)
-            return &family;
-    }
-    if (!make || families.size() == 16)
+    const auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) {
+        return f.letters == parts->letters && f.tail == parts->tail;
+    });
+    if (family == families.end() && (!make || families.size() == 16))
         return nullptr;
-    return &families.emplace_back(
-        Family{std::string(parts->letters), std::string(parts->tail), {}});
+    std::vector<Node*>& nodes =
+        family != families.end()
+            ? family->nodes
+            : families.emplace_back(std::string(parts->letters), std::string(parts->tail)).nodes;
+    if (parts->number >= nodes.size()) {
+        if (!make)
+            return nullptr;
+        nodes.resize(parts->number + 1);
+    }
+    return &nodes[parts->number];
 }
 
 QtTreeView::Node* QtTreeView::KeyIndex::find(std::string_view key) const
 {
-    std::size_t number = 0;
-    if (const Family* family = familyOf(key, number, false))
-        return number < family->nodes.size() ? family->nodes[number] : nullptr;
+    if (Node** slot = slotOf(key, false))
+        return *slot;
     const auto found = others.find(key);
     return found == others.end() ? nullptr : found->second;
 }
 
 bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
 {
-    std::size_t number = 0;
-    if (Family* family = familyOf(key, number, true)) {
-        if (number >= family->nodes.size())
-            family->nodes.resize(number + 1);
-        if (family->nodes[number])
+    if (Node** slot = slotOf(key, true)) {
+        if (*slot)
             return false;
-        family->nodes[number] = node;
+        *slot = node;
     } else if (!others.try_emplace(key, node).second) {
         return false;
     }
@@ -131,15 +121,9 @@ bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
 
 void QtTreeView::KeyIndex::erase(std::string_view key)
 {
-    std::size_t number = 0;
-    if (Family* family = familyOf(key, number, false)) {
-        if (number < family->nodes.size() && family->nodes[number]) {
-            family->nodes[number] = nullptr;
-            --count;
-        }
-    } else if (others.erase(key)) {
+    Node** slot = slotOf(key, false);
+    if (slot ? std::exchange(*slot, nullptr) != nullptr : others.erase(key) > 0)
         --count;
-    }
 }
 
 void QtTreeView::KeyIndex::clear()
@@ -157,30 +141,18 @@ std::vector<QtTreeView::Node*> QtTreeView::children(Node* parent) const
     return nodes;
 }
 
-void QtTreeView::renumber(Node* parent)
-{
-    Children& kids = *parent->kids;
-    for (std::size_t i = 0; i < kids.shown.size(); ++i)
-        kids.shown[i]->row = static_cast<int>(i);
-    kids.staleRows = false;
-}
-
-QModelIndex QtTreeView::indexOf(const Node* node) const
+int QtTreeView::placeOf(const Node* node) const
 {
     if (!node || node == root_ || !node->inView)
-        return {};
+        return -1;
     // Rows are numbered when first asked for after a change, which is seldom: the view walks
     // rows by number and asks only parents for theirs.
-    if (node->parent->kids->staleRows)
-        renumber(node->parent);
-    return createIndex(node->row, 0, node);
-}
-
-QtTreeView::Node* QtTreeView::nodeOf(const QModelIndex& index) const
-{
-    if (!index.isValid() || index.model() != this)
-        return root_;
-    return static_cast<Node*>(index.internalPointer());
+    if (Children& kids = *node->parent->kids; kids.staleRows) {
+        for (std::size_t i = 0; i < kids.shown.size(); ++i)
+            kids.shown[i]->row = static_cast<int>(i);
+        kids.staleRows = false;
+    }
+    return node->row;
 }
 
 bool QtTreeView::isShown(const Node* node) const
@@ -192,12 +164,6 @@ bool QtTreeView::isShown(const Node* node) const
     return true;
 }
 
-void QtTreeView::notePending()
-{
-    if (!hasPending())
-        schedule();
-}
-
 void QtTreeView::schedule()
 {
     if (frame.isActive())
@@ -206,40 +172,20 @@ void QtTreeView::schedule()
     frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
 }
 
-QWidget* QtTreeView::widget() const
+const QtTreeView::Node* QtTreeView::shownNode(std::string_view key)
 {
-    return tree;
-}
-
-RowView* QtTreeView::view() const
-{
-    return tree;
-}
-
-QModelIndex QtTreeView::indexOf(std::string_view key)
-{
-    if (hasPending())
+    if (!dirtyNodes.empty())
         settle();
     const Node* node = byKey.find(key);
-    return node ? indexOf(node) : QModelIndex();
+    return node && isShown(node) ? node : nullptr;
 }
 
 void QtTreeView::markDirty(Node* node)
 {
     if (!node->dirty) {
-        notePending();
+        schedule();
         node->dirty = true;
         dirtyNodes.push_back(node);
-    }
-}
-
-void QtTreeView::markChanged(Node* node)
-{
-    // A node the view has not been shown yet is read afresh when it is.
-    if (!node->changed && node->inView) {
-        notePending();
-        node->changed = true;
-        changedNodes.push_back(node);
     }
 }
 
@@ -263,22 +209,19 @@ void QtTreeView::clear()
 {
     frame.stop();
     tree->setCurrentNode(nullptr);
-    beginResetModel();
     for (Node* node : graveyard)
         destroy(node);
     graveyard.clear();
-    for (Node* node : buried)
-        destroy(node);
-    buried.clear();
     for (Node* child : root_->live())
         destroy(child);
+    ++freed;
     root_->kids.reset();
     root_->dirty = false;
     dirtyNodes.clear();
-    changedNodes.clear();
     byKey.clear();
     parents.clear();
-    endResetModel();
+    tree->restructure();
+    tree->refresh();
 }
 
 void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
@@ -330,12 +273,11 @@ void QtTreeView::remove(std::string_view key)
         numberFrom(live, node->place);
     }
     node->dead = true;
-    // Settling frees it, once the view has let go.
     if (node->inView) {
         leave(node);
         markDirty(parent);
     } else {
-        notePending();
+        schedule();
     }
     graveyard.push_back(node);
 }
@@ -347,8 +289,10 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
         return;
     node->text = text;
     node->head = treeOrder::head(node->text);
-    markChanged(node);
-    if (node->parent->sorted && node->inView) {
+    if (!node->inView)
+        return;
+    schedule();
+    if (node->parent->sorted) {
         node->moved = true;
         leave(node);
         queue(node->parent, node);
@@ -357,12 +301,12 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    Node* node = byKey.find(key);
-    if (!node)
-        return;
-    node->fore = fore;
-    node->back = back;
-    markChanged(node);
+    if (Node* node = byKey.find(key)) {
+        node->fore = fore;
+        node->back = back;
+        if (node->inView)
+            schedule();
+    }
 }
 
 void QtTreeView::setSorted(std::string_view key, bool sorted)
@@ -402,33 +346,16 @@ void QtTreeView::settle()
         if (isLive(*node))
             settleNode(*node);
     }
-
-    std::vector<Node*> changed;
-    changed.swap(changedNodes);
-    std::erase_if(changed, [this](Node* node) {
-        // A node shown at a new place has been read afresh there.
-        const bool shown = node->changed && isLive(node) && isShown(node);
-        node->changed = false;
-        return !shown;
-    });
-    if (changed.size() > MaxChangedRows) {
-        emit layoutAboutToBeChanged();
-        emit layoutChanged();
-    } else {
-        for (Node* node : changed) {
-            const QModelIndex index = indexOf(node);
-            emit dataChanged(index, index);
-        }
-    }
-
-    // What was removed a settle ago has left the view for good.
-    for (Node* node : buried) {
+    tree->refresh();
+    // The removed nodes have left the rows.
+    if (!graveyard.empty())
+        ++freed;
+    for (Node* node : graveyard) {
         forget(node);
         destroy(node);
     }
-    buried.clear();
-    buried.swap(graveyard);
-    tree->refresh();
+    graveyard.clear();
+    emit settled();
 }
 
 void QtTreeView::leave(Node* child)
@@ -454,8 +381,6 @@ void QtTreeView::settleNode(Node* parent)
     if (leaving.empty() && incoming.empty())
         return;
 
-    // The new order is made in buffers kept from settle to settle: a full group's rows are too
-    // many to take fresh memory for each time.
     std::vector<Node*>& all = scratch.rows;
     all.clear();
     if (!parent->sorted) {
@@ -502,44 +427,25 @@ void QtTreeView::settleNode(Node* parent)
         all.insert(all.end(), from, staying.end());
     }
 
-    // A parent not shown yet is seen whole when its ancestor comes; a shown one tells the view
-    // of its new rows as one change of its layout.
-    const bool shown = isShown(parent);
-    QList<QPersistentModelIndex> layoutParents;
-    if (parent != root_)
-        layoutParents.append(indexOf(parent));
-    if (shown)
-        emit layoutAboutToBeChanged(layoutParents);
     // Only the rows that leave or arrive are touched; the others' numbers are made again when
-    // first asked for. Newcomers are read afresh at their new places.
+    // first asked for.
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();
     for (Node* child : incoming) {
         child->inView = true;
-        child->moved = child->changed = false;
+        child->moved = false;
     }
     // The old order's buffer is kept for the next settle.
     kids.shown.swap(all);
     kids.staleRows = true;
-    noteParent(parent);
-    if (!shown)
-        return;
-    const QModelIndexList persistent = persistentIndexList();
-    for (const QModelIndex& index : persistent) {
-        Node* node = nodeOf(index);
-        // The child of this parent that the index lies under, if any.
-        Node* child = node;
-        while (child->parent && child->parent != parent)
-            child = child->parent;
-        if (!child->parent)
-            continue;
-        if (child->dead || !child->inView)
-            changePersistentIndex(index, QModelIndex());
-        else if (node == child)
-            changePersistentIndex(index, indexOf(node));
-    }
-    emit layoutChanged(layoutParents);
+    if (kids.shown.empty())
+        parents.erase(parent);
+    else
+        parents.insert(parent);
+    // A parent not shown yet is seen whole when its ancestor comes.
+    if (isShown(parent))
+        tree->restructure();
 }
 
 void QtTreeView::forget(Node* node)
@@ -547,90 +453,6 @@ void QtTreeView::forget(Node* node)
     parents.erase(node);
     for (Node* child : node->live())
         forget(child);
-}
-
-void QtTreeView::noteParent(Node* parent)
-{
-    if (parent->shown().empty())
-        parents.erase(parent);
-    else
-        parents.insert(parent);
-}
-
-QModelIndex QtTreeView::index(int row, int column, const QModelIndex& parent) const
-{
-    const Node* node = nodeOf(parent);
-    const std::vector<Node*>& rows = node->shown();
-    if (column != 0 || row < 0 || row >= static_cast<int>(rows.size()))
-        return {};
-    return createIndex(row, 0, rows[static_cast<std::size_t>(row)]);
-}
-
-QModelIndex QtTreeView::parent(const QModelIndex& child) const
-{
-    if (!child.isValid())
-        return {};
-    Node* parent = nodeOf(child)->parent;
-    if (!parent || parent == root_)
-        return {};
-    return indexOf(parent);
-}
-
-int QtTreeView::rowCount(const QModelIndex& parent) const
-{
-    if (parent.column() > 0)
-        return 0;
-    return static_cast<int>(nodeOf(parent)->shown().size());
-}
-
-int QtTreeView::columnCount(const QModelIndex&) const
-{
-    return 1;
-}
-
-bool QtTreeView::hasChildren(const QModelIndex& parent) const
-{
-    // The view asks this of every row it lays out; the answer comes without touching the
-    // row's node.
-    if (!parent.isValid())
-        return !root_->shown().empty();
-    return parent.column() == 0 && parents.contains(nodeOf(parent));
-}
-
-QVariant QtTreeView::data(const QModelIndex& index, int role) const
-{
-    if (!index.isValid())
-        return {};
-    const Node* node = nodeOf(index);
-    const auto brush = [](const std::optional<Rgb>& colour) -> QVariant {
-        if (!colour)
-            return {};
-        return QBrush(QColor(colour->red, colour->green, colour->blue));
-    };
-    switch (role) {
-    case Qt::DisplayRole:
-        return shownTreeText(node->text);
-    case Qt::ForegroundRole:
-        return brush(node->fore);
-    case Qt::BackgroundRole:
-        return brush(node->back);
-    default:
-        return {};
-    }
-}
-
-Qt::ItemFlags QtTreeView::flags(const QModelIndex& index) const
-{
-    // A removed node's row stays until the view is told: it can be neither selected nor
-    // reached by keys.
-    if (!index.isValid() || !isLive(nodeOf(index)))
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-}
-
-bool QtTreeView::contains(std::string_view key) const
-{
-    return byKey.find(key) != nullptr;
 }
 
 std::string QtTreeView::text(std::string_view key) const
@@ -699,9 +521,9 @@ void QtTreeView::setUserCollapsible(bool collapsible)
 
 std::optional<std::string> QtTreeView::selectedKey() const
 {
-    if (!tree->currentNode())
-        return std::nullopt;
-    return tree->currentNode()->key;
+    if (const Node* node = tree->currentNode())
+        return node->key;
+    return std::nullopt;
 }
 
 } // namespace stonecall

@@ -42,13 +42,6 @@ RowView::RowView(QtTreeView* model, QWidget* parent) : QAbstractScrollArea(paren
     setAttribute(Qt::WA_InputMethodEnabled);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalScrollBar()->setSingleStep(1);
-    // Whatever the model tells of its rows, they are counted again when next needed.
-    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { restructured(); });
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
-        restructured();
-        current = nullptr;
-        refresh();
-    });
     measure();
     exposeTreeRows(this);
 }
@@ -95,7 +88,7 @@ void RowView::layOut() const
     std::vector<Open> open;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
-            open.push_back(Open{node->parent, model_->indexOf(node).row(), node});
+            open.push_back(Open{node->parent, model_->placeOf(node), node});
     }
     std::sort(open.begin(), open.end());
     int next = 0;
@@ -141,10 +134,9 @@ int RowView::rowOf(const Node* node) const
     if (!node)
         return -1;
     layOut();
-    const QModelIndex index = model_->indexOf(node);
-    if (!index.isValid())
+    const int place = model_->placeOf(node);
+    if (place < 0)
         return -1;
-    const int place = index.row();
     for (const Run& run : runs) {
         if (run.parent == node->parent && place >= run.from && place < run.from + run.count)
             return run.first + place - run.from;
@@ -175,22 +167,6 @@ int RowView::indentOf(int depth) const
     return (depth + (userCollapsible ? 1 : 0)) * indentation;
 }
 
-bool RowView::isExpanded(const QModelIndex& index) const
-{
-    const Node* node = model_->nodeOf(index);
-    return node != model_->root() && isOpen(node);
-}
-
-QModelIndex RowView::currentIndex() const
-{
-    return current ? model_->indexOf(current) : QModelIndex();
-}
-
-QRect RowView::visualRect(const QModelIndex& index) const
-{
-    return index.isValid() ? rectOf(model_->nodeOf(index)) : QRect();
-}
-
 QRect RowView::rectOf(const Node* node) const
 {
     const int row = rowOf(node);
@@ -201,16 +177,9 @@ QRect RowView::rectOf(const Node* node) const
     return QRect(x, y, viewport()->width() - x, rowHeight);
 }
 
-QModelIndex RowView::indexAt(const QPoint& point) const
+void RowView::scrollTo(const Node* node)
 {
-    const int row = rowAtY(point.y());
-    return row < 0 ? QModelIndex() : model_->indexOf(rowAt(row).node);
-}
-
-void RowView::scrollTo(const QModelIndex& index)
-{
-    const int row = rowOf(model_->nodeOf(index));
-    if (row >= 0)
+    if (const int row = rowOf(node); row >= 0)
         ensureVisible(row);
 }
 
@@ -279,7 +248,7 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     if (node->expanded == expanded)
         return;
     node->expanded = expanded;
-    restructured();
+    restructure();
     // A current node folded away gives the place to the node folded.
     if (!expanded) {
         for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
@@ -333,7 +302,7 @@ void RowView::repaintAll()
 {
     // Forgetting what was painted makes the next refresh repaint every row in sight.
     painted.clear();
-    restructured();
+    restructure();
     refresh();
 }
 

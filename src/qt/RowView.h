@@ -20,16 +20,6 @@ class RowView final : public QAbstractScrollArea {
 public:
     RowView(QtTreeView* model, QWidget* parent = nullptr);
 
-    QAbstractItemModel* model() const { return model_; }
-    // Whether the node's children are shown, which needs children the view has been told of.
-    bool isExpanded(const QModelIndex& index) const;
-    QModelIndex currentIndex() const;
-    // Where the node's row is in the viewport; empty when it is not in an open place.
-    QRect visualRect(const QModelIndex& index) const;
-    void scrollTo(const QModelIndex& index);
-    // The node whose row is at the point of the viewport; invalid below the rows.
-    QModelIndex indexAt(const QPoint& point) const;
-
     using Node = QtTreeView::Node;
     struct Row {
         Node* node = nullptr;
@@ -43,8 +33,11 @@ public:
     int rowOf(const Node* node) const;
     // The row at a height in the viewport, or -1 below the rows.
     int rowAtY(int y) const;
+    // Where the node's row is in the viewport; empty when it is not in an open place.
     QRect rectOf(const Node* node) const;
+    // Whether the node's children are shown, which needs children the view has been told of.
     bool isOpen(const Node* node) const;
+    void scrollTo(const Node* node);
 
     Node* currentNode() const { return current; }
     void setCurrentNode(Node* node);
@@ -53,11 +46,11 @@ public:
     // What a double-click on the node's row does.
     void press(Node* node);
     void setUserCollapsible(bool collapsible);
-    // The model has settled or the open nodes changed: count the rows again and repaint the
-    // rows in sight that now look different.
+    // Repaints the rows in sight that now look different.
     void refresh();
-    // The open nodes changed: the rows are counted again at the next refresh.
-    void restructure() { restructured(); }
+    // The rows changed: they are counted again, and assistive technology told, at the next
+    // refresh.
+    void restructure() { stale = rowsChanged = true; }
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
@@ -99,8 +92,6 @@ private:
     };
 
     void layOut() const;
-    // The rows are to be counted again, and assistive technology told.
-    void restructured() { stale = rowsChanged = true; }
     int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
