@@ -37,6 +37,7 @@ const std::vector<QtTreeView::Node*>& QtTreeView::Node::noRows()
 
 void QtTreeView::destroy(Node* node)
 {
+    parents.erase(node);
     for (Node* child : node->live())
         destroy(child);
     delete node;
@@ -209,6 +210,7 @@ void QtTreeView::clear()
 {
     frame.stop();
     tree->setCurrentNode(nullptr);
+    parents.clear();
     for (Node* node : graveyard)
         destroy(node);
     graveyard.clear();
@@ -219,7 +221,6 @@ void QtTreeView::clear()
     root_->dirty = false;
     dirtyNodes.clear();
     byKey.clear();
-    parents.clear();
     tree->restructure();
     tree->refresh();
 }
@@ -350,10 +351,8 @@ void QtTreeView::settle()
     // The removed nodes have left the rows.
     if (!graveyard.empty())
         ++freed;
-    for (Node* node : graveyard) {
-        forget(node);
+    for (Node* node : graveyard)
         destroy(node);
-    }
     graveyard.clear();
     emit settled();
 }
@@ -387,35 +386,16 @@ void QtTreeView::settleNode(Node* parent)
         all = kids.live;
     } else {
         // The rows that leave are found by pointer, so that the nodes that stay are not
-        // touched: a few by a scan each, many by a search in their sorted list. The rows that
-        // stay are in order already, and each newcomer, in order too, finds its place among
-        // those after the previous one's: k newcomers among n rows cost about k log n
-        // comparisons.
-        const std::vector<Node*>& shown = kids.shown;
-        std::vector<std::size_t>& gone = scratch.gone;
-        gone.clear();
-        if (leaving.size() <= 8) {
-            for (Node* child : leaving) {
-                if (const auto at = std::find(shown.begin(), shown.end(), child); at != shown.end())
-                    gone.push_back(static_cast<std::size_t>(at - shown.begin()));
-            }
-            std::sort(gone.begin(), gone.end());
-        } else {
-            std::sort(leaving.begin(), leaving.end());
-            for (std::size_t row = 0; row < shown.size(); ++row) {
-                if (std::binary_search(leaving.begin(), leaving.end(), shown[row]))
-                    gone.push_back(row);
-            }
-        }
+        // touched. The rows that stay are in order already, and each newcomer, in order too,
+        // finds its place among those after the previous one's: k newcomers among n rows cost
+        // about k log n comparisons.
+        std::sort(leaving.begin(), leaving.end());
         std::vector<Node*>& staying = scratch.staying;
         staying.clear();
-        std::size_t next = 0;
-        for (const std::size_t row : gone) {
-            staying.insert(staying.end(), shown.begin() + static_cast<long>(next),
-                           shown.begin() + static_cast<long>(row));
-            next = row + 1;
+        for (Node* row : kids.shown) {
+            if (!std::binary_search(leaving.begin(), leaving.end(), row))
+                staying.push_back(row);
         }
-        staying.insert(staying.end(), shown.begin() + static_cast<long>(next), shown.end());
         std::sort(incoming.begin(), incoming.end(), less);
         auto from = staying.begin();
         for (Node* child : incoming) {
@@ -446,13 +426,6 @@ void QtTreeView::settleNode(Node* parent)
     // A parent not shown yet is seen whole when its ancestor comes.
     if (isShown(parent))
         tree->restructure();
-}
-
-void QtTreeView::forget(Node* node)
-{
-    parents.erase(node);
-    for (Node* child : node->live())
-        forget(child);
 }
 
 std::string QtTreeView::text(std::string_view key) const

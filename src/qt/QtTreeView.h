@@ -166,7 +166,7 @@ private:
     std::vector<Node*> children(Node* parent) const;
     bool isShown(const Node* node) const;
     void schedule();
-    // Ends the node and all below it.
+    // Frees the node and all below it.
     void destroy(Node* node);
     void markDirty(Node* node);
     // The child is new or must find a new place among its siblings.
@@ -175,7 +175,6 @@ private:
     void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
-    void forget(Node* node);
     static Children& kidsOf(Node* parent);
     static void numberFrom(std::vector<Node*>& live, std::size_t from);
 
@@ -184,7 +183,6 @@ private:
         std::vector<Node*> rows;
         std::vector<Node*> staying;
         std::vector<Node*> incoming;
-        std::vector<std::size_t> gone;
     };
 
     Scratch scratch;
