@@ -179,12 +179,9 @@ QRect RowView::rectOf(const Node* node) const
 
 void RowView::scrollTo(const Node* node)
 {
-    if (const int row = rowOf(node); row >= 0)
-        ensureVisible(row);
-}
-
-void RowView::ensureVisible(int row)
-{
+    const int row = rowOf(node);
+    if (row < 0)
+        return;
     updateScrollBar();
     QScrollBar* bar = verticalScrollBar();
     if (row < bar->value())
@@ -216,7 +213,7 @@ void RowView::setCurrentNode(Node* node)
     }
 }
 
-void RowView::makeCurrent(Node* node)
+void RowView::select(Node* node)
 {
     // A row still on screen whose node has left the model selects nothing: the node is gone
     // for the core, and its memory goes to a later node.
@@ -225,14 +222,12 @@ void RowView::makeCurrent(Node* node)
     selectionShown = node != nullptr;
     setCurrentNode(node);
     refresh();
-    const int row = rowOf(node);
-    if (row >= 0)
-        ensureVisible(row);
+    scrollTo(node);
 }
 
 void RowView::press(Node* node)
 {
-    makeCurrent(node);
+    select(node);
     if (node && current == node)
         emit doubleClicked();
 }
@@ -385,7 +380,7 @@ void RowView::mousePressEvent(QMouseEvent* event)
     } else if (onBranch(pressed, at.x())) {
         setExpandedByUser(pressed.node, !pressed.node->expanded);
     } else {
-        makeCurrent(pressed.node);
+        select(pressed.node);
     }
 }
 
@@ -425,7 +420,7 @@ void RowView::search(const QString& text)
     for (int i = 0; i < count; ++i) {
         Node* node = rowAt((start + i) % count).node;
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {
-            makeCurrent(node);
+            select(node);
             return;
         }
     }
@@ -437,28 +432,25 @@ void RowView::keyPressEvent(QKeyEvent* event)
     const int row = rowOf(current);
     const auto moveTo = [&](int target) {
         if (count > 0)
-            makeCurrent(rowAt(std::clamp(target, 0, count - 1)).node);
+            select(rowAt(std::clamp(target, 0, count - 1)).node);
     };
     const bool intoChildren =
         style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
     switch (event->key()) {
     case Qt::Key_Up:
-        moveTo(row < 0 ? 0 : row - 1);
-        break;
     case Qt::Key_Down:
-        moveTo(row < 0 ? 0 : row + 1);
-        break;
-    case Qt::Key_Home:
-        moveTo(0);
-        break;
-    case Qt::Key_End:
-        moveTo(count - 1);
-        break;
     case Qt::Key_PageUp:
-        moveTo(row < 0 ? 0 : row - fullRowsInSight());
+    case Qt::Key_PageDown: {
+        const int key = event->key(), page = fullRowsInSight();
+        const int step = key == Qt::Key_Up     ? -1
+                         : key == Qt::Key_Down ? 1
+                                               : (key == Qt::Key_PageUp ? -page : page);
+        moveTo(row < 0 ? 0 : row + step);
         break;
-    case Qt::Key_PageDown:
-        moveTo(row < 0 ? 0 : row + fullRowsInSight());
+    }
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        moveTo(event->key() == Qt::Key_Home ? 0 : count - 1);
         break;
     case Qt::Key_Left:
         if (row < 0) {
@@ -466,7 +458,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
         } else if (userCollapsible && isOpen(current)) {
             setExpandedByUser(current, false);
         } else if (intoChildren && current->parent != model_->root()) {
-            makeCurrent(current->parent);
+            select(current->parent);
         }
         break;
     case Qt::Key_Right:
@@ -495,12 +487,6 @@ void RowView::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
-void RowView::resizeEvent(QResizeEvent* event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    repaintAll();
-}
-
 void RowView::scrollContentsBy(int, int)
 {
     painted.clear();
@@ -508,26 +494,23 @@ void RowView::scrollContentsBy(int, int)
     refresh();
 }
 
-void RowView::focusInEvent(QFocusEvent* event)
+bool RowView::event(QEvent* event)
 {
-    QAbstractScrollArea::focusInEvent(event);
-    refresh();
-}
-
-void RowView::focusOutEvent(QFocusEvent* event)
-{
-    QAbstractScrollArea::focusOutEvent(event);
-    refresh();
-}
-
-void RowView::changeEvent(QEvent* event)
-{
-    QAbstractScrollArea::changeEvent(event);
+    const bool done = QAbstractScrollArea::event(event);
     switch (event->type()) {
     case QEvent::FontChange:
     case QEvent::StyleChange:
         measure();
+        [[fallthrough]];
+    case QEvent::Resize:
         repaintAll();
+        break;
+    case QEvent::Show:
+        painted.clear();
+        [[fallthrough]];
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        refresh();
         break;
     case QEvent::ActivationChange:
     case QEvent::PaletteChange:
@@ -538,13 +521,7 @@ void RowView::changeEvent(QEvent* event)
     default:
         break;
     }
-}
-
-void RowView::showEvent(QShowEvent* event)
-{
-    QAbstractScrollArea::showEvent(event);
-    painted.clear();
-    refresh();
+    return done;
 }
 
 } // namespace stonecall

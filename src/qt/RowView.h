@@ -42,7 +42,7 @@ public:
     Node* currentNode() const { return current; }
     void setCurrentNode(Node* node);
     // What a click on the node's row does.
-    void select(Node* node) { makeCurrent(node); }
+    void select(Node* node);
     // What a double-click on the node's row does.
     void press(Node* node);
     void setUserCollapsible(bool collapsible);
@@ -61,12 +61,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    // What changes the rows' look or size.
+    bool event(QEvent* event) override;
 
 private:
     // Rows `first`.. of the view are parent->shown[from, from + count).
@@ -102,8 +99,6 @@ private:
     void updateScrollBar();
     void measure();
     void setExpandedByUser(Node* node, bool expanded);
-    void makeCurrent(Node* node);
-    void ensureVisible(int row);
     void search(const QString& text);
     void repaintAll();
 
