@@ -18,21 +18,28 @@ bool less(const QtTreeView::Node* a, const QtTreeView::Node* b)
     return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
 
-} // namespace
-
-bool QtTreeView::isLive(const Node* node)
+void numberFrom(std::vector<QtTreeView::Node*>& live, std::size_t from)
 {
-    for (; node; node = node->parent) {
-        if (node->dead)
-            return false;
-    }
-    return true;
+    for (; from < live.size(); ++from)
+        live[from]->place = static_cast<std::uint32_t>(from);
 }
 
-const std::vector<QtTreeView::Node*>& QtTreeView::Node::noRows()
+QtTreeView::Children& kidsOf(QtTreeView::Node* parent)
 {
-    static const std::vector<Node*> none;
-    return none;
+    if (!parent->kids)
+        parent->kids = std::make_unique<QtTreeView::Children>();
+    return *parent->kids;
+}
+
+} // namespace
+
+bool QtTreeView::within(const Node* node, const Node* ancestor, bool dead)
+{
+    for (; node; node = node->parent) {
+        if (node == ancestor || (dead && node->dead))
+            return true;
+    }
+    return false;
 }
 
 void QtTreeView::destroy(Node* node)
@@ -59,19 +66,6 @@ QtTreeView::~QtTreeView()
     for (Node* node : graveyard)
         destroy(node);
     destroy(root_);
-}
-
-void QtTreeView::numberFrom(std::vector<Node*>& live, std::size_t from)
-{
-    for (; from < live.size(); ++from)
-        live[from]->place = static_cast<std::uint32_t>(from);
-}
-
-QtTreeView::Children& QtTreeView::kidsOf(Node* parent)
-{
-    if (!parent->kids)
-        parent->kids = std::make_unique<Children>();
-    return *parent->kids;
 }
 
 QtTreeView::Node** QtTreeView::KeyIndex::slotOf(std::string_view key, bool make) const
@@ -256,10 +250,8 @@ void QtTreeView::remove(std::string_view key)
     if (!node)
         return;
     // A selection inside the nodes removed goes with them.
-    for (const Node* at = tree->currentNode(); at; at = at->parent) {
-        if (at == node)
-            tree->setCurrentNode(nullptr);
-    }
+    if (within(tree->currentNode(), node))
+        tree->setCurrentNode(nullptr);
     Node* parent = node->parent;
     dropKeys(node);
     // A removal from a full group takes no scan: a sorted parent's children are put in order
@@ -369,7 +361,6 @@ void QtTreeView::settleNode(Node* parent)
 {
     Children& kids = *parent->kids;
     std::vector<Node*>& leaving = kids.outgoing;
-    std::vector<Node*>& incoming = scratch.incoming;
     incoming.clear();
     for (Node* child : kids.incoming) {
         child->queued = false;
@@ -380,17 +371,15 @@ void QtTreeView::settleNode(Node* parent)
     if (leaving.empty() && incoming.empty())
         return;
 
-    std::vector<Node*>& all = scratch.rows;
-    all.clear();
+    rows.clear();
     if (!parent->sorted) {
-        all = kids.live;
+        rows = kids.live;
     } else {
         // The rows that leave are found by pointer, so that the nodes that stay are not
         // touched. The rows that stay are in order already, and each newcomer, in order too,
         // finds its place among those after the previous one's: k newcomers among n rows cost
         // about k log n comparisons.
         std::sort(leaving.begin(), leaving.end());
-        std::vector<Node*>& staying = scratch.staying;
         staying.clear();
         for (Node* row : kids.shown) {
             if (!std::binary_search(leaving.begin(), leaving.end(), row))
@@ -400,11 +389,11 @@ void QtTreeView::settleNode(Node* parent)
         auto from = staying.begin();
         for (Node* child : incoming) {
             const auto at = std::lower_bound(from, staying.end(), child, less);
-            all.insert(all.end(), from, at);
-            all.push_back(child);
+            rows.insert(rows.end(), from, at);
+            rows.push_back(child);
             from = at;
         }
-        all.insert(all.end(), from, staying.end());
+        rows.insert(rows.end(), from, staying.end());
     }
 
     // Only the rows that leave or arrive are touched; the others' numbers are made again when
@@ -417,7 +406,7 @@ void QtTreeView::settleNode(Node* parent)
         child->moved = false;
     }
     // The old order's buffer is kept for the next settle.
-    kids.shown.swap(all);
+    kids.shown.swap(rows);
     kids.staleRows = true;
     if (kids.shown.empty())
         parents.erase(parent);

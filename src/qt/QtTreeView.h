@@ -73,11 +73,9 @@ public:
         bool sorted : 1 = false;
         bool expanded : 1 = false;
 
-        const std::vector<Node*>& shown() const { return kids ? kids->shown : noRows(); }
-        const std::vector<Node*>& live() const { return kids ? kids->live : noRows(); }
-
-    private:
-        static const std::vector<Node*>& noRows();
+        const std::vector<Node*>& shown() const { return kids ? kids->shown : none; }
+        const std::vector<Node*>& live() const { return kids ? kids->live : none; }
+        static inline const std::vector<Node*> none;
     };
 
     explicit QtTreeView(QWidget* parent = nullptr);
@@ -120,8 +118,10 @@ public:
     // The node's place among its parent's shown children; -1 while the view does not show it.
     int placeOf(const Node* node) const;
     // Whether the node and its ancestors are still in the tree; a removed one stays in the
-    // view's rows until the next settle, and its memory is reused after that.
-    static bool isLive(const Node* node);
+    // view's rows until the next settle frees it.
+    static bool isLive(const Node* node) { return !within(node, nullptr, true); }
+    // Whether the node is the ancestor or below it; with `dead`, stops at a removed node.
+    static bool within(const Node* node, const Node* ancestor, bool dead = false);
     // The nodes with children the view shows: the only ones whose rows can open.
     const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
     // Counts the times nodes were freed: a node held across a turn of the event loop is
@@ -175,17 +175,9 @@ private:
     void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
-    static Children& kidsOf(Node* parent);
-    static void numberFrom(std::vector<Node*>& live, std::size_t from);
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
-    struct Scratch {
-        std::vector<Node*> rows;
-        std::vector<Node*> staying;
-        std::vector<Node*> incoming;
-    };
-
-    Scratch scratch;
+    std::vector<Node*> rows, staying, incoming;
     Node* root_;
     KeyIndex byKey;
     std::vector<Node*> dirtyNodes;

@@ -1,7 +1,5 @@
 #include "qt/RowView.h"
 
-#include "qt/TreeAccessible.h"
-
 #include "qt/ShownText.h"
 
 #include <QAccessible>
@@ -245,14 +243,8 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     node->expanded = expanded;
     restructure();
     // A current node folded away gives the place to the node folded.
-    if (!expanded) {
-        for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
-            if (at == node) {
-                setCurrentNode(node);
-                break;
-            }
-        }
-    }
+    if (!expanded && current && QtTreeView::within(current->parent, node))
+        setCurrentNode(node);
     refresh();
 }
 

@@ -118,4 +118,12 @@ private:
     qint64 typedAt = 0;
 };
 
+// The rows as a screen reader meets them (TreeAccessible.cpp): every open row, in the order
+// seen, a tree item named by its text, with its level, open and selected states and a Press
+// action that does what a double-click does; selection goes through the tree's table of rows.
+// Qt's own view accessibility gives rows neither a level nor a press.
+void exposeTreeRows(RowView* view);
+// The open rows or their order changed: what assistive technology was told of them is dropped.
+void treeRowsChanged(RowView* view);
+
 } // namespace stonecall

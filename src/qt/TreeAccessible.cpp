@@ -1,5 +1,3 @@
-#include "qt/TreeAccessible.h"
-
 #include "qt/RowView.h"
 #include "qt/ShownText.h"
 
