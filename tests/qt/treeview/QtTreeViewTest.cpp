@@ -337,3 +337,30 @@ TEST(QtTreeView, AFoldByTheUserIsRemembered)
     QTest::keyClick(qt.view(), Qt::Key_Left);
     EXPECT_FALSE(qt.isExpanded("w"));
 }
+
+TEST(QtTreeView, APressFromAScreenReaderActsOnItsRowOnlyWhileTheNodeLives)
+{
+    QtTreeView qt;
+    qt.add("", "a", "Ann");
+    qt.add("", "b", "Bob");
+    qt.settle();
+    int pressed = 0;
+    QObject::connect(&qt, &QtTreeView::doubleClicked, [&] { ++pressed; });
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(qt.view());
+    const auto press = [&](int row) {
+        tree->child(row)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    };
+
+    press(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_EQ(qt.selectedKey(), "b");
+
+    // Answered before it acts; the row's node is freed before the press comes to it.
+    press(0);
+    qt.remove("a");
+    qt.settle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_EQ(qt.selectedKey(), "b");
+}
