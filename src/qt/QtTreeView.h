@@ -178,6 +178,7 @@ private:
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     std::vector<Node*> rows, staying, incoming;
+    std::vector<std::size_t> gone;
     Node* root_;
     KeyIndex byKey;
     std::vector<Node*> dirtyNodes;
