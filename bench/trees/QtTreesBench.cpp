@@ -22,8 +22,8 @@ struct QtLobby {
     QtLobby()
     {
         window.resize(900, 600);
-        hutTree.widget()->setGeometry(8, 8, 130, 580);
-        userTree.widget()->setGeometry(760, 8, 130, 580);
+        hutTree.view()->setGeometry(8, 8, 130, 580);
+        userTree.view()->setGeometry(760, 8, 130, 580);
         window.show();
         QCoreApplication::processEvents();
     }

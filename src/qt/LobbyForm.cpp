@@ -80,14 +80,12 @@ LobbyForm::LobbyForm(QWidget* parent)
         connect(Tabs_[i], &PictureButton::clicked, this, [this, i] { emit tabsClicked(i); });
 
     lstHuts_ = new QtTreeView(FraMain_);
-    lstHuts_->widget()->setObjectName("lstHuts");
-    lstHuts_->widget()->setAccessibleName(QStringLiteral("Huts"));
-    placeTwips(lstHuts_->widget(), 120, 120, 1935, 8295);
+    lstHuts_->view()->setObjectName("lstHuts");
+    lstHuts_->view()->setAccessibleName(QStringLiteral("Huts"));
+    placeTwips(lstHuts_->view(), 120, 120, 1935, 8295);
     connect(lstHuts_, &QtTreeView::doubleClicked, this, &LobbyForm::lstHutsDoubleClicked);
-    if (auto* area = qobject_cast<QAbstractScrollArea*>(lstHuts_->widget())) {
-        hutsViewport_ = area->viewport();
-        hutsViewport_->installEventFilter(this);
-    }
+    hutsViewport_ = lstHuts_->view()->viewport();
+    hutsViewport_->installEventFilter(this);
 
     TxChat_ = new ChatBox(FraMain_);
     TxChat_->setObjectName("TxChat");
@@ -100,9 +98,9 @@ LobbyForm::LobbyForm(QWidget* parent)
     placeTwips(TxChat_, 2160, 120, 8055, 8295);
 
     LstUSers_ = new QtTreeView(FraMain_);
-    LstUSers_->widget()->setObjectName("LstUSers");
-    LstUSers_->widget()->setAccessibleName(QStringLiteral("Users"));
-    placeTwips(LstUSers_->widget(), 10320, 120, 1935, 8295);
+    LstUSers_->view()->setObjectName("LstUSers");
+    LstUSers_->view()->setAccessibleName(QStringLiteral("Users"));
+    placeTwips(LstUSers_->view(), 10320, 120, 1935, 8295);
 
     TxOut_ = new QLineEdit(FraMain_);
     TxOut_->setObjectName("TxOut");
@@ -173,9 +171,8 @@ void LobbyForm::setFocusOrder()
 {
     // FraMain, TxChat, lstHuts, TxOut, LstUSers, FraOptions, MenuGame, TxPass; labels and
     // pictures take no focus. FraMain, first in the order, has the focus when the window opens.
-    QWidget* const order[] = {
-        FraMain_,  TxChat_, lstHuts_->widget(), TxOut_, LstUSers_->widget(), FraOptions_,
-        MenuGame_, TxPass_};
+    QWidget* const order[] = {FraMain_,          TxChat_,     lstHuts_->view(), TxOut_,
+                              LstUSers_->view(), FraOptions_, MenuGame_,        TxPass_};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     FraMain_->setFocus();

@@ -1,15 +1,10 @@
 #include "qt/QtTreeView.h"
 
 #include "qt/RowView.h"
-
-#include "qt/Charset.h"
-#include "qt/ShownText.h"
 #include "roster/TreeKeys.h"
 
-#include <QBrush>
-#include <QColor>
-
 #include <algorithm>
+#include <utility>
 
 namespace stonecall {
 
@@ -23,35 +18,39 @@ bool less(const QtTreeView::Node* a, const QtTreeView::Node* b)
     return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
 
-// The view looks each changed row up among all its rows: more changes than this reach it as
-// one change of the layout, which it answers with a single pass.
-constexpr std::size_t MaxChangedRows = 64;
+void numberFrom(std::vector<QtTreeView::Node*>& live, std::size_t from)
+{
+    for (; from < live.size(); ++from)
+        live[from]->place = static_cast<std::uint32_t>(from);
+}
+
+QtTreeView::Children& kidsOf(QtTreeView::Node* parent)
+{
+    if (!parent->kids)
+        parent->kids = std::make_unique<QtTreeView::Children>();
+    return *parent->kids;
+}
 
 } // namespace
 
-bool QtTreeView::isLive(const Node* node)
+bool QtTreeView::within(const Node* node, const Node* ancestor, bool dead)
 {
     for (; node; node = node->parent) {
-        if (node->dead)
-            return false;
+        if (node == ancestor || (dead && node->dead))
+            return true;
     }
-    return true;
-}
-
-const std::vector<QtTreeView::Node*>& QtTreeView::Node::noRows()
-{
-    static const std::vector<Node*> none;
-    return none;
+    return false;
 }
 
 void QtTreeView::destroy(Node* node)
 {
+    parents.erase(node);
     for (Node* child : node->live())
         destroy(child);
     delete node;
 }
 
-QtTreeView::QtTreeView(QWidget* parent) : QAbstractItemModel(parent), root_(new Node)
+QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
     root_->inView = true;
     tree = new RowView(this, parent);
@@ -66,26 +65,10 @@ QtTreeView::~QtTreeView()
     delete tree;
     for (Node* node : graveyard)
         destroy(node);
-    for (Node* node : buried)
-        destroy(node);
     destroy(root_);
 }
 
-void QtTreeView::numberFrom(std::vector<Node*>& live, std::size_t from)
-{
-    for (; from < live.size(); ++from)
-        live[from]->place = static_cast<std::uint32_t>(from);
-}
-
-QtTreeView::Children& QtTreeView::kidsOf(Node* parent)
-{
-    if (!parent->kids)
-        parent->kids = std::make_unique<Children>();
-    return *parent->kids;
-}
-
-QtTreeView::KeyIndex::Family* QtTreeView::KeyIndex::familyOf(std::string_view key,
-                                                             std::size_t& number, bool make) const
+QtTreeView::Node** QtTreeView::KeyIndex::slotOf(std::string_view key, bool make) const
 {
     // Entry numbers stay below 32,768, and the lobby's trees have a handful of families. A
     // family made later than its first key would hide that key: once sixteen are made, a key
@@ -93,35 +76,37 @@ QtTreeView::KeyIndex::Family* QtTreeView::KeyIndex::familyOf(std::string_view ke
     const std::optional<treeKeys::Parts> parts = treeKeys::split(key, 32768);
     if (!parts)
         return nullptr;
-    number = parts->number;
-    for (Family& family : families) {
-        if (family.letters == parts->letters && family.tail == parts->tail)
-            return &family;
-    }
-    if (!make || families.size() == 16)
+    const auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) {
+        return f.letters == parts->letters && f.tail == parts->tail;
+    });
+    if (family == families.end() && (!make || families.size() == 16))
         return nullptr;
-    return &families.emplace_back(
-        Family{std::string(parts->letters), std::string(parts->tail), {}});
+    std::vector<Node*>& nodes =
+        family != families.end()
+            ? family->nodes
+            : families.emplace_back(std::string(parts->letters), std::string(parts->tail)).nodes;
+    if (parts->number >= nodes.size()) {
+        if (!make)
+            return nullptr;
+        nodes.resize(parts->number + 1);
+    }
+    return &nodes[parts->number];
 }
 
 QtTreeView::Node* QtTreeView::KeyIndex::find(std::string_view key) const
 {
-    std::size_t number = 0;
-    if (const Family* family = familyOf(key, number, false))
-        return number < family->nodes.size() ? family->nodes[number] : nullptr;
+    if (Node** slot = slotOf(key, false))
+        return *slot;
     const auto found = others.find(key);
     return found == others.end() ? nullptr : found->second;
 }
 
 bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
 {
-    std::size_t number = 0;
-    if (Family* family = familyOf(key, number, true)) {
-        if (number >= family->nodes.size())
-            family->nodes.resize(number + 1);
-        if (family->nodes[number])
+    if (Node** slot = slotOf(key, true)) {
+        if (*slot)
             return false;
-        family->nodes[number] = node;
+        *slot = node;
     } else if (!others.try_emplace(key, node).second) {
         return false;
     }
@@ -131,15 +116,9 @@ bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
 
 void QtTreeView::KeyIndex::erase(std::string_view key)
 {
-    std::size_t number = 0;
-    if (Family* family = familyOf(key, number, false)) {
-        if (number < family->nodes.size() && family->nodes[number]) {
-            family->nodes[number] = nullptr;
-            --count;
-        }
-    } else if (others.erase(key)) {
+    Node** slot = slotOf(key, false);
+    if (slot ? std::exchange(*slot, nullptr) != nullptr : others.erase(key) > 0)
         --count;
-    }
 }
 
 void QtTreeView::KeyIndex::clear()
@@ -157,30 +136,18 @@ std::vector<QtTreeView::Node*> QtTreeView::children(Node* parent) const
     return nodes;
 }
 
-void QtTreeView::renumber(Node* parent)
-{
-    Children& kids = *parent->kids;
-    for (std::size_t i = 0; i < kids.shown.size(); ++i)
-        kids.shown[i]->row = static_cast<int>(i);
-    kids.staleRows = false;
-}
-
-QModelIndex QtTreeView::indexOf(const Node* node) const
+int QtTreeView::placeOf(const Node* node) const
 {
     if (!node || node == root_ || !node->inView)
-        return {};
+        return -1;
     // Rows are numbered when first asked for after a change, which is seldom: the view walks
     // rows by number and asks only parents for theirs.
-    if (node->parent->kids->staleRows)
-        renumber(node->parent);
-    return createIndex(node->row, 0, node);
-}
-
-QtTreeView::Node* QtTreeView::nodeOf(const QModelIndex& index) const
-{
-    if (!index.isValid() || index.model() != this)
-        return root_;
-    return static_cast<Node*>(index.internalPointer());
+    if (Children& kids = *node->parent->kids; kids.staleRows) {
+        for (std::size_t i = 0; i < kids.shown.size(); ++i)
+            kids.shown[i]->row = static_cast<int>(i);
+        kids.staleRows = false;
+    }
+    return node->row;
 }
 
 bool QtTreeView::isShown(const Node* node) const
@@ -192,12 +159,6 @@ bool QtTreeView::isShown(const Node* node) const
     return true;
 }
 
-void QtTreeView::notePending()
-{
-    if (!hasPending())
-        schedule();
-}
-
 void QtTreeView::schedule()
 {
     if (frame.isActive())
@@ -206,40 +167,20 @@ void QtTreeView::schedule()
     frame.start(static_cast<int>(std::max<qint64>(FrameMs, BusyGapMs - since)));
 }
 
-QWidget* QtTreeView::widget() const
+const QtTreeView::Node* QtTreeView::shownNode(std::string_view key)
 {
-    return tree;
-}
-
-RowView* QtTreeView::view() const
-{
-    return tree;
-}
-
-QModelIndex QtTreeView::indexOf(std::string_view key)
-{
-    if (hasPending())
+    if (!dirtyNodes.empty())
         settle();
     const Node* node = byKey.find(key);
-    return node ? indexOf(node) : QModelIndex();
+    return node && isShown(node) ? node : nullptr;
 }
 
 void QtTreeView::markDirty(Node* node)
 {
     if (!node->dirty) {
-        notePending();
+        schedule();
         node->dirty = true;
         dirtyNodes.push_back(node);
-    }
-}
-
-void QtTreeView::markChanged(Node* node)
-{
-    // A node the view has not been shown yet is read afresh when it is.
-    if (!node->changed && node->inView) {
-        notePending();
-        node->changed = true;
-        changedNodes.push_back(node);
     }
 }
 
@@ -263,22 +204,19 @@ void QtTreeView::clear()
 {
     frame.stop();
     tree->setCurrentNode(nullptr);
-    beginResetModel();
+    parents.clear();
     for (Node* node : graveyard)
         destroy(node);
     graveyard.clear();
-    for (Node* node : buried)
-        destroy(node);
-    buried.clear();
     for (Node* child : root_->live())
         destroy(child);
+    ++freed;
     root_->kids.reset();
     root_->dirty = false;
     dirtyNodes.clear();
-    changedNodes.clear();
     byKey.clear();
-    parents.clear();
-    endResetModel();
+    tree->restructure();
+    tree->refresh();
 }
 
 void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
@@ -312,10 +250,8 @@ void QtTreeView::remove(std::string_view key)
     if (!node)
         return;
     // A selection inside the nodes removed goes with them.
-    for (const Node* at = tree->currentNode(); at; at = at->parent) {
-        if (at == node)
-            tree->setCurrentNode(nullptr);
-    }
+    if (within(tree->currentNode(), node))
+        tree->setCurrentNode(nullptr);
     Node* parent = node->parent;
     dropKeys(node);
     // A removal from a full group takes no scan: a sorted parent's children are put in order
@@ -330,12 +266,11 @@ void QtTreeView::remove(std::string_view key)
         numberFrom(live, node->place);
     }
     node->dead = true;
-    // Settling frees it, once the view has let go.
     if (node->inView) {
         leave(node);
         markDirty(parent);
     } else {
-        notePending();
+        schedule();
     }
     graveyard.push_back(node);
 }
@@ -347,8 +282,10 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
         return;
     node->text = text;
     node->head = treeOrder::head(node->text);
-    markChanged(node);
-    if (node->parent->sorted && node->inView) {
+    if (!node->inView)
+        return;
+    schedule();
+    if (node->parent->sorted) {
         node->moved = true;
         leave(node);
         queue(node->parent, node);
@@ -357,12 +294,12 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    Node* node = byKey.find(key);
-    if (!node)
-        return;
-    node->fore = fore;
-    node->back = back;
-    markChanged(node);
+    if (Node* node = byKey.find(key)) {
+        node->fore = fore;
+        node->back = back;
+        if (node->inView)
+            schedule();
+    }
 }
 
 void QtTreeView::setSorted(std::string_view key, bool sorted)
@@ -402,33 +339,14 @@ void QtTreeView::settle()
         if (isLive(*node))
             settleNode(*node);
     }
-
-    std::vector<Node*> changed;
-    changed.swap(changedNodes);
-    std::erase_if(changed, [this](Node* node) {
-        // A node shown at a new place has been read afresh there.
-        const bool shown = node->changed && isLive(node) && isShown(node);
-        node->changed = false;
-        return !shown;
-    });
-    if (changed.size() > MaxChangedRows) {
-        emit layoutAboutToBeChanged();
-        emit layoutChanged();
-    } else {
-        for (Node* node : changed) {
-            const QModelIndex index = indexOf(node);
-            emit dataChanged(index, index);
-        }
-    }
-
-    // What was removed a settle ago has left the view for good.
-    for (Node* node : buried) {
-        forget(node);
-        destroy(node);
-    }
-    buried.clear();
-    buried.swap(graveyard);
     tree->refresh();
+    // The removed nodes have left the rows.
+    if (!graveyard.empty())
+        ++freed;
+    for (Node* node : graveyard)
+        destroy(node);
+    graveyard.clear();
+    emit settled();
 }
 
 void QtTreeView::leave(Node* child)
@@ -443,7 +361,6 @@ void QtTreeView::settleNode(Node* parent)
 {
     Children& kids = *parent->kids;
     std::vector<Node*>& leaving = kids.outgoing;
-    std::vector<Node*>& incoming = scratch.incoming;
     incoming.clear();
     for (Node* child : kids.incoming) {
         child->queued = false;
@@ -454,20 +371,17 @@ void QtTreeView::settleNode(Node* parent)
     if (leaving.empty() && incoming.empty())
         return;
 
-    // The new order is made in buffers kept from settle to settle: a full group's rows are too
-    // many to take fresh memory for each time.
-    std::vector<Node*>& all = scratch.rows;
-    all.clear();
+    rows.clear();
     if (!parent->sorted) {
-        all = kids.live;
+        rows = kids.live;
     } else {
         // The rows that leave are found by pointer, so that the nodes that stay are not
-        // touched: a few by a scan each, many by a search in their sorted list. The rows that
-        // stay are in order already, and each newcomer, in order too, finds its place among
-        // those after the previous one's: k newcomers among n rows cost about k log n
-        // comparisons.
+        // touched: a few by a scan each, many by a search in their sorted list; those that
+        // stay are copied in runs (a filter row by row costs a full group's USER three times
+        // as much). The rows that stay are in order already, and each newcomer, in order too,
+        // finds its place among those after the previous one's: k newcomers among n rows cost
+        // about k log n comparisons.
         const std::vector<Node*>& shown = kids.shown;
-        std::vector<std::size_t>& gone = scratch.gone;
         gone.clear();
         if (leaving.size() <= 8) {
             for (Node* child : leaving) {
@@ -482,7 +396,6 @@ void QtTreeView::settleNode(Node* parent)
                     gone.push_back(row);
             }
         }
-        std::vector<Node*>& staying = scratch.staying;
         staying.clear();
         std::size_t next = 0;
         for (const std::size_t row : gone) {
@@ -495,142 +408,32 @@ void QtTreeView::settleNode(Node* parent)
         auto from = staying.begin();
         for (Node* child : incoming) {
             const auto at = std::lower_bound(from, staying.end(), child, less);
-            all.insert(all.end(), from, at);
-            all.push_back(child);
+            rows.insert(rows.end(), from, at);
+            rows.push_back(child);
             from = at;
         }
-        all.insert(all.end(), from, staying.end());
+        rows.insert(rows.end(), from, staying.end());
     }
 
-    // A parent not shown yet is seen whole when its ancestor comes; a shown one tells the view
-    // of its new rows as one change of its layout.
-    const bool shown = isShown(parent);
-    QList<QPersistentModelIndex> layoutParents;
-    if (parent != root_)
-        layoutParents.append(indexOf(parent));
-    if (shown)
-        emit layoutAboutToBeChanged(layoutParents);
     // Only the rows that leave or arrive are touched; the others' numbers are made again when
-    // first asked for. Newcomers are read afresh at their new places.
+    // first asked for.
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();
     for (Node* child : incoming) {
         child->inView = true;
-        child->moved = child->changed = false;
+        child->moved = false;
     }
     // The old order's buffer is kept for the next settle.
-    kids.shown.swap(all);
+    kids.shown.swap(rows);
     kids.staleRows = true;
-    noteParent(parent);
-    if (!shown)
-        return;
-    const QModelIndexList persistent = persistentIndexList();
-    for (const QModelIndex& index : persistent) {
-        Node* node = nodeOf(index);
-        // The child of this parent that the index lies under, if any.
-        Node* child = node;
-        while (child->parent && child->parent != parent)
-            child = child->parent;
-        if (!child->parent)
-            continue;
-        if (child->dead || !child->inView)
-            changePersistentIndex(index, QModelIndex());
-        else if (node == child)
-            changePersistentIndex(index, indexOf(node));
-    }
-    emit layoutChanged(layoutParents);
-}
-
-void QtTreeView::forget(Node* node)
-{
-    parents.erase(node);
-    for (Node* child : node->live())
-        forget(child);
-}
-
-void QtTreeView::noteParent(Node* parent)
-{
-    if (parent->shown().empty())
+    if (kids.shown.empty())
         parents.erase(parent);
     else
         parents.insert(parent);
-}
-
-QModelIndex QtTreeView::index(int row, int column, const QModelIndex& parent) const
-{
-    const Node* node = nodeOf(parent);
-    const std::vector<Node*>& rows = node->shown();
-    if (column != 0 || row < 0 || row >= static_cast<int>(rows.size()))
-        return {};
-    return createIndex(row, 0, rows[static_cast<std::size_t>(row)]);
-}
-
-QModelIndex QtTreeView::parent(const QModelIndex& child) const
-{
-    if (!child.isValid())
-        return {};
-    Node* parent = nodeOf(child)->parent;
-    if (!parent || parent == root_)
-        return {};
-    return indexOf(parent);
-}
-
-int QtTreeView::rowCount(const QModelIndex& parent) const
-{
-    if (parent.column() > 0)
-        return 0;
-    return static_cast<int>(nodeOf(parent)->shown().size());
-}
-
-int QtTreeView::columnCount(const QModelIndex&) const
-{
-    return 1;
-}
-
-bool QtTreeView::hasChildren(const QModelIndex& parent) const
-{
-    // The view asks this of every row it lays out; the answer comes without touching the
-    // row's node.
-    if (!parent.isValid())
-        return !root_->shown().empty();
-    return parent.column() == 0 && parents.contains(nodeOf(parent));
-}
-
-QVariant QtTreeView::data(const QModelIndex& index, int role) const
-{
-    if (!index.isValid())
-        return {};
-    const Node* node = nodeOf(index);
-    const auto brush = [](const std::optional<Rgb>& colour) -> QVariant {
-        if (!colour)
-            return {};
-        return QBrush(QColor(colour->red, colour->green, colour->blue));
-    };
-    switch (role) {
-    case Qt::DisplayRole:
-        return shownTreeText(node->text);
-    case Qt::ForegroundRole:
-        return brush(node->fore);
-    case Qt::BackgroundRole:
-        return brush(node->back);
-    default:
-        return {};
-    }
-}
-
-Qt::ItemFlags QtTreeView::flags(const QModelIndex& index) const
-{
-    // A removed node's row stays until the view is told: it can be neither selected nor
-    // reached by keys.
-    if (!index.isValid() || !isLive(nodeOf(index)))
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-}
-
-bool QtTreeView::contains(std::string_view key) const
-{
-    return byKey.find(key) != nullptr;
+    // A parent not shown yet is seen whole when its ancestor comes.
+    if (isShown(parent))
+        tree->restructure();
 }
 
 std::string QtTreeView::text(std::string_view key) const
@@ -699,9 +502,9 @@ void QtTreeView::setUserCollapsible(bool collapsible)
 
 std::optional<std::string> QtTreeView::selectedKey() const
 {
-    if (!tree->currentNode())
-        return std::nullopt;
-    return tree->currentNode()->key;
+    if (const Node* node = tree->currentNode())
+        return node->key;
+    return std::nullopt;
 }
 
 } // namespace stonecall

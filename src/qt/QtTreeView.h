@@ -1,21 +1,19 @@
 #pragma once
-// The tree view: the nodes, found by key, in a one-column item model of our own, shown by a
-// row view.
+// The tree view: the nodes, found by key, shown by a row view that reads them directly.
 //
 // Changes take effect in the nodes at once, so every question the core asks is answered from
 // the current tree. The view hears of them only when they are settled, at most once per
 // frame: the first change after the view was last told starts a frame's wait, and then each
 // parent with changed children merges its surviving children, already in order, with the few
-// new or moved ones, and tells the view with one layout change of that parent; only the rows
-// in sight that now look different are repainted. While changes keep coming, they are shown
-// at most four times a second: showing every frame doubles what a full lobby's log-in costs.
-// Nothing resets the model but clear().
+// new or moved ones; only the rows in sight that now look different are repainted. While
+// changes keep coming, they are shown at most four times a second: showing every frame
+// doubles what a full lobby's log-in costs.
 
 #include "platform/TreeView.h"
 #include "roster/TreeOrder.h"
 
-#include <QAbstractItemModel>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -35,7 +33,7 @@ namespace stonecall {
 
 class RowView;
 
-class QtTreeView final : public QAbstractItemModel, public TreeView {
+class QtTreeView final : public QObject, public TreeView {
     Q_OBJECT
 public:
     struct Node;
@@ -45,11 +43,10 @@ public:
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         std::vector<Node*> live;
-        // The children the view knows of, in the order it shows them; a child's `row` is its
-        // place in the list.
+        // The children the view shows, in order; a child's `row` is its place here.
         std::vector<Node*> shown;
-        // Children that are new, or whose text moved them, since the last settle; and those
-        // the view has that are removed or moved.
+        // New children, or moved by their text, since the last settle; and shown ones that
+        // are removed or moved.
         std::vector<Node*> incoming;
         std::vector<Node*> outgoing;
         bool staleRows = false; // the rows of `shown` need numbering
@@ -72,26 +69,21 @@ public:
         bool inView : 1 = false; // in the parent's `shown`
         bool dead : 1 = false;   // removed: only the view still has it
         bool moved : 1 = false;  // its text changed under a sorted parent
-        bool changed : 1 = false;
-        bool dirty : 1 = false; // has children to settle
+        bool dirty : 1 = false;  // has children to settle
         bool sorted : 1 = false;
         bool expanded : 1 = false;
 
-        const std::vector<Node*>& shown() const { return kids ? kids->shown : noRows(); }
-        const std::vector<Node*>& live() const { return kids ? kids->live : noRows(); }
-
-    private:
-        static const std::vector<Node*>& noRows();
+        const std::vector<Node*>& shown() const { return kids ? kids->shown : none; }
+        const std::vector<Node*>& live() const { return kids ? kids->live : none; }
+        static inline const std::vector<Node*> none;
     };
 
     explicit QtTreeView(QWidget* parent = nullptr);
     ~QtTreeView() override;
 
-    QWidget* widget() const;
-    RowView* view() const;
-    // Where the node stands in the view's model, once pending changes are shown; invalid
-    // for an unknown key.
-    QModelIndex indexOf(std::string_view key);
+    RowView* view() const { return tree; }
+    // The node as the view shows it, once pending changes are shown; null when not shown.
+    const Node* shownNode(std::string_view key);
     // Shows the pending changes now rather than at the end of the frame.
     void settle();
 
@@ -107,7 +99,7 @@ public:
                 std::string_view text) override;
     void remove(std::string_view key) override;
     std::size_t count() const override { return byKey.size(); }
-    bool contains(std::string_view key) const override;
+    bool contains(std::string_view key) const override { return byKey.find(key); }
     std::string text(std::string_view key) const override;
     void setText(std::string_view key, std::string_view text) override;
     std::optional<int> tag(std::string_view key) const override;
@@ -123,26 +115,24 @@ public:
     std::optional<std::string> selectedKey() const override;
 
     Node* root() const { return root_; }
-    // Where the view has the node; invalid while it has not been told of it.
-    QModelIndex indexOf(const Node* node) const;
-    Node* nodeOf(const QModelIndex& index) const;
+    // The node's place among its parent's shown children; -1 while the view does not show it.
+    int placeOf(const Node* node) const;
     // Whether the node and its ancestors are still in the tree; a removed one stays in the
-    // view's rows until the next settle, and its memory is reused after that.
-    static bool isLive(const Node* node);
-    // The nodes with children the view knows of: the only ones whose rows can open.
+    // view's rows until the next settle frees it.
+    static bool isLive(const Node* node) { return !within(node, nullptr, true); }
+    // Whether the node is the ancestor or below it; with `dead`, stops at a removed node.
+    static bool within(const Node* node, const Node* ancestor, bool dead = false);
+    // The nodes with children the view shows: the only ones whose rows can open.
     const std::unordered_set<const Node*>& nodesWithRows() const { return parents; }
-
-    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
-    QModelIndex parent(const QModelIndex& child) const override;
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    bool hasChildren(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Counts the times nodes were freed: a node held across a turn of the event loop is
+    // still there while the count stays the same.
+    std::uint64_t frees() const { return freed; }
 
 signals:
     // The user double-clicked the tree; the node clicked, if any, is the selected one.
     void doubleClicked();
+    // The view has been shown the pending changes.
+    void settled();
 
 private:
     // Nodes by key. The lobby's keys are letters, an entry number and maybe a short tail
@@ -163,8 +153,8 @@ private:
             std::string tail;
             std::vector<Node*> nodes;
         };
-        // The family the key is filed under, and its number there; null for a hashed key.
-        Family* familyOf(std::string_view key, std::size_t& number, bool make) const;
+        // The slot the key is filed in; null for a hashed key, or an unknown family's.
+        Node** slotOf(std::string_view key, bool make) const;
 
         mutable std::vector<Family> families;
         std::unordered_map<std::string_view, Node*> others;
@@ -174,45 +164,28 @@ private:
     Node* find(std::string_view key) const { return key.empty() ? root_ : byKey.find(key); }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
-    // Whether the view knows of the node: it and all its ancestors have been settled.
     bool isShown(const Node* node) const;
-    bool hasPending() const { return !dirtyNodes.empty() || !changedNodes.empty(); }
     void schedule();
-    // Ends the node and all below it.
+    // Frees the node and all below it.
     void destroy(Node* node);
-    void notePending();
     void markDirty(Node* node);
-    void markChanged(Node* node);
     // The child is new or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
     void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
-    void forget(Node* node);
-    void noteParent(Node* parent);
-    static void renumber(Node* parent);
-    static Children& kidsOf(Node* parent);
-    static void numberFrom(std::vector<Node*>& live, std::size_t from);
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
-    struct Scratch {
-        std::vector<Node*> rows;
-        std::vector<Node*> staying;
-        std::vector<Node*> incoming;
-        std::vector<std::size_t> gone;
-    };
-
-    Scratch scratch;
+    std::vector<Node*> rows, staying, incoming;
+    std::vector<std::size_t> gone;
     Node* root_;
     KeyIndex byKey;
     std::vector<Node*> dirtyNodes;
-    std::vector<Node*> changedNodes;
-    // Removed nodes the view may still ask about until it has been told they are gone.
+    // Removed nodes, which the view may show until the next settle frees them.
     std::vector<Node*> graveyard;
-    // Those the view was told of at the last settle; freed at the next.
-    std::vector<Node*> buried;
-    // The nodes that have live children, for the view's frequent question.
+    std::uint64_t freed = 0;
+    // The nodes that have shown children, for the view's frequent question.
     std::unordered_set<const Node*> parents;
     QPointer<RowView> tree;
     QTimer frame;

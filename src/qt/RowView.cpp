@@ -1,7 +1,5 @@
 #include "qt/RowView.h"
 
-#include "qt/TreeAccessible.h"
-
 #include "qt/ShownText.h"
 
 #include <QAccessible>
@@ -42,13 +40,6 @@ RowView::RowView(QtTreeView* model, QWidget* parent) : QAbstractScrollArea(paren
     setAttribute(Qt::WA_InputMethodEnabled);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalScrollBar()->setSingleStep(1);
-    // Whatever the model tells of its rows, they are counted again when next needed.
-    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { restructured(); });
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
-        restructured();
-        current = nullptr;
-        refresh();
-    });
     measure();
     exposeTreeRows(this);
 }
@@ -95,7 +86,7 @@ void RowView::layOut() const
     std::vector<Open> open;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
-            open.push_back(Open{node->parent, model_->indexOf(node).row(), node});
+            open.push_back(Open{node->parent, model_->placeOf(node), node});
     }
     std::sort(open.begin(), open.end());
     int next = 0;
@@ -141,10 +132,9 @@ int RowView::rowOf(const Node* node) const
     if (!node)
         return -1;
     layOut();
-    const QModelIndex index = model_->indexOf(node);
-    if (!index.isValid())
+    const int place = model_->placeOf(node);
+    if (place < 0)
         return -1;
-    const int place = index.row();
     for (const Run& run : runs) {
         if (run.parent == node->parent && place >= run.from && place < run.from + run.count)
             return run.first + place - run.from;
@@ -175,22 +165,6 @@ int RowView::indentOf(int depth) const
     return (depth + (userCollapsible ? 1 : 0)) * indentation;
 }
 
-bool RowView::isExpanded(const QModelIndex& index) const
-{
-    const Node* node = model_->nodeOf(index);
-    return node != model_->root() && isOpen(node);
-}
-
-QModelIndex RowView::currentIndex() const
-{
-    return current ? model_->indexOf(current) : QModelIndex();
-}
-
-QRect RowView::visualRect(const QModelIndex& index) const
-{
-    return index.isValid() ? rectOf(model_->nodeOf(index)) : QRect();
-}
-
 QRect RowView::rectOf(const Node* node) const
 {
     const int row = rowOf(node);
@@ -201,21 +175,11 @@ QRect RowView::rectOf(const Node* node) const
     return QRect(x, y, viewport()->width() - x, rowHeight);
 }
 
-QModelIndex RowView::indexAt(const QPoint& point) const
+void RowView::scrollTo(const Node* node)
 {
-    const int row = rowAtY(point.y());
-    return row < 0 ? QModelIndex() : model_->indexOf(rowAt(row).node);
-}
-
-void RowView::scrollTo(const QModelIndex& index)
-{
-    const int row = rowOf(model_->nodeOf(index));
-    if (row >= 0)
-        ensureVisible(row);
-}
-
-void RowView::ensureVisible(int row)
-{
+    const int row = rowOf(node);
+    if (row < 0)
+        return;
     updateScrollBar();
     QScrollBar* bar = verticalScrollBar();
     if (row < bar->value())
@@ -247,7 +211,7 @@ void RowView::setCurrentNode(Node* node)
     }
 }
 
-void RowView::makeCurrent(Node* node)
+void RowView::select(Node* node)
 {
     // A row still on screen whose node has left the model selects nothing: the node is gone
     // for the core, and its memory goes to a later node.
@@ -256,14 +220,12 @@ void RowView::makeCurrent(Node* node)
     selectionShown = node != nullptr;
     setCurrentNode(node);
     refresh();
-    const int row = rowOf(node);
-    if (row >= 0)
-        ensureVisible(row);
+    scrollTo(node);
 }
 
 void RowView::press(Node* node)
 {
-    makeCurrent(node);
+    select(node);
     if (node && current == node)
         emit doubleClicked();
 }
@@ -279,16 +241,10 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     if (node->expanded == expanded)
         return;
     node->expanded = expanded;
-    restructured();
+    restructure();
     // A current node folded away gives the place to the node folded.
-    if (!expanded) {
-        for (const Node* at = current ? current->parent : nullptr; at; at = at->parent) {
-            if (at == node) {
-                setCurrentNode(node);
-                break;
-            }
-        }
-    }
+    if (!expanded && current && QtTreeView::within(current->parent, node))
+        setCurrentNode(node);
     refresh();
 }
 
@@ -333,7 +289,7 @@ void RowView::repaintAll()
 {
     // Forgetting what was painted makes the next refresh repaint every row in sight.
     painted.clear();
-    restructured();
+    restructure();
     refresh();
 }
 
@@ -416,7 +372,7 @@ void RowView::mousePressEvent(QMouseEvent* event)
     } else if (onBranch(pressed, at.x())) {
         setExpandedByUser(pressed.node, !pressed.node->expanded);
     } else {
-        makeCurrent(pressed.node);
+        select(pressed.node);
     }
 }
 
@@ -456,7 +412,7 @@ void RowView::search(const QString& text)
     for (int i = 0; i < count; ++i) {
         Node* node = rowAt((start + i) % count).node;
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {
-            makeCurrent(node);
+            select(node);
             return;
         }
     }
@@ -468,28 +424,25 @@ void RowView::keyPressEvent(QKeyEvent* event)
     const int row = rowOf(current);
     const auto moveTo = [&](int target) {
         if (count > 0)
-            makeCurrent(rowAt(std::clamp(target, 0, count - 1)).node);
+            select(rowAt(std::clamp(target, 0, count - 1)).node);
     };
     const bool intoChildren =
         style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
     switch (event->key()) {
     case Qt::Key_Up:
-        moveTo(row < 0 ? 0 : row - 1);
-        break;
     case Qt::Key_Down:
-        moveTo(row < 0 ? 0 : row + 1);
-        break;
-    case Qt::Key_Home:
-        moveTo(0);
-        break;
-    case Qt::Key_End:
-        moveTo(count - 1);
-        break;
     case Qt::Key_PageUp:
-        moveTo(row < 0 ? 0 : row - fullRowsInSight());
+    case Qt::Key_PageDown: {
+        const int key = event->key(), page = fullRowsInSight();
+        const int step = key == Qt::Key_Up     ? -1
+                         : key == Qt::Key_Down ? 1
+                                               : (key == Qt::Key_PageUp ? -page : page);
+        moveTo(row < 0 ? 0 : row + step);
         break;
-    case Qt::Key_PageDown:
-        moveTo(row < 0 ? 0 : row + fullRowsInSight());
+    }
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        moveTo(event->key() == Qt::Key_Home ? 0 : count - 1);
         break;
     case Qt::Key_Left:
         if (row < 0) {
@@ -497,7 +450,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
         } else if (userCollapsible && isOpen(current)) {
             setExpandedByUser(current, false);
         } else if (intoChildren && current->parent != model_->root()) {
-            makeCurrent(current->parent);
+            select(current->parent);
         }
         break;
     case Qt::Key_Right:
@@ -526,12 +479,6 @@ void RowView::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
-void RowView::resizeEvent(QResizeEvent* event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    repaintAll();
-}
-
 void RowView::scrollContentsBy(int, int)
 {
     painted.clear();
@@ -539,26 +486,23 @@ void RowView::scrollContentsBy(int, int)
     refresh();
 }
 
-void RowView::focusInEvent(QFocusEvent* event)
+bool RowView::event(QEvent* event)
 {
-    QAbstractScrollArea::focusInEvent(event);
-    refresh();
-}
-
-void RowView::focusOutEvent(QFocusEvent* event)
-{
-    QAbstractScrollArea::focusOutEvent(event);
-    refresh();
-}
-
-void RowView::changeEvent(QEvent* event)
-{
-    QAbstractScrollArea::changeEvent(event);
+    const bool done = QAbstractScrollArea::event(event);
     switch (event->type()) {
     case QEvent::FontChange:
     case QEvent::StyleChange:
         measure();
+        [[fallthrough]];
+    case QEvent::Resize:
         repaintAll();
+        break;
+    case QEvent::Show:
+        painted.clear();
+        [[fallthrough]];
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        refresh();
         break;
     case QEvent::ActivationChange:
     case QEvent::PaletteChange:
@@ -569,13 +513,7 @@ void RowView::changeEvent(QEvent* event)
     default:
         break;
     }
-}
-
-void RowView::showEvent(QShowEvent* event)
-{
-    QAbstractScrollArea::showEvent(event);
-    painted.clear();
-    refresh();
+    return done;
 }
 
 } // namespace stonecall

@@ -20,16 +20,6 @@ class RowView final : public QAbstractScrollArea {
 public:
     RowView(QtTreeView* model, QWidget* parent = nullptr);
 
-    QAbstractItemModel* model() const { return model_; }
-    // Whether the node's children are shown, which needs children the view has been told of.
-    bool isExpanded(const QModelIndex& index) const;
-    QModelIndex currentIndex() const;
-    // Where the node's row is in the viewport; empty when it is not in an open place.
-    QRect visualRect(const QModelIndex& index) const;
-    void scrollTo(const QModelIndex& index);
-    // The node whose row is at the point of the viewport; invalid below the rows.
-    QModelIndex indexAt(const QPoint& point) const;
-
     using Node = QtTreeView::Node;
     struct Row {
         Node* node = nullptr;
@@ -43,21 +33,24 @@ public:
     int rowOf(const Node* node) const;
     // The row at a height in the viewport, or -1 below the rows.
     int rowAtY(int y) const;
+    // Where the node's row is in the viewport; empty when it is not in an open place.
     QRect rectOf(const Node* node) const;
+    // Whether the node's children are shown, which needs children the view has been told of.
     bool isOpen(const Node* node) const;
+    void scrollTo(const Node* node);
 
     Node* currentNode() const { return current; }
     void setCurrentNode(Node* node);
     // What a click on the node's row does.
-    void select(Node* node) { makeCurrent(node); }
+    void select(Node* node);
     // What a double-click on the node's row does.
     void press(Node* node);
     void setUserCollapsible(bool collapsible);
-    // The model has settled or the open nodes changed: count the rows again and repaint the
-    // rows in sight that now look different.
+    // Repaints the rows in sight that now look different.
     void refresh();
-    // The open nodes changed: the rows are counted again at the next refresh.
-    void restructure() { restructured(); }
+    // The rows changed: they are counted again, and assistive technology told, at the next
+    // refresh.
+    void restructure() { stale = rowsChanged = true; }
 
 signals:
     // The user double-clicked the view, on a row or on an empty place.
@@ -68,12 +61,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    // What changes the rows' look or size.
+    bool event(QEvent* event) override;
 
 private:
     // Rows `first`.. of the view are parent->shown[from, from + count).
@@ -99,8 +89,6 @@ private:
     };
 
     void layOut() const;
-    // The rows are to be counted again, and assistive technology told.
-    void restructured() { stale = rowsChanged = true; }
     int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
@@ -111,8 +99,6 @@ private:
     void updateScrollBar();
     void measure();
     void setExpandedByUser(Node* node, bool expanded);
-    void makeCurrent(Node* node);
-    void ensureVisible(int row);
     void search(const QString& text);
     void repaintAll();
 
@@ -131,5 +117,13 @@ private:
     QString typed;
     qint64 typedAt = 0;
 };
+
+// The rows as a screen reader meets them (TreeAccessible.cpp): every open row, in the order
+// seen, a tree item named by its text, with its level, open and selected states and a Press
+// action that does what a double-click does; selection goes through the tree's table of rows.
+// Qt's own view accessibility gives rows neither a level nor a press.
+void exposeTreeRows(RowView* view);
+// The open rows or their order changed: what assistive technology was told of them is dropped.
+void treeRowsChanged(RowView* view);
 
 } // namespace stonecall

@@ -1,12 +1,9 @@
-#include "qt/TreeAccessible.h"
-
 #include "qt/RowView.h"
 #include "qt/ShownText.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QHash>
-#include <QPersistentModelIndex>
 
 namespace stonecall {
 
@@ -30,14 +27,15 @@ public:
             QAccessible::deleteAccessibleInterface(id);
         cells.clear();
     }
-    void press(const Node* node)
+    void press(Node* node)
     {
-        // Answered first: what the press does may open a modal dialog.
+        // Answered first: what the press does may open a modal dialog. A node freed meanwhile
+        // is not pressed.
         QMetaObject::invokeMethod(
             view(),
-            [view = view(), row = QPersistentModelIndex(view()->treeModel()->indexOf(node))] {
-                if (row.isValid())
-                    view->press(view->treeModel()->nodeOf(row));
+            [view = view(), node, frees = view()->treeModel()->frees()] {
+                if (view->treeModel()->frees() == frees)
+                    view->press(node);
             },
             Qt::QueuedConnection);
     }
@@ -185,7 +183,7 @@ public:
 
     TreeAccessible* const tree;
     const int row;
-    const Node* const node;
+    Node* const node;
 };
 
 QAccessibleInterface* TreeAccessible::rowInterface(int row) const

@@ -8,7 +8,6 @@
 
 #include "roster/Numbered.h"
 
-#include <charconv>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -73,13 +72,10 @@ inline std::optional<Parts> split(std::string_view key, std::size_t limit)
 // The host of a hut's key "h7"; none for any other text.
 inline std::optional<int> hostOf(std::string_view key)
 {
-    if (key.size() < 2 || key.front() != 'h' || key[1] < '0' || key[1] > '9')
-        return std::nullopt; // from_chars would take a minus sign
-    int host = 0;
-    const auto [end, error] = std::from_chars(key.data() + 1, key.data() + key.size(), host);
-    if (error != std::errc() || end != key.data() + key.size())
+    const std::optional<Parts> parts = split(key, std::size_t(1) << 31);
+    if (!parts || parts->letters != "h" || !parts->tail.empty())
         return std::nullopt;
-    return host;
+    return static_cast<int>(parts->number);
 }
 
 } // namespace stonecall::treeKeys

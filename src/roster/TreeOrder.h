@@ -13,17 +13,13 @@
 
 namespace stonecall::treeOrder {
 
-// A code's character with capitals taken to their small letters, as a Unicode value. The
+// Each code's character with capitals taken to their small letters, as a Unicode value. The
 // micro sign sorts as the Greek small mu, its case-folded form.
-inline char16_t folded(unsigned char code)
-{
-    return code == 0xB5 ? char16_t{0x3BC} : unicodeOf(lowerCase(code));
-}
-
 inline const std::array<char16_t, 256> Folded = [] {
     std::array<char16_t, 256> table{};
     for (int code = 0; code < 256; ++code)
-        table[static_cast<std::size_t>(code)] = folded(static_cast<unsigned char>(code));
+        table[std::size_t(code)] = unicodeOf(lowerCase(static_cast<unsigned char>(code)));
+    table[0xB5] = 0x3BC;
     return table;
 }();
 

@@ -1,8 +1,6 @@
 #pragma once
 // The user table: one record per user number the server has announced, indexed from 0.
 
-#include "session/LargeBlocks.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,8 +78,7 @@ public:
     }
 
 private:
-    // A full lobby's table fills some 6 MiB while the log-in streams in.
-    std::vector<UserInfo, largeBlocks::Allocator<UserInfo>> Users;
+    std::vector<UserInfo> Users;
 };
 
 } // namespace stonecall

@@ -67,17 +67,8 @@ struct Player {
 // Double-clicks a node of a real hut tree the way a mouse does.
 void doubleClickHutNode(Player& player, const std::string& key)
 {
-    player.lobby().lstHutsView().settle(); // what the end of the frame would show
     RowView* view = player.lobby().lstHutsView().view();
-    QAbstractItemModel* model = view->model();
-    const std::string parent = player.huts().parentKey(key);
-    const std::vector<std::string> huts = player.huts().childKeys("");
-    const auto hutRow = std::find(huts.begin(), huts.end(), parent) - huts.begin();
-    const std::vector<std::string> places = player.huts().childKeys(parent);
-    const auto placeRow = std::find(places.begin(), places.end(), key) - places.begin();
-    const QModelIndex index =
-        model->index(static_cast<int>(placeRow), 0, model->index(static_cast<int>(hutRow), 0));
-    const QPoint at = view->visualRect(index).center();
+    const QPoint at = view->rectOf(player.lobby().lstHutsView().shownNode(key)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);

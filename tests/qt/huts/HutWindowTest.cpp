@@ -65,25 +65,23 @@ protected:
     }
 
     // The hut line with this text, or its place line in the given row.
-    QModelIndex hutLine(const QString& text, int placeRow = -1)
+    const QtTreeView::Node* hutLine(const std::string& text, int placeRow = -1)
     {
         lobby().lstHutsView().settle(); // what the end of the frame would show
-        QAbstractItemModel* model = hutView()->model();
-        for (int row = 0; row < model->rowCount(); ++row) {
-            const QModelIndex hut = model->index(row, 0);
-            if (hut.data().toString() == text)
-                return placeRow < 0 ? hut : model->index(placeRow, 0, hut);
+        for (const QtTreeView::Node* hut : lobby().lstHutsView().root()->shown()) {
+            if (hut->text == text && placeRow < static_cast<int>(hut->shown().size()))
+                return placeRow < 0 ? hut : hut->shown()[static_cast<std::size_t>(placeRow)];
         }
-        return {};
+        return nullptr;
     }
 
     // Two quick presses and releases of a button at one place of the list (the first click
     // selects, the second press comes as a double-click).
-    void doubleClick(const QModelIndex& index, Qt::MouseButton button = Qt::LeftButton)
+    void doubleClick(const QtTreeView::Node* node, Qt::MouseButton button = Qt::LeftButton)
     {
-        ASSERT_TRUE(index.isValid());
+        ASSERT_TRUE(node);
         RowView* view = hutView();
-        const QRect rect = view->visualRect(index);
+        const QRect rect = view->rectOf(node);
         ASSERT_FALSE(rect.isEmpty()); // shown: its hut is expanded
         QTest::mouseDClick(view->viewport(), button, {}, rect.center());
     }
@@ -190,14 +188,14 @@ TEST_F(HutWindows, DoubleClicksLeaveHutsExpanded)
     addHut(7, "NONE", 4, 2);
     addHut(1, "NONE", 2); // the local user's own hut
     ModalScript dialogs;
-    const QModelIndex hut = hutLine("Host7");
+    const QtTreeView::Node* hut = hutLine("Host7");
     doubleClick(hut);
-    EXPECT_TRUE(hutView()->isExpanded(hut));
+    EXPECT_TRUE(hutView()->isOpen(hut));
     doubleClick(hutLine("Host7", 0));
     doubleClick(hutLine("Host1"));
     doubleClick(hutLine("Host1", 0));
-    EXPECT_TRUE(hutView()->isExpanded(hut));
-    EXPECT_TRUE(hutView()->isExpanded(hutLine("Host1")));
+    EXPECT_TRUE(hutView()->isOpen(hut));
+    EXPECT_TRUE(hutView()->isOpen(hutLine("Host1")));
     EXPECT_TRUE(lobby().lstHuts().isExpanded(treeKeys::hut(7)));
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_TRUE(sentSoFar().empty());
@@ -212,7 +210,7 @@ TEST_F(HutWindows, TheSecondPressOfADoubleClickIsNoClick)
     addHut(8, "NONE", 2);
     // The open place is selected, so that a double-click on the list would join it.
     QTest::mouseClick(hutView()->viewport(), Qt::LeftButton, {},
-                      hutView()->visualRect(hutLine("Host8", 0)).center());
+                      hutView()->rectOf(hutLine("Host8", 0)).center());
 
     QTest::mouseDClick(lobby().cmdCreate(), Qt::LeftButton);
     ASSERT_TRUE(lobby().MenuGame()->isVisible()) << "opened once, not opened and closed";
@@ -228,7 +226,7 @@ TEST_F(HutWindows, TheSecondPressOfADoubleClickIsNoClick)
 TEST_F(HutWindows, ClicksAndDoubleClicksAreOfTheLeftButtonOnTheControl)
 {
     addHut(8, "NONE", 2);
-    const QPoint place = hutView()->visualRect(hutLine("Host8", 0)).center();
+    const QPoint place = hutView()->rectOf(hutLine("Host8", 0)).center();
     QTest::mouseClick(lobby().cmdCreate(), Qt::LeftButton);
     QWidget* threePlayers = lobby().HutCount(1);
     QTest::mouseClick(threePlayers, Qt::RightButton);
@@ -323,21 +321,18 @@ protected:
         stream.start();
     }
 
-    // Returns right after the view has been told of changes `count` times: a settle tells
-    // the model's rows all at once, so a signal after the count was taken is a later settle.
-    static void waitForSettles(QAbstractItemModel* rows, int count)
+    // Returns right after the view has been shown changes `count` times.
+    static void waitForSettles(QtTreeView& tree, int count)
     {
-        // A changed text shows in place, or, among sorted rows, as a row that moves.
-        QSignalSpy changes(rows, &QAbstractItemModel::dataChanged);
-        QSignalSpy moves(rows, &QAbstractItemModel::rowsInserted);
-        QSignalSpy layouts(rows, &QAbstractItemModel::layoutChanged);
-        for (int i = 0; i < count; ++i) {
-            changes.clear();
-            moves.clear();
-            layouts.clear();
-            ASSERT_TRUE(waitFor(
-                [&] { return !changes.isEmpty() || !moves.isEmpty() || !layouts.isEmpty(); }));
-        }
+        QSignalSpy settles(&tree, &QtTreeView::settled);
+        ASSERT_TRUE(waitFor([&] { return settles.count() >= count; }));
+    }
+
+    // The text of the row at a point of the view, or none.
+    static std::optional<std::string> textAt(RowView* view, const QPoint& point)
+    {
+        const QtTreeView::Node* node = view->rowAt(view->rowAtY(point.y())).node;
+        return node ? std::optional(node->text) : std::nullopt;
     }
 
     void send(const std::vector<std::string>& messages)
@@ -359,25 +354,25 @@ TEST_F(StreamingTrees, AClickOnARemovedPlaceSelectsAndJoinsNothing)
           "USERSTATE" + S + "50" + S + "HOST" + S + "2" + S + "NONE",
           "USERSTATE" + S + "7" + S + "HOST" + S + "2" + S + "NONE"});
     ASSERT_TRUE(waitFor([&] { return lobby().lstHuts().contains(treeKeys::hut(50)); }));
-    const QPoint bobsPlace = hutView()->visualRect(hutLine("Big Bob", 0)).center();
+    const QPoint bobsPlace = hutView()->rectOf(hutLine("Big Bob", 0)).center();
     startStream();
-    waitForSettles(hutView()->model(), 2);
+    waitForSettles(lobby().lstHutsView(), 2);
 
     // Right after a settle, so that the next one is a while away.
     server.sendMessage(0, "USERSTATE" + S + "7" + S + "IDLE");
     ASSERT_TRUE(waitFor([&] { return !lobby().lstHuts().contains(treeKeys::hut(7)); }));
-    ASSERT_EQ(hutView()->indexAt(bobsPlace).data().toString(), "Empty") << "not shown any more";
+    ASSERT_EQ(textAt(hutView(), bobsPlace), "Empty") << "not shown any more";
     QTest::mouseClick(hutView()->viewport(), Qt::LeftButton, {}, bobsPlace);
     EXPECT_EQ(lobby().lstHuts().selectedKey(), std::nullopt);
 
     // Once the removed nodes are long gone, another hut appears.
-    waitForSettles(hutView()->model(), 3);
+    waitForSettles(lobby().lstHutsView(), 3);
     server.sendMessage(0, "USERSTATE" + S + "9" + S + "HOST" + S + "2" + S + "NONE");
-    ASSERT_TRUE(waitFor([&] { return hutLine("Cy", 0).isValid(); }));
+    ASSERT_TRUE(waitFor([&] { return hutLine("Cy", 0) != nullptr; }));
     EXPECT_EQ(lobby().lstHuts().selectedKey(), std::nullopt);
-    EXPECT_FALSE(hutView()->currentIndex().isValid());
+    EXPECT_FALSE(hutView()->currentNode());
     const QPoint blank(10, hutView()->viewport()->height() - 5);
-    ASSERT_FALSE(hutView()->indexAt(blank).isValid());
+    ASSERT_FALSE(textAt(hutView(), blank));
     QTest::mouseDClick(hutView()->viewport(), Qt::LeftButton, {}, blank);
     stream.stop();
     for (const std::string& message : sentSoFar())
@@ -389,24 +384,24 @@ TEST_F(StreamingTrees, AClickOnADepartedUserSelectsNothingThatComesLater)
     send({"USER" + S + "5" + S + "Ann" + S + "x", "USER" + S + "50" + S + "zz" + S + "x"});
     ASSERT_TRUE(waitFor([&] { return lobby().LstUSers().contains(treeKeys::user(50)); }));
     const QPoint ann =
-        usersView()->visualRect(lobby().LstUSersView().indexOf(treeKeys::user(5))).center();
+        usersView()->rectOf(lobby().LstUSersView().shownNode(treeKeys::user(5))).center();
     ASSERT_FALSE(ann.isNull());
     startStream();
-    waitForSettles(usersView()->model(), 2);
+    waitForSettles(lobby().LstUSersView(), 2);
 
     server.sendMessage(0, "USER" + S + "5" + S + "NONE" + S + "x");
     ASSERT_TRUE(waitFor([&] { return !lobby().LstUSers().contains(treeKeys::user(5)); }));
-    ASSERT_EQ(usersView()->indexAt(ann).data().toString(), "Ann") << "not shown any more";
+    ASSERT_EQ(textAt(usersView(), ann), "Ann") << "not shown any more";
     QTest::mouseClick(usersView()->viewport(), Qt::LeftButton, {}, ann);
     EXPECT_EQ(lobby().LstUSers().selectedKey(), std::nullopt);
 
-    waitForSettles(usersView()->model(), 3);
+    waitForSettles(lobby().LstUSersView(), 3);
     server.sendMessage(0, "USER" + S + "30" + S + "Dee" + S + "x");
     ASSERT_TRUE(
-        waitFor([&] { return lobby().LstUSersView().indexOf(treeKeys::user(30)).isValid(); }));
+        waitFor([&] { return lobby().LstUSersView().shownNode(treeKeys::user(30)) != nullptr; }));
     stream.stop();
     EXPECT_EQ(lobby().LstUSers().selectedKey(), std::nullopt);
-    EXPECT_FALSE(usersView()->currentIndex().isValid());
+    EXPECT_FALSE(usersView()->currentNode());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "qt/ClientApp.h"
 #include "qt/CommandLine.h"
 #include "qt/QtTreeView.h"
+#include "qt/ShownText.h"
 #include "wire/Verify.h"
 
 #include <QLabel>
@@ -301,8 +302,9 @@ TEST_F(LoopbackLifecycle, AnAbsurdlyLongNameIsCutOnItsRowsOnly)
     QtTreeView& huts = app.lobbyForm().lstHutsView();
     ASSERT_TRUE(waitFor([&] { return huts.contains("h2"); }));
     const QString shown = QString(255, QLatin1Char('n')) + QChar(0x2026);
-    EXPECT_EQ(users.indexOf("u2").data().toString(), shown);
-    EXPECT_EQ(huts.indexOf("h2").data().toString(), shown);
+    ASSERT_TRUE(users.shownNode("u2") && huts.shownNode("h2"));
+    EXPECT_EQ(shownTreeText(users.shownNode("u2")->text), shown);
+    EXPECT_EQ(shownTreeText(huts.shownNode("h2")->text), shown);
     // The table keeps a bounded part of it, and the tree all of that.
     EXPECT_EQ(users.text("u2"), name.substr(0, MaxFieldText));
     EXPECT_LT(app.client().session().Users[2].Name.capacity(), 2 * MaxFieldText);

@@ -9,8 +9,6 @@
 #include "roster/Numbered.h"
 #include "roster/UserList.h"
 
-#include <QAbstractItemModelTester>
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -52,10 +50,6 @@ TEST(LobbyTrees, BurstsOfMessagesIntoTheQtTreesMatchTheInMemoryTrees)
         const auto pick = [&](int n) { return static_cast<int>(random() % unsigned(n)); };
         FakeTreeView fakeUsers, fakeHuts;
         QtTreeView qtUsers, qtHuts;
-        QAbstractItemModelTester usersTester(qtUsers.view()->model(),
-                                             QAbstractItemModelTester::FailureReportingMode::Fatal);
-        QAbstractItemModelTester hutsTester(qtHuts.view()->model(),
-                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
         Lobby fake(fakeUsers, fakeHuts);
         Lobby qt(qtUsers, qtHuts);
         const int size = 20 + pick(200);

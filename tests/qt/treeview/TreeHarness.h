@@ -4,6 +4,7 @@
 
 #include "FakeTreeView.h"
 #include "qt/QtTreeView.h"
+#include "qt/ShownText.h"
 
 #include <gtest/gtest.h>
 
@@ -41,10 +42,10 @@ public:
     TreeView& tree() override { return qt; }
     void click(std::string_view key) override
     {
-        const QModelIndex index = qt.indexOf(key);
-        qt.view()->scrollTo(index);
+        const QtTreeView::Node* node = qt.shownNode(key);
+        qt.view()->scrollTo(node);
         QTest::mouseClick(qt.view()->viewport(), Qt::LeftButton, {},
-                          qt.view()->visualRect(index).center());
+                          qt.view()->rectOf(node).center());
     }
 
     QtTreeView qt;
@@ -57,20 +58,19 @@ inline std::unique_ptr<TreeHarness> makeHarness(const std::string& kind)
     return std::make_unique<QtHarness>();
 }
 
-// The same tree as the view's model holds it: rows, texts and which nodes the view opens.
-inline std::string describeView(const QtTreeView& qt, const QModelIndex& parent = {}, int depth = 0)
+// The same tree as the view holds it: rows, texts and which nodes the view opens.
+inline std::string describeView(const QtTreeView& qt, const QtTreeView::Node* parent = nullptr,
+                                int depth = 0)
 {
-    const QAbstractItemModel& model = *qt.view()->model();
     std::string out;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        const QModelIndex index = model.index(row, 0, parent);
+    for (const QtTreeView::Node* node : (parent ? parent : qt.root())->shown()) {
         out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
-               index.data().toString().toStdString();
-        if (model.parent(index) != parent)
+               shownTreeText(node->text).toStdString();
+        if (node->parent != (parent ? parent : qt.root()))
             out += " wrong parent";
-        if (qt.view()->isExpanded(index) && model.rowCount(index) > 0)
+        if (qt.view()->isOpen(node))
             out += " open";
-        out += "\n" + describeView(qt, index, depth + 1);
+        out += "\n" + describeView(qt, node, depth + 1);
     }
     return out;
 }
@@ -80,17 +80,17 @@ inline std::string describeRows(const QtTreeView& qt)
 {
     const RowView& view = *qt.view();
     std::string out;
-    const int height = view.visualRect(view.indexAt({0, 0})).height();
+    const int height = view.rectOf(view.rowAt(view.rowAtY(0)).node).height();
     for (int y = 0; height > 0; y += height) {
-        const QModelIndex index = view.indexAt({0, y});
-        if (!index.isValid())
+        const QtTreeView::Node* node = view.rowAt(view.rowAtY(y)).node;
+        if (!node)
             break;
         int depth = 0;
-        for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        for (const QtTreeView::Node* up = node->parent; up != qt.root(); up = up->parent)
             ++depth;
         out += std::string(static_cast<std::size_t>(depth) * 2, ' ') +
-               index.data().toString().toStdString();
-        if (view.visualRect(index).top() != y)
+               shownTreeText(node->text).toStdString();
+        if (view.rectOf(node).top() != y)
             out += " misplaced";
         out += "\n";
     }

@@ -79,8 +79,8 @@ TEST_F(LobbyWindow, StartsWithTheMainPanelTabZeroAndTheCreateButtonInFront)
     EXPECT_TRUE(seen(form.FraMain()));
     EXPECT_FALSE(seen(form.FraOptions()));
     for (QWidget* control :
-         {static_cast<QWidget*>(form.TxChat()), form.lstHutsView().widget(),
-          form.LstUSersView().widget(), static_cast<QWidget*>(form.TxOut()),
+         {static_cast<QWidget*>(form.TxChat()), static_cast<QWidget*>(form.lstHutsView().view()),
+          static_cast<QWidget*>(form.LstUSersView().view()), static_cast<QWidget*>(form.TxOut()),
           static_cast<QWidget*>(form.cmdCreate()), static_cast<QWidget*>(form.cmdLogout())})
         EXPECT_TRUE(seen(control)) << control->objectName().toStdString();
     EXPECT_FALSE(seen(form.cmdExit())) << "cmdExit lies under cmdCreate";
@@ -108,7 +108,7 @@ TEST_F(LobbyWindow, ShownCreatePanelCoversTheLowerHutList)
 {
     form.setMenuGameVisible(true);
     form.raiseMenuGame();
-    QWidget* huts = form.lstHutsView().widget();
+    QWidget* huts = form.lstHutsView().view();
     EXPECT_TRUE(seen(form.MenuGame()));
     EXPECT_FALSE(seenAt(huts, {20, 500}));
     EXPECT_TRUE(seenAt(huts, {20, 100}));

@@ -37,9 +37,11 @@ protected:
     bool mainPanelSeen() const
     {
         for (QWidget* control :
-             {static_cast<QWidget*>(lobby.TxChat()), lobby.lstHutsView().widget(),
-              lobby.LstUSersView().widget(), static_cast<QWidget*>(lobby.TxOut()),
-              static_cast<QWidget*>(lobby.cmdCreate()), static_cast<QWidget*>(lobby.cmdLogout())})
+             {static_cast<QWidget*>(lobby.TxChat()),
+              static_cast<QWidget*>(lobby.lstHutsView().view()),
+              static_cast<QWidget*>(lobby.LstUSersView().view()),
+              static_cast<QWidget*>(lobby.TxOut()), static_cast<QWidget*>(lobby.cmdCreate()),
+              static_cast<QWidget*>(lobby.cmdLogout())})
             if (!seen(control))
                 return false;
         return true;
@@ -61,8 +63,8 @@ TEST_F(Tabs, TabOneShowsTheEmptyOptionsPanelAndTabZeroBringsTheMainPanelBackUnch
     EXPECT_TRUE(seen(lobby.FraOptions()));
     EXPECT_TRUE(lobby.FraOptions()->children().isEmpty());
     for (QWidget* control :
-         {static_cast<QWidget*>(lobby.TxChat()), lobby.lstHutsView().widget(),
-          lobby.LstUSersView().widget(), static_cast<QWidget*>(lobby.TxOut()),
+         {static_cast<QWidget*>(lobby.TxChat()), static_cast<QWidget*>(lobby.lstHutsView().view()),
+          static_cast<QWidget*>(lobby.LstUSersView().view()), static_cast<QWidget*>(lobby.TxOut()),
           static_cast<QWidget*>(lobby.cmdCreate()), static_cast<QWidget*>(lobby.cmdLaunch()),
           static_cast<QWidget*>(lobby.cmdLogout()), static_cast<QWidget*>(lobby.MenuGame())})
         EXPECT_FALSE(seen(control)) << control->objectName().toStdString();
