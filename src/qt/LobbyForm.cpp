@@ -5,7 +5,6 @@
 #include "qt/QtTreeView.h"
 #include "qt/Twips.h"
 
-#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
