@@ -131,6 +131,8 @@ void LobbyServer::trim(bool idle)
     if (idle) {
         lobby_.releaseRoom();
         std::vector<Write>().swap(writes_);
+        framer_.release();
+        answers_.release();
     }
 #if defined(__GLIBC__)
     malloc_trim(0);

@@ -50,6 +50,12 @@ public:
                std::memcmp(last_.data(), message.data(), message.size()) == 0;
     }
     std::uint64_t framedBytes() const { return framedBytes_; }
+    // Lets go of the current block, which an idle lobby need not keep.
+    void release()
+    {
+        current_.reset();
+        last_ = Slice();
+    }
 
 private:
     char terminator_;

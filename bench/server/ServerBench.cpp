@@ -197,6 +197,9 @@ void measure(const Options& options, const std::string& name, const std::string&
     std::fprintf(stderr, " (log %s)\n", log.c_str());
 
     ServerProcess server(argv, log, port);
+    // Once the connection that found it listening is handled and gone, as that touches pages
+    // of its own.
+    usleep(300 * 1000);
     const long baseKiB = server.residentKiB();
     LoadGenerator clients(lobby ? LoadGenerator::Peer::Lobby : LoadGenerator::Peer::Fanout, port,
                           maxUsers, options.stepTimeout);
