@@ -1,7 +1,6 @@
 #include "qt/QtTreeView.h"
 
 #include "qt/RowView.h"
-#include "roster/TreeKeys.h"
 
 #include <algorithm>
 #include <utility>
@@ -68,66 +67,6 @@ QtTreeView::~QtTreeView()
     destroy(root_);
 }
 
-QtTreeView::Node** QtTreeView::KeyIndex::slotOf(std::string_view key, bool make) const
-{
-    // Entry numbers stay below 32,768, and the lobby's trees have a handful of families. A
-    // family made later than its first key would hide that key: once sixteen are made, a key
-    // of another family is hashed for good (until clear()).
-    const std::optional<treeKeys::Parts> parts = treeKeys::split(key, 32768);
-    if (!parts)
-        return nullptr;
-    const auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) {
-        return f.letters == parts->letters && f.tail == parts->tail;
-    });
-    if (family == families.end() && (!make || families.size() == 16))
-        return nullptr;
-    std::vector<Node*>& nodes =
-        family != families.end()
-            ? family->nodes
-            : families.emplace_back(std::string(parts->letters), std::string(parts->tail)).nodes;
-    if (parts->number >= nodes.size()) {
-        if (!make)
-            return nullptr;
-        nodes.resize(parts->number + 1);
-    }
-    return &nodes[parts->number];
-}
-
-QtTreeView::Node* QtTreeView::KeyIndex::find(std::string_view key) const
-{
-    if (Node** slot = slotOf(key, false))
-        return *slot;
-    const auto found = others.find(key);
-    return found == others.end() ? nullptr : found->second;
-}
-
-bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
-{
-    if (Node** slot = slotOf(key, true)) {
-        if (*slot)
-            return false;
-        *slot = node;
-    } else if (!others.try_emplace(key, node).second) {
-        return false;
-    }
-    ++count;
-    return true;
-}
-
-void QtTreeView::KeyIndex::erase(std::string_view key)
-{
-    Node** slot = slotOf(key, false);
-    if (slot ? std::exchange(*slot, nullptr) != nullptr : others.erase(key) > 0)
-        --count;
-}
-
-void QtTreeView::KeyIndex::clear()
-{
-    families.clear();
-    others.clear();
-    count = 0;
-}
-
 std::vector<QtTreeView::Node*> QtTreeView::children(Node* parent) const
 {
     std::vector<Node*> nodes = parent->live();
@@ -171,7 +110,7 @@ const QtTreeView::Node* QtTreeView::shownNode(std::string_view key)
 {
     if (!dirtyNodes.empty())
         settle();
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && isShown(node) ? node : nullptr;
 }
 
@@ -225,11 +164,11 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
     Node* parent = find(parentKey);
     if (!parent || key.empty())
         return;
-    Node* before = beforeKey.empty() ? nullptr : byKey.find(beforeKey);
+    Node* before = beforeKey.empty() ? nullptr : nodeOf(beforeKey);
     // One look-up both checks the key and files the node under it.
     Node* node = new Node;
     node->key = key;
-    if (!byKey.add(node->key, node)) {
+    if (!byKey.try_emplace(node->key, node).second) {
         delete node;
         return;
     }
@@ -246,7 +185,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
 
 void QtTreeView::remove(std::string_view key)
 {
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (!node)
         return;
     // A selection inside the nodes removed goes with them.
@@ -277,7 +216,7 @@ void QtTreeView::remove(std::string_view key)
 
 void QtTreeView::setText(std::string_view key, std::string_view text)
 {
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (!node)
         return;
     node->text = text;
@@ -294,7 +233,7 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    if (Node* node = byKey.find(key)) {
+    if (Node* node = nodeOf(key)) {
         node->fore = fore;
         node->back = back;
         if (node->inView)
@@ -438,26 +377,26 @@ void QtTreeView::settleNode(Node* parent)
 
 std::string QtTreeView::text(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node ? node->text : std::string();
 }
 
 std::optional<int> QtTreeView::tag(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node ? node->tag : std::nullopt;
 }
 
 void QtTreeView::setTag(std::string_view key, std::optional<int> tag)
 {
     // Not shown, so the view need not hear of it.
-    if (Node* node = byKey.find(key))
+    if (Node* node = nodeOf(key))
         node->tag = tag;
 }
 
 std::string QtTreeView::parentKey(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && node->parent != root_ ? node->parent->key : std::string();
 }
 
@@ -481,7 +420,7 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
 {
     // A node the view has no children of yet opens when it has; one in sight opens with the
     // next frame, together with the other changes.
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (node && node->expanded != expanded) {
         node->expanded = expanded;
         tree->restructure();
@@ -491,7 +430,7 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
 
 bool QtTreeView::isExpanded(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && node->expanded;
 }
 

@@ -99,7 +99,7 @@ public:
                 std::string_view text) override;
     void remove(std::string_view key) override;
     std::size_t count() const override { return byKey.size(); }
-    bool contains(std::string_view key) const override { return byKey.find(key); }
+    bool contains(std::string_view key) const override { return byKey.contains(key); }
     std::string text(std::string_view key) const override;
     void setText(std::string_view key, std::string_view text) override;
     std::optional<int> tag(std::string_view key) const override;
@@ -135,12 +135,7 @@ signals:
     void settled();
 
 private:
-    // Nodes by key. The lobby's keys are letters, an entry number and maybe a short tail
-    // ("u17", "h7", "empty7-2"): a family of keys alike but for the number stands in a vector
-    // by number, found without hashing; any other key is hashed.
-    class KeyIndex {
-    public:
-        Node* find(std::string_view key) const;
+    Node* find(std::string_view key) const;
         // False, changing nothing, when the key is taken.
         bool add(std::string_view key, Node* node);
         void erase(std::string_view key);
@@ -161,7 +156,13 @@ private:
         std::size_t count = 0;
     };
 
-    Node* find(std::string_view key) const { return key.empty() ? root_ : byKey.find(key); }
+    // The node of a key; the root for none.
+    Node* find(std::string_view key) const { return key.empty() ? root_ : nodeOf(key); }
+    Node* nodeOf(std::string_view key) const
+    {
+        const auto found = byKey.find(key);
+        return found == byKey.end() ? nullptr : found->second;
+    }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
     bool isShown(const Node* node) const;
@@ -180,7 +181,8 @@ private:
     std::vector<Node*> rows, staying, incoming;
     std::vector<std::size_t> gone;
     Node* root_;
-    KeyIndex byKey;
+    // Nodes by key; each key is kept in its node.
+    std::unordered_map<std::string_view, Node*> byKey;
     std::vector<Node*> dirtyNodes;
     // Removed nodes, which the view may show until the next settle frees them.
     std::vector<Node*> graveyard;
