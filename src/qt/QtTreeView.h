@@ -53,8 +53,6 @@ public:
     };
 
     struct Node {
-        // What sorting reads first, at the front of the node.
-        treeOrder::Head head{};
         Node* parent = nullptr;
         std::string key;
         std::string text;
