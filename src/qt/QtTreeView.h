@@ -133,27 +133,6 @@ signals:
     void settled();
 
 private:
-    Node* find(std::string_view key) const;
-        // False, changing nothing, when the key is taken.
-        bool add(std::string_view key, Node* node);
-        void erase(std::string_view key);
-        void clear();
-        std::size_t size() const { return count; }
-
-    private:
-        struct Family {
-            std::string letters;
-            std::string tail;
-            std::vector<Node*> nodes;
-        };
-        // The slot the key is filed in; null for a hashed key, or an unknown family's.
-        Node** slotOf(std::string_view key, bool make) const;
-
-        mutable std::vector<Family> families;
-        std::unordered_map<std::string_view, Node*> others;
-        std::size_t count = 0;
-    };
-
     // The node of a key; the root for none.
     Node* find(std::string_view key) const { return key.empty() ? root_ : nodeOf(key); }
     Node* nodeOf(std::string_view key) const
