@@ -220,7 +220,6 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
         return;
     schedule();
     if (node->parent->sorted) {
-        node->moved = true;
         leave(node);
         queue(node->parent, node);
     }
@@ -253,7 +252,6 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
         return;
     for (Node* child : node->shown()) {
         if (!child->dead) {
-            child->moved = true;
             leave(child);
             queue(node, child);
         }
@@ -298,7 +296,8 @@ void QtTreeView::settleNode(Node* parent)
     incoming.clear();
     for (Node* child : kids.incoming) {
         child->queued = false;
-        if (!child->dead && (!child->inView || child->moved))
+        // A shown child queued again is one moved: it leaves its old place too.
+        if (!child->dead && (!child->inView || child->leaving))
             incoming.push_back(child);
     }
     kids.incoming.clear();
@@ -309,35 +308,22 @@ void QtTreeView::settleNode(Node* parent)
     if (!parent->sorted) {
         rows = kids.live;
     } else {
-        // The rows that leave are found by pointer, so that the nodes that stay are not
-        // touched: a few by a scan each, many by a search in their sorted list; those that
-        // stay are copied in runs (a filter row by row costs a full group's USER three times
-        // as much). The rows that stay are in order already, and each newcomer, in order too,
-        // finds its place among those after the previous one's: k newcomers among n rows cost
-        // about k log n comparisons.
+        // The rows that leave are found by pointer, in their sorted list, so that the nodes
+        // that stay are not touched; those are copied in runs (a filter row by row costs a
+        // full group's USER three times as much). The rows that stay are in order already, and
+        // each newcomer, in order too, finds its place among those after the previous one's:
+        // k newcomers among n rows cost about k log n comparisons.
         const std::vector<Node*>& shown = kids.shown;
-        gone.clear();
-        if (leaving.size() <= 8) {
-            for (Node* child : leaving) {
-                if (const auto at = std::find(shown.begin(), shown.end(), child); at != shown.end())
-                    gone.push_back(static_cast<std::size_t>(at - shown.begin()));
-            }
-            std::sort(gone.begin(), gone.end());
-        } else {
-            std::sort(leaving.begin(), leaving.end());
-            for (std::size_t row = 0; row < shown.size(); ++row) {
-                if (std::binary_search(leaving.begin(), leaving.end(), shown[row]))
-                    gone.push_back(row);
-            }
-        }
+        std::sort(leaving.begin(), leaving.end());
         staying.clear();
-        std::size_t next = 0;
-        for (const std::size_t row : gone) {
-            staying.insert(staying.end(), shown.begin() + static_cast<long>(next),
-                           shown.begin() + static_cast<long>(row));
-            next = row + 1;
+        auto next = shown.begin();
+        for (auto at = shown.begin(); at != shown.end(); ++at) {
+            if (std::binary_search(leaving.begin(), leaving.end(), *at)) {
+                staying.insert(staying.end(), next, at);
+                next = at + 1;
+            }
         }
-        staying.insert(staying.end(), shown.begin() + static_cast<long>(next), shown.end());
+        staying.insert(staying.end(), next, shown.end());
         std::sort(incoming.begin(), incoming.end(), less);
         auto from = staying.begin();
         for (Node* child : incoming) {
@@ -354,10 +340,8 @@ void QtTreeView::settleNode(Node* parent)
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();
-    for (Node* child : incoming) {
+    for (Node* child : incoming)
         child->inView = true;
-        child->moved = false;
-    }
     // The old order's buffer is kept for the next settle.
     kids.shown.swap(rows);
     kids.staleRows = true;

@@ -66,7 +66,6 @@ public:
         bool leaving : 1 = false;
         bool inView : 1 = false; // in the parent's `shown`
         bool dead : 1 = false;   // removed: only the view still has it
-        bool moved : 1 = false;  // its text changed under a sorted parent
         bool dirty : 1 = false;  // has children to settle
         bool sorted : 1 = false;
         bool expanded : 1 = false;
@@ -156,7 +155,6 @@ private:
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     std::vector<Node*> rows, staying, incoming;
-    std::vector<std::size_t> gone;
     Node* root_;
     // Nodes by key; each key is kept in its node.
     std::unordered_map<std::string_view, Node*> byKey;

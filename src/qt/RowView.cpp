@@ -4,7 +4,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -13,7 +12,8 @@
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
-#include <functional>
+#include <cstdint>
+#include <tuple>
 
 namespace stonecall {
 
@@ -22,14 +22,6 @@ namespace {
 QColor toColor(const Rgb& colour)
 {
     return QColor(colour.red, colour.green, colour.blue);
-}
-
-qint64 nowMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
 }
 
 } // namespace
@@ -72,21 +64,12 @@ void RowView::layOut() const
     stale = false;
     runs.clear();
     // The open nodes, by parent and then in row order.
-    struct Open {
-        const Node* parent;
-        int row;
-        const Node* node;
-        bool operator<(const Open& other) const
-        {
-            if (parent != other.parent)
-                return std::less<const Node*>()(parent, other.parent);
-            return row < other.row;
-        }
-    };
+    using Open = std::tuple<std::uintptr_t, int, const Node*>;
+    const auto id = [](const Node* node) { return reinterpret_cast<std::uintptr_t>(node); };
     std::vector<Open> open;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
-            open.push_back(Open{node->parent, model_->placeOf(node), node});
+            open.emplace_back(id(node->parent), model_->placeOf(node), node);
     }
     std::sort(open.begin(), open.end());
     int next = 0;
@@ -98,11 +81,11 @@ void RowView::layOut() const
                 next += end - from;
             }
         };
-        const auto first = std::lower_bound(open.begin(), open.end(), Open{parent, -1, nullptr});
-        for (auto at = first; at != open.end() && at->parent == parent; ++at) {
-            add(at->row + 1);
-            from = at->row + 1;
-            self(self, at->node, depth + 1);
+        auto at = std::lower_bound(open.begin(), open.end(), Open{id(parent), -1, nullptr});
+        for (; at != open.end() && std::get<0>(*at) == id(parent); ++at) {
+            add(std::get<1>(*at) + 1);
+            from = std::get<1>(*at) + 1;
+            self(self, std::get<2>(*at), depth + 1);
         }
         add(static_cast<int>(parent->shown().size()));
     };
@@ -388,15 +371,14 @@ void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 
 void RowView::search(const QString& text)
 {
-    const qint64 now = nowMs();
     bool skip = false;
-    if (typed.isEmpty() || now - typedAt > QApplication::keyboardInputInterval()) {
+    if (typed.isEmpty() || typedAt.elapsed() > QApplication::keyboardInputInterval()) {
         typed = text;
         skip = current != nullptr;
     } else {
         typed += text;
     }
-    typedAt = now;
+    typedAt.start();
     // The same letter again goes on to the next row that begins with it.
     QString wanted = typed;
     if (typed.size() > 1 && typed.count(typed.back()) == typed.size()) {

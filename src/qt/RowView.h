@@ -115,7 +115,7 @@ private:
     mutable int total = 0;
     std::vector<Look> painted;
     QString typed;
-    qint64 typedAt = 0;
+    QElapsedTimer typedAt;
 };
 
 // The rows as a screen reader meets them (TreeAccessible.cpp): every open row, in the order
