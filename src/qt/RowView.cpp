@@ -216,7 +216,8 @@ void RowView::press(Node* node)
 void RowView::setUserCollapsible(bool collapsible)
 {
     userCollapsible = collapsible;
-    repaintAll();
+    restructure();
+    refresh();
 }
 
 void RowView::setExpandedByUser(Node* node, bool expanded)
@@ -231,22 +232,6 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     refresh();
 }
 
-RowView::Look RowView::lookOf(int row) const
-{
-    const Row at = rowAt(row);
-    if (!at.node)
-        return {};
-    return Look{at.node,
-                at.node->text,
-                at.node->fore,
-                at.node->back,
-                at.depth,
-                !at.node->shown().empty(),
-                isOpen(at.node),
-                selectionShown && at.node == current,
-                at.node == current && hasFocus()};
-}
-
 void RowView::refresh()
 {
     if (rowsChanged) {
@@ -254,26 +239,7 @@ void RowView::refresh()
         treeRowsChanged(this);
     }
     updateScrollBar();
-    if (!isVisible())
-        return;
-    const int first = verticalScrollBar()->value();
-    const int count = rowsInSight();
-    painted.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        Look look = lookOf(first + i);
-        if (look != painted[static_cast<std::size_t>(i)]) {
-            painted[static_cast<std::size_t>(i)] = std::move(look);
-            viewport()->update(0, i * rowHeight, viewport()->width(), rowHeight);
-        }
-    }
-}
-
-void RowView::repaintAll()
-{
-    // Forgetting what was painted makes the next refresh repaint every row in sight.
-    painted.clear();
-    restructure();
-    refresh();
+    viewport()->update();
 }
 
 void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
@@ -463,8 +429,6 @@ void RowView::keyPressEvent(QKeyEvent* event)
 
 void RowView::scrollContentsBy(int, int)
 {
-    painted.clear();
-    viewport()->update();
     refresh();
 }
 
@@ -477,20 +441,15 @@ bool RowView::event(QEvent* event)
         measure();
         [[fallthrough]];
     case QEvent::Resize:
-        repaintAll();
-        break;
-    case QEvent::Show:
-        painted.clear();
+        restructure();
         [[fallthrough]];
+    case QEvent::Show:
     case QEvent::FocusIn:
     case QEvent::FocusOut:
-        refresh();
-        break;
     case QEvent::ActivationChange:
     case QEvent::PaletteChange:
     case QEvent::EnabledChange:
-        painted.clear();
-        viewport()->update();
+        refresh();
         break;
     default:
         break;
