@@ -125,11 +125,6 @@ int RowView::rowOf(const Node* node) const
     return -1;
 }
 
-int RowView::rowsInSight() const
-{
-    return (viewport()->height() + rowHeight - 1) / rowHeight;
-}
-
 int RowView::fullRowsInSight() const
 {
     return std::max(1, viewport()->height() / rowHeight);
@@ -259,13 +254,10 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
     const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
     option.decorationSize = QSize(icon, icon);
-    if (selectionShown && node == current)
-        option.state |= QStyle::State_Selected;
     const bool children = !node->shown().empty();
-    if (children)
-        option.state |= QStyle::State_Children;
-    if (isOpen(node))
-        option.state |= QStyle::State_Open;
+    option.state.setFlag(QStyle::State_Selected, selectionShown && node == current);
+    option.state.setFlag(QStyle::State_Children, children);
+    option.state.setFlag(QStyle::State_Open, isOpen(node));
 
     const int indent = indentOf(at.depth);
     if (indent > 0) {
@@ -282,8 +274,7 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     }
 
     option.rect = QRect(rect.x() + indent, rect.y(), rect.width() - indent, rect.height());
-    if (node == current && hasFocus())
-        option.state |= QStyle::State_HasFocus;
+    option.state.setFlag(QStyle::State_HasFocus, node == current && hasFocus());
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = shownTreeText(node->text);
     if (const std::optional<Rgb> fore = node->fore)

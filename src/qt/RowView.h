@@ -74,7 +74,6 @@ private:
         int first;
     };
     void layOut() const;
-    int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
     // Whether x is on the row's branch mark, which opens and folds it.
