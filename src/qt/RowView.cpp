@@ -343,11 +343,7 @@ void RowView::search(const QString& text)
         wanted = typed.back();
     }
     const int count = rowCount();
-    if (count == 0)
-        return;
-    int start = std::max(0, rowOf(current));
-    if (skip)
-        start = (start + 1) % count;
+    const int start = std::max(0, rowOf(current)) + (skip ? 1 : 0);
     for (int i = 0; i < count; ++i) {
         Node* node = rowAt((start + i) % count).node;
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {

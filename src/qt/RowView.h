@@ -9,7 +9,6 @@
 
 #include <QAbstractScrollArea>
 
-#include <string>
 #include <vector>
 
 namespace stonecall {
@@ -45,7 +44,7 @@ public:
     // What a double-click on the node's row does.
     void press(Node* node);
     void setUserCollapsible(bool collapsible);
-    // Repaints the rows in sight that now look different.
+    // Repaints the rows in sight.
     void refresh();
     // The rows changed: they are counted again, and assistive technology told, at the next
     // refresh.
