@@ -72,20 +72,6 @@ std::vector<QtTreeView::Node*> QtTreeView::children(Node* parent) const
     return nodes;
 }
 
-int QtTreeView::placeOf(const Node* node) const
-{
-    if (!node || node == root_ || !node->inView)
-        return -1;
-    // Rows are numbered when first asked for after a change, which is seldom: the view walks
-    // rows by number and asks only parents for theirs.
-    if (Children& kids = *node->parent->kids; kids.staleRows) {
-        for (std::size_t i = 0; i < kids.shown.size(); ++i)
-            kids.shown[i]->row = static_cast<int>(i);
-        kids.staleRows = false;
-    }
-    return node->row;
-}
-
 bool QtTreeView::isShown(const Node* node) const
 {
     for (; node != root_; node = node->parent) {
@@ -335,8 +321,7 @@ void QtTreeView::settleNode(Node* parent)
         rows.insert(rows.end(), from, staying.end());
     }
 
-    // Only the rows that leave or arrive are touched; the others' numbers are made again when
-    // first asked for.
+    // Only the rows that leave or arrive are touched.
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();
@@ -344,7 +329,6 @@ void QtTreeView::settleNode(Node* parent)
         child->inView = true;
     // The old order's buffer is kept for the next settle.
     kids.shown.swap(rows);
-    kids.staleRows = true;
     if (kids.shown.empty())
         parents.erase(parent);
     else

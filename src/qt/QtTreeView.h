@@ -43,13 +43,12 @@ public:
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         std::vector<Node*> live;
-        // The children the view shows, in order; a child's `row` is its place here.
+        // The children the view shows, in order.
         std::vector<Node*> shown;
         // New children, or moved by their text, since the last settle; and shown ones that
         // are removed or moved.
         std::vector<Node*> incoming;
         std::vector<Node*> outgoing;
-        bool staleRows = false; // the rows of `shown` need numbering
     };
 
     struct Node {
@@ -57,7 +56,6 @@ public:
         std::string key;
         std::string text;
         std::unique_ptr<Children> kids;
-        int row = 0;
         std::uint32_t place = 0; // in the parent's `live`
         std::optional<int> tag;
         std::optional<Rgb> fore;
@@ -112,8 +110,6 @@ public:
     std::optional<std::string> selectedKey() const override;
 
     Node* root() const { return root_; }
-    // The node's place among its parent's shown children; -1 while the view does not show it.
-    int placeOf(const Node* node) const;
     // Whether the node and its ancestors are still in the tree; a removed one stays in the
     // view's rows until the next settle frees it.
     static bool isLive(const Node* node) { return !within(node, nullptr, true); }

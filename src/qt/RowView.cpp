@@ -12,8 +12,7 @@
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
-#include <cstdint>
-#include <tuple>
+#include <unordered_set>
 
 namespace stonecall {
 
@@ -63,17 +62,16 @@ void RowView::layOut() const
         return;
     stale = false;
     runs.clear();
-    // The open nodes, by parent and then in row order.
-    using Open = std::tuple<std::uintptr_t, int, const Node*>;
-    const auto id = [](const Node* node) { return reinterpret_cast<std::uintptr_t>(node); };
-    std::vector<Open> open;
+    // The parents of open nodes: only their rows are searched for open ones, which spares the
+    // rows of a full group.
+    std::unordered_set<const Node*> above;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
-            open.emplace_back(id(node->parent), model_->placeOf(node), node);
+            above.insert(node->parent);
     }
-    std::sort(open.begin(), open.end());
     int next = 0;
     const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
+        const std::vector<Node*>& shown = parent->shown();
         int from = 0;
         const auto add = [&](int end) {
             if (end > from) {
@@ -81,13 +79,14 @@ void RowView::layOut() const
                 next += end - from;
             }
         };
-        auto at = std::lower_bound(open.begin(), open.end(), Open{id(parent), -1, nullptr});
-        for (; at != open.end() && std::get<0>(*at) == id(parent); ++at) {
-            add(std::get<1>(*at) + 1);
-            from = std::get<1>(*at) + 1;
-            self(self, std::get<2>(*at), depth + 1);
+        for (int row = 0; above.contains(parent) && row < static_cast<int>(shown.size()); ++row) {
+            if (isOpen(shown[row]) && !shown[row]->dead) {
+                add(row + 1);
+                from = row + 1;
+                self(self, shown[row], depth + 1);
+            }
         }
-        add(static_cast<int>(parent->shown().size()));
+        add(static_cast<int>(shown.size()));
     };
     visit(visit, model_->root(), 0);
     total = next;
@@ -115,12 +114,13 @@ int RowView::rowOf(const Node* node) const
     if (!node)
         return -1;
     layOut();
-    const int place = model_->placeOf(node);
-    if (place < 0)
-        return -1;
+    // A search among the node's siblings: asked for seldom, by the keys and assistive technology.
     for (const Run& run : runs) {
-        if (run.parent == node->parent && place >= run.from && place < run.from + run.count)
-            return run.first + place - run.from;
+        if (run.parent != node->parent)
+            continue;
+        const auto from = run.parent->shown().begin() + run.from;
+        if (const auto at = std::find(from, from + run.count, node); at != from + run.count)
+            return run.first + static_cast<int>(at - from);
     }
     return -1;
 }
