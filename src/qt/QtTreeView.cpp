@@ -187,12 +187,10 @@ void QtTreeView::remove(std::string_view key)
         numberFrom(live, node->place);
     }
     node->dead = true;
-    if (node->inView) {
+    if (node->inView)
         leave(node);
-        markDirty(parent);
-    } else {
+    else
         schedule();
-    }
     graveyard.push_back(node);
 }
 
@@ -250,8 +248,7 @@ void QtTreeView::settle()
     sinceSettled.start();
     // Latest first, which is mostly deepest first: a new node's children are then in place
     // before the node itself is shown, and it arrives whole.
-    std::vector<Node*> nodes;
-    nodes.swap(dirtyNodes);
+    const std::vector<Node*> nodes = std::exchange(dirtyNodes, {});
     for (auto node = nodes.rbegin(); node != nodes.rend(); ++node) {
         (*node)->dirty = false;
         if (isLive(*node))
@@ -273,6 +270,7 @@ void QtTreeView::leave(Node* child)
         child->leaving = true;
         kidsOf(child->parent).outgoing.push_back(child);
     }
+    markDirty(child->parent);
 }
 
 void QtTreeView::settleNode(Node* parent)

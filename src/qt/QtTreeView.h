@@ -145,6 +145,7 @@ private:
     // The child is new or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
+    // The shown child must leave its place.
     void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);

@@ -41,7 +41,6 @@ void RowView::measure()
     QStyleOptionViewItem option;
     option.initFrom(this);
     option.font = font();
-    option.fontMetrics = fontMetrics();
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = QStringLiteral("Xy");
     option.widget = this;
@@ -245,7 +244,6 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     option.initFrom(this);
     option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
     option.font = font();
-    option.fontMetrics = fontMetrics();
     option.widget = this;
     option.showDecorationSelected =
         style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
