@@ -5,9 +5,9 @@
 // the current tree. The view hears of them only when they are settled, at most once per
 // frame: the first change after the view was last told starts a frame's wait, and then each
 // parent with changed children merges its surviving children, already in order, with the few
-// new or moved ones; then the rows in sight are repainted. While changes keep coming, they
-// are shown at most four times a second: showing every frame doubles what a full lobby's
-// log-in costs.
+// new or moved ones; only the rows in sight that now look different are repainted. While
+// changes keep coming, they are shown at most four times a second: showing every frame
+// doubles what a full lobby's log-in costs.
 
 #include "platform/TreeView.h"
 #include "roster/TreeOrder.h"

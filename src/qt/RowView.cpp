@@ -124,6 +124,11 @@ int RowView::rowOf(const Node* node) const
     return -1;
 }
 
+int RowView::rowsInSight() const
+{
+    return (viewport()->height() + rowHeight - 1) / rowHeight;
+}
+
 int RowView::fullRowsInSight() const
 {
     return std::max(1, viewport()->height() / rowHeight);
@@ -210,8 +215,7 @@ void RowView::press(Node* node)
 void RowView::setUserCollapsible(bool collapsible)
 {
     userCollapsible = collapsible;
-    restructure();
-    refresh();
+    repaintAll();
 }
 
 void RowView::setExpandedByUser(Node* node, bool expanded)
@@ -226,6 +230,22 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
     refresh();
 }
 
+RowView::Look RowView::lookOf(int row) const
+{
+    const Row at = rowAt(row);
+    if (!at.node)
+        return {};
+    return Look{at.node,
+                at.node->text,
+                at.node->fore,
+                at.node->back,
+                at.depth,
+                !at.node->shown().empty(),
+                isOpen(at.node),
+                selectionShown && at.node == current,
+                at.node == current && hasFocus()};
+}
+
 void RowView::refresh()
 {
     if (rowsChanged) {
@@ -233,13 +253,30 @@ void RowView::refresh()
         treeRowsChanged(this);
     }
     updateScrollBar();
-    viewport()->update();
+    if (!isVisible())
+        return;
+    const int first = verticalScrollBar()->value();
+    const int count = rowsInSight();
+    painted.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Look look = lookOf(first + i);
+        if (look != painted[static_cast<std::size_t>(i)]) {
+            painted[static_cast<std::size_t>(i)] = std::move(look);
+            viewport()->update(0, i * rowHeight, viewport()->width(), rowHeight);
+        }
+    }
 }
 
-void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
+void RowView::repaintAll()
 {
-    const Row at = rowAt(row);
-    const Node* node = at.node;
+    // Forgetting what was painted makes the next refresh repaint every row in sight.
+    painted.clear();
+    restructure();
+    refresh();
+}
+
+void RowView::paintRow(QPainter& painter, const Look& look, const QRect& rect) const
+{
     QStyleOptionViewItem option;
     option.initFrom(this);
     option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
@@ -252,17 +289,16 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
     const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
     option.decorationSize = QSize(icon, icon);
-    const bool children = !node->shown().empty();
-    option.state.setFlag(QStyle::State_Selected, selectionShown && node == current);
-    option.state.setFlag(QStyle::State_Children, children);
-    option.state.setFlag(QStyle::State_Open, isOpen(node));
+    option.state.setFlag(QStyle::State_Selected, look.selected);
+    option.state.setFlag(QStyle::State_Children, look.children);
+    option.state.setFlag(QStyle::State_Open, look.open);
 
-    const int indent = indentOf(at.depth);
+    const int indent = indentOf(look.depth);
     if (indent > 0) {
         option.rect = QRect(rect.x(), rect.y(), indent, rect.height());
         if (option.showDecorationSelected)
             style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
-        if (userCollapsible && children) {
+        if (userCollapsible && look.children) {
             QStyleOption branch = option;
             branch.rect =
                 QRect(rect.x() + indent - indentation, rect.y(), indentation, rect.height());
@@ -272,13 +308,13 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     }
 
     option.rect = QRect(rect.x() + indent, rect.y(), rect.width() - indent, rect.height());
-    option.state.setFlag(QStyle::State_HasFocus, node == current && hasFocus());
+    option.state.setFlag(QStyle::State_HasFocus, look.focus);
     option.features = QStyleOptionViewItem::HasDisplay;
-    option.text = shownTreeText(node->text);
-    if (const std::optional<Rgb> fore = node->fore)
-        option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
-    if (const std::optional<Rgb> back = node->back)
-        option.backgroundBrush = QBrush(toColor(*back));
+    option.text = shownTreeText(look.text);
+    if (look.fore)
+        option.palette.setBrush(QPalette::Text, QBrush(toColor(*look.fore)));
+    if (look.back)
+        option.backgroundBrush = QBrush(toColor(*look.back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }
 
@@ -290,7 +326,8 @@ void RowView::paintEvent(QPaintEvent* event)
     const int from = std::max(0, area.top() / rowHeight);
     const int to = std::min(area.bottom() / rowHeight, rowCount() - first - 1);
     for (int i = from; i <= to; ++i)
-        paintRow(painter, first + i, QRect(0, i * rowHeight, viewport()->width(), rowHeight));
+        paintRow(painter, lookOf(first + i),
+                 QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
 bool RowView::onBranch(const Row& row, int x) const
@@ -414,6 +451,8 @@ void RowView::keyPressEvent(QKeyEvent* event)
 
 void RowView::scrollContentsBy(int, int)
 {
+    painted.clear();
+    viewport()->update();
     refresh();
 }
 
@@ -426,15 +465,20 @@ bool RowView::event(QEvent* event)
         measure();
         [[fallthrough]];
     case QEvent::Resize:
-        restructure();
-        [[fallthrough]];
+        repaintAll();
+        break;
     case QEvent::Show:
+        painted.clear();
+        [[fallthrough]];
     case QEvent::FocusIn:
     case QEvent::FocusOut:
+        refresh();
+        break;
     case QEvent::ActivationChange:
     case QEvent::PaletteChange:
     case QEvent::EnabledChange:
-        refresh();
+        painted.clear();
+        viewport()->update();
         break;
     default:
         break;

@@ -3,12 +3,14 @@
 //
 // The rows are found through runs of siblings: a parent's children up to and including its
 // next open child make one run, so mapping a row to its node is a search among the runs, whose
-// number grows with the open nodes, not with the rows. Only the rows in sight are painted.
+// number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
+// after a change only those whose look changed are repainted.
 
 #include "qt/QtTreeView.h"
 
 #include <QAbstractScrollArea>
 
+#include <string>
 #include <vector>
 
 namespace stonecall {
@@ -44,7 +46,7 @@ public:
     // What a double-click on the node's row does.
     void press(Node* node);
     void setUserCollapsible(bool collapsible);
-    // Repaints the rows in sight.
+    // Repaints the rows in sight that now look different.
     void refresh();
     // The rows changed: they are counted again, and assistive technology told, at the next
     // refresh.
@@ -72,16 +74,33 @@ private:
         int depth;
         int first;
     };
+    // What a row in sight looked like when last painted.
+    struct Look {
+        const Node* node = nullptr;
+        std::string text;
+        std::optional<Rgb> fore;
+        std::optional<Rgb> back;
+        int depth = 0;
+        bool children = false;
+        bool open = false;
+        bool selected = false;
+        bool focus = false;
+        friend bool operator==(const Look&, const Look&) = default;
+    };
+
     void layOut() const;
+    int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
     // Whether x is on the row's branch mark, which opens and folds it.
     bool onBranch(const Row& row, int x) const;
-    void paintRow(QPainter& painter, int row, const QRect& rect) const;
+    Look lookOf(int row) const;
+    void paintRow(QPainter& painter, const Look& look, const QRect& rect) const;
     void updateScrollBar();
     void measure();
     void setExpandedByUser(Node* node, bool expanded);
     void search(const QString& text);
+    void repaintAll();
 
     QtTreeView* model_;
     Node* current = nullptr;
@@ -94,6 +113,7 @@ private:
     bool rowsChanged = true;
     mutable std::vector<Run> runs;
     mutable int total = 0;
+    std::vector<Look> painted;
     QString typed;
     QElapsedTimer typedAt;
 };
