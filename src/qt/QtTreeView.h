@@ -153,8 +153,19 @@ private:
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     std::vector<Node*> rows, staying, incoming;
     Node* root_;
+    // Keys hashed so that keys alike but for an entry number ("u17", "u18") fall in buckets
+    // side by side: a log-in goes through the entries in order, and so through memory in order.
+    struct KeyHash {
+        std::size_t operator()(std::string_view key) const
+        {
+            std::size_t hash = 0;
+            for (const char c : key)
+                hash = hash * 10 + static_cast<unsigned char>(c);
+            return hash;
+        }
+    };
     // Nodes by key; each key is kept in its node.
-    std::unordered_map<std::string_view, Node*> byKey;
+    std::unordered_map<std::string_view, Node*, KeyHash> byKey;
     std::vector<Node*> dirtyNodes;
     // Removed nodes, which the view may show until the next settle frees them.
     std::vector<Node*> graveyard;
