@@ -52,9 +52,10 @@ public:
     };
 
     struct Node {
+        // What sorting reads, at the front of the node.
+        std::string text;
         Node* parent = nullptr;
         std::string key;
-        std::string text;
         std::unique_ptr<Children> kids;
         std::uint32_t place = 0; // in the parent's `live`
         std::optional<int> tag;

@@ -29,8 +29,10 @@ inline std::strong_ordering compare(std::string_view aText, std::string_view aKe
     const auto folded = [](char x, char y) {
         return Folded[static_cast<unsigned char>(x)] <=> Folded[static_cast<unsigned char>(y)];
     };
-    if (const auto order = std::lexicographical_compare_three_way(
-            aText.begin(), aText.end(), bText.begin(), bText.end(), folded);
+    // Equal bytes fold alike: folding starts where the texts first differ.
+    const auto [a, b] = std::mismatch(aText.begin(), aText.end(), bText.begin(), bText.end());
+    if (const auto order =
+            std::lexicographical_compare_three_way(a, aText.end(), b, bText.end(), folded);
         order != 0)
         return order;
     // string_view compares bytes as unsigned codes.
