@@ -11,6 +11,9 @@ namespace {
 
 bool less(const QtTreeView::Node* a, const QtTreeView::Node* b)
 {
+    // Most texts differ in their first characters, which the nodes carry folded.
+    if (const auto order = a->head <=> b->head; order != 0)
+        return order < 0;
     return treeOrder::compare(a->text, a->key, b->text, b->key) < 0;
 }
 
@@ -156,6 +159,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
         return;
     }
     node->text = text;
+    node->head = treeOrder::head(node->text);
     node->parent = parent;
     std::vector<Node*>& live = kidsOf(parent).live;
     const std::size_t at =
@@ -200,6 +204,7 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
     if (!node)
         return;
     node->text = text;
+    node->head = treeOrder::head(node->text);
     if (!node->inView)
         return;
     schedule();

@@ -52,10 +52,11 @@ public:
     };
 
     struct Node {
-        // What sorting reads, at the front of the node.
-        std::string text;
+        // What sorting reads first, at the front of the node.
+        treeOrder::Head head{};
         Node* parent = nullptr;
         std::string key;
+        std::string text;
         std::unique_ptr<Children> kids;
         std::uint32_t place = 0; // in the parent's `live`
         std::optional<int> tag;

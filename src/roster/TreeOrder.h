@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <compare>
+#include <cstdint>
 #include <string_view>
 
 namespace stonecall::treeOrder {
@@ -29,16 +30,28 @@ inline std::strong_ordering compare(std::string_view aText, std::string_view aKe
     const auto folded = [](char x, char y) {
         return Folded[static_cast<unsigned char>(x)] <=> Folded[static_cast<unsigned char>(y)];
     };
-    // Equal bytes fold alike: folding starts where the texts first differ.
-    const auto [a, b] = std::mismatch(aText.begin(), aText.end(), bText.begin(), bText.end());
-    if (const auto order =
-            std::lexicographical_compare_three_way(a, aText.end(), b, bText.end(), folded);
+    if (const auto order = std::lexicographical_compare_three_way(
+            aText.begin(), aText.end(), bText.begin(), bText.end(), folded);
         order != 0)
         return order;
     // string_view compares bytes as unsigned codes.
     if (const int exact = aText.compare(bText); exact != 0)
         return exact <=> 0;
     return aKey.compare(bKey) <=> 0;
+}
+
+// The first folded characters of a text, four to a number: where two heads differ they are
+// in the order of their texts, so a sort compares them before reading the texts.
+using Head = std::array<std::uint64_t, 3>;
+inline Head head(std::string_view text)
+{
+    Head head{0, 0, 0};
+    const std::size_t n = std::min<std::size_t>(text.size(), 12);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t unit = Folded[static_cast<unsigned char>(text[i])];
+        head[i / 4] |= unit << (48 - 16 * (i % 4));
+    }
+    return head;
 }
 
 } // namespace stonecall::treeOrder
