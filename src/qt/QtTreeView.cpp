@@ -52,6 +52,8 @@ void QtTreeView::destroy(Node* node)
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
     root_->inView = true;
+    // Room for a full lobby's entries from the start: growing by rehashing costs a log-in.
+    byKey.reserve(32768);
     tree = new RowView(this, parent);
     connect(tree, &RowView::doubleClicked, this, &QtTreeView::doubleClicked);
     frame.setSingleShot(true);
