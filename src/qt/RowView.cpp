@@ -71,6 +71,7 @@ void RowView::layOut() const
     int next = 0;
     const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
         const std::vector<Node*>& shown = parent->shown();
+        const bool search = above.contains(parent);
         int from = 0;
         const auto add = [&](int end) {
             if (end > from) {
@@ -78,7 +79,7 @@ void RowView::layOut() const
                 next += end - from;
             }
         };
-        for (int row = 0; above.contains(parent) && row < static_cast<int>(shown.size()); ++row) {
+        for (int row = 0; search && row < static_cast<int>(shown.size()); ++row) {
             if (isOpen(shown[row]) && !shown[row]->dead) {
                 add(row + 1);
                 from = row + 1;
