@@ -1,7 +1,6 @@
 #include "qt/QtTreeView.h"
 
 #include "qt/RowView.h"
-#include "roster/TreeKeys.h"
 
 #include <algorithm>
 #include <utility>
@@ -53,6 +52,8 @@ void QtTreeView::destroy(Node* node)
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
     root_->inView = true;
+    // Room for a full lobby's entries from the start: growing by rehashing costs a log-in.
+    byKey.reserve(32768);
     tree = new RowView(this, parent);
     connect(tree, &RowView::doubleClicked, this, &QtTreeView::doubleClicked);
     frame.setSingleShot(true);
@@ -68,86 +69,12 @@ QtTreeView::~QtTreeView()
     destroy(root_);
 }
 
-QtTreeView::Node** QtTreeView::KeyIndex::slotOf(std::string_view key, bool make) const
-{
-    // Entry numbers stay below 32,768, and the lobby's trees have a handful of families. A
-    // family made later than its first key would hide that key: once sixteen are made, a key
-    // of another family is hashed for good (until clear()).
-    const std::optional<treeKeys::Parts> parts = treeKeys::split(key, 32768);
-    if (!parts)
-        return nullptr;
-    const auto family = std::find_if(families.begin(), families.end(), [&](const Family& f) {
-        return f.letters == parts->letters && f.tail == parts->tail;
-    });
-    if (family == families.end() && (!make || families.size() == 16))
-        return nullptr;
-    std::vector<Node*>& nodes =
-        family != families.end()
-            ? family->nodes
-            : families.emplace_back(std::string(parts->letters), std::string(parts->tail)).nodes;
-    if (parts->number >= nodes.size()) {
-        if (!make)
-            return nullptr;
-        nodes.resize(parts->number + 1);
-    }
-    return &nodes[parts->number];
-}
-
-QtTreeView::Node* QtTreeView::KeyIndex::find(std::string_view key) const
-{
-    if (Node** slot = slotOf(key, false))
-        return *slot;
-    const auto found = others.find(key);
-    return found == others.end() ? nullptr : found->second;
-}
-
-bool QtTreeView::KeyIndex::add(std::string_view key, Node* node)
-{
-    if (Node** slot = slotOf(key, true)) {
-        if (*slot)
-            return false;
-        *slot = node;
-    } else if (!others.try_emplace(key, node).second) {
-        return false;
-    }
-    ++count;
-    return true;
-}
-
-void QtTreeView::KeyIndex::erase(std::string_view key)
-{
-    Node** slot = slotOf(key, false);
-    if (slot ? std::exchange(*slot, nullptr) != nullptr : others.erase(key) > 0)
-        --count;
-}
-
-void QtTreeView::KeyIndex::clear()
-{
-    families.clear();
-    others.clear();
-    count = 0;
-}
-
 std::vector<QtTreeView::Node*> QtTreeView::children(Node* parent) const
 {
     std::vector<Node*> nodes = parent->live();
     if (parent->sorted)
         std::sort(nodes.begin(), nodes.end(), less);
     return nodes;
-}
-
-int QtTreeView::placeOf(const Node* node) const
-{
-    if (!node || node == root_ || !node->inView)
-        return -1;
-    // Rows are numbered when first asked for after a change, which is seldom: the view walks
-    // rows by number and asks only parents for theirs.
-    if (Children& kids = *node->parent->kids; kids.staleRows) {
-        for (std::size_t i = 0; i < kids.shown.size(); ++i)
-            kids.shown[i]->row = static_cast<int>(i);
-        kids.staleRows = false;
-    }
-    return node->row;
 }
 
 bool QtTreeView::isShown(const Node* node) const
@@ -171,7 +98,7 @@ const QtTreeView::Node* QtTreeView::shownNode(std::string_view key)
 {
     if (!dirtyNodes.empty())
         settle();
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && isShown(node) ? node : nullptr;
 }
 
@@ -225,11 +152,11 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
     Node* parent = find(parentKey);
     if (!parent || key.empty())
         return;
-    Node* before = beforeKey.empty() ? nullptr : byKey.find(beforeKey);
+    Node* before = beforeKey.empty() ? nullptr : nodeOf(beforeKey);
     // One look-up both checks the key and files the node under it.
     Node* node = new Node;
     node->key = key;
-    if (!byKey.add(node->key, node)) {
+    if (!byKey.try_emplace(node->key, node).second) {
         delete node;
         return;
     }
@@ -246,7 +173,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
 
 void QtTreeView::remove(std::string_view key)
 {
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (!node)
         return;
     // A selection inside the nodes removed goes with them.
@@ -266,18 +193,16 @@ void QtTreeView::remove(std::string_view key)
         numberFrom(live, node->place);
     }
     node->dead = true;
-    if (node->inView) {
+    if (node->inView)
         leave(node);
-        markDirty(parent);
-    } else {
+    else
         schedule();
-    }
     graveyard.push_back(node);
 }
 
 void QtTreeView::setText(std::string_view key, std::string_view text)
 {
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (!node)
         return;
     node->text = text;
@@ -286,7 +211,6 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
         return;
     schedule();
     if (node->parent->sorted) {
-        node->moved = true;
         leave(node);
         queue(node->parent, node);
     }
@@ -294,7 +218,7 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
 {
-    if (Node* node = byKey.find(key)) {
+    if (Node* node = nodeOf(key)) {
         node->fore = fore;
         node->back = back;
         if (node->inView)
@@ -319,7 +243,6 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
         return;
     for (Node* child : node->shown()) {
         if (!child->dead) {
-            child->moved = true;
             leave(child);
             queue(node, child);
         }
@@ -332,8 +255,7 @@ void QtTreeView::settle()
     sinceSettled.start();
     // Latest first, which is mostly deepest first: a new node's children are then in place
     // before the node itself is shown, and it arrives whole.
-    std::vector<Node*> nodes;
-    nodes.swap(dirtyNodes);
+    const std::vector<Node*> nodes = std::exchange(dirtyNodes, {});
     for (auto node = nodes.rbegin(); node != nodes.rend(); ++node) {
         (*node)->dirty = false;
         if (isLive(*node))
@@ -355,6 +277,7 @@ void QtTreeView::leave(Node* child)
         child->leaving = true;
         kidsOf(child->parent).outgoing.push_back(child);
     }
+    markDirty(child->parent);
 }
 
 void QtTreeView::settleNode(Node* parent)
@@ -364,7 +287,8 @@ void QtTreeView::settleNode(Node* parent)
     incoming.clear();
     for (Node* child : kids.incoming) {
         child->queued = false;
-        if (!child->dead && (!child->inView || child->moved))
+        // A shown child queued again is one moved: it leaves its old place too.
+        if (!child->dead && (!child->inView || child->leaving))
             incoming.push_back(child);
     }
     kids.incoming.clear();
@@ -375,35 +299,22 @@ void QtTreeView::settleNode(Node* parent)
     if (!parent->sorted) {
         rows = kids.live;
     } else {
-        // The rows that leave are found by pointer, so that the nodes that stay are not
-        // touched: a few by a scan each, many by a search in their sorted list; those that
-        // stay are copied in runs (a filter row by row costs a full group's USER three times
-        // as much). The rows that stay are in order already, and each newcomer, in order too,
-        // finds its place among those after the previous one's: k newcomers among n rows cost
-        // about k log n comparisons.
+        // The rows that leave are found by pointer, in their sorted list, so that the nodes
+        // that stay are not touched; those are copied in runs (a filter row by row costs a
+        // full group's USER three times as much). The rows that stay are in order already, and
+        // each newcomer, in order too, finds its place among those after the previous one's:
+        // k newcomers among n rows cost about k log n comparisons.
         const std::vector<Node*>& shown = kids.shown;
-        gone.clear();
-        if (leaving.size() <= 8) {
-            for (Node* child : leaving) {
-                if (const auto at = std::find(shown.begin(), shown.end(), child); at != shown.end())
-                    gone.push_back(static_cast<std::size_t>(at - shown.begin()));
-            }
-            std::sort(gone.begin(), gone.end());
-        } else {
-            std::sort(leaving.begin(), leaving.end());
-            for (std::size_t row = 0; row < shown.size(); ++row) {
-                if (std::binary_search(leaving.begin(), leaving.end(), shown[row]))
-                    gone.push_back(row);
-            }
-        }
+        std::sort(leaving.begin(), leaving.end());
         staying.clear();
-        std::size_t next = 0;
-        for (const std::size_t row : gone) {
-            staying.insert(staying.end(), shown.begin() + static_cast<long>(next),
-                           shown.begin() + static_cast<long>(row));
-            next = row + 1;
+        auto next = shown.begin();
+        for (auto at = shown.begin(); at != shown.end(); ++at) {
+            if (std::binary_search(leaving.begin(), leaving.end(), *at)) {
+                staying.insert(staying.end(), next, at);
+                next = at + 1;
+            }
         }
-        staying.insert(staying.end(), shown.begin() + static_cast<long>(next), shown.end());
+        staying.insert(staying.end(), next, shown.end());
         std::sort(incoming.begin(), incoming.end(), less);
         auto from = staying.begin();
         for (Node* child : incoming) {
@@ -415,18 +326,14 @@ void QtTreeView::settleNode(Node* parent)
         rows.insert(rows.end(), from, staying.end());
     }
 
-    // Only the rows that leave or arrive are touched; the others' numbers are made again when
-    // first asked for.
+    // Only the rows that leave or arrive are touched.
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();
-    for (Node* child : incoming) {
+    for (Node* child : incoming)
         child->inView = true;
-        child->moved = false;
-    }
     // The old order's buffer is kept for the next settle.
     kids.shown.swap(rows);
-    kids.staleRows = true;
     if (kids.shown.empty())
         parents.erase(parent);
     else
@@ -438,26 +345,26 @@ void QtTreeView::settleNode(Node* parent)
 
 std::string QtTreeView::text(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node ? node->text : std::string();
 }
 
 std::optional<int> QtTreeView::tag(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node ? node->tag : std::nullopt;
 }
 
 void QtTreeView::setTag(std::string_view key, std::optional<int> tag)
 {
     // Not shown, so the view need not hear of it.
-    if (Node* node = byKey.find(key))
+    if (Node* node = nodeOf(key))
         node->tag = tag;
 }
 
 std::string QtTreeView::parentKey(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && node->parent != root_ ? node->parent->key : std::string();
 }
 
@@ -481,7 +388,7 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
 {
     // A node the view has no children of yet opens when it has; one in sight opens with the
     // next frame, together with the other changes.
-    Node* node = byKey.find(key);
+    Node* node = nodeOf(key);
     if (node && node->expanded != expanded) {
         node->expanded = expanded;
         tree->restructure();
@@ -491,7 +398,7 @@ void QtTreeView::setExpanded(std::string_view key, bool expanded)
 
 bool QtTreeView::isExpanded(std::string_view key) const
 {
-    const Node* node = byKey.find(key);
+    const Node* node = nodeOf(key);
     return node && node->expanded;
 }
 

@@ -43,13 +43,12 @@ public:
         // The live children in the order they were placed (owned); a sorted parent sorts
         // them when it settles.
         std::vector<Node*> live;
-        // The children the view shows, in order; a child's `row` is its place here.
+        // The children the view shows, in order.
         std::vector<Node*> shown;
         // New children, or moved by their text, since the last settle; and shown ones that
         // are removed or moved.
         std::vector<Node*> incoming;
         std::vector<Node*> outgoing;
-        bool staleRows = false; // the rows of `shown` need numbering
     };
 
     struct Node {
@@ -59,7 +58,6 @@ public:
         std::string key;
         std::string text;
         std::unique_ptr<Children> kids;
-        int row = 0;
         std::uint32_t place = 0; // in the parent's `live`
         std::optional<int> tag;
         std::optional<Rgb> fore;
@@ -68,7 +66,6 @@ public:
         bool leaving : 1 = false;
         bool inView : 1 = false; // in the parent's `shown`
         bool dead : 1 = false;   // removed: only the view still has it
-        bool moved : 1 = false;  // its text changed under a sorted parent
         bool dirty : 1 = false;  // has children to settle
         bool sorted : 1 = false;
         bool expanded : 1 = false;
@@ -99,7 +96,7 @@ public:
                 std::string_view text) override;
     void remove(std::string_view key) override;
     std::size_t count() const override { return byKey.size(); }
-    bool contains(std::string_view key) const override { return byKey.find(key); }
+    bool contains(std::string_view key) const override { return byKey.contains(key); }
     std::string text(std::string_view key) const override;
     void setText(std::string_view key, std::string_view text) override;
     std::optional<int> tag(std::string_view key) const override;
@@ -115,8 +112,6 @@ public:
     std::optional<std::string> selectedKey() const override;
 
     Node* root() const { return root_; }
-    // The node's place among its parent's shown children; -1 while the view does not show it.
-    int placeOf(const Node* node) const;
     // Whether the node and its ancestors are still in the tree; a removed one stays in the
     // view's rows until the next settle frees it.
     static bool isLive(const Node* node) { return !within(node, nullptr, true); }
@@ -135,33 +130,13 @@ signals:
     void settled();
 
 private:
-    // Nodes by key. The lobby's keys are letters, an entry number and maybe a short tail
-    // ("u17", "h7", "empty7-2"): a family of keys alike but for the number stands in a vector
-    // by number, found without hashing; any other key is hashed.
-    class KeyIndex {
-    public:
-        Node* find(std::string_view key) const;
-        // False, changing nothing, when the key is taken.
-        bool add(std::string_view key, Node* node);
-        void erase(std::string_view key);
-        void clear();
-        std::size_t size() const { return count; }
-
-    private:
-        struct Family {
-            std::string letters;
-            std::string tail;
-            std::vector<Node*> nodes;
-        };
-        // The slot the key is filed in; null for a hashed key, or an unknown family's.
-        Node** slotOf(std::string_view key, bool make) const;
-
-        mutable std::vector<Family> families;
-        std::unordered_map<std::string_view, Node*> others;
-        std::size_t count = 0;
-    };
-
-    Node* find(std::string_view key) const { return key.empty() ? root_ : byKey.find(key); }
+    // The node of a key; the root for none.
+    Node* find(std::string_view key) const { return key.empty() ? root_ : nodeOf(key); }
+    Node* nodeOf(std::string_view key) const
+    {
+        const auto found = byKey.find(key);
+        return found == byKey.end() ? nullptr : found->second;
+    }
     // Live children in the order the view will show them.
     std::vector<Node*> children(Node* parent) const;
     bool isShown(const Node* node) const;
@@ -172,15 +147,27 @@ private:
     // The child is new or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
+    // The shown child must leave its place.
     void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
     std::vector<Node*> rows, staying, incoming;
-    std::vector<std::size_t> gone;
     Node* root_;
-    KeyIndex byKey;
+    // Keys hashed so that keys alike but for an entry number ("u17", "u18") fall in buckets
+    // side by side: a log-in goes through the entries in order, and so through memory in order.
+    struct KeyHash {
+        std::size_t operator()(std::string_view key) const
+        {
+            std::size_t hash = 0;
+            for (const char c : key)
+                hash = hash * 10 + static_cast<unsigned char>(c);
+            return hash;
+        }
+    };
+    // Nodes by key; each key is kept in its node.
+    std::unordered_map<std::string_view, Node*, KeyHash> byKey;
     std::vector<Node*> dirtyNodes;
     // Removed nodes, which the view may show until the next settle frees them.
     std::vector<Node*> graveyard;

@@ -4,7 +4,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -13,7 +12,7 @@
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
-#include <functional>
+#include <unordered_set>
 
 namespace stonecall {
 
@@ -22,14 +21,6 @@ namespace {
 QColor toColor(const Rgb& colour)
 {
     return QColor(colour.red, colour.green, colour.blue);
-}
-
-qint64 nowMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
 }
 
 } // namespace
@@ -50,7 +41,6 @@ void RowView::measure()
     QStyleOptionViewItem option;
     option.initFrom(this);
     option.font = font();
-    option.fontMetrics = fontMetrics();
     option.features = QStyleOptionViewItem::HasDisplay;
     option.text = QStringLiteral("Xy");
     option.widget = this;
@@ -71,26 +61,17 @@ void RowView::layOut() const
         return;
     stale = false;
     runs.clear();
-    // The open nodes, by parent and then in row order.
-    struct Open {
-        const Node* parent;
-        int row;
-        const Node* node;
-        bool operator<(const Open& other) const
-        {
-            if (parent != other.parent)
-                return std::less<const Node*>()(parent, other.parent);
-            return row < other.row;
-        }
-    };
-    std::vector<Open> open;
+    // The parents of open nodes: only their rows are searched for open ones, which spares the
+    // rows of a full group.
+    std::unordered_set<const Node*> above;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
-            open.push_back(Open{node->parent, model_->placeOf(node), node});
+            above.insert(node->parent);
     }
-    std::sort(open.begin(), open.end());
     int next = 0;
     const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
+        const std::vector<Node*>& shown = parent->shown();
+        const bool search = above.contains(parent);
         int from = 0;
         const auto add = [&](int end) {
             if (end > from) {
@@ -98,13 +79,14 @@ void RowView::layOut() const
                 next += end - from;
             }
         };
-        const auto first = std::lower_bound(open.begin(), open.end(), Open{parent, -1, nullptr});
-        for (auto at = first; at != open.end() && at->parent == parent; ++at) {
-            add(at->row + 1);
-            from = at->row + 1;
-            self(self, at->node, depth + 1);
+        for (int row = 0; search && row < static_cast<int>(shown.size()); ++row) {
+            if (isOpen(shown[row]) && !shown[row]->dead) {
+                add(row + 1);
+                from = row + 1;
+                self(self, shown[row], depth + 1);
+            }
         }
-        add(static_cast<int>(parent->shown().size()));
+        add(static_cast<int>(shown.size()));
     };
     visit(visit, model_->root(), 0);
     total = next;
@@ -132,12 +114,13 @@ int RowView::rowOf(const Node* node) const
     if (!node)
         return -1;
     layOut();
-    const int place = model_->placeOf(node);
-    if (place < 0)
-        return -1;
+    // A search among the node's siblings: asked for seldom, by the keys and assistive technology.
     for (const Run& run : runs) {
-        if (run.parent == node->parent && place >= run.from && place < run.from + run.count)
-            return run.first + place - run.from;
+        if (run.parent != node->parent)
+            continue;
+        const auto from = run.parent->shown().begin() + run.from;
+        if (const auto at = std::find(from, from + run.count, node); at != from + run.count)
+            return run.first + static_cast<int>(at - from);
     }
     return -1;
 }
@@ -293,15 +276,12 @@ void RowView::repaintAll()
     refresh();
 }
 
-void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
+void RowView::paintRow(QPainter& painter, const Look& look, const QRect& rect) const
 {
-    const Row at = rowAt(row);
-    const Node* node = at.node;
     QStyleOptionViewItem option;
     option.initFrom(this);
     option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
     option.font = font();
-    option.fontMetrics = fontMetrics();
     option.widget = this;
     option.showDecorationSelected =
         style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
@@ -310,20 +290,16 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
     const int icon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
     option.decorationSize = QSize(icon, icon);
-    if (selectionShown && node == current)
-        option.state |= QStyle::State_Selected;
-    const bool children = !node->shown().empty();
-    if (children)
-        option.state |= QStyle::State_Children;
-    if (isOpen(node))
-        option.state |= QStyle::State_Open;
+    option.state.setFlag(QStyle::State_Selected, look.selected);
+    option.state.setFlag(QStyle::State_Children, look.children);
+    option.state.setFlag(QStyle::State_Open, look.open);
 
-    const int indent = indentOf(at.depth);
+    const int indent = indentOf(look.depth);
     if (indent > 0) {
         option.rect = QRect(rect.x(), rect.y(), indent, rect.height());
         if (option.showDecorationSelected)
             style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
-        if (userCollapsible && children) {
+        if (userCollapsible && look.children) {
             QStyleOption branch = option;
             branch.rect =
                 QRect(rect.x() + indent - indentation, rect.y(), indentation, rect.height());
@@ -333,14 +309,13 @@ void RowView::paintRow(QPainter& painter, int row, const QRect& rect) const
     }
 
     option.rect = QRect(rect.x() + indent, rect.y(), rect.width() - indent, rect.height());
-    if (node == current && hasFocus())
-        option.state |= QStyle::State_HasFocus;
+    option.state.setFlag(QStyle::State_HasFocus, look.focus);
     option.features = QStyleOptionViewItem::HasDisplay;
-    option.text = shownTreeText(node->text);
-    if (const std::optional<Rgb> fore = node->fore)
-        option.palette.setBrush(QPalette::Text, QBrush(toColor(*fore)));
-    if (const std::optional<Rgb> back = node->back)
-        option.backgroundBrush = QBrush(toColor(*back));
+    option.text = shownTreeText(look.text);
+    if (look.fore)
+        option.palette.setBrush(QPalette::Text, QBrush(toColor(*look.fore)));
+    if (look.back)
+        option.backgroundBrush = QBrush(toColor(*look.back));
     style()->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
 }
 
@@ -352,7 +327,8 @@ void RowView::paintEvent(QPaintEvent* event)
     const int from = std::max(0, area.top() / rowHeight);
     const int to = std::min(area.bottom() / rowHeight, rowCount() - first - 1);
     for (int i = from; i <= to; ++i)
-        paintRow(painter, first + i, QRect(0, i * rowHeight, viewport()->width(), rowHeight));
+        paintRow(painter, lookOf(first + i),
+                 QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
 bool RowView::onBranch(const Row& row, int x) const
@@ -388,15 +364,14 @@ void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 
 void RowView::search(const QString& text)
 {
-    const qint64 now = nowMs();
     bool skip = false;
-    if (typed.isEmpty() || now - typedAt > QApplication::keyboardInputInterval()) {
+    if (typed.isEmpty() || typedAt.elapsed() > QApplication::keyboardInputInterval()) {
         typed = text;
         skip = current != nullptr;
     } else {
         typed += text;
     }
-    typedAt = now;
+    typedAt.start();
     // The same letter again goes on to the next row that begins with it.
     QString wanted = typed;
     if (typed.size() > 1 && typed.count(typed.back()) == typed.size()) {
@@ -404,11 +379,7 @@ void RowView::search(const QString& text)
         wanted = typed.back();
     }
     const int count = rowCount();
-    if (count == 0)
-        return;
-    int start = std::max(0, rowOf(current));
-    if (skip)
-        start = (start + 1) % count;
+    const int start = std::max(0, rowOf(current)) + (skip ? 1 : 0);
     for (int i = 0; i < count; ++i) {
         Node* node = rowAt((start + i) % count).node;
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {

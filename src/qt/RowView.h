@@ -95,7 +95,7 @@ private:
     // Whether x is on the row's branch mark, which opens and folds it.
     bool onBranch(const Row& row, int x) const;
     Look lookOf(int row) const;
-    void paintRow(QPainter& painter, int row, const QRect& rect) const;
+    void paintRow(QPainter& painter, const Look& look, const QRect& rect) const;
     void updateScrollBar();
     void measure();
     void setExpandedByUser(Node* node, bool expanded);
@@ -115,7 +115,7 @@ private:
     mutable int total = 0;
     std::vector<Look> painted;
     QString typed;
-    qint64 typedAt = 0;
+    QElapsedTimer typedAt;
 };
 
 // The rows as a screen reader meets them (TreeAccessible.cpp): every open row, in the order

@@ -19,7 +19,6 @@ public:
     ~TreeAccessible() override { forget(); }
 
     RowView* view() const { return static_cast<RowView*>(widget()); }
-    QAccessibleInterface* rowInterface(int row) const;
     int currentRow() const { return view()->rowOf(view()->currentNode()); }
     void forget()
     {
@@ -27,29 +26,17 @@ public:
             QAccessible::deleteAccessibleInterface(id);
         cells.clear();
     }
-    void press(Node* node)
-    {
-        // Answered first: what the press does may open a modal dialog. A node freed meanwhile
-        // is not pressed.
-        QMetaObject::invokeMethod(
-            view(),
-            [view = view(), node, frees = view()->treeModel()->frees()] {
-                if (view->treeModel()->frees() == frees)
-                    view->press(node);
-            },
-            Qt::QueuedConnection);
-    }
 
     int childCount() const override { return view()->rowCount(); }
-    QAccessibleInterface* child(int index) const override { return rowInterface(index); }
+    QAccessibleInterface* child(int row) const override;
     int indexOfChild(const QAccessibleInterface* child) const override;
     QAccessibleInterface* childAt(int x, int y) const override
     {
-        return rowInterface(view()->rowAtY(view()->viewport()->mapFromGlobal(QPoint(x, y)).y()));
+        return child(view()->rowAtY(view()->viewport()->mapFromGlobal(QPoint(x, y)).y()));
     }
     QAccessibleInterface* focusChild() const override
     {
-        return view()->hasFocus() ? rowInterface(currentRow()) : nullptr;
+        return view()->hasFocus() ? child(currentRow()) : nullptr;
     }
     void* interface_cast(QAccessible::InterfaceType type) override
     {
@@ -62,12 +49,12 @@ public:
     QAccessibleInterface* summary() const override { return nullptr; }
     QAccessibleInterface* cellAt(int row, int column) const override
     {
-        return column == 0 ? rowInterface(row) : nullptr;
+        return column == 0 ? child(row) : nullptr;
     }
     int selectedCellCount() const override { return selectedRowCount(); }
     QList<QAccessibleInterface*> selectedCells() const override
     {
-        QAccessibleInterface* cell = rowInterface(currentRow());
+        QAccessibleInterface* cell = child(currentRow());
         return cell ? QList{cell} : QList<QAccessibleInterface*>();
     }
     QString columnDescription(int /*column*/) const override { return {}; }
@@ -176,8 +163,17 @@ public:
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString& action) override
     {
-        if (action == pressAction())
-            tree->press(node);
+        // Answered first: what the press does may open a modal dialog. A node freed meanwhile
+        // is not pressed.
+        if (action != pressAction())
+            return;
+        QMetaObject::invokeMethod(
+            tree->view(),
+            [view = tree->view(), node = node, frees = tree->view()->treeModel()->frees()] {
+                if (view->treeModel()->frees() == frees)
+                    view->press(node);
+            },
+            Qt::QueuedConnection);
     }
     QStringList keyBindingsForAction(const QString& /*action*/) const override { return {}; }
 
@@ -186,7 +182,7 @@ public:
     Node* const node;
 };
 
-QAccessibleInterface* TreeAccessible::rowInterface(int row) const
+QAccessibleInterface* TreeAccessible::child(int row) const
 {
     if (row < 0 || row >= rowCount())
         return nullptr;

@@ -8,7 +8,7 @@
 
 #include "roster/Numbered.h"
 
-#include <cstddef>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,41 +41,13 @@ inline bool isEmptyPlace(std::string_view key)
     return key.starts_with("empty");
 }
 
-// A key read as its letters, its number and what follows ("empty7-2": "empty", 7 and "-2"):
-// none unless it begins with one to eight letters and then a number below `limit`, written
-// without sign or leading zeros, and what follows is at most four characters, the first not a
-// digit. Each key has at most one such reading, so no two keys read the same.
-struct Parts {
-    std::string_view letters;
-    std::size_t number = 0;
-    std::string_view tail;
-};
-inline std::optional<Parts> split(std::string_view key, std::size_t limit)
-{
-    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    std::size_t letters = 0;
-    while (letters < key.size() && letters <= 8 &&
-           ((key[letters] >= 'a' && key[letters] <= 'z') ||
-            (key[letters] >= 'A' && key[letters] <= 'Z')))
-        ++letters;
-    std::size_t end = letters;
-    std::size_t number = 0;
-    while (end < key.size() && isDigit(key[end]) && number < limit)
-        number = number * 10 + static_cast<std::size_t>(key[end++] - '0');
-    if (letters == 0 || letters > 8 || end == letters ||
-        (key[letters] == '0' && end > letters + 1) || number >= limit ||
-        (end < key.size() && isDigit(key[end])) || key.size() - end > 4)
-        return std::nullopt;
-    return Parts{key.substr(0, letters), number, key.substr(end)};
-}
-
 // The host of a hut's key "h7"; none for any other text.
 inline std::optional<int> hostOf(std::string_view key)
 {
-    const std::optional<Parts> parts = split(key, std::size_t(1) << 31);
-    if (!parts || parts->letters != "h" || !parts->tail.empty())
-        return std::nullopt;
-    return static_cast<int>(parts->number);
+    int host = -1;
+    if (key.starts_with('h'))
+        std::from_chars(key.data() + 1, key.data() + key.size(), host);
+    return host >= 0 && hut(host) == key ? std::optional(host) : std::nullopt;
 }
 
 } // namespace stonecall::treeKeys

@@ -6,6 +6,7 @@
 #include "wire/LowerCase.h"
 #include "wire/SingleByte.h"
 
+#include <algorithm>
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -26,15 +27,13 @@ inline const std::array<char16_t, 256> Folded = [] {
 inline std::strong_ordering compare(std::string_view aText, std::string_view aKey,
                                     std::string_view bText, std::string_view bKey)
 {
-    const std::size_t n = std::min(aText.size(), bText.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t x = Folded[static_cast<unsigned char>(aText[i])];
-        const char16_t y = Folded[static_cast<unsigned char>(bText[i])];
-        if (x != y)
-            return x <=> y;
-    }
-    if (aText.size() != bText.size())
-        return aText.size() <=> bText.size();
+    const auto folded = [](char x, char y) {
+        return Folded[static_cast<unsigned char>(x)] <=> Folded[static_cast<unsigned char>(y)];
+    };
+    if (const auto order = std::lexicographical_compare_three_way(
+            aText.begin(), aText.end(), bText.begin(), bText.end(), folded);
+        order != 0)
+        return order;
     // string_view compares bytes as unsigned codes.
     if (const int exact = aText.compare(bText); exact != 0)
         return exact <=> 0;
