@@ -70,7 +70,12 @@ public:
         return row < 0 ? QList<int>() : QList<int>{row};
     }
     bool isColumnSelected(int /*column*/) const override { return false; }
-    bool isRowSelected(int row) const override { return row >= 0 && row == currentRow(); }
+    // By node, not by row: a reader asking of every row then costs each a look-up, not a search.
+    bool isRowSelected(int row) const override
+    {
+        const Node* node = view()->rowAt(row).node;
+        return node && node == view()->currentNode();
+    }
     // Selecting a row is what a click on it does.
     bool selectRow(int row) override
     {

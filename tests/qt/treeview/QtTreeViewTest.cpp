@@ -355,6 +355,11 @@ TEST(QtTreeView, APressFromAScreenReaderActsOnItsRowOnlyWhileTheNodeLives)
     QCoreApplication::processEvents();
     EXPECT_EQ(pressed, 1);
     EXPECT_EQ(qt.selectedKey(), "b");
+    QAccessibleTableInterface* table = tree->tableInterface();
+    ASSERT_TRUE(table);
+    EXPECT_FALSE(table->isRowSelected(0));
+    EXPECT_TRUE(table->isRowSelected(1));
+    EXPECT_FALSE(table->isRowSelected(2));
 
     // Answered before it acts; the row's node is freed before the press comes to it.
     press(0);
