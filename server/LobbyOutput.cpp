@@ -141,55 +141,45 @@ void LobbyServer::trim(bool idle)
 
 void LobbyServer::send(ConnectionId to, std::string_view message)
 {
-    sendOne(to, message);
-    if (!writes_.empty())
-        endWrites();
-}
-
-void LobbyServer::sendOne(ConnectionId to, std::string_view message)
-{
     Connection* c = find(to);
     if (!c || c->stage != Connection::Stage::InLobby)
         return;
     ++traffic_.messagesOut;
     traffic_.bytesOut += message.size() + 1;
-    // A broadcast is framed once; the same line again for a connection that has it already
-    // is the next broadcast.
-    if (to != rounds_.handled()) {
-        rounds_.toOther(answers_.holdsLast(message));
-        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
-        return;
-    }
-    if (framer_.holdsLast(message) && !c->output.endsWith(framer_.last())) {
-        c->output.push(framer_.last()); // its own copy of what the others got
-    } else {
+    if (to == rounds_.handled()) {
         rounds_.toSender();
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
+        queued(*c);
+    } else {
+        rounds_.toOther(); // a ping, or a notice from a timer
+        deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
     }
-    queued(*c);
+    if (!writes_.empty())
+        endWrites();
 }
 
 void LobbyServer::broadcast(std::span<const ConnectionId> to, std::string_view message)
 {
-    // The first reader other than the one whose request is handled takes the common way,
-    // which frames the message and settles whether an answer went before it; the others get
-    // the same slice without comparing it again (a lobby filling up makes N * N of these).
+    // Framed once for all; a reader that holds the last copy already gets a fresh one right
+    // behind it, so that the two merge into one slice.
     bool framed = false;
     for (const ConnectionId id : to) {
-        if (!framed || id == rounds_.handled() || rounds_.tentative()) {
-            sendOne(id, message);
-            if (id != rounds_.handled())
-                framed = framer_.holdsLast(message);
-            continue;
-        }
         Connection* c = find(id);
         if (!c || c->stage != Connection::Stage::InLobby)
             continue;
         ++traffic_.messagesOut;
         traffic_.bytesOut += message.size() + 1;
-        // One that holds the last copy already gets a fresh one right behind it.
-        deliver(*c,
-                c->output.endsWith(framer_.last()) ? framer_.frame(message, true) : framer_.last());
+        const bool holdsLast = c->output.endsWith(framer_.last());
+        const Slice& slice =
+            framed && !holdsLast ? framer_.last() : framer_.frame(message, holdsLast);
+        framed = true;
+        if (id == rounds_.handled()) {
+            c->output.push(slice); // the sender's copy goes with its answers
+            queued(*c);
+        } else {
+            rounds_.toOther();
+            deliver(*c, slice);
+        }
     }
     if (!writes_.empty())
         endWrites();

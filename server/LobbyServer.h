@@ -128,7 +128,6 @@ private:
     void flushList(std::vector<ConnectionId>& list); // until none is left on it
     void dueAtPassEnd(Connection& c);
     void trim(bool idle); // memory back to the system after a round, or when idle
-    void sendOne(ConnectionId to, std::string_view message);
     void deliver(Connection& c, const Slice& slice);
     void queued(Connection& c);
     void stage(Connection& c);

@@ -44,11 +44,6 @@ public:
     // holds the last copy gets its next one right behind it, so the two merge into one slice).
     const Slice& frame(std::string_view message, bool fresh = false);
     const Slice& last() const { return last_; }
-    bool holdsLast(std::string_view message) const
-    {
-        return last_.length == message.size() + 1 &&
-               std::memcmp(last_.data(), message.data(), message.size()) == 0;
-    }
     std::uint64_t framedBytes() const { return framedBytes_; }
     // Lets go of the current block, which an idle lobby need not keep.
     void release()
@@ -58,6 +53,12 @@ public:
     }
 
 private:
+    bool holdsLast(std::string_view message) const
+    {
+        return last_.length == message.size() + 1 &&
+               std::memcmp(last_.data(), message.data(), message.size()) == 0;
+    }
+
     char terminator_;
     std::uint64_t framedBytes_ = 0;
     std::uint32_t used_ = 0;

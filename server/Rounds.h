@@ -28,33 +28,19 @@ public:
         if (pass_ == Pass::Idle)
             pass_ = Pass::Quiet;
     }
-    void done()
-    {
-        if (pass_ == Pass::Tentative)
-            pass_ = Pass::Answering;
-        handled_ = 0;
-    }
+    void done() { handled_ = 0; }
     // Whose input is being handled; 0: none (a timer, the operator, a departure).
     ConnectionId handled() const { return handled_; }
 
-    // A message to the connection whose input is handled, other than its copy of the last
-    // broadcast: an answer, unless the same message then goes to others too (a broadcast
-    // whose sender got its copy first).
-    void toSender()
-    {
-        if (pass_ == Pass::Quiet)
-            pass_ = Pass::Tentative;
-    }
-    // A message to anyone else; `sameAsSender`: what the sender got last.
-    void toOther(bool sameAsSender)
+    // An answer: a message to the connection whose input is handled, other than its copy of
+    // a broadcast.
+    void toSender() { pass_ = Pass::Answering; }
+    // A message to anyone else.
+    void toOther()
     {
         if (handled_ == 0)
             roundNow_ = true;
-        if (pass_ == Pass::Tentative)
-            pass_ = sameAsSender ? Pass::Quiet : Pass::Answering;
     }
-    // Whether the sender's last message is still open to being a broadcast.
-    bool tentative() const { return pass_ == Pass::Tentative; }
     // A broadcast may go straight to a reader with nothing waiting.
     bool atOnce() const { return handled_ != 0 && pass_ != Pass::Answering; }
 
@@ -78,7 +64,6 @@ private:
     enum class Pass : std::uint8_t {
         Idle,      // no input handled
         Quiet,     // input handled, nothing answered
-        Tentative, // the sender got a message that may yet prove a broadcast
         Answering, // a request was answered
     };
     Pass pass_ = Pass::Idle;

@@ -17,12 +17,10 @@ const Rounds::Clock::time_point T0{std::chrono::seconds(100)};
 TEST(Rounds, BroadcastsWaitOnlyWhileRequestsAreAnswered)
 {
     Rounds rounds;
-    // A chat line: the sender gets its copy first, then everyone else the same line.
+    // A chat line: everyone gets it, the sender among them.
     rounds.beginPass();
     rounds.handling(7);
-    rounds.toSender();
-    EXPECT_TRUE(rounds.tentative());
-    rounds.toOther(true);
+    rounds.toOther();
     EXPECT_TRUE(rounds.atOnce()) << "a chat line in a quiet lobby goes straight out";
     rounds.done();
     rounds.waiting(T0);
@@ -33,25 +31,25 @@ TEST(Rounds, BroadcastsWaitOnlyWhileRequestsAreAnswered)
     rounds.beginPass();
     rounds.handling(7);
     rounds.toSender();
-    rounds.toOther(false);
+    rounds.toOther();
     EXPECT_FALSE(rounds.atOnce()) << "a broadcast after an answer waits for its round";
     rounds.done();
     EXPECT_FALSE(rounds.roundDue(T0));
     EXPECT_TRUE(rounds.roundDue(T0 + Rounds::MinDelay));
     rounds.endPass();
 
-    // An answer alone (a user list) makes the pass an answering one once its portion is done.
+    // An answer alone (a user list) makes the pass an answering one.
     rounds.beginPass();
     rounds.handling(7);
     rounds.toSender();
-    rounds.done();
     EXPECT_FALSE(rounds.atOnce());
+    rounds.done();
     EXPECT_FALSE(rounds.roundDue(T0));
 
     // A departure or a notice made outside anyone's input goes at this pass's end, answered
     // or not, and only then.
     EXPECT_FALSE(rounds.urgent());
-    rounds.toOther(false);
+    rounds.toOther();
     EXPECT_TRUE(rounds.urgent());
     EXPECT_TRUE(rounds.roundDue(T0));
     rounds.endPass();
