@@ -51,7 +51,6 @@ void QtTreeView::destroy(Node* node)
 
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
-    root_->inView = true;
     // Room for a full lobby's entries from the start: growing by rehashing costs a log-in.
     byKey.reserve(32768);
     tree = new RowView(this, parent);
@@ -163,6 +162,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
     node->text = text;
     node->head = treeOrder::head(node->text);
     node->parent = parent;
+    node->level = static_cast<std::uint16_t>(parent->level + 1);
     std::vector<Node*>& live = kidsOf(parent).live;
     const std::size_t at =
         before && before->parent == parent && !parent->sorted ? before->place : live.size();
@@ -231,17 +231,12 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
     Node* node = find(key);
     if (!node || node->sorted == sorted)
         return;
-    if (!sorted) {
-        // The children stay where sorting put them; later ones come after them.
-        if (node->kids)
-            numberFrom(node->kids->live = children(node), 0);
-        node->sorted = false;
-        return;
-    }
-    node->sorted = true;
-    if (node->shown().size() < 2)
-        return;
-    for (Node* child : node->shown()) {
+    // Unsorted, the children stay where sorting put them, and later ones come after them;
+    // sorted, the shown ones all find their places anew.
+    if (!sorted && node->kids)
+        numberFrom(node->kids->live = children(node), 0);
+    node->sorted = sorted;
+    for (Node* child : sorted ? node->shown() : Node::none) {
         if (!child->dead) {
             leave(child);
             queue(node, child);
@@ -326,7 +321,6 @@ void QtTreeView::settleNode(Node* parent)
         rows.insert(rows.end(), from, staying.end());
     }
 
-    // Only the rows that leave or arrive are touched.
     for (Node* child : leaving)
         child->leaving = child->inView = false;
     leaving.clear();

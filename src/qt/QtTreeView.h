@@ -59,6 +59,7 @@ public:
         std::string text;
         std::unique_ptr<Children> kids;
         std::uint32_t place = 0; // in the parent's `live`
+        std::uint16_t level = 0; // the root's children are at 1
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;

@@ -1,10 +1,8 @@
 #pragma once
 // The rows of a QtTreeView on screen: equal rows, read straight from its nodes.
 //
-// The rows are found through runs of siblings: a parent's children up to and including its
-// next open child make one run, so mapping a row to its node is a search among the runs, whose
-// number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
-// after a change only those whose look changed are repainted.
+// The rows are the nodes in open places, in the order seen, listed anew when they change. Only
+// the rows in sight are painted, and after a change only those whose look changed are repainted.
 
 #include "qt/QtTreeView.h"
 
@@ -48,7 +46,7 @@ public:
     void setUserCollapsible(bool collapsible);
     // Repaints the rows in sight that now look different.
     void refresh();
-    // The rows changed: they are counted again, and assistive technology told, at the next
+    // The rows changed: they are listed again, and assistive technology told, at the next
     // refresh.
     void restructure() { stale = rowsChanged = true; }
 
@@ -66,14 +64,6 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    // Rows `first`.. of the view are parent->shown[from, from + count).
-    struct Run {
-        const Node* parent;
-        int from;
-        int count;
-        int depth;
-        int first;
-    };
     // What a row in sight looked like when last painted.
     struct Look {
         const Node* node = nullptr;
@@ -89,7 +79,6 @@ private:
     };
 
     void layOut() const;
-    int rowsInSight() const;
     int fullRowsInSight() const;
     int indentOf(int depth) const;
     // Whether x is on the row's branch mark, which opens and folds it.
@@ -111,8 +100,7 @@ private:
     int indentation = 20;
     mutable bool stale = true;
     bool rowsChanged = true;
-    mutable std::vector<Run> runs;
-    mutable int total = 0;
+    mutable std::vector<Node*> rows;
     std::vector<Look> painted;
     QString typed;
     QElapsedTimer typedAt;

@@ -118,10 +118,7 @@ public:
         if (t != QAccessible::Description)
             return {};
         // Where the row stands: its level, and the row it belongs to.
-        int level = 1;
-        for (const Node* up = node->parent; up->parent; up = up->parent)
-            ++level;
-        QString where = QStringLiteral("level %1").arg(level);
+        QString where = QStringLiteral("level %1").arg(node->level);
         if (node->parent->parent)
             where += QStringLiteral(", in %1").arg(shownTreeText(node->parent->text));
         return where;
