@@ -89,12 +89,9 @@ int RowView::rowCount() const
     return static_cast<int>(rows.size());
 }
 
-RowView::Row RowView::rowAt(int row) const
+RowView::Node* RowView::rowAt(int row) const
 {
-    if (row < 0 || row >= rowCount())
-        return {};
-    Node* node = rows[static_cast<std::size_t>(row)];
-    return Row{node, node->level - 1};
+    return row < 0 || row >= rowCount() ? nullptr : rows[static_cast<std::size_t>(row)];
 }
 
 int RowView::rowOf(const Node* node) const
@@ -118,9 +115,9 @@ int RowView::rowAtY(int y) const
     return row < rowCount() ? row : -1;
 }
 
-int RowView::indentOf(int depth) const
+int RowView::indentOf(int level) const
 {
-    return (depth + (userCollapsible ? 1 : 0)) * indentation;
+    return (level - (userCollapsible ? 0 : 1)) * indentation;
 }
 
 QRect RowView::rectOf(const Node* node) const
@@ -129,7 +126,7 @@ QRect RowView::rectOf(const Node* node) const
     if (row < 0)
         return {};
     const int y = (row - verticalScrollBar()->value()) * rowHeight;
-    const int x = indentOf(rowAt(row).depth);
+    const int x = indentOf(node->level);
     return QRect(x, y, viewport()->width() - x, rowHeight);
 }
 
@@ -140,10 +137,7 @@ void RowView::scrollTo(const Node* node)
         return;
     updateScrollBar();
     QScrollBar* bar = verticalScrollBar();
-    if (row < bar->value())
-        bar->setValue(row);
-    else if (row >= bar->value() + fullRowsInSight())
-        bar->setValue(row - fullRowsInSight() + 1);
+    bar->setValue(std::clamp(bar->value(), row - fullRowsInSight() + 1, row));
 }
 
 void RowView::updateScrollBar()
@@ -209,18 +203,17 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
 
 RowView::Look RowView::lookOf(int row) const
 {
-    const Row at = rowAt(row);
-    if (!at.node)
+    const Node* node = rowAt(row);
+    if (!node)
         return {};
-    return Look{at.node,
-                at.node->text,
-                at.node->fore,
-                at.node->back,
-                at.depth,
-                !at.node->shown().empty(),
-                isOpen(at.node),
-                selectionShown && at.node == current,
-                at.node == current && hasFocus()};
+    return Look{node->text,
+                node->fore,
+                node->back,
+                node->level,
+                !node->shown().empty(),
+                isOpen(node),
+                selectionShown && node == current,
+                node == current && hasFocus()};
 }
 
 void RowView::refresh()
@@ -271,7 +264,7 @@ void RowView::paintRow(QPainter& painter, const Look& look, const QRect& rect) c
     option.state.setFlag(QStyle::State_Children, look.children);
     option.state.setFlag(QStyle::State_Open, look.open);
 
-    const int indent = indentOf(look.depth);
+    const int indent = indentOf(look.level);
     if (indent > 0) {
         option.rect = QRect(rect.x(), rect.y(), indent, rect.height());
         if (option.showDecorationSelected)
@@ -308,33 +301,33 @@ void RowView::paintEvent(QPaintEvent* event)
                  QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
-bool RowView::onBranch(const Row& row, int x) const
+bool RowView::onBranch(const Node* node, int x) const
 {
-    const int indent = indentOf(row.depth);
-    return userCollapsible && !row.node->shown().empty() && x < indent && x >= indent - indentation;
+    const int indent = indentOf(node->level);
+    return userCollapsible && !node->shown().empty() && x < indent && x >= indent - indentation;
 }
 
 void RowView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const Row pressed = rowAt(rowAtY(at.y()));
-    if (!pressed.node) {
+    Node* pressed = rowAt(rowAtY(at.y()));
+    if (!pressed) {
         // Pressing beside the rows takes the highlight away, not the current node.
         selectionShown = false;
         refresh();
     } else if (onBranch(pressed, at.x())) {
-        setExpandedByUser(pressed.node, !pressed.node->expanded);
+        setExpandedByUser(pressed, !pressed->expanded);
     } else {
-        select(pressed.node);
+        select(pressed);
     }
 }
 
 void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const Row pressed = rowAt(rowAtY(at.y()));
+    const Node* pressed = rowAt(rowAtY(at.y()));
     // A second press somewhere else is a press there.
-    if (pressed.node && (onBranch(pressed, at.x()) || pressed.node != current || !selectionShown))
+    if (pressed && (onBranch(pressed, at.x()) || pressed != current || !selectionShown))
         mousePressEvent(event);
     emit doubleClicked();
 }
@@ -352,7 +345,7 @@ void RowView::search(const QString& text)
     const int count = rowCount();
     const int start = std::max(0, rowOf(current)) + ((afresh && current) || again ? 1 : 0);
     for (int i = 0; i < count; ++i) {
-        Node* node = rowAt((start + i) % count).node;
+        Node* node = rowAt((start + i) % count);
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {
             select(node);
             return;
@@ -365,7 +358,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
     const int key = event->key(), count = rowCount(), row = rowOf(current);
     const auto moveTo = [&](int target) {
         if (count > 0)
-            select(rowAt(std::clamp(target, 0, count - 1)).node);
+            select(rowAt(std::clamp(target, 0, count - 1)));
     };
     // How far the keys that move go from the current row; Home and End go to the ends.
     const int page = fullRowsInSight();
@@ -386,7 +379,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
                  !(right && current->shown().empty()))
             setExpandedByUser(current, right);
         else if (intoChildren && (right ? isOpen(current) : current->parent != model_->root()))
-            select(right ? rowAt(row + 1).node : current->parent);
+            select(right ? rowAt(row + 1) : current->parent);
     } else if (key == Qt::Key_Plus || key == Qt::Key_Minus) {
         if (userCollapsible && current)
             setExpandedByUser(current, key == Qt::Key_Plus);

@@ -19,14 +19,10 @@ public:
     RowView(QtTreeView* model, QWidget* parent = nullptr);
 
     using Node = QtTreeView::Node;
-    struct Row {
-        Node* node = nullptr;
-        int depth = 0;
-    };
     QtTreeView* treeModel() const { return model_; }
     int rowCount() const;
-    // The row's node and its depth below the top level; none past the rows.
-    Row rowAt(int row) const;
+    // The row's node; none past the rows.
+    Node* rowAt(int row) const;
     // The node's row, or -1 when it is not in an open place.
     int rowOf(const Node* node) const;
     // The row at a height in the viewport, or -1 below the rows.
@@ -66,11 +62,10 @@ protected:
 private:
     // What a row in sight looked like when last painted.
     struct Look {
-        const Node* node = nullptr;
         std::string text;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
-        int depth = 0;
+        int level = 0;
         bool children = false;
         bool open = false;
         bool selected = false;
@@ -80,9 +75,9 @@ private:
 
     void layOut() const;
     int fullRowsInSight() const;
-    int indentOf(int depth) const;
+    int indentOf(int level) const;
     // Whether x is on the row's branch mark, which opens and folds it.
-    bool onBranch(const Row& row, int x) const;
+    bool onBranch(const Node* node, int x) const;
     Look lookOf(int row) const;
     void paintRow(QPainter& painter, const Look& look, const QRect& rect) const;
     void updateScrollBar();
