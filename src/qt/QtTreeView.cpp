@@ -51,7 +51,6 @@ void QtTreeView::destroy(Node* node)
 
 QtTreeView::QtTreeView(QWidget* parent) : QObject(parent), root_(new Node)
 {
-    root_->inView = true;
     // Room for a full lobby's entries from the start: growing by rehashing costs a log-in.
     byKey.reserve(32768);
     tree = new RowView(this, parent);
@@ -115,7 +114,7 @@ void QtTreeView::queue(Node* parent, Node* child)
 {
     if (!child->queued) {
         child->queued = true;
-        kidsOf(parent).incoming.push_back(child);
+        kidsOf(parent).changed.push_back(child);
     }
     markDirty(parent);
 }
@@ -163,6 +162,7 @@ void QtTreeView::insert(std::string_view parentKey, std::string_view beforeKey,
     node->text = text;
     node->head = treeOrder::head(node->text);
     node->parent = parent;
+    node->level = static_cast<std::uint16_t>(parent->level + 1);
     std::vector<Node*>& live = kidsOf(parent).live;
     const std::size_t at =
         before && before->parent == parent && !parent->sorted ? before->place : live.size();
@@ -193,10 +193,7 @@ void QtTreeView::remove(std::string_view key)
         numberFrom(live, node->place);
     }
     node->dead = true;
-    if (node->inView)
-        leave(node);
-    else
-        schedule();
+    queue(parent, node);
     graveyard.push_back(node);
 }
 
@@ -210,10 +207,8 @@ void QtTreeView::setText(std::string_view key, std::string_view text)
     if (!node->inView)
         return;
     schedule();
-    if (node->parent->sorted) {
-        leave(node);
+    if (node->parent->sorted)
         queue(node->parent, node);
-    }
 }
 
 void QtTreeView::setColours(std::string_view key, Rgb fore, Rgb back)
@@ -231,22 +226,13 @@ void QtTreeView::setSorted(std::string_view key, bool sorted)
     Node* node = find(key);
     if (!node || node->sorted == sorted)
         return;
-    if (!sorted) {
-        // The children stay where sorting put them; later ones come after them.
-        if (node->kids)
-            numberFrom(node->kids->live = children(node), 0);
-        node->sorted = false;
-        return;
-    }
-    node->sorted = true;
-    if (node->shown().size() < 2)
-        return;
-    for (Node* child : node->shown()) {
-        if (!child->dead) {
-            leave(child);
-            queue(node, child);
-        }
-    }
+    // Unsorted, the children stay where sorting put them, and later ones come after them;
+    // sorted, the shown ones all find their places anew.
+    if (!sorted && node->kids)
+        numberFrom(node->kids->live = children(node), 0);
+    node->sorted = sorted;
+    for (Node* child : sorted ? node->shown() : Node::none)
+        queue(node, child);
 }
 
 void QtTreeView::settle()
@@ -271,27 +257,21 @@ void QtTreeView::settle()
     emit settled();
 }
 
-void QtTreeView::leave(Node* child)
-{
-    if (!child->leaving) {
-        child->leaving = true;
-        kidsOf(child->parent).outgoing.push_back(child);
-    }
-    markDirty(child->parent);
-}
-
 void QtTreeView::settleNode(Node* parent)
 {
     Children& kids = *parent->kids;
-    std::vector<Node*>& leaving = kids.outgoing;
+    // A changed child in view leaves its place; a live one takes a new place.
+    leaving.clear();
     incoming.clear();
-    for (Node* child : kids.incoming) {
+    for (Node* child : kids.changed) {
         child->queued = false;
-        // A shown child queued again is one moved: it leaves its old place too.
-        if (!child->dead && (!child->inView || child->leaving))
+        if (child->inView)
+            leaving.push_back(child);
+        if (!child->dead)
             incoming.push_back(child);
+        child->inView = !child->dead;
     }
-    kids.incoming.clear();
+    kids.changed.clear();
     if (leaving.empty() && incoming.empty())
         return;
 
@@ -326,12 +306,6 @@ void QtTreeView::settleNode(Node* parent)
         rows.insert(rows.end(), from, staying.end());
     }
 
-    // Only the rows that leave or arrive are touched.
-    for (Node* child : leaving)
-        child->leaving = child->inView = false;
-    leaving.clear();
-    for (Node* child : incoming)
-        child->inView = true;
     // The old order's buffer is kept for the next settle.
     kids.shown.swap(rows);
     if (kids.shown.empty())

@@ -45,10 +45,8 @@ public:
         std::vector<Node*> live;
         // The children the view shows, in order.
         std::vector<Node*> shown;
-        // New children, or moved by their text, since the last settle; and shown ones that
-        // are removed or moved.
-        std::vector<Node*> incoming;
-        std::vector<Node*> outgoing;
+        // The children new, removed or moved by their text since the last settle.
+        std::vector<Node*> changed;
     };
 
     struct Node {
@@ -59,11 +57,11 @@ public:
         std::string text;
         std::unique_ptr<Children> kids;
         std::uint32_t place = 0; // in the parent's `live`
+        std::uint16_t level = 0; // the root's children are at 1
         std::optional<int> tag;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
-        bool queued : 1 = false;
-        bool leaving : 1 = false;
+        bool queued : 1 = false; // in the parent's `changed`
         bool inView : 1 = false; // in the parent's `shown`
         bool dead : 1 = false;   // removed: only the view still has it
         bool dirty : 1 = false;  // has children to settle
@@ -112,8 +110,7 @@ public:
     std::optional<std::string> selectedKey() const override;
 
     Node* root() const { return root_; }
-    // Whether the node and its ancestors are still in the tree; a removed one stays in the
-    // view's rows until the next settle frees it.
+    // Whether the node and its ancestors are still in the tree; the view may show removed ones.
     static bool isLive(const Node* node) { return !within(node, nullptr, true); }
     // Whether the node is the ancestor or below it; with `dead`, stops at a removed node.
     static bool within(const Node* node, const Node* ancestor, bool dead = false);
@@ -144,16 +141,14 @@ private:
     // Frees the node and all below it.
     void destroy(Node* node);
     void markDirty(Node* node);
-    // The child is new or must find a new place among its siblings.
+    // The child is new, removed, or must find a new place among its siblings.
     void queue(Node* parent, Node* child);
     void dropKeys(Node* node);
-    // The shown child must leave its place.
-    void leave(Node* child);
     // Shows the live children in order: touches only the nodes that changed.
     void settleNode(Node* parent);
 
     // Buffers a settle works in, kept so that a full group's settle takes no fresh memory.
-    std::vector<Node*> rows, staying, incoming;
+    std::vector<Node*> rows, staying, leaving, incoming;
     Node* root_;
     // Keys hashed so that keys alike but for an entry number ("u17", "u18") fall in buckets
     // side by side: a log-in goes through the entries in order, and so through memory in order.

@@ -12,6 +12,7 @@
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
+#include <map>
 #include <unordered_set>
 
 namespace stonecall {
@@ -60,74 +61,45 @@ void RowView::layOut() const
     if (!stale)
         return;
     stale = false;
-    runs.clear();
-    // The parents of open nodes: only their rows are searched for open ones, which spares the
-    // rows of a full group.
+    rows.clear();
+    // The parents of open nodes: only their rows are searched for open ones; the others' rows,
+    // such as a full group's, are copied whole.
     std::unordered_set<const Node*> above;
     for (const Node* node : model_->nodesWithRows()) {
         if (node != model_->root() && node->expanded && node->inView && !node->dead)
             above.insert(node->parent);
     }
-    int next = 0;
-    const auto visit = [&](const auto& self, const Node* parent, int depth) -> void {
-        const std::vector<Node*>& shown = parent->shown();
-        const bool search = above.contains(parent);
-        int from = 0;
-        const auto add = [&](int end) {
-            if (end > from) {
-                runs.push_back(Run{parent, from, end - from, depth, next});
-                next += end - from;
-            }
-        };
-        for (int row = 0; search && row < static_cast<int>(shown.size()); ++row) {
-            if (isOpen(shown[row]) && !shown[row]->dead) {
-                add(row + 1);
-                from = row + 1;
-                self(self, shown[row], depth + 1);
-            }
+    const auto visit = [&](const auto& self, const Node* parent) -> void {
+        if (!above.contains(parent)) {
+            rows.insert(rows.end(), parent->shown().begin(), parent->shown().end());
+            return;
         }
-        add(static_cast<int>(shown.size()));
+        for (Node* node : parent->shown()) {
+            rows.push_back(node);
+            if (isOpen(node) && !node->dead)
+                self(self, node);
+        }
     };
-    visit(visit, model_->root(), 0);
-    total = next;
+    visit(visit, model_->root());
 }
 
 int RowView::rowCount() const
 {
     layOut();
-    return total;
+    return static_cast<int>(rows.size());
 }
 
-RowView::Row RowView::rowAt(int row) const
+RowView::Node* RowView::rowAt(int row) const
 {
-    layOut();
-    if (row < 0 || row >= total)
-        return {};
-    const auto run = std::prev(std::upper_bound(
-        runs.begin(), runs.end(), row, [](int r, const Run& run) { return r < run.first; }));
-    return Row{run->parent->shown()[static_cast<std::size_t>(run->from + row - run->first)],
-               run->depth};
+    return row < 0 || row >= rowCount() ? nullptr : rows[static_cast<std::size_t>(row)];
 }
 
 int RowView::rowOf(const Node* node) const
 {
-    if (!node)
-        return -1;
     layOut();
-    // A search among the node's siblings: asked for seldom, by the keys and assistive technology.
-    for (const Run& run : runs) {
-        if (run.parent != node->parent)
-            continue;
-        const auto from = run.parent->shown().begin() + run.from;
-        if (const auto at = std::find(from, from + run.count, node); at != from + run.count)
-            return run.first + static_cast<int>(at - from);
-    }
-    return -1;
-}
-
-int RowView::rowsInSight() const
-{
-    return (viewport()->height() + rowHeight - 1) / rowHeight;
+    // A search through the rows: asked for seldom, by the keys and assistive technology.
+    const auto at = std::find(rows.begin(), rows.end(), node);
+    return at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
 }
 
 int RowView::fullRowsInSight() const
@@ -143,9 +115,9 @@ int RowView::rowAtY(int y) const
     return row < rowCount() ? row : -1;
 }
 
-int RowView::indentOf(int depth) const
+int RowView::indentOf(int level) const
 {
-    return (depth + (userCollapsible ? 1 : 0)) * indentation;
+    return (level - (userCollapsible ? 0 : 1)) * indentation;
 }
 
 QRect RowView::rectOf(const Node* node) const
@@ -154,7 +126,7 @@ QRect RowView::rectOf(const Node* node) const
     if (row < 0)
         return {};
     const int y = (row - verticalScrollBar()->value()) * rowHeight;
-    const int x = indentOf(rowAt(row).depth);
+    const int x = indentOf(node->level);
     return QRect(x, y, viewport()->width() - x, rowHeight);
 }
 
@@ -165,10 +137,7 @@ void RowView::scrollTo(const Node* node)
         return;
     updateScrollBar();
     QScrollBar* bar = verticalScrollBar();
-    if (row < bar->value())
-        bar->setValue(row);
-    else if (row >= bar->value() + fullRowsInSight())
-        bar->setValue(row - fullRowsInSight() + 1);
+    bar->setValue(std::clamp(bar->value(), row - fullRowsInSight() + 1, row));
 }
 
 void RowView::updateScrollBar()
@@ -216,6 +185,7 @@ void RowView::press(Node* node)
 void RowView::setUserCollapsible(bool collapsible)
 {
     userCollapsible = collapsible;
+    restructure();
     repaintAll();
 }
 
@@ -233,18 +203,17 @@ void RowView::setExpandedByUser(Node* node, bool expanded)
 
 RowView::Look RowView::lookOf(int row) const
 {
-    const Row at = rowAt(row);
-    if (!at.node)
+    const Node* node = rowAt(row);
+    if (!node)
         return {};
-    return Look{at.node,
-                at.node->text,
-                at.node->fore,
-                at.node->back,
-                at.depth,
-                !at.node->shown().empty(),
-                isOpen(at.node),
-                selectionShown && at.node == current,
-                at.node == current && hasFocus()};
+    return Look{node->text,
+                node->fore,
+                node->back,
+                node->level,
+                !node->shown().empty(),
+                isOpen(node),
+                selectionShown && node == current,
+                node == current && hasFocus()};
 }
 
 void RowView::refresh()
@@ -257,7 +226,7 @@ void RowView::refresh()
     if (!isVisible())
         return;
     const int first = verticalScrollBar()->value();
-    const int count = rowsInSight();
+    const int count = (viewport()->height() + rowHeight - 1) / rowHeight;
     painted.resize(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         Look look = lookOf(first + i);
@@ -270,9 +239,10 @@ void RowView::refresh()
 
 void RowView::repaintAll()
 {
-    // Forgetting what was painted makes the next refresh repaint every row in sight.
+    // Forgetting what was painted makes the refresh repaint every row in sight; the update
+    // repaints the place below them too.
     painted.clear();
-    restructure();
+    viewport()->update();
     refresh();
 }
 
@@ -294,7 +264,7 @@ void RowView::paintRow(QPainter& painter, const Look& look, const QRect& rect) c
     option.state.setFlag(QStyle::State_Children, look.children);
     option.state.setFlag(QStyle::State_Open, look.open);
 
-    const int indent = indentOf(look.depth);
+    const int indent = indentOf(look.level);
     if (indent > 0) {
         option.rect = QRect(rect.x(), rect.y(), indent, rect.height());
         if (option.showDecorationSelected)
@@ -331,57 +301,51 @@ void RowView::paintEvent(QPaintEvent* event)
                  QRect(0, i * rowHeight, viewport()->width(), rowHeight));
 }
 
-bool RowView::onBranch(const Row& row, int x) const
+bool RowView::onBranch(const Node* node, int x) const
 {
-    const int indent = indentOf(row.depth);
-    return userCollapsible && !row.node->shown().empty() && x < indent && x >= indent - indentation;
+    const int indent = indentOf(node->level);
+    return userCollapsible && !node->shown().empty() && x < indent && x >= indent - indentation;
 }
 
 void RowView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const Row pressed = rowAt(rowAtY(at.y()));
-    if (!pressed.node) {
+    Node* pressed = rowAt(rowAtY(at.y()));
+    if (!pressed) {
         // Pressing beside the rows takes the highlight away, not the current node.
         selectionShown = false;
         refresh();
     } else if (onBranch(pressed, at.x())) {
-        setExpandedByUser(pressed.node, !pressed.node->expanded);
+        setExpandedByUser(pressed, !pressed->expanded);
     } else {
-        select(pressed.node);
+        select(pressed);
     }
 }
 
 void RowView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    const Row pressed = rowAt(rowAtY(at.y()));
+    const Node* pressed = rowAt(rowAtY(at.y()));
     // A second press somewhere else is a press there.
-    if (pressed.node && (onBranch(pressed, at.x()) || pressed.node != current || !selectionShown))
+    if (pressed && (onBranch(pressed, at.x()) || pressed != current || !selectionShown))
         mousePressEvent(event);
     emit doubleClicked();
 }
 
 void RowView::search(const QString& text)
 {
-    bool skip = false;
-    if (typed.isEmpty() || typedAt.elapsed() > QApplication::keyboardInputInterval()) {
-        typed = text;
-        skip = current != nullptr;
-    } else {
-        typed += text;
-    }
+    // Keys typed in quick succession make one text; the same letter again goes on to the next
+    // row that begins with it.
+    const bool afresh =
+        typed.isEmpty() || typedAt.elapsed() > QApplication::keyboardInputInterval();
+    typed = afresh ? text : typed + text;
     typedAt.start();
-    // The same letter again goes on to the next row that begins with it.
-    QString wanted = typed;
-    if (typed.size() > 1 && typed.count(typed.back()) == typed.size()) {
-        skip = true;
-        wanted = typed.back();
-    }
+    const bool again = typed.size() > 1 && typed.count(typed.back()) == typed.size();
+    const QString wanted = again ? QString(typed.back()) : typed;
     const int count = rowCount();
-    const int start = std::max(0, rowOf(current)) + (skip ? 1 : 0);
+    const int start = std::max(0, rowOf(current)) + ((afresh && current) || again ? 1 : 0);
     for (int i = 0; i < count; ++i) {
-        Node* node = rowAt((start + i) % count).node;
+        Node* node = rowAt((start + i) % count);
         if (shownTreeText(node->text).startsWith(wanted, Qt::CaseInsensitive)) {
             select(node);
             return;
@@ -391,59 +355,38 @@ void RowView::search(const QString& text)
 
 void RowView::keyPressEvent(QKeyEvent* event)
 {
-    const int count = rowCount();
-    const int row = rowOf(current);
+    const int key = event->key(), count = rowCount(), row = rowOf(current);
     const auto moveTo = [&](int target) {
         if (count > 0)
-            select(rowAt(std::clamp(target, 0, count - 1)).node);
+            select(rowAt(std::clamp(target, 0, count - 1)));
     };
-    const bool intoChildren =
-        style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
-    switch (event->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown: {
-        const int key = event->key(), page = fullRowsInSight();
-        const int step = key == Qt::Key_Up     ? -1
-                         : key == Qt::Key_Down ? 1
-                                               : (key == Qt::Key_PageUp ? -page : page);
-        moveTo(row < 0 ? 0 : row + step);
-        break;
-    }
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        moveTo(event->key() == Qt::Key_Home ? 0 : count - 1);
-        break;
-    case Qt::Key_Left:
-        if (row < 0) {
+    // How far the keys that move go from the current row; Home and End go to the ends.
+    const int page = fullRowsInSight();
+    const std::map<int, int> steps = {{Qt::Key_Up, -1},        {Qt::Key_Down, 1},
+                                      {Qt::Key_PageUp, -page}, {Qt::Key_PageDown, page},
+                                      {Qt::Key_Home, -count},  {Qt::Key_End, count}};
+    const bool right = key == Qt::Key_Right;
+    if (const auto step = steps.find(key); step != steps.end()) {
+        // With no current row, all but End go to the first.
+        moveTo(row < 0 && key != Qt::Key_End ? 0 : row + step->second);
+    } else if (key == Qt::Key_Left || right) {
+        // Left folds the current row or goes up to its parent; Right opens it or goes into it.
+        const bool intoChildren =
+            style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
+        if (row < 0)
             moveTo(0);
-        } else if (userCollapsible && isOpen(current)) {
-            setExpandedByUser(current, false);
-        } else if (intoChildren && current->parent != model_->root()) {
-            select(current->parent);
-        }
-        break;
-    case Qt::Key_Right:
-        if (row < 0) {
-            moveTo(0);
-        } else if (userCollapsible && !isOpen(current) && !current->shown().empty()) {
-            setExpandedByUser(current, true);
-        } else if (intoChildren && isOpen(current)) {
-            moveTo(row + 1);
-        }
-        break;
-    case Qt::Key_Plus:
-    case Qt::Key_Minus:
+        else if (userCollapsible && isOpen(current) != right &&
+                 !(right && current->shown().empty()))
+            setExpandedByUser(current, right);
+        else if (intoChildren && (right ? isOpen(current) : current->parent != model_->root()))
+            select(right ? rowAt(row + 1) : current->parent);
+    } else if (key == Qt::Key_Plus || key == Qt::Key_Minus) {
         if (userCollapsible && current)
-            setExpandedByUser(current, event->key() == Qt::Key_Plus);
-        break;
-    default:
-        if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
-            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-            search(event->text());
-            break;
-        }
+            setExpandedByUser(current, key == Qt::Key_Plus);
+    } else if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
+               !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        search(event->text());
+    } else {
         event->ignore();
         return;
     }
@@ -452,9 +395,7 @@ void RowView::keyPressEvent(QKeyEvent* event)
 
 void RowView::scrollContentsBy(int, int)
 {
-    painted.clear();
-    viewport()->update();
-    refresh();
+    repaintAll();
 }
 
 bool RowView::event(QEvent* event)
@@ -466,20 +407,18 @@ bool RowView::event(QEvent* event)
         measure();
         [[fallthrough]];
     case QEvent::Resize:
-        repaintAll();
-        break;
-    case QEvent::Show:
-        painted.clear();
+        // The rows move: what assistive technology knows of them is stale.
+        restructure();
         [[fallthrough]];
-    case QEvent::FocusIn:
-    case QEvent::FocusOut:
-        refresh();
-        break;
+    case QEvent::Show:
     case QEvent::ActivationChange:
     case QEvent::PaletteChange:
     case QEvent::EnabledChange:
-        painted.clear();
-        viewport()->update();
+        repaintAll();
+        break;
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        refresh();
         break;
     default:
         break;

@@ -1,10 +1,8 @@
 #pragma once
 // The rows of a QtTreeView on screen: equal rows, read straight from its nodes.
 //
-// The rows are found through runs of siblings: a parent's children up to and including its
-// next open child make one run, so mapping a row to its node is a search among the runs, whose
-// number grows with the open nodes, not with the rows. Only the rows in sight are painted, and
-// after a change only those whose look changed are repainted.
+// The rows are the nodes in open places, in the order seen, listed anew when they change. Only
+// the rows in sight are painted, and after a change only those whose look changed are repainted.
 
 #include "qt/QtTreeView.h"
 
@@ -21,14 +19,10 @@ public:
     RowView(QtTreeView* model, QWidget* parent = nullptr);
 
     using Node = QtTreeView::Node;
-    struct Row {
-        Node* node = nullptr;
-        int depth = 0;
-    };
     QtTreeView* treeModel() const { return model_; }
     int rowCount() const;
-    // The row's node and its depth below the top level; none past the rows.
-    Row rowAt(int row) const;
+    // The row's node; none past the rows.
+    Node* rowAt(int row) const;
     // The node's row, or -1 when it is not in an open place.
     int rowOf(const Node* node) const;
     // The row at a height in the viewport, or -1 below the rows.
@@ -48,7 +42,7 @@ public:
     void setUserCollapsible(bool collapsible);
     // Repaints the rows in sight that now look different.
     void refresh();
-    // The rows changed: they are counted again, and assistive technology told, at the next
+    // The rows changed: they are listed again, and assistive technology told, at the next
     // refresh.
     void restructure() { stale = rowsChanged = true; }
 
@@ -66,21 +60,12 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    // Rows `first`.. of the view are parent->shown[from, from + count).
-    struct Run {
-        const Node* parent;
-        int from;
-        int count;
-        int depth;
-        int first;
-    };
     // What a row in sight looked like when last painted.
     struct Look {
-        const Node* node = nullptr;
         std::string text;
         std::optional<Rgb> fore;
         std::optional<Rgb> back;
-        int depth = 0;
+        int level = 0;
         bool children = false;
         bool open = false;
         bool selected = false;
@@ -89,11 +74,10 @@ private:
     };
 
     void layOut() const;
-    int rowsInSight() const;
     int fullRowsInSight() const;
-    int indentOf(int depth) const;
+    int indentOf(int level) const;
     // Whether x is on the row's branch mark, which opens and folds it.
-    bool onBranch(const Row& row, int x) const;
+    bool onBranch(const Node* node, int x) const;
     Look lookOf(int row) const;
     void paintRow(QPainter& painter, const Look& look, const QRect& rect) const;
     void updateScrollBar();
@@ -111,8 +95,7 @@ private:
     int indentation = 20;
     mutable bool stale = true;
     bool rowsChanged = true;
-    mutable std::vector<Run> runs;
-    mutable int total = 0;
+    mutable std::vector<Node*> rows;
     std::vector<Look> painted;
     QString typed;
     QElapsedTimer typedAt;

@@ -73,13 +73,13 @@ public:
     // By node, not by row: a reader asking of every row then costs each a look-up, not a search.
     bool isRowSelected(int row) const override
     {
-        const Node* node = view()->rowAt(row).node;
+        const Node* node = view()->rowAt(row);
         return node && node == view()->currentNode();
     }
     // Selecting a row is what a click on it does.
     bool selectRow(int row) override
     {
-        Node* node = view()->rowAt(row).node;
+        Node* node = view()->rowAt(row);
         if (node)
             view()->select(node);
         return node && isRowSelected(row);
@@ -100,7 +100,7 @@ class RowAccessible final : public QAccessibleInterface,
                             public QAccessibleActionInterface {
 public:
     RowAccessible(TreeAccessible* tree, int row)
-        : tree(tree), row(row), node(tree->view()->rowAt(row).node)
+        : tree(tree), row(row), node(tree->view()->rowAt(row))
     {}
 
     bool isValid() const override { return tree->isValid(); }
@@ -118,10 +118,7 @@ public:
         if (t != QAccessible::Description)
             return {};
         // Where the row stands: its level, and the row it belongs to.
-        int level = 1;
-        for (const Node* up = node->parent; up->parent; up = up->parent)
-            ++level;
-        QString where = QStringLiteral("level %1").arg(level);
+        QString where = QStringLiteral("level %1").arg(node->level);
         if (node->parent->parent)
             where += QStringLiteral(", in %1").arg(shownTreeText(node->parent->text));
         return where;

@@ -331,7 +331,7 @@ protected:
     // The text of the row at a point of the view, or none.
     static std::optional<std::string> textAt(RowView* view, const QPoint& point)
     {
-        const QtTreeView::Node* node = view->rowAt(view->rowAtY(point.y())).node;
+        const QtTreeView::Node* node = view->rowAt(view->rowAtY(point.y()));
         return node ? std::optional(node->text) : std::nullopt;
     }
 

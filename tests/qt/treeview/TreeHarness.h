@@ -80,9 +80,9 @@ inline std::string describeRows(const QtTreeView& qt)
 {
     const RowView& view = *qt.view();
     std::string out;
-    const int height = view.rectOf(view.rowAt(view.rowAtY(0)).node).height();
+    const int height = view.rectOf(view.rowAt(view.rowAtY(0))).height();
     for (int y = 0; height > 0; y += height) {
-        const QtTreeView::Node* node = view.rowAt(view.rowAtY(y)).node;
+        const QtTreeView::Node* node = view.rowAt(view.rowAtY(y));
         if (!node)
             break;
         int depth = 0;
