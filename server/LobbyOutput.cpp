@@ -151,7 +151,7 @@ void LobbyServer::send(ConnectionId to, std::string_view message)
         c->output.push(answers_.frame(message, c->output.endsWith(answers_.last())));
         queued(*c);
     } else {
-        rounds_.toOther(); // a ping, or a notice from a timer
+        rounds_.toOther(); // to someone other than the sender, or outside anyone's input
         deliver(*c, framer_.frame(message, c->output.endsWith(framer_.last())));
     }
     if (!writes_.empty())
