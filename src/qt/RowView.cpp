@@ -156,7 +156,7 @@ void RowView::setCurrentNode(Node* node)
     selectionShown = node != nullptr;
     refresh();
     // A screen reader reads the row that became current.
-    if (const int row = rowOf(current); row >= 0 && hasFocus() && QAccessible::isActive()) {
+    if (const int row = hasFocus() && QAccessible::isActive() ? rowOf(current) : -1; row >= 0) {
         QAccessibleEvent focus(this, QAccessible::Focus);
         focus.setChild(row);
         QAccessible::updateAccessibility(&focus);
